@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// File dialogs as the programs use them. Filters are written
+// "description|pattern" pairs joined by "|" ("受講ﾌｧｲﾙ (*.cfg)|*.cfg").
+class FileDialogs
+{
+public:
+    virtual ~FileDialogs() = default;
+    // The chosen path, or an empty text when cancelled.
+    virtual QString openFileName(const QString &filter) = 0;
+    // Asks before replacing an existing file.
+    virtual QString saveFileName(const QString &proposedName, const QString &filter) = 0;
+};
+
+// An OK-only message box without icon, captioned with the program's title.
+// Lines of the text are separated by CR LF.
+class MessageBox
+{
+public:
+    virtual ~MessageBox() = default;
+    virtual void show(const QString &text) = 0;
+};
+
+// "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
+QString toQtFilter(const QString &filter);

@@ -1,0 +1,24 @@
+#include "platform/qtdialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+QString QtFileDialogs::openFileName(const QString &filter)
+{
+    // The file name field starts empty; the dialog opens in the current folder.
+    return QFileDialog::getOpenFileName(m_parent, QString(), QString(), toQtFilter(filter), nullptr,
+                                        QFileDialog::DontUseNativeDialog);
+}
+
+QString QtFileDialogs::saveFileName(const QString &proposedName, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(m_parent, QString(), proposedName, toQtFilter(filter),
+                                        nullptr, QFileDialog::DontUseNativeDialog);
+}
+
+void QtMessageBox::show(const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, m_title, QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                    QMessageBox::Ok, m_parent);
+    box.exec();
+}

@@ -1,0 +1,55 @@
+#include "server/app/lectureserver.h"
+
+#include "platform/dialogs.h"
+#include "platform/textlog.h"
+
+#include <QFileInfo>
+
+LectureServer::LectureServer(FileDialogs &dialogs, MessageBox &messages, TextLog &log,
+                             QObject *parent)
+    : QObject(parent),
+      m_log(log),
+      m_messages(messages),
+      m_roster(m_grid, m_lecture, dialogs, messages),
+      m_network(m_lecture, m_grid, log)
+{
+}
+
+bool LectureServer::start(const QString &settingsPath)
+{
+    m_settings = readServerSettings(settingsPath);
+    if (!m_settings.fileRead)
+        m_log.insertAtTop(QStringLiteral("%1 を読み込めないため、既定の設定 (ポート %2) で起動しました｡\r\n")
+                              .arg(QFileInfo(settingsPath).fileName())
+                              .arg(m_settings.port));
+    if (!listen())
+        return false;
+    prepareGrid();
+    return true;
+}
+
+bool LectureServer::listen()
+{
+    const qint64 port = m_settings.port;
+    QString reason;
+    if (port < 1 || port > 65535)
+        reason = QStringLiteral("ポート番号は 1 から 65535 の範囲で指定してください｡");
+    else if (m_network.listen(quint16(port), &reason))
+        return true;
+    m_messages.show(QStringLiteral("ポート %1 で接続を待ち受けできません｡\r\n%2\r\nプログラムを終了します")
+                        .arg(port)
+                        .arg(reason));
+    return false;
+}
+
+void LectureServer::prepareGrid()
+{
+    static const int widths[RosterGrid::ColumnCount] = {800, 1200, 800, 800, 1300};
+    static const QString headings[RosterGrid::ColumnCount] = {
+        QStringLiteral("ユーザID"), QStringLiteral("ユーザ名"), QStringLiteral("出欠"),
+        QStringLiteral("課題"), QStringLiteral("接続IPアドレス")};
+    for (int column = 0; column < RosterGrid::ColumnCount; ++column)
+        m_grid.setColumnWidth(column, widths[column]);
+    for (int column = 0; column < RosterGrid::ColumnCount; ++column)
+        m_grid.setText(0, column, headings[column]);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "server/app/serversettings.h"
+#include "server/net/classroomserver.h"
+#include "server/roster/lecture.h"
+#include "server/roster/rostercommands.h"
+#include "server/roster/rostergrid.h"
+
+#include <QObject>
+
+class FileDialogs;
+class MessageBox;
+class TextLog;
+
+// Everything the lecturer's program does that needs no window: the roster,
+// the lecture values, the settings and the classroom network. The main
+// window owns one and hands it the window-system services it needs.
+class LectureServer : public QObject
+{
+    Q_OBJECT
+public:
+    LectureServer(FileDialogs &dialogs, MessageBox &messages, TextLog &log,
+                  QObject *parent = nullptr);
+
+    RosterGrid &grid() { return m_grid; }
+    Lecture &lecture() { return m_lecture; }
+    RosterCommands &roster() { return m_roster; }
+    ClassroomServer &network() { return m_network; }
+    const ServerSettings &settings() const { return m_settings; }
+
+    // The start-up that follows the roster dialog: settings, listening, grid
+    // headings. False when the program cannot serve the class and must end;
+    // the lecturer has been told why.
+    bool start(const QString &settingsPath);
+
+private:
+    bool listen();
+    void prepareGrid();
+
+    RosterGrid m_grid;
+    Lecture m_lecture;
+    TextLog &m_log;
+    MessageBox &m_messages;
+    RosterCommands m_roster;
+    ClassroomServer m_network;
+    ServerSettings m_settings;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+// The lecturer's program settings from inivar.cfg.
+struct ServerSettings
+{
+    static constexpr qint64 DefaultPort = 10013;
+
+    QString delimiter = QStringLiteral(",");  // between cells on the clipboard
+    QString spreadsheetCommand;
+    qint64 port = DefaultPort;
+    bool fileRead = false;  // false: inivar.cfg could not be read, defaults apply
+};
+
+ServerSettings readServerSettings(const QString &fileName);
+
+// The leading number of a text, blanks ignored, rounded to an integer with
+// halves going to the even neighbour; 0 when the text starts with no number.
+qint64 leadingNumber(QStringView text);

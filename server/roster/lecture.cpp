@@ -1,0 +1,19 @@
+#include "server/roster/lecture.h"
+
+void Lecture::setKougimei(const QString &text)
+{
+    m_kougimei = text;
+    Q_EMIT kougimeiChanged(text);
+}
+
+void Lecture::setTantousya(const QString &text)
+{
+    m_tantousya = text;
+    Q_EMIT tantousyaChanged(text);
+}
+
+void Lecture::setKadaidir(const QString &text)
+{
+    m_kadaidir = text;
+    Q_EMIT kadaidirChanged(text);
+}

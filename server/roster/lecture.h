@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// The lecture values the window shows in its three labels: lecture name,
+// lecturer in charge and assignment folder. The labels display them; the
+// protocol reads them from here at the moment it needs them.
+class Lecture : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    const QString &kougimei() const { return m_kougimei; }
+    const QString &tantousya() const { return m_tantousya; }
+    const QString &kadaidir() const { return m_kadaidir; }
+
+    void setKougimei(const QString &text);
+    void setTantousya(const QString &text);
+    void setKadaidir(const QString &text);
+
+Q_SIGNALS:
+    void kougimeiChanged(const QString &text);
+    void tantousyaChanged(const QString &text);
+    void kadaidirChanged(const QString &text);
+
+private:
+    QString m_kougimei;
+    QString m_tantousya;
+    QString m_kadaidir;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <optional>
+#include <vector>
+
+// The server's one table of students: a grid of text cells, 5 columns, row 0
+// holding the column headings. It is both the store and, as a Qt model, what
+// the window shows: the model's horizontal header is grid row 0 and model row
+// k is grid row k + 1.
+class RosterGrid : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    static constexpr int ColumnCount = 5;
+    enum Column { UserId = 0, UserName = 1, Attendance = 2, Assignment = 3, Address = 4 };
+    using Row = std::array<QString, ColumnCount>;
+
+    explicit RosterGrid(QObject *parent = nullptr);
+
+    // Grid operations. Reading or writing a cell that does not exist throws
+    // std::out_of_range: callers bound their walks by rows().
+    int rows() const { return int(m_rows.size()); }
+    void setRows(int count);
+    const QString &text(int row, int column) const;
+    void setText(int row, int column, const QString &text);
+    void setColumnWidth(int column, int twips);
+    int columnWidth(int column) const;
+
+    // Replaces rows from `first` on with `rows` in one step; the way a roster
+    // load writes its students and total line.
+    void replaceRowsFrom(int first, std::vector<Row> rows);
+
+    // Number of student rows of the last complete roster load.
+    int rosterCount() const { return m_rosterCount; }
+    void setRosterCount(int count) { m_rosterCount = count; }
+    // Student rows that really exist: after a close or a rejected file the
+    // grid holds fewer rows than rosterCount, and the roster counts as empty.
+    int studentRows() const;
+
+    // First student row (1..studentRows()) whose user ID equals `userId`
+    // exactly.
+    std::optional<int> searchtext(const QString &userId) const;
+
+    static bool isTimeStamp(const QString &cell);
+
+    // The header row followed by the student rows, as lines of cells.
+    std::vector<Row> exportRows() const;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+Q_SIGNALS:
+    void columnWidthChanged(int column, int twips);
+
+private:
+    void checkCell(int row, int column) const;
+
+    std::vector<Row> m_rows;
+    std::array<int, ColumnCount> m_widths{};
+    int m_rosterCount = 0;
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "common/cp932.h"
+
+#include <QFile>
+#include <QStringList>
+#include <QTest>
+
+// Writes `lines` as code page 932, each followed by `eol`.
+inline QByteArray cp932Lines(const QStringList &lines, const char *eol = "\r\n")
+{
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += cp932::encode(line) + eol;
+    return bytes;
+}
+
+inline void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+inline QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}

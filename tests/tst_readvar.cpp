@@ -1,0 +1,116 @@
+#include "common/readvar.h"
+#include "support/files.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestReadvar : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    QString file(const QStringList &lines, const char *eol = "\r\n")
+    {
+        const QString path = m_dir.filePath(QStringLiteral("settings.cfg"));
+        writeBytes(path, cp932Lines(lines, eol));
+        return path;
+    }
+    QString lookup(const QString &key, const QStringList &lines, const char *eol = "\r\n")
+    {
+        const std::optional<QString> value = readvar(key, file(lines, eol));
+        if (!value)
+            return QStringLiteral("<unreadable>");
+        return *value;
+    }
+
+private Q_SLOTS:
+    void keyLines_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        const QString port = QStringLiteral("port");
+        QTest::newRow("plain") << QStringList{"port=8080"} << port << "8080";
+        QTest::newRow("name in capitals") << QStringList{"PORT=8080"} << port << "8080";
+        QTest::newRow("key in capitals") << QStringList{"port=8080"} << "PORT" << "8080";
+        QTest::newRow("value keeps case") << QStringList{"kugiri=TaB"} << "kugiri" << "TaB";
+        QTest::newRow("blanks around = make another name")
+            << QStringList{"port = 8080"} << port << "";
+        QTest::newRow("blank-ended name found by blank-ended key")
+            << QStringList{"port = 8080"} << "port " << " 8080";
+        QTest::newRow("trailing blank kept") << QStringList{"port=8080 "} << port << "8080 ";
+        QTest::newRow("comment ignored") << QStringList{"#port=1", "port=2"} << port << "2";
+        QTest::newRow("header ignored") << QStringList{"[port=1]", "port=2"} << port << "2";
+        QTest::newRow("blank before # is a name")
+            << QStringList{" #port=1"} << " #port" << "1";
+        QTest::newRow("blank before [ is a name") << QStringList{" [x=1"} << " [x" << "1";
+        QTest::newRow("nothing before =") << QStringList{"=8080", "port=1"} << port << "1";
+        QTest::newRow("no = at all") << QStringList{"port 8080"} << port << "";
+        QTest::newRow("empty value") << QStringList{"port=", "port=9"} << port << "";
+        QTest::newRow("first = splits") << QStringList{"a=b=c"} << "a" << "b=c";
+        QTest::newRow("first match wins across sections")
+            << QStringList{"[one]", "port=1", "[two]", "port=2"} << port << "1";
+        QTest::newRow("# inside value") << QStringList{"port=80#x"} << port << "80#x";
+        QTest::newRow("missing key") << QStringList{"kugiri=tab"} << port << "";
+        QTest::newRow("empty file") << QStringList{} << port << "";
+        QTest::newRow("only comments") << QStringList{"# c", "[s]", ""} << port << "";
+        QTest::newRow("japanese value")
+            << QStringList{"kougimei=情報処理演習Ⅰ"} << "kougimei" << "情報処理演習Ⅰ";
+        QTest::newRow("japanese name, other case")
+            << QStringList{"ＫＥＹ=値"} << "ｋｅｙ" << "値";
+    }
+    void keyLines()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        QCOMPARE(lookup(key, lines), expected);
+    }
+
+    void everyLineEndEndsALine()
+    {
+        const QStringList lines{"a=1", "b=2", "c=3"};
+        for (const char *eol : {"\r\n", "\n", "\r"}) {
+            QCOMPARE(lookup("b", lines, eol), QStringLiteral("2"));
+            QCOMPARE(lookup("c", lines, eol), QStringLiteral("3"));
+        }
+        // A last line without a line end is still read.
+        writeBytes(m_dir.filePath("noeol.cfg"), "a=1\r\nport=77");
+        QCOMPARE(readvar("port", m_dir.filePath("noeol.cfg")), QStringLiteral("77"));
+    }
+
+    void readsTheFileAnewAtEveryCall()
+    {
+        const QString path = file({"port=1"});
+        QCOMPARE(readvar("port", path), QStringLiteral("1"));
+        writeBytes(path, "port=2\r\n");
+        QCOMPARE(readvar("port", path), QStringLiteral("2"));
+    }
+
+    void unreadableFileIsAnErrorNotAnEmptyValue()
+    {
+        QString error;
+        QVERIFY(!readvar("port", m_dir.filePath("missing.cfg"), &error).has_value());
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!readvar("port", m_dir.path()).has_value()); // a folder
+    }
+
+    void bareNameIsResolvedInTheCurrentDirectory()
+    {
+        writeBytes(m_dir.filePath("inivar.cfg"), "port=4242\r\n");
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        const auto value = readvar("port", "inivar.cfg");
+        QDir::setCurrent(before);
+        QCOMPARE(value, QStringLiteral("4242"));
+    }
+
+    void undecodableBytesDoNotStopTheLookup()
+    {
+        writeBytes(m_dir.filePath("bad.cfg"), QByteArray("\x81\x00\xff=x\r\n\x82\r\nport=5\r\n", 17));
+        QCOMPARE(readvar("port", m_dir.filePath("bad.cfg")), QStringLiteral("5"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReadvar)
+#include "tst_readvar.moc"
