@@ -18,7 +18,8 @@ QString QtFileDialogs::saveFileName(const QString &proposedName, const QString &
 
 void QtMessageBox::show(const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, m_title, QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+    QMessageBox box(QMessageBox::NoIcon, m_title,
+                    QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
                     QMessageBox::Ok, m_parent);
     box.exec();
 }

@@ -32,32 +32,37 @@ private Q_SLOTS:
         const QString port = QStringLiteral("port");
         QTest::newRow("plain") << QStringList{"port=8080"} << port << "8080";
         QTest::newRow("name in capitals") << QStringList{"PORT=8080"} << port << "8080";
-        QTest::newRow("key in capitals") << QStringList{"port=8080"} << "PORT" << "8080";
-        QTest::newRow("value keeps case") << QStringList{"kugiri=TaB"} << "kugiri" << "TaB";
+        QTest::newRow("key in capitals") << QStringList{"port=8080"} << "PORT"
+                                         << "8080";
+        QTest::newRow("value keeps case") << QStringList{"kugiri=TaB"} << "kugiri"
+                                          << "TaB";
         QTest::newRow("blanks around = make another name")
             << QStringList{"port = 8080"} << port << "";
         QTest::newRow("blank-ended name found by blank-ended key")
-            << QStringList{"port = 8080"} << "port " << " 8080";
+            << QStringList{"port = 8080"} << "port "
+            << " 8080";
         QTest::newRow("trailing blank kept") << QStringList{"port=8080 "} << port << "8080 ";
         QTest::newRow("comment ignored") << QStringList{"#port=1", "port=2"} << port << "2";
         QTest::newRow("header ignored") << QStringList{"[port=1]", "port=2"} << port << "2";
-        QTest::newRow("blank before # is a name")
-            << QStringList{" #port=1"} << " #port" << "1";
-        QTest::newRow("blank before [ is a name") << QStringList{" [x=1"} << " [x" << "1";
+        QTest::newRow("blank before # is a name") << QStringList{" #port=1"} << " #port"
+                                                  << "1";
+        QTest::newRow("blank before [ is a name") << QStringList{" [x=1"} << " [x"
+                                                  << "1";
         QTest::newRow("nothing before =") << QStringList{"=8080", "port=1"} << port << "1";
         QTest::newRow("no = at all") << QStringList{"port 8080"} << port << "";
         QTest::newRow("empty value") << QStringList{"port=", "port=9"} << port << "";
-        QTest::newRow("first = splits") << QStringList{"a=b=c"} << "a" << "b=c";
+        QTest::newRow("first = splits") << QStringList{"a=b=c"} << "a"
+                                        << "b=c";
         QTest::newRow("first match wins across sections")
             << QStringList{"[one]", "port=1", "[two]", "port=2"} << port << "1";
         QTest::newRow("# inside value") << QStringList{"port=80#x"} << port << "80#x";
         QTest::newRow("missing key") << QStringList{"kugiri=tab"} << port << "";
         QTest::newRow("empty file") << QStringList{} << port << "";
         QTest::newRow("only comments") << QStringList{"# c", "[s]", ""} << port << "";
-        QTest::newRow("japanese value")
-            << QStringList{"kougimei=情報処理演習Ⅰ"} << "kougimei" << "情報処理演習Ⅰ";
-        QTest::newRow("japanese name, other case")
-            << QStringList{"ＫＥＹ=値"} << "ｋｅｙ" << "値";
+        QTest::newRow("japanese value") << QStringList{"kougimei=情報処理演習Ⅰ"} << "kougimei"
+                                        << "情報処理演習Ⅰ";
+        QTest::newRow("japanese name, other case") << QStringList{"ＫＥＹ=値"} << "ｋｅｙ"
+                                                   << "値";
     }
     void keyLines()
     {
@@ -107,7 +112,8 @@ private Q_SLOTS:
 
     void undecodableBytesDoNotStopTheLookup()
     {
-        writeBytes(m_dir.filePath("bad.cfg"), QByteArray("\x81\x00\xff=x\r\n\x82\r\nport=5\r\n", 17));
+        writeBytes(m_dir.filePath("bad.cfg"),
+                   QByteArray("\x81\x00\xff=x\r\n\x82\r\nport=5\r\n", 17));
         QCOMPARE(readvar("port", m_dir.filePath("bad.cfg")), QStringLiteral("5"));
     }
 };

@@ -7,21 +7,18 @@
 
 LectureServer::LectureServer(FileDialogs &dialogs, MessageBox &messages, TextLog &log,
                              QObject *parent)
-    : QObject(parent),
-      m_log(log),
-      m_messages(messages),
-      m_roster(m_grid, m_lecture, dialogs, messages),
-      m_network(m_lecture, m_grid, log)
-{
-}
+    : QObject(parent), m_log(log), m_messages(messages),
+      m_roster(m_grid, m_lecture, dialogs, messages), m_network(m_lecture, m_grid, log)
+{}
 
 bool LectureServer::start(const QString &settingsPath)
 {
     m_settings = readServerSettings(settingsPath);
     if (!m_settings.fileRead)
-        m_log.insertAtTop(QStringLiteral("%1 を読み込めないため、既定の設定 (ポート %2) で起動しました｡\r\n")
-                              .arg(QFileInfo(settingsPath).fileName())
-                              .arg(m_settings.port));
+        m_log.insertAtTop(
+            QStringLiteral("%1 を読み込めないため、既定の設定 (ポート %2) で起動しました｡\r\n")
+                .arg(QFileInfo(settingsPath).fileName())
+                .arg(m_settings.port));
     if (!listen())
         return false;
     prepareGrid();
@@ -36,9 +33,10 @@ bool LectureServer::listen()
         reason = QStringLiteral("ポート番号は 1 から 65535 の範囲で指定してください｡");
     else if (m_network.listen(quint16(port), &reason))
         return true;
-    m_messages.show(QStringLiteral("ポート %1 で接続を待ち受けできません｡\r\n%2\r\nプログラムを終了します")
-                        .arg(port)
-                        .arg(reason));
+    m_messages.show(
+        QStringLiteral("ポート %1 で接続を待ち受けできません｡\r\n%2\r\nプログラムを終了します")
+            .arg(port)
+            .arg(reason));
     return false;
 }
 

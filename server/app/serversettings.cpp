@@ -49,7 +49,7 @@ qint64 leadingNumber(QStringView text)
     if (!ok || !std::isfinite(value))
         return 0;
     const double rounded = std::nearbyint(value); // ties go to even
-    constexpr double limit = 1e15; // far beyond any port, still exact
+    constexpr double limit = 1e15;                // far beyond any port, still exact
     return qint64(qBound(-limit, rounded, limit));
 }
 
@@ -64,7 +64,8 @@ ServerSettings readServerSettings(const QString &fileName)
         settings.delimiter = QStringLiteral("\t");
     settings.spreadsheetCommand =
         readvar(QStringLiteral("ms-exceldir"), fileName).value_or(QString());
-    const qint64 port = leadingNumber(readvar(QStringLiteral("port"), fileName).value_or(QString()));
+    const qint64 port =
+        leadingNumber(readvar(QStringLiteral("port"), fileName).value_or(QString()));
     settings.port = port == 0 ? ServerSettings::DefaultPort : port;
     return settings;
 }

@@ -8,10 +8,10 @@ struct ServerSettings
 {
     static constexpr qint64 DefaultPort = 10013;
 
-    QString delimiter = QStringLiteral(",");  // between cells on the clipboard
+    QString delimiter = QStringLiteral(","); // between cells on the clipboard
     QString spreadsheetCommand;
     qint64 port = DefaultPort;
-    bool fileRead = false;  // false: inivar.cfg could not be read, defaults apply
+    bool fileRead = false; // false: inivar.cfg could not be read, defaults apply
 };
 
 ServerSettings readServerSettings(const QString &fileName);

@@ -5,14 +5,11 @@
 #include "server/net/protocol.h"
 #include "server/roster/lecture.h"
 
-ClassroomServer::ClassroomServer(Lecture &lecture, RosterGrid &grid, TextLog &log,
-                                 QObject *parent)
-    : QObject(parent),
-      m_lecture(lecture),
-      m_log(log),
-      m_uploads(lecture, grid, log),
-      m_interpreter(grid, m_uploads),
-      m_listener(new Socket(this))
+#include <QCoreApplication>
+
+ClassroomServer::ClassroomServer(Lecture &lecture, RosterGrid &grid, TextLog &log, QObject *parent)
+    : QObject(parent), m_lecture(lecture), m_log(log), m_uploads(lecture, grid, log),
+      m_interpreter(grid, m_uploads), m_listener(new Socket(this))
 {
     connect(m_listener, &Socket::connectionRequest, this,
             &ClassroomServer::tcpServer_ConnectionRequest);
@@ -77,18 +74,33 @@ void ClassroomServer::tcpServer_ConnectionRequest(qintptr requestId)
     log(socket->remoteHostIP() + QStringLiteral("から接続要求がありました｡"));
     log(QString::number(socket->remotePort()) + QStringLiteral("portで接続しました｡"));
     socket->sendData(protocol::Hello + protocol::Eol);
-    // The lecture line follows once the events pending now have run, as a
-    // queued call rather than a nested event loop: a class connecting at once
-    // would otherwise nest one loop per waiting client.
-    QMetaObject::invokeMethod(this, [this, number] { sendLectureLine(number); },
-                              Qt::QueuedConnection);
+    letPendingEventsRun(number);
+}
+
+void ClassroomServer::letPendingEventsRun(qint64 number)
+{
+    // The lecture line follows once the events pending now have run (a user
+    // line that has already arrived is answered first). Only one such nested
+    // pass runs at a time: a class connecting at once would otherwise nest
+    // one pass per waiting client and overflow the stack. Requests that come
+    // in meanwhile send their lecture line from a queued call.
+    if (m_inGreetingPass) {
+        QMetaObject::invokeMethod(
+            this, [this, number] { sendLectureLine(number); }, Qt::QueuedConnection);
+        return;
+    }
+    m_inGreetingPass = true;
+    QCoreApplication::processEvents();
+    // Sockets announce what that pass brought in through queued calls.
+    QCoreApplication::sendPostedEvents();
+    m_inGreetingPass = false;
+    sendLectureLine(number);
 }
 
 void ClassroomServer::sendLectureLine(qint64 number)
 {
     Connection *connection = find(number);
-    if (!connection || !connection->socket ||
-        connection->socket->state() != Socket::StateConnected)
+    if (!connection || !connection->socket || connection->socket->state() != Socket::StateConnected)
         return;
     connection->send(protocol::lectureLine(m_lecture.kougimei(), m_lecture.tantousya()));
 }
@@ -132,8 +144,8 @@ qsizetype ClassroomServer::textPortion(const Connection &connection, QByteArrayV
     qsizetype offset = 0;
     while (std::optional<qsizetype> length = protocol::lineLength(data.sliced(offset))) {
         const qsizetype end = offset + *length;
-        const QByteArray line =
-            offset == 0 ? partial + data.first(end).toByteArray() : data.sliced(offset, *length).toByteArray();
+        const QByteArray line = offset == 0 ? partial + data.first(end).toByteArray()
+                                            : data.sliced(offset, *length).toByteArray();
         const QString body = cp932::decode(protocol::lineBody(line));
         if (protocol::commandOf(body) == protocol::Command::Put && protocol::parsePutLine(body))
             return end;
@@ -170,7 +182,8 @@ void ClassroomServer::interpretLines(Connection &connection)
     const qint64 number = connection.number;
     QByteArray &buffer = connection.partialLine;
     qsizetype start = 0;
-    while (std::optional<qsizetype> length = protocol::lineLength(QByteArrayView(buffer).sliced(start))) {
+    while (std::optional<qsizetype> length =
+               protocol::lineLength(QByteArrayView(buffer).sliced(start))) {
         const QByteArrayView line = QByteArrayView(buffer).sliced(start, *length);
         start += *length;
         if (connection.skippingLongLine) {
@@ -178,7 +191,8 @@ void ClassroomServer::interpretLines(Connection &connection)
             continue;
         }
         const QString body = cp932::decode(protocol::lineBody(line));
-        if (m_interpreter.gettedAscii(connection, body) == CommandInterpreter::Outcome::CloseConnection) {
+        if (m_interpreter.gettedAscii(connection, body) ==
+            CommandInterpreter::Outcome::CloseConnection) {
             destroy(number);
             return;
         }
@@ -189,7 +203,8 @@ void ClassroomServer::interpretLines(Connection &connection)
     if (buffer.size() > protocol::MaxLineBytes) {
         buffer.clear();
         connection.skippingLongLine = true;
-        log(QStringLiteral("接続番号:%1 改行のないデータが64KiBを超えたため破棄しました｡").arg(number));
+        log(QStringLiteral("接続番号:%1 改行のないデータが64KiBを超えたため破棄しました｡")
+                .arg(number));
     }
 }
 

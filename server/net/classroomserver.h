@@ -38,6 +38,7 @@ public:
 
 private:
     Connection *find(qint64 number);
+    void letPendingEventsRun(qint64 number);
     void sendLectureLine(qint64 number);
     void consumeText(Connection &connection, QByteArrayView &data);
     void interpretLines(Connection &connection);
@@ -53,5 +54,6 @@ private:
     CommandInterpreter m_interpreter;
     Socket *m_listener = nullptr;
     qint64 m_connCount = 0;
+    bool m_inGreetingPass = false;
     std::map<qint64, std::unique_ptr<Connection>> m_connections;
 };

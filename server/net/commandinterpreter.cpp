@@ -7,8 +7,7 @@
 
 CommandInterpreter::CommandInterpreter(RosterGrid &grid, UploadReceiver &uploads)
     : m_grid(grid), m_uploads(uploads)
-{
-}
+{}
 
 CommandInterpreter::Outcome CommandInterpreter::gettedAscii(Connection &connection,
                                                             const QString &body)

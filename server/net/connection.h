@@ -15,14 +15,14 @@ struct Connection
     qint64 number = 0;
     QPointer<Socket> socket;
 
-    bool imageMode = false;  // an upload is under way
-    QString fileName;        // from the last put line
-    QString userId;          // from the last user line
-    qint64 expected = 0;     // bytes announced by the last put line
-    qint64 received = 0;     // bytes of the current upload stored so far
+    bool imageMode = false; // an upload is under way
+    QString fileName;       // from the last put line
+    QString userId;         // from the last user line
+    qint64 expected = 0;    // bytes announced by the last put line
+    qint64 received = 0;    // bytes of the current upload stored so far
     std::unique_ptr<UploadFile> upload;
 
-    QByteArray partialLine;  // text received after the last line end
+    QByteArray partialLine; // text received after the last line end
     bool skippingLongLine = false;
     cp932::StreamDecoder logDecoder;
 

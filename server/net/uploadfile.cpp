@@ -29,8 +29,9 @@ bool UploadFile::open(const QString &folder, const QString &fileName)
     if (!QFileInfo(folder).isDir())
         return fail(folder, QStringLiteral("フォルダがありません"));
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const QString name = QStringLiteral(".tavrelle:%1.part")
-                                 .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
+        const QString name =
+            QStringLiteral(".tavrelle:%1.part")
+                .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
         m_file.setFileName(folder + u'/' + name);
         if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
             return true;

@@ -17,8 +17,7 @@ QString entry(const QString &text)
 
 UploadReceiver::UploadReceiver(Lecture &lecture, RosterGrid &grid, TextLog &log)
     : m_lecture(lecture), m_grid(grid), m_log(log)
-{
-}
+{}
 
 void UploadReceiver::refuse(Connection &connection, const QString &body)
 {
@@ -78,10 +77,10 @@ UploadReceiver::Outcome UploadReceiver::complete(Connection &connection)
 
 UploadReceiver::Outcome UploadReceiver::storageFailed(Connection &connection)
 {
-    m_log.insertAtTop(entry(QStringLiteral("接続番号:%1 課題ファイルを保存できません: %2 (%3)")
-                                .arg(connection.number)
-                                .arg(connection.upload->failedPath(),
-                                     connection.upload->errorString())));
+    m_log.insertAtTop(
+        entry(QStringLiteral("接続番号:%1 課題ファイルを保存できません: %2 (%3)")
+                  .arg(connection.number)
+                  .arg(connection.upload->failedPath(), connection.upload->errorString())));
     abandon(connection);
     return Outcome::CloseConnection;
 }

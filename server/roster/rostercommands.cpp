@@ -19,8 +19,7 @@ const QString InvalidRoster = QStringLiteral("有効な受講者データでは�
 RosterCommands::RosterCommands(RosterGrid &grid, Lecture &lecture, FileDialogs &dialogs,
                                MessageBox &messages)
     : m_grid(grid), m_lecture(lecture), m_dialogs(dialogs), m_messages(messages)
-{
-}
+{}
 
 void RosterCommands::open()
 {

@@ -10,9 +10,9 @@
 struct StudentBlock
 {
     enum Status {
-        Loaded,      // rows hold the students and the total line
-        NoBlock,     // the file has no start marker: nothing to load
-        Malformed,   // a student line without ",", or no end marker
+        Loaded,    // rows hold the students and the total line
+        NoBlock,   // the file has no start marker: nothing to load
+        Malformed, // a student line without ",", or no end marker
     };
     Status status = NoBlock;
     std::vector<RosterGrid::Row> rows;

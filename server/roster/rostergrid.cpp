@@ -2,7 +2,8 @@
 
 #include <stdexcept>
 
-RosterGrid::RosterGrid(QObject *parent) : QAbstractTableModel(parent), m_rows(2) {}
+RosterGrid::RosterGrid(QObject *parent) : QAbstractTableModel(parent), m_rows(2)
+{}
 
 void RosterGrid::setRows(int count)
 {

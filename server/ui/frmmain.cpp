@@ -24,8 +24,7 @@ QFont gridFont(bool bold)
 
 } // namespace
 
-FrmMain::FrmMain(QWidget *parent)
-    : QMainWindow(parent), m_dialogs(this), m_messages(this, AppTitle)
+FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent), m_dialogs(this), m_messages(this, AppTitle)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(AppTitle);
@@ -97,12 +96,12 @@ void FrmMain::buildMenus()
 {
     QMenu *mnuFile = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    QAction *open = mnuFile->addAction(QStringLiteral("開く(&O)"), this,
-                                       &FrmMain::mnuFileOpen_Click);
+    QAction *open =
+        mnuFile->addAction(QStringLiteral("開く(&O)"), this, &FrmMain::mnuFileOpen_Click);
     open->setObjectName(QStringLiteral("mnuFileOpen"));
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    QAction *close = mnuFile->addAction(QStringLiteral("閉じる(&C)"), this,
-                                        &FrmMain::mnuFileClose_Click);
+    QAction *close =
+        mnuFile->addAction(QStringLiteral("閉じる(&C)"), this, &FrmMain::mnuFileClose_Click);
     close->setObjectName(QStringLiteral("mnuFileClose"));
 }
 

@@ -1,0 +1,466 @@
+#include "platform/socket.h"
+
+#include "common/cp932.h"
+
+#include <QHostAddress>
+#include <QNetworkProxy>
+#include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+
+namespace {
+
+// Error numbers the programs were written against (Winsock and its control).
+constexpr int kErrBadState = 40006;
+constexpr int kErrInvalidArg = 40014;
+
+// A whole class connects within the same second.
+constexpr int kListenBacklog = 4096;
+
+// Large sends are handed to QTcpSocket piecewise so that its buffer (a copy)
+// stays small; the caller's block is kept, shared, until it is all handed over.
+constexpr qint64 kFeedChunk = 256 * 1024;
+constexpr qint64 kFeedHighWater = 1024 * 1024;
+
+int winsockError(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return 10061;
+    case QAbstractSocket::HostNotFoundError:
+        return 11001;
+    case QAbstractSocket::SocketTimeoutError:
+        return 10060;
+    case QAbstractSocket::NetworkError:
+        return 10065;
+    case QAbstractSocket::SocketAccessError:
+        return 10013;
+    case QAbstractSocket::AddressInUseError:
+        return 10048;
+    case QAbstractSocket::SocketResourceError:
+        return 10055;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return 10049;
+    case QAbstractSocket::RemoteHostClosedError:
+        return 10054;
+    default:
+        return 10053; // connection aborted: the closest catch-all
+    }
+}
+
+// Connection requests between connectionRequest() and accept(). Whatever is
+// still here when the handler returns was not wanted and gets closed.
+QSet<qintptr> &offeredRequests()
+{
+    static QSet<qintptr> requests;
+    return requests;
+}
+
+void closeDescriptor(qintptr descriptor)
+{
+    QTcpSocket socket;
+    if (socket.setSocketDescriptor(descriptor))
+        socket.abort();
+}
+
+class Listener : public QTcpServer
+{
+public:
+    Listener(QObject *parent, std::function<void(qintptr)> onRequest)
+        : QTcpServer(parent), m_onRequest(std::move(onRequest))
+    {}
+
+protected:
+    // Bare descriptors: the application decides which object takes each one.
+    void incomingConnection(qintptr descriptor) override { m_onRequest(descriptor); }
+
+private:
+    std::function<void(qintptr)> m_onRequest;
+};
+
+// IPv4 peers of the dual-stack listener show up as ::ffff:a.b.c.d.
+QString peerIP(const QTcpSocket *socket)
+{
+    const QHostAddress peer = socket->peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = peer.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : peer.toString();
+}
+
+bool isPortText(const QString &text, quint16 *port)
+{
+    const QString digits = text.trimmed();
+    if (digits.isEmpty() || digits.size() > 5 ||
+        !std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return false;
+    const uint value = digits.toUInt();
+    if (value < 1 || value > 65535)
+        return false;
+    *port = quint16(value);
+    return true;
+}
+
+} // namespace
+
+Socket::Socket(QObject *parent) : QObject(parent)
+{}
+
+Socket::~Socket()
+{
+    close();
+}
+
+void Socket::setLocalPort(quint16 port)
+{
+    m_localPort = port;
+}
+
+quint16 Socket::localPort() const
+{
+    return m_localPort;
+}
+
+bool Socket::listen()
+{
+    if (m_state != StateClosed) {
+        setError(kErrBadState, tr("The socket is not closed"));
+        return false;
+    }
+    auto *server = new Listener(this, [this](qintptr d) { queueRequest(d); });
+    server->setProxy(QNetworkProxy::NoProxy);
+    server->setListenBacklogSize(kListenBacklog);
+    if (!server->listen(QHostAddress::Any, m_localPort)) {
+        setError(winsockError(server->serverError()), server->errorString());
+        delete server;
+        return false;
+    }
+    m_server = server;
+    m_localPort = server->serverPort();
+    m_state = StateListening;
+    return true;
+}
+
+bool Socket::accept(qintptr requestId)
+{
+    if (m_state != StateClosed || !offeredRequests().contains(requestId)) {
+        setError(kErrBadState, tr("No such connection request, or the socket is not closed"));
+        return false;
+    }
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(requestId)) {
+        setError(winsockError(socket->error()), socket->errorString());
+        delete socket;
+        return false;
+    }
+    offeredRequests().remove(requestId);
+    attach(socket);
+    m_state = StateConnected;
+    m_remoteIP = peerIP(socket);
+    m_remotePort = socket->peerPort();
+    return true;
+}
+
+QString Socket::remoteHostIP() const
+{
+    return m_remoteIP;
+}
+
+quint16 Socket::remotePort() const
+{
+    return m_remotePort;
+}
+
+bool Socket::connectToHost(const QString &host, const QString &port)
+{
+    quint16 number = 0;
+    if (m_state != StateClosed) {
+        setError(kErrBadState, tr("The socket is not closed"));
+        return false;
+    }
+    if (!isPortText(port, &number)) {
+        setError(kErrInvalidArg, tr("Invalid port number: %1").arg(port));
+        return false;
+    }
+    auto *socket = new QTcpSocket(this);
+    socket->setProxy(QNetworkProxy::NoProxy);
+    attach(socket);
+    m_state = StateConnecting;
+    socket->connectToHost(host, number);
+    return true;
+}
+
+void Socket::sendData(const QByteArray &bytes)
+{
+    if (m_state != StateConnected)
+        return;
+    m_sends.push_back({bytes.size(), 0, 0});
+    if (bytes.isEmpty()) {
+        post(); // nothing will be written, but sendComplete() is still owed
+        return;
+    }
+    m_unsent.push_back(bytes);
+    feed();
+}
+
+void Socket::sendData(const QString &text)
+{
+    sendData(cp932::encode(text));
+}
+
+QByteArray Socket::getData()
+{
+    pull();
+    return std::exchange(m_inbox, QByteArray());
+}
+
+QString Socket::getDataText()
+{
+    return cp932::decode(getData());
+}
+
+qint64 Socket::bytesAvailable() const
+{
+    return m_inbox.size() + (m_socket ? m_socket->bytesAvailable() : 0);
+}
+
+void Socket::close()
+{
+    if (m_server) {
+        m_server->close();
+        m_server->deleteLater();
+        m_server = nullptr;
+    }
+    for (qintptr descriptor : m_requests)
+        closeDescriptor(descriptor);
+    m_requests.clear();
+
+    if (QTcpSocket *socket = std::exchange(m_socket, nullptr)) {
+        socket->disconnect(this);
+        if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
+            // A short reply sent just before close() is still in Qt's buffer;
+            // let it go out rather than drop it.
+            connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromHost();
+        } else {
+            socket->abort();
+            socket->deleteLater();
+        }
+    }
+    m_inbox.clear();
+    m_unsent.clear();
+    m_unsentOffset = m_fed = m_acked = 0;
+    m_sends.clear();
+    m_connectedDue = m_dataDue = m_closedDue = m_errorDue = false;
+    m_state = StateClosed;
+}
+
+Socket::State Socket::state() const
+{
+    return m_state;
+}
+
+int Socket::errorNumber() const
+{
+    return m_errorNumber;
+}
+
+QString Socket::errorString() const
+{
+    return m_errorString;
+}
+
+void Socket::attach(QTcpSocket *socket)
+{
+    m_socket = socket;
+    // The channel signals are also emitted while a handler runs a nested
+    // event loop, when readyRead()/bytesWritten() are suppressed.
+    connect(socket, &QIODevice::channelReadyRead, this, &Socket::pull);
+    connect(socket, &QIODevice::channelBytesWritten, this, &Socket::onBytesWritten);
+    connect(socket, &QAbstractSocket::connected, this, &Socket::onConnected);
+    connect(socket, &QAbstractSocket::disconnected, this, &Socket::onDisconnected);
+    connect(socket, &QAbstractSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError e) { onSocketError(e); });
+}
+
+void Socket::queueRequest(qintptr descriptor)
+{
+    m_requests.push_back(descriptor);
+    post();
+}
+
+void Socket::pull()
+{
+    if (!m_socket || m_socket->bytesAvailable() <= 0)
+        return;
+    m_inbox += m_socket->readAll();
+    m_dataDue = true;
+    post();
+}
+
+void Socket::feed()
+{
+    if (m_feeding)
+        return;
+    m_feeding = true;
+    while (m_socket && !m_unsent.empty() && m_socket->bytesToWrite() < kFeedHighWater) {
+        const QByteArray &block = m_unsent.front();
+        const qint64 n = std::min(kFeedChunk, block.size() - m_unsentOffset);
+        if (m_socket->write(block.constData() + m_unsentOffset, n) != n)
+            break; // the connection is failing; its error event follows
+        m_fed += n;
+        m_unsentOffset += n;
+        if (m_unsentOffset == block.size()) {
+            m_unsent.pop_front();
+            m_unsentOffset = 0;
+        }
+    }
+    m_feeding = false;
+}
+
+void Socket::onConnected()
+{
+    m_state = StateConnected;
+    m_remoteIP = peerIP(m_socket);
+    m_remotePort = m_socket->peerPort();
+    m_connectedDue = true;
+    post();
+}
+
+void Socket::onDisconnected()
+{
+    if (m_state != StateConnected)
+        return;
+    pull();
+    m_state = StateClosing;
+    m_closedDue = true;
+    post();
+}
+
+void Socket::onSocketError(int qtError)
+{
+    const auto error = QAbstractSocket::SocketError(qtError);
+    // The peer closing is the closed() event, not an error.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    if (m_state != StateConnecting && m_state != StateConnected)
+        return;
+    pull();
+    setError(winsockError(error), m_socket->errorString());
+    m_dueErrorNumber = m_errorNumber;
+    m_dueErrorText = m_errorString;
+    m_state = StateError;
+    m_errorDue = true;
+    post();
+}
+
+void Socket::onBytesWritten()
+{
+    if (!m_socket)
+        return;
+    // Derived from the buffer level rather than the signal's count, so a
+    // notification missed or doubled cannot skew the books.
+    const qint64 acked = m_fed - m_socket->bytesToWrite();
+    qint64 fresh = acked - m_acked;
+    if (fresh <= 0)
+        return;
+    m_acked = acked;
+    for (PendingSend &send : m_sends) {
+        const qint64 take = std::min(fresh, send.size - send.written);
+        send.written += take;
+        fresh -= take;
+        if (fresh == 0)
+            break;
+    }
+    feed();
+    post();
+}
+
+void Socket::setError(int number, const QString &text)
+{
+    m_errorNumber = number;
+    m_errorString = text;
+}
+
+void Socket::post()
+{
+    if (m_posted)
+        return;
+    m_posted = true;
+    QMetaObject::invokeMethod(this, &Socket::dispatch, Qt::QueuedConnection);
+}
+
+// Every event leaves from here, never from inside a QTcpSocket/QTcpServer
+// signal, so a handler may close or delete this object, or spin a nested
+// event loop, without pulling Qt's socket out from under itself. Handlers may
+// re-enter dispatch() through a nested loop; the state is always updated
+// before the emit, and dataArrival() alone is held back until its handler
+// has returned.
+void Socket::dispatch()
+{
+    m_posted = false;
+    const QPointer<Socket> self(this);
+
+    while (!m_requests.empty()) {
+        const qintptr descriptor = m_requests.front();
+        m_requests.pop_front();
+        offeredRequests().insert(descriptor);
+        emit connectionRequest(descriptor);
+        if (offeredRequests().remove(descriptor))
+            closeDescriptor(descriptor);
+        if (!self)
+            return;
+    }
+
+    if (m_connectedDue) {
+        m_connectedDue = false;
+        emit connected();
+        if (!self)
+            return;
+    }
+
+    while (!m_sends.empty()) {
+        PendingSend &send = m_sends.front();
+        if (send.reported < send.written) {
+            send.reported = send.written;
+            emit sendProgress(send.written, send.size - send.written);
+        } else if (send.written == send.size) {
+            m_sends.pop_front();
+            emit sendComplete();
+        } else {
+            break;
+        }
+        if (!self)
+            return;
+    }
+
+    if (m_dataDue && !m_inDataArrival) {
+        m_dataDue = false;
+        if (!m_inbox.isEmpty()) {
+            m_inDataArrival = true;
+            emit dataArrival(m_inbox.size());
+            if (!self)
+                return;
+            m_inDataArrival = false;
+            // What arrived while the handler ran gets its own event; what it
+            // merely left untaken does not.
+            pull();
+            if (m_dataDue)
+                post();
+        }
+    }
+
+    // The end of the conversation is told only after its data.
+    if (m_dataDue || m_inDataArrival)
+        return;
+    if (m_closedDue) {
+        m_closedDue = false;
+        emit closed();
+    } else if (m_errorDue) {
+        m_errorDue = false;
+        emit error(m_dueErrorNumber, m_dueErrorText);
+    }
+}

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <deque>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A TCP socket with the operations and events both programs are written
+// against: one object either listens (and announces connection requests that
+// another object accepts) or carries one conversation. Events arrive on the
+// owning thread, one at a time, as signals.
+class Socket : public QObject
+{
+    Q_OBJECT
+public:
+    enum State {
+        StateClosed = 0,
+        StateOpen = 1,
+        StateListening = 2,
+        StateConnectionPending = 3,
+        StateResolvingHost = 4,
+        StateHostResolved = 5,
+        StateConnecting = 6,
+        StateConnected = 7,
+        StateClosing = 8, // the peer has closed, our side is still open
+        StateError = 9,
+    };
+    Q_ENUM(State)
+
+    explicit Socket(QObject *parent = nullptr);
+    ~Socket() override;
+
+    void setLocalPort(quint16 port);
+    quint16 localPort() const;
+
+    // Listens on every local address, IPv4 and IPv6, at localPort() (0 picks
+    // a free port; localPort() then tells which). On failure returns false
+    // and errorString() tells why.
+    bool listen();
+
+    // Takes over the connection that connectionRequest(requestId) announced
+    // on a listening socket. Only valid on a closed socket.
+    bool accept(qintptr requestId);
+
+    // Dotted IPv4 text for IPv4 peers (also when listening on IPv6).
+    QString remoteHostIP() const;
+    quint16 remotePort() const;
+
+    // Starts connecting and returns at once; the outcome arrives as
+    // connected() or error(). Returns false, with errorNumber()/errorString()
+    // set, when the request is refused at once (port text not a number from 1
+    // to 65535, or the socket is not closed).
+    bool connectToHost(const QString &host, const QString &port);
+
+    // Queues the bytes for sending, in order after earlier sends. Progress is
+    // reported by sendProgress() and sendComplete().
+    void sendData(const QByteArray &bytes);
+    void sendData(const QString &text); // as code page 932
+
+    // Takes everything that has arrived and not been taken yet.
+    QByteArray getData();
+    QString getDataText(); // decoded from code page 932
+    qint64 bytesAvailable() const;
+
+    // No closed() event follows a local close.
+    void close();
+
+    State state() const;
+    int errorNumber() const;
+    QString errorString() const;
+
+Q_SIGNALS:
+    void connectionRequest(qintptr requestId);
+    void connected();
+    void dataArrival(qint64 bytesTotal);
+    void closed();
+    void error(int number, const QString &description);
+    void sendProgress(qint64 bytesSent, qint64 bytesRemaining);
+    void sendComplete();
+
+private:
+    // One sendData() call, until its sendComplete() has been emitted.
+    struct PendingSend
+    {
+        qint64 size = 0;
+        qint64 written = 0;  // handed to the kernel
+        qint64 reported = 0; // last bytesSent announced
+    };
+
+    void attach(QTcpSocket *socket);
+    void queueRequest(qintptr descriptor);
+    void pull();
+    void feed();
+    void onConnected();
+    void onDisconnected();
+    void onSocketError(int qtError);
+    void onBytesWritten();
+    void setError(int number, const QString &text);
+    void post();
+    void dispatch();
+
+    QTcpServer *m_server = nullptr;
+    QTcpSocket *m_socket = nullptr;
+    quint16 m_localPort = 0;
+    State m_state = StateClosed;
+    int m_errorNumber = 0;
+    QString m_errorString;
+    QString m_remoteIP;
+    quint16 m_remotePort = 0;
+
+    std::deque<qintptr> m_requests; // accepted by the kernel, not yet announced
+    QByteArray m_inbox;             // arrived, not yet taken
+
+    std::deque<QByteArray> m_unsent; // not yet handed to QTcpSocket
+    qint64 m_unsentOffset = 0;       // into m_unsent.front()
+    qint64 m_fed = 0;                // bytes handed to QTcpSocket so far
+    qint64 m_acked = 0;              // of those, bytes the kernel has taken
+    std::deque<PendingSend> m_sends;
+
+    int m_dueErrorNumber = 0;
+    QString m_dueErrorText;
+    bool m_posted = false;
+    bool m_connectedDue = false;
+    bool m_dataDue = false;
+    bool m_closedDue = false;
+    bool m_errorDue = false;
+    bool m_inDataArrival = false;
+    bool m_feeding = false;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "common/cp932.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTest>
+
+// A student program as the server sees it: writes go to the kernel at once,
+// replies are collected while the test runs the event loop.
+class TestClient
+{
+public:
+    QTcpSocket socket;
+    QByteArray received;
+
+    explicit TestClient(quint16 port)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.waitForConnected(5000);
+    }
+    bool isConnected() const { return socket.state() == QAbstractSocket::ConnectedState; }
+
+    // Small writes: in the kernel before the server sees them.
+    void sendNow(const QByteArray &bytes)
+    {
+        socket.write(bytes);
+        socket.waitForBytesWritten(5000);
+    }
+    // Writes of any size, while the server reads them.
+    bool send(const QByteArray &bytes)
+    {
+        socket.write(bytes);
+        return QTest::qWaitFor([this] { return socket.bytesToWrite() == 0; }, 20000);
+    }
+    QStringList lines() const
+    {
+        QStringList result;
+        const QString text = cp932::decode(received);
+        for (const QString &line : text.split(QStringLiteral("\r\n")))
+            result << line;
+        result.removeLast(); // after the last CR LF: unfinished
+        return result;
+    }
+    bool waitForLines(int count, int timeout = 5000)
+    {
+        return QTest::qWaitFor([&] { return lines().size() >= count; }, timeout);
+    }
+    bool waitForClose(int timeout = 5000)
+    {
+        return QTest::qWaitFor(
+            [this] { return socket.state() == QAbstractSocket::UnconnectedState; }, timeout);
+    }
+};

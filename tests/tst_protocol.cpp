@@ -1,0 +1,156 @@
+#include "server/app/serversettings.h"
+#include "server/net/protocol.h"
+#include "support/files.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace protocol;
+
+class TestProtocol : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void lineFraming()
+    {
+        QCOMPARE(lineLength("user taro"), std::nullopt);
+        QCOMPARE(lineLength("user taro\r\nput"), qsizetype(11));
+        QCOMPARE(lineLength("\n"), qsizetype(1));
+        QCOMPARE(lineBody("user taro\r\n").toByteArray(), QByteArray("user taro"));
+        QCOMPARE(lineBody("user taro\n").toByteArray(), QByteArray("user taro"));
+        // Only one CR before the LF belongs to the line end.
+        QCOMPARE(lineBody("user taro\r\r\n").toByteArray(), QByteArray("user taro\r"));
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<int>("command");
+        QTest::newRow("bye") << "bye" << int(Command::Close);
+        QTest::newRow("quit") << "quit" << int(Command::Close);
+        QTest::newRow("byebye") << "byebye" << int(Command::None);
+        QTest::newRow("bye and blank") << "bye " << int(Command::None);
+        QTest::newRow("BYE") << "BYE" << int(Command::None);
+        QTest::newRow("put") << "put taro.doc,1" << int(Command::Put);
+        QTest::newRow("put without blank") << "putXtaro.doc,1" << int(Command::Put);
+        QTest::newRow("Put") << "Put x,1" << int(Command::None);
+        QTest::newRow("user") << "user taro" << int(Command::User);
+        QTest::newRow("USER") << "USER taro" << int(Command::None);
+        QTest::newRow("empty") << "" << int(Command::None);
+        QTest::newRow("short") << "u" << int(Command::None);
+    }
+    void commands()
+    {
+        QFETCH(QString, body);
+        QFETCH(int, command);
+        QCOMPARE(int(commandOf(body)), command);
+    }
+
+    void userIds()
+    {
+        QCOMPARE(userIdOf(u"user taro"), QStringLiteral("taro"));
+        QCOMPARE(userIdOf(u"user taro "), QStringLiteral("taro "));
+        QCOMPARE(userIdOf(u"userXtaro"), QStringLiteral("taro"));
+        QCOMPARE(userIdOf(u"user"), QString());
+        QCOMPARE(userIdOf(u"user 山田"), QStringLiteral("山田"));
+    }
+
+    void putLines_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("plain") << "put taro.doc,1234" << true << "taro.doc" << qint64(1234);
+        QTest::newRow("zero") << "put taro.doc,0" << true << "taro.doc" << qint64(0);
+        QTest::newRow("largest") << "put a,2147483647" << true << "a" << qint64(2147483647);
+        QTest::newRow("comma in name") << "put a,b,5" << true << "a" << qint64(-1);
+        QTest::newRow("japanese name") << "put 山田.txt,3" << true << "山田.txt" << qint64(3);
+        QTest::newRow("too large") << "put a,2147483648" << false << "" << qint64(0);
+        QTest::newRow("negative") << "put a,-1" << false << "" << qint64(0);
+        QTest::newRow("not decimal") << "put a,12x" << false << "" << qint64(0);
+        QTest::newRow("plus sign") << "put a,+1" << false << "" << qint64(0);
+        QTest::newRow("blank in size") << "put a, 1" << false << "" << qint64(0);
+        QTest::newRow("empty size") << "put a," << false << "" << qint64(0);
+        QTest::newRow("no comma") << "put taro.doc" << false << "" << qint64(0);
+        QTest::newRow("comma too early") << "put ,12" << false << "" << qint64(0);
+        QTest::newRow("only put") << "put" << false << "" << qint64(0);
+        QTest::newRow("huge number") << "put a,99999999999999999999" << false << "" << qint64(0);
+    }
+    void putLines()
+    {
+        QFETCH(QString, body);
+        QFETCH(bool, valid);
+        QFETCH(QString, name);
+        QFETCH(qint64, size);
+        const std::optional<PutRequest> request = parsePutLine(body);
+        QCOMPARE(request.has_value(), valid && size >= 0);
+        if (request) {
+            QCOMPARE(request->fileName, name);
+            QCOMPARE(request->size, size);
+        }
+    }
+
+    void fileNamesStayInTheFolder()
+    {
+        for (const char *name : {"taro.doc", "山田.txt", "a b", ".hidden", "...", "x..y"})
+            QVERIFY2(isSafeFileName(QString::fromUtf8(name)), name);
+        for (const char *name : {"", ".", "..", "../x", "a/b", "/etc/passwd", "a\\b", "c:x",
+                                 "tab\there", "nl\nx", "del\x7f", "\xc2\x80"})
+            QVERIFY2(!isSafeFileName(QString::fromUtf8(name)), name);
+    }
+
+    void portNumbers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("number");
+        QTest::newRow("plain") << "8080" << qint64(8080);
+        QTest::newRow("trailing blank") << "8080 " << qint64(8080);
+        QTest::newRow("leading blank") << " 8080" << qint64(8080);
+        QTest::newRow("blanks inside") << "80 80" << qint64(8080);
+        QTest::newRow("trailing text") << "8080abc" << qint64(8080);
+        QTest::newRow("no number") << "abc" << qint64(0);
+        QTest::newRow("empty") << "" << qint64(0);
+        QTest::newRow("half up to even") << "81.5" << qint64(82);
+        QTest::newRow("half down to even") << "80.5" << qint64(80);
+        QTest::newRow("fraction") << "80.6" << qint64(81);
+        QTest::newRow("exponent") << "1e3" << qint64(1000);
+        QTest::newRow("negative") << "-5" << qint64(-5);
+        QTest::newRow("above 16 bits") << "65535" << qint64(65535);
+        QTest::newRow("huge") << "1e300" << qint64(1000000000000000);
+        QTest::newRow("dot only") << "." << qint64(0);
+    }
+    void portNumbers()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, number);
+        QCOMPARE(leadingNumber(text), number);
+    }
+
+    void serverSettings()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("inivar.cfg");
+        ServerSettings missing = readServerSettings(path);
+        QVERIFY(!missing.fileRead);
+        QCOMPARE(missing.port, qint64(10013));
+        QCOMPARE(missing.delimiter, QStringLiteral(","));
+
+        writeBytes(path, cp932Lines({"kugiri=TAB", "ms-exceldir=/usr/bin/calc --x", "port=0"}));
+        ServerSettings settings = readServerSettings(path);
+        QVERIFY(settings.fileRead);
+        QCOMPARE(settings.delimiter, QStringLiteral("\t"));
+        QCOMPARE(settings.spreadsheetCommand, QStringLiteral("/usr/bin/calc --x"));
+        QCOMPARE(settings.port, qint64(10013));
+
+        writeBytes(path, cp932Lines({"kugiri=;", "port = 8080"}));
+        settings = readServerSettings(path);
+        QCOMPARE(settings.delimiter, QStringLiteral(","));
+        QCOMPARE(settings.port, qint64(10013));
+        writeBytes(path, cp932Lines({"PORT=40000"}));
+        QCOMPARE(readServerSettings(path).port, qint64(40000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProtocol)
+#include "tst_protocol.moc"

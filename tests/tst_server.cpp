@@ -1,0 +1,484 @@
+#include "platform/textlog.h"
+#include "server/net/classroomserver.h"
+#include "server/roster/lecture.h"
+#include "server/roster/rostercommands.h"
+#include "server/roster/rostergrid.h"
+#include "support/fakedialogs.h"
+#include "support/files.h"
+#include "support/testclient.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+const QString Hello = QStringLiteral("000 hello I am tavrelle server");
+const QString Lecture800 = QStringLiteral("800 情報処理演習Ⅰ,中村　誠");
+
+QByteArray pattern(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char &c : bytes)
+        c = char(generator.bounded(256));
+    return bytes;
+}
+
+} // namespace
+
+class TestServer : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<RosterGrid> m_grid;
+    std::unique_ptr<Lecture> m_lecture;
+    std::unique_ptr<MemoryTextLog> m_log;
+    std::unique_ptr<ClassroomServer> m_server;
+    QString m_kadai;
+
+    void loadRoster(const QStringList &students)
+    {
+        const QString path = m_dir->filePath("roster.cfg");
+        writeBytes(path, cp932Lines(QStringList{"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
+                                                "kadaidir=" + m_kadai, "<start data>"} +
+                                    students + QStringList{"<end data>"}));
+        FakeFileDialogs dialogs;
+        FakeMessageBox messages;
+        dialogs.nextAnswers << path;
+        RosterCommands(*m_grid, *m_lecture, dialogs, messages).open();
+        QVERIFY(messages.shown.isEmpty());
+    }
+    std::unique_ptr<TestClient> greeted()
+    {
+        auto client = std::make_unique<TestClient>(m_server->port());
+        if (!client->waitForLines(2))
+            qWarning("no greeting");
+        return client;
+    }
+    QStringList logLines() const { return m_log->text().split(QStringLiteral("\r\n")); }
+    QByteArray stored(const QString &name) const { return readBytes(m_kadai + "/" + name); }
+    QStringList kadaiFiles() const
+    {
+        return QDir(m_kadai).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+    // Waits until the server has handled everything the clients sent.
+    void settle() { QTest::qWait(50); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_kadai = m_dir->filePath("kadai");
+        QDir().mkpath(m_kadai);
+        m_grid = std::make_unique<RosterGrid>();
+        m_lecture = std::make_unique<Lecture>();
+        m_log = std::make_unique<MemoryTextLog>();
+        m_server = std::make_unique<ClassroomServer>(*m_lecture, *m_grid, *m_log);
+        QString error;
+        QVERIFY2(m_server->listen(0, &error), qPrintable(error));
+        loadRoster({"jiro,次郎", "hanako,花子", "taro,太郎", "Ken,健", "taro,二人目の太郎"});
+    }
+    void cleanup()
+    {
+        m_server.reset();
+        m_dir.reset();
+    }
+
+    void greetingCarriesTheLectureInCodePage932()
+    {
+        TestClient client(m_server->port());
+        QVERIFY(client.waitForLines(2));
+        QCOMPARE(client.received, QByteArray("000 hello I am tavrelle server\r\n800 ") +
+                                      cp932::encode(u"情報処理演習Ⅰ,中村　誠") + "\r\n");
+        // Numbers are handed out from 1; the log has the newest entry on top.
+        QCOMPARE(m_server->connCount(), qint64(1));
+        QCOMPARE(logLines().at(0),
+                 QString::number(client.socket.localPort()) + "portで接続しました｡");
+        QCOMPARE(logLines().at(1), QStringLiteral("127.0.0.1から接続要求がありました｡"));
+    }
+
+    void lectureLineWithoutRoster()
+    {
+        m_lecture->setKougimei(QString());
+        m_lecture->setTantousya(QString());
+        TestClient client(m_server->port());
+        QVERIFY(client.waitForLines(2));
+        QCOMPARE(client.lines().at(1), QStringLiteral("800 ,"));
+    }
+
+    void attendanceIsTakenOnce()
+    {
+        auto client = greeted();
+        client->sendNow("user taro\r\n");
+        QVERIFY(client->waitForLines(3));
+        QCOMPARE(client->lines().at(2), QStringLiteral("101 - syusseki totta ^^"));
+        QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(m_grid->text(3, 2)).hasMatch());
+        QCOMPARE(m_grid->text(3, 4), QStringLiteral("127.0.0.1"));
+        QCOMPARE(m_grid->text(5, 2), QString()); // the second taro is never reached
+        // The top of the log: the line as it came, then the port and address entries.
+        QCOMPARE(logLines().mid(0, 3),
+                 (QStringList{"user taro",
+                              QString::number(client->socket.localPort()) + "portで接続しました｡",
+                              "127.0.0.1から接続要求がありました｡"}));
+
+        const QString firstTime = m_grid->text(3, 2);
+        m_grid->setText(3, 4, "kept");
+        auto other = greeted();
+        other->sendNow("user taro\r\n");
+        QVERIFY(other->waitForLines(3));
+        QCOMPARE(other->lines().at(2), QStringLiteral("102 - sudeni syusseki totteru ^^"));
+        QCOMPARE(m_grid->text(3, 2), firstTime);
+        QCOMPARE(m_grid->text(3, 4), QStringLiteral("kept"));
+    }
+
+    void userIdsAreExact_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("other case") << QByteArray("user Taro\r\n") << "501 - bad-userID ^^";
+        QTest::newRow("trailing blank") << QByteArray("user taro \r\n") << "501 - bad-userID ^^";
+        QTest::newRow("unknown") << QByteArray("user nobody\r\n") << "501 - bad-userID ^^";
+        QTest::newRow("capital ID found")
+            << QByteArray("user Ken\r\n") << "101 - syusseki totta ^^";
+        QTest::newRow("LF only") << QByteArray("user jiro\n") << "101 - syusseki totta ^^";
+        QTest::newRow("total line") << QByteArray("user 計\r\n") << "501 - bad-userID ^^";
+    }
+    void userIdsAreExact()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, reply);
+        auto client = greeted();
+        client->sendNow(cp932::encode(QString::fromUtf8(line)));
+        QVERIFY(client->waitForLines(3));
+        QCOMPARE(client->lines().at(2), reply);
+    }
+
+    void markedPresentCellShapeGives102()
+    {
+        m_grid->setText(1, 2, "ab:cd:ef");
+        auto client = greeted();
+        client->sendNow("user jiro\r\n");
+        QVERIFY(client->waitForLines(3));
+        QCOMPARE(client->lines().at(2), QStringLiteral("102 - sudeni syusseki totteru ^^"));
+    }
+
+    void linesAreFramedAcrossArrivals()
+    {
+        auto client = greeted();
+        // Two lines in one arrival are two commands.
+        client->sendNow("user taro\r\nuser taro\r\n");
+        QVERIFY(client->waitForLines(4));
+        QCOMPARE(client->lines().mid(2),
+                 (QStringList{"101 - syusseki totta ^^", "102 - sudeni syusseki totteru ^^"}));
+        // A line split over arrivals is read once, when complete.
+        client->sendNow("user han");
+        settle();
+        QCOMPARE(client->lines().size(), 4);
+        client->sendNow("ako\r");
+        settle();
+        client->sendNow("\n");
+        QVERIFY(client->waitForLines(5));
+        QCOMPARE(client->lines().at(4), QStringLiteral("101 - syusseki totta ^^"));
+        // The log shows each arrival as it came.
+        QCOMPARE(m_log->text().left(13), QStringLiteral("\nako\ruser han"));
+    }
+
+    void noCommandGetsNoReply()
+    {
+        auto client = greeted();
+        client->sendNow("USER taro\r\nbyebye\r\nhello\r\nx\r\n\r\nuser jiro\r\n");
+        QVERIFY(client->waitForLines(3));
+        settle();
+        QCOMPARE(client->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
+        QVERIFY(client->isConnected());
+    }
+
+    void closingCommandsCloseSilently()
+    {
+        for (const char *line : {"bye\r\n", "quit\r\n"}) {
+            auto client = greeted();
+            const QString logBefore = m_log->text();
+            client->sendNow(QByteArray(line) + "user taro\r\n");
+            QVERIFY(client->waitForClose());
+            QCOMPARE(client->lines().size(), 2);
+            QCOMPARE(m_log->text(), QString::fromLatin1(line) + "user taro\r\n" + logBefore);
+            QVERIFY(!m_server->connection(m_server->connCount()));
+        }
+    }
+
+    void peerCloseIsLoggedAndNumbersAreNotReused()
+    {
+        auto first = greeted();
+        auto second = greeted();
+        QCOMPARE(m_server->connCount(), qint64(2));
+        first->socket.disconnectFromHost();
+        QVERIFY(QTest::qWaitFor([&] { return !m_server->connection(1); }));
+        QCOMPARE(logLines().at(0), QStringLiteral("接続番号:1 と切断しました｡"));
+        auto third = greeted();
+        QCOMPARE(m_server->connCount(), qint64(3));
+        QVERIFY(m_server->connection(3));
+        QVERIFY(m_server->connection(2));
+    }
+
+    void userLineCanBeAnsweredBeforeTheLectureLine()
+    {
+        TestClient client(m_server->port());
+        client.sendNow("user taro\r\n"); // in the kernel before the server accepts
+        QVERIFY(client.waitForLines(3));
+        QCOMPARE(client.lines(), (QStringList{Hello, "101 - syusseki totta ^^", Lecture800}));
+    }
+
+    void clientVanishingDuringTheGreetingIsHarmless()
+    {
+        for (int i = 0; i < 20; ++i) {
+            TestClient client(m_server->port());
+            client.sendNow("user taro\r\n");
+            client.socket.abort();
+        }
+        auto survivor = greeted();
+        QCOMPARE(survivor->lines(), (QStringList{Hello, Lecture800}));
+    }
+
+    void manyClientsAtOnceAreAllGreeted()
+    {
+        std::vector<std::unique_ptr<TestClient>> clients;
+        for (int i = 0; i < 200; ++i)
+            clients.push_back(std::make_unique<TestClient>(m_server->port()));
+        for (auto &client : clients)
+            QVERIFY(client->waitForLines(2, 20000));
+        for (auto &client : clients)
+            QCOMPARE(client->lines(), (QStringList{Hello, Lecture800}));
+        QCOMPARE(m_server->connCount(), qint64(200));
+    }
+
+    void uploadIsStoredByteExactInAnyArrivals()
+    {
+        auto client = greeted();
+        client->sendNow("user hanako\r\n");
+        QVERIFY(client->waitForLines(3));
+        const QByteArray file = pattern(300000, 1);
+        client->sendNow("put hanako.doc,300000\r\n");
+        QVERIFY(client->waitForLines(4));
+        QCOMPARE(client->lines().at(3), QStringLiteral("301 - image mode ok"));
+        QCOMPARE(logLines().at(0), QStringLiteral("接続Index:1 イメージモード"));
+        for (qsizetype offset = 0; offset < file.size(); offset += 7919) {
+            client->sendNow(file.mid(offset, 7919));
+            if (offset < 30000)
+                settle(); // some arrivals really are small
+        }
+        QVERIFY(client->waitForLines(5));
+        QCOMPARE(client->lines().at(4), QStringLiteral("302 jyusin kanryo"));
+        QCOMPARE(stored("hanako.doc"), file);
+        QCOMPARE(logLines().at(0), QStringLiteral("接続:1 受信完了"));
+        QVERIFY(RosterGrid::isTimeStamp(m_grid->text(2, 3)));
+        QCOMPARE(kadaiFiles(), QStringList{"hanako.doc"});
+        // Back in text mode: commands work again.
+        client->sendNow("user hanako\r\n");
+        QVERIFY(client->waitForLines(6));
+        QCOMPARE(client->lines().at(5), QStringLiteral("102 - sudeni syusseki totteru ^^"));
+    }
+
+    void putLineDataAndNextCommandInOneArrival()
+    {
+        auto client = greeted();
+        client->sendNow("user taro\r\nput taro.txt,5\r\nhello\r\nuser taro\r\n");
+        QVERIFY(client->waitForLines(6));
+        QCOMPARE(client->lines().mid(2),
+                 (QStringList{"101 - syusseki totta ^^", "301 - image mode ok", "302 jyusin kanryo",
+                              "102 - sudeni syusseki totteru ^^"}));
+        QCOMPARE(stored("taro.txt"), QByteArray("hello"));
+        // File bytes never reach the log; the text after them does.
+        QVERIFY(!m_log->text().contains("hello"));
+        QVERIFY(m_log->text().startsWith(QStringLiteral("\r\nuser taro\r\n接続:1 受信完了\r\n")));
+    }
+
+    void surplusBytesAreReadAsText()
+    {
+        auto client = greeted();
+        client->sendNow("put a.bin,1000\r\n");
+        QVERIFY(client->waitForLines(3));
+        client->sendNow(QByteArray(1000, 'x') + "user jiro\r\n");
+        QVERIFY(client->waitForLines(5));
+        QCOMPARE(client->lines().mid(3),
+                 (QStringList{"302 jyusin kanryo", "101 - syusseki totta ^^"}));
+        QCOMPARE(stored("a.bin"), QByteArray(1000, 'x'));
+    }
+
+    void emptyFileCompletesAtOnce()
+    {
+        writeBytes(m_kadai + "/taro.txt", "old");
+        auto client = greeted();
+        client->sendNow("user taro\r\nput taro.txt,0\r\nuser taro\r\n");
+        QVERIFY(client->waitForLines(5));
+        QCOMPARE(client->lines().mid(2),
+                 (QStringList{"101 - syusseki totta ^^", "302 jyusin kanryo",
+                              "102 - sudeni syusseki totteru ^^"}));
+        QVERIFY(QFileInfo::exists(m_kadai + "/taro.txt"));
+        QCOMPARE(stored("taro.txt"), QByteArray());
+        QVERIFY(RosterGrid::isTimeStamp(m_grid->text(3, 3)));
+    }
+
+    void uploadWithoutAttendanceIsStoredUnstamped()
+    {
+        auto client = greeted();
+        client->sendNow("put someone.txt,3\r\nabc");
+        QVERIFY(client->waitForLines(4));
+        QCOMPARE(stored("someone.txt"), QByteArray("abc"));
+        for (int row = 1; row <= 5; ++row)
+            QCOMPARE(m_grid->text(row, 3), QString());
+    }
+
+    void reuploadReplacesAndRestampsOnlyWhenComplete()
+    {
+        writeBytes(m_kadai + "/taro.doc", "an earlier, longer submission");
+        auto client = greeted();
+        client->sendNow("user taro\r\nput taro.doc,4\r\nab");
+        QVERIFY(client->waitForLines(4));
+        settle();
+        // Until the upload is complete the earlier submission stands.
+        QCOMPARE(stored("taro.doc"), QByteArray("an earlier, longer submission"));
+        client->sendNow("cd");
+        QVERIFY(client->waitForLines(5));
+        QCOMPARE(stored("taro.doc"), QByteArray("abcd"));
+        m_grid->setText(3, 3, "old");
+        client->sendNow("put taro.doc,1\r\nz");
+        QVERIFY(client->waitForLines(7));
+        QVERIFY(RosterGrid::isTimeStamp(m_grid->text(3, 3)));
+    }
+
+    void uploadCutOffLeavesNoTrace()
+    {
+        writeBytes(m_kadai + "/taro.doc", "earlier");
+        auto client = greeted();
+        client->sendNow("put taro.doc,100\r\n" + QByteArray(60, 'x'));
+        QVERIFY(client->waitForLines(3));
+        settle();
+        QCOMPARE(kadaiFiles().size(), 2); // the earlier file and the temporary one
+        client->socket.abort();
+        QVERIFY(QTest::qWaitFor([&] { return m_server->connection(1) == nullptr; }));
+        QCOMPARE(kadaiFiles(), QStringList{"taro.doc"});
+        QCOMPARE(stored("taro.doc"), QByteArray("earlier"));
+    }
+
+    void folderIsFixedWhenThePutLineIsAccepted()
+    {
+        const QString other = m_dir->filePath("other");
+        QDir().mkpath(other);
+        auto client = greeted();
+        client->sendNow("put x.txt,4\r\nab");
+        QVERIFY(client->waitForLines(3));
+        settle();
+        m_lecture->setKadaidir(other);
+        client->sendNow("cd");
+        QVERIFY(client->waitForLines(4));
+        QCOMPARE(stored("x.txt"), QByteArray("abcd"));
+        QVERIFY(QDir(other).isEmpty());
+    }
+
+    void twoConnectionsSameNameLastCompleteWins()
+    {
+        auto first = greeted();
+        auto second = greeted();
+        first->sendNow("put same.txt,3\r\nAA");
+        second->sendNow("put same.txt,3\r\nBB");
+        QVERIFY(first->waitForLines(3));
+        QVERIFY(second->waitForLines(3));
+        settle();
+        second->sendNow("B");
+        QVERIFY(second->waitForLines(4));
+        QCOMPARE(stored("same.txt"), QByteArray("BBB"));
+        first->sendNow("A");
+        QVERIFY(first->waitForLines(4));
+        QCOMPARE(stored("same.txt"), QByteArray("AAA"));
+        QCOMPARE(kadaiFiles(), QStringList{"same.txt"});
+    }
+
+    void hostileNamesAndBadPutLinesAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        for (const char *line :
+             {"put ../escape.txt,3", "put /tmp/abs.txt,3", "put a/b.txt,3", "put ..,3", "put .,3",
+              "put c:x,3", "put a\\b,3", "put a\tb,3", "put noc", "put x.txt,abc", "put x.txt,-3",
+              "put x.txt,2147483648", "put x.txt,"})
+            QTest::newRow(line) << QByteArray(line);
+    }
+    void hostileNamesAndBadPutLinesAreRefused()
+    {
+        QFETCH(QByteArray, line);
+        const QStringList before = QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden);
+        auto client = greeted();
+        client->sendNow(line + "\r\nabc\r\nuser jiro\r\n");
+        QVERIFY(client->waitForLines(3));
+        settle();
+        QCOMPARE(client->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
+        QVERIFY(kadaiFiles().isEmpty());
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden), before);
+        QVERIFY(!QFileInfo::exists("/tmp/abs.txt"));
+        QVERIFY(m_log->text().contains(QStringLiteral("受け付けられないputコマンドです")));
+    }
+
+    void storageFailureClosesTheConnection_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("no folder") << QString();
+        QTest::newRow("missing folder") << QStringLiteral("/nonexistent/kadai");
+    }
+    void storageFailureClosesTheConnection()
+    {
+        QFETCH(QString, folder);
+        m_lecture->setKadaidir(folder);
+        auto client = greeted();
+        client->sendNow("put taro.doc,3\r\nabc");
+        QVERIFY(client->waitForClose());
+        QCOMPARE(client->lines().size(), 2); // neither 301 nor 302
+        QVERIFY(m_log->text().contains(QStringLiteral("課題ファイルを保存できません")));
+        auto next = greeted(); // the server goes on
+        QCOMPARE(next->lines().size(), 2);
+    }
+
+    void targetThatCannotBeReplacedIsAFailure()
+    {
+        QDir().mkpath(m_kadai + "/taro.doc"); // a folder where the file should go
+        auto client = greeted();
+        client->sendNow("put taro.doc,3\r\nabc");
+        QVERIFY(client->waitForClose());
+        QVERIFY(!client->lines().contains("302 jyusin kanryo"));
+        QCOMPARE(kadaiFiles(), QStringList{});
+        QVERIFY(m_log->text().contains(m_kadai + "/taro.doc"));
+    }
+
+    void longLineWithoutEndIsDropped()
+    {
+        auto client = greeted();
+        QVERIFY(client->send(QByteArray(1 << 20, 'u')));
+        settle();
+        QVERIFY(m_log->text().contains(QStringLiteral("64KiBを超えた")));
+        client->sendNow("tail of the long line\r\nuser jiro\r\n");
+        QVERIFY(client->waitForLines(3));
+        QCOMPARE(client->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
+        QVERIFY(m_log->text().size() < 200 * 1024);
+    }
+
+    void randomBytesDoNotHurtTheServer()
+    {
+        for (quint32 seed = 1; seed <= 5; ++seed) {
+            auto client = greeted();
+            client->send(pattern(200000, seed));
+            client->socket.abort();
+        }
+        settle();
+        auto client = greeted();
+        client->sendNow("user jiro\r\n");
+        QVERIFY(client->waitForLines(3));
+        const QStringList files = kadaiFiles();
+        for (const QString &name : files)
+            QVERIFY2(!name.startsWith(".tavrelle"), qPrintable(name));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServer)
+#include "tst_server.moc"
