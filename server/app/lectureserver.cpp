@@ -1,19 +1,23 @@
 #include "server/app/lectureserver.h"
 
+#include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
 
 #include <QFileInfo>
 
-LectureServer::LectureServer(FileDialogs &dialogs, MessageBox &messages, TextLog &log,
-                             QObject *parent)
-    : QObject(parent), m_log(log), m_messages(messages),
-      m_roster(m_grid, m_lecture, dialogs, messages), m_network(m_lecture, m_grid, log)
+LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *parent)
+    : QObject(parent), m_log(log), m_messages(desktop.messages),
+      m_roster(m_grid, m_lecture, desktop.dialogs, desktop.messages),
+      m_records(m_grid, m_lecture, log, desktop.dialogs, desktop.messages),
+      m_export(m_grid, desktop.clipboard, desktop.processes, desktop.messages),
+      m_network(m_lecture, m_grid, log)
 {}
 
 bool LectureServer::start(const QString &settingsPath)
 {
     m_settings = readServerSettings(settingsPath);
+    m_export.configure(m_settings.delimiter, m_settings.spreadsheetCommand);
     if (!m_settings.fileRead)
         m_log.insertAtTop(
             QStringLiteral("%1 を読み込めないため、既定の設定 (ポート %2) で起動しました｡\r\n")

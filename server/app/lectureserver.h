@@ -3,28 +3,31 @@
 #include "server/app/serversettings.h"
 #include "server/net/classroomserver.h"
 #include "server/roster/lecture.h"
+#include "server/roster/recordsaves.h"
 #include "server/roster/rostercommands.h"
 #include "server/roster/rostergrid.h"
+#include "server/roster/tableexport.h"
 
 #include <QObject>
 
-class FileDialogs;
 class MessageBox;
 class TextLog;
+struct Desktop;
 
 // Everything the lecturer's program does that needs no window: the roster,
-// the lecture values, the settings and the classroom network. The main
-// window owns one and hands it the window-system services it needs.
+// the lecture values, the records, the settings and the classroom network.
+// The main window owns one and hands it the window-system services it needs.
 class LectureServer : public QObject
 {
     Q_OBJECT
 public:
-    LectureServer(FileDialogs &dialogs, MessageBox &messages, TextLog &log,
-                  QObject *parent = nullptr);
+    LectureServer(const Desktop &desktop, TextLog &log, QObject *parent = nullptr);
 
     RosterGrid &grid() { return m_grid; }
     Lecture &lecture() { return m_lecture; }
     RosterCommands &roster() { return m_roster; }
+    RecordSaves &records() { return m_records; }
+    TableExport &tableExport() { return m_export; }
     ClassroomServer &network() { return m_network; }
     const ServerSettings &settings() const { return m_settings; }
 
@@ -42,6 +45,8 @@ private:
     TextLog &m_log;
     MessageBox &m_messages;
     RosterCommands m_roster;
+    RecordSaves m_records;
+    TableExport m_export;
     ClassroomServer m_network;
     ServerSettings m_settings;
 };

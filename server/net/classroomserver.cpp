@@ -53,23 +53,36 @@ void ClassroomServer::log(const QString &entry)
     m_log.insertAtTop(entry + protocol::Eol);
 }
 
-void ClassroomServer::tcpServer_ConnectionRequest(qintptr requestId)
+void ClassroomServer::addConnection(qint64 number, Socket *socket)
 {
-    const qint64 number = ++m_connCount;
     auto connection = std::make_unique<Connection>();
     connection->number = number;
-    connection->socket = new Socket(this);
-    Socket *socket = connection->socket;
-    if (!socket->accept(requestId)) {
-        delete socket;
-        return;
-    }
+    connection->socket = socket;
     connect(socket, &Socket::dataArrival, this, [this, number] { tcpServer_DataArrival(number); });
     connect(socket, &Socket::closed, this, [this, number] { tcpServer_Close(number); });
     connect(socket, &Socket::error, this, [this, number](int code, const QString &description) {
         tcpServer_Error(number, code, description);
     });
     m_connections[number] = std::move(connection);
+}
+
+qint64 ClassroomServer::adopt(Socket *socket)
+{
+    const qint64 number = ++m_connCount;
+    socket->setParent(this);
+    addConnection(number, socket);
+    return number;
+}
+
+void ClassroomServer::tcpServer_ConnectionRequest(qintptr requestId)
+{
+    const qint64 number = ++m_connCount;
+    auto *socket = new Socket(this);
+    if (!socket->accept(requestId)) {
+        delete socket;
+        return;
+    }
+    addConnection(number, socket);
 
     log(socket->remoteHostIP() + QStringLiteral("から接続要求がありました｡"));
     log(QString::number(socket->remotePort()) + QStringLiteral("portで接続しました｡"));
@@ -110,8 +123,14 @@ void ClassroomServer::tcpServer_DataArrival(qint64 number)
     Connection *connection = find(number);
     if (!connection || !connection->socket)
         return;
-    const QByteArray arrival = connection->socket->getData();
-    QByteArrayView data(arrival);
+    receive(number, connection->socket->getData());
+}
+
+void ClassroomServer::receive(qint64 number, QByteArrayView data)
+{
+    Connection *connection = find(number);
+    if (!connection)
+        return;
     // One arrival may hold lines, a put line, file data and lines again.
     while (!data.isEmpty()) {
         if (connection->imageMode) {

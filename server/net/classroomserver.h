@@ -31,6 +31,12 @@ public:
     // The connection with this number, while it is open.
     const Connection *connection(qint64 number) const;
 
+    // Takes over a socket as the next connection without a listener, so that
+    // the line handling can be driven by bytes alone (the fuzz harness).
+    qint64 adopt(Socket *socket);
+    // What a data arrival on connection `number` does with its bytes.
+    void receive(qint64 number, QByteArrayView arrival);
+
     void tcpServer_ConnectionRequest(qintptr requestId);
     void tcpServer_DataArrival(qint64 number);
     void tcpServer_Close(qint64 number);
@@ -38,6 +44,7 @@ public:
 
 private:
     Connection *find(qint64 number);
+    void addConnection(qint64 number, Socket *socket);
     void letPendingEventsRun(qint64 number);
     void sendLectureLine(qint64 number);
     void consumeText(Connection &connection, QByteArrayView &data);

@@ -1,20 +1,34 @@
 #include "server/ui/frmmain.h"
 
+#include "platform/qtdesktop.h"
 #include "platform/qttextlog.h"
 #include "platform/twips.h"
 #include "server/app/lectureserver.h"
+#include "server/ui/mainstatusbar.h"
+#include "server/ui/maintoolbar.h"
+#include "server/ui/shortcutpriority.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTableView>
+
+// The pictures live in a static library: they are registered by hand.
+static void registerImages()
+{
+    Q_INIT_RESOURCE(images);
+}
 
 namespace {
 
 const QString AppTitle = QStringLiteral("Tavrelle");
+const QString OptionsPlaceholder = QStringLiteral("ｵﾌﾟｼｮﾝ ﾀﾞｲｱﾛｸﾞのｺｰﾄﾞをここに記述します !");
 
-QFont gridFont(bool bold)
+QFont japaneseFont(bool bold = false)
 {
     QFont font(QStringLiteral("ＭＳ Ｐゴシック"), 9);
     font.setStyleHint(QFont::SansSerif);
@@ -24,24 +38,35 @@ QFont gridFont(bool bold)
 
 } // namespace
 
-FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent), m_dialogs(this), m_messages(this, AppTitle)
+FrmMain::FrmMain(QWidget *parent)
+    : QMainWindow(parent), m_qtDesktop(std::make_unique<QtDesktop>(this, AppTitle))
 {
-    setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(AppTitle);
-    buildControls();
-    m_server = std::make_unique<LectureServer>(m_dialogs, m_messages, *m_txtOutput);
-    m_userInfoGrid->setModel(&m_server->grid());
-    connect(&m_server->grid(), &RosterGrid::columnWidthChanged, this,
-            [this](int column, int twips) {
-                m_userInfoGrid->setColumnWidth(column, twipsToPixels(twips));
-            });
-    bindLecture();
-    buildMenus();
-    // A fixed-size window: nothing is laid out again at run time.
-    setFixedSize(sizeHint());
+    build(m_qtDesktop->services());
+}
+
+FrmMain::FrmMain(const Desktop &desktop, QWidget *parent) : QMainWindow(parent)
+{
+    build(desktop);
 }
 
 FrmMain::~FrmMain() = default;
+
+void FrmMain::build(const Desktop &desktop)
+{
+    registerImages();
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(AppTitle);
+    setWindowIcon(QIcon(QStringLiteral(":/images/tavrelle.png")));
+    setFont(japaneseFont());
+    m_messages = &desktop.messages;
+    buildControls();
+    m_server = std::make_unique<LectureServer>(desktop, *m_txtOutput);
+    buildGrid();
+    bindLecture();
+    m_viewItems = buildMainMenu(*menuBar(), *this);
+    giveShortcutsPriority();
+    fixSizeAndCentre();
+}
 
 QLabel *FrmMain::addLabel(const char *name, const QString &text, const QRect &rect, bool bold)
 {
@@ -49,15 +74,21 @@ QLabel *FrmMain::addLabel(const char *name, const QString &text, const QRect &re
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(rect);
     if (bold)
-        label->setFont(gridFont(true));
+        label->setFont(japaneseFont(true));
     return label;
 }
 
 void FrmMain::buildControls()
 {
+    // Every control sits at a fixed place in the client area, the bars
+    // included, so hiding a bar moves nothing.
     m_client = new QWidget(this);
     m_client->setFixedSize(twipsToPixels(6000), twipsToPixels(5172));
     setCentralWidget(m_client);
+
+    m_tbToolBar = new MainToolBar(m_client);
+    m_tbToolBar->setGeometry(twipsRect(0, 0, 6000, 336));
+    connect(m_tbToolBar, &MainToolBar::buttonClick, this, &FrmMain::tbToolBar_ButtonClick);
 
     addLabel("Label1", QStringLiteral("(講義名）"), twipsRect(120, 480, 2412, 252), false);
     m_kougimei = addLabel("kougimei", QString(), twipsRect(120, 720, 2412, 252), true);
@@ -66,22 +97,45 @@ void FrmMain::buildControls()
     addLabel("Label3", QStringLiteral("（課題提出先）"), twipsRect(120, 1080, 1092, 252), false);
     m_kadaidir = addLabel("kadaidir", QString(), twipsRect(1320, 1080, 3852, 252), true);
 
+    m_dirname = new QPushButton(QIcon(QStringLiteral(":/images/folder.png")), QString(), m_client);
+    m_dirname->setObjectName(QStringLiteral("dirname"));
+    m_dirname->setGeometry(twipsRect(5280, 960, 492, 372));
+    connect(m_dirname, &QAbstractButton::clicked, this, &FrmMain::dirname_Click);
+
     m_userInfoGrid = new QTableView(m_client);
     m_userInfoGrid->setObjectName(QStringLiteral("UserInfoGrid"));
     m_userInfoGrid->setGeometry(twipsRect(120, 1440, 5772, 2244));
-    m_userInfoGrid->setFont(gridFont(false));
+
+    m_txtOutput = new QtTextLog(m_client);
+    m_txtOutput->setObjectName(QStringLiteral("TxtOutput"));
+    m_txtOutput->setGeometry(twipsRect(120, 3720, 5772, 1092));
+    // Tab leaves the log for the next control instead of typing a tab.
+    m_txtOutput->setTabChangesFocus(true);
+
+    m_sbStatusBar = new MainStatusBar(m_client);
+    m_sbStatusBar->setGeometry(twipsRect(0, 4908, 6000, 264));
+
+    setTabOrder(m_txtOutput, m_userInfoGrid);
+    setTabOrder(m_userInfoGrid, m_dirname);
+    m_txtOutput->setFocus();
+}
+
+void FrmMain::buildGrid()
+{
+    m_userInfoGrid->setModel(&m_server->grid());
+    m_userInfoGrid->setFont(japaneseFont());
     m_userInfoGrid->verticalHeader()->hide();
     m_userInfoGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_userInfoGrid->verticalHeader()->setDefaultSectionSize(twipsToPixels(240));
     m_userInfoGrid->horizontalHeader()->setHighlightSections(false);
     m_userInfoGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_userInfoGrid->setWordWrap(false);
-
-    m_txtOutput = new QtTextLog(m_client);
-    m_txtOutput->setObjectName(QStringLiteral("TxtOutput"));
-    m_txtOutput->setGeometry(twipsRect(120, 3720, 5772, 1092));
-
-    setTabOrder(m_txtOutput, m_userInfoGrid);
+    // Tab moves on to the next control, not to the next cell.
+    m_userInfoGrid->setTabKeyNavigation(false);
+    connect(&m_server->grid(), &RosterGrid::columnWidthChanged, this,
+            [this](int column, int twips) {
+                m_userInfoGrid->setColumnWidth(column, twipsToPixels(twips));
+            });
 }
 
 void FrmMain::bindLecture()
@@ -92,17 +146,20 @@ void FrmMain::bindLecture()
     connect(&lecture, &Lecture::kadaidirChanged, m_kadaidir, &QLabel::setText);
 }
 
-void FrmMain::buildMenus()
+void FrmMain::giveShortcutsPriority()
 {
-    QMenu *mnuFile = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
-    mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    QAction *open =
-        mnuFile->addAction(QStringLiteral("開く(&O)"), this, &FrmMain::mnuFileOpen_Click);
-    open->setObjectName(QStringLiteral("mnuFileOpen"));
-    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    QAction *close =
-        mnuFile->addAction(QStringLiteral("閉じる(&C)"), this, &FrmMain::mnuFileClose_Click);
-    close->setObjectName(QStringLiteral("mnuFileClose"));
+    auto *priority = new ShortcutPriority(menuBar()->findChildren<QAction *>(), this);
+    priority->protect(*m_txtOutput);
+}
+
+void FrmMain::fixSizeAndCentre()
+{
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(sizeHint());
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen));
 }
 
 bool FrmMain::Form_Load(const QString &settingsPath)
@@ -120,4 +177,73 @@ void FrmMain::mnuFileOpen_Click()
 void FrmMain::mnuFileClose_Click()
 {
     m_server->roster().close();
+}
+
+void FrmMain::mnuFileSave_Click()
+{
+    m_server->records().saveTable();
+}
+
+void FrmMain::mnuFileSaveAs_Click()
+{
+    m_server->records().saveLog();
+}
+
+void FrmMain::mnuFileExit_Click()
+{
+    close();
+}
+
+void FrmMain::mnuEditCopy_Click()
+{
+    m_server->tableExport().copy();
+}
+
+void FrmMain::mnuExcelCopy_Click()
+{
+    m_server->tableExport().copyAndLaunch();
+}
+
+void FrmMain::mnuViewToolbar_Click()
+{
+    toggleBar(*m_viewItems.toolbar, *m_tbToolBar);
+}
+
+void FrmMain::mnuViewStatusBar_Click()
+{
+    toggleBar(*m_viewItems.statusBar, *m_sbStatusBar);
+}
+
+void FrmMain::mnuViewOptions_Click()
+{
+    m_messages->show(OptionsPlaceholder);
+}
+
+void FrmMain::mnuHelpOpen_Click()
+{
+    // No manual is offered yet.
+}
+
+void FrmMain::mnuHelpAbout_Click()
+{
+    // No about box yet.
+}
+
+void FrmMain::tbToolBar_ButtonClick(const QString &key)
+{
+    if (key == u"Open")
+        mnuFileOpen_Click();
+    else if (key == u"Save")
+        mnuFileSave_Click();
+    else if (key == u"Copy")
+        mnuEditCopy_Click();
+    else if (key == u"Hopen")
+        mnuHelpOpen_Click();
+    else if (key == u"Excelcopy")
+        mnuExcelCopy_Click();
+}
+
+void FrmMain::dirname_Click()
+{
+    // The assignment folder cannot be chosen here yet.
 }

@@ -1,22 +1,32 @@
 #pragma once
 
-#include "platform/qtdialogs.h"
+#include "server/ui/mainmenu.h"
 
 #include <QMainWindow>
 #include <memory>
 
 class LectureServer;
+class MainStatusBar;
+class MainToolBar;
+class MessageBox;
+class QAbstractButton;
 class QLabel;
 class QTableView;
+class QtDesktop;
 class QtTextLog;
+struct Desktop;
 
-// The lecturer's main window: the lecture labels, the roster grid, the
-// activity log and the menus. Commands are carried out by LectureServer.
+// The lecturer's main window: toolbar, lecture labels, roster grid, activity
+// log, status bar and the menus. It lays out the controls and routes every
+// command to LectureServer, which carries it out.
 class FrmMain : public QMainWindow
 {
     Q_OBJECT
 public:
+    // With the window system's own dialogs, clipboard and process start.
     explicit FrmMain(QWidget *parent = nullptr);
+    // With the given services, as tests use it.
+    explicit FrmMain(const Desktop &desktop, QWidget *parent = nullptr);
     ~FrmMain() override;
 
     LectureServer &server() { return *m_server; }
@@ -28,20 +38,39 @@ public:
 public Q_SLOTS:
     void mnuFileOpen_Click();
     void mnuFileClose_Click();
+    void mnuFileSave_Click();
+    void mnuFileSaveAs_Click();
+    void mnuFileExit_Click();
+    void mnuEditCopy_Click();
+    void mnuExcelCopy_Click();
+    void mnuViewToolbar_Click();
+    void mnuViewStatusBar_Click();
+    void mnuViewOptions_Click();
+    void mnuHelpOpen_Click();
+    void mnuHelpAbout_Click();
+    void tbToolBar_ButtonClick(const QString &key);
+    void dirname_Click();
 
 private:
+    void build(const Desktop &desktop);
     void buildControls();
-    void buildMenus();
+    void buildGrid();
     void bindLecture();
+    void giveShortcutsPriority();
+    void fixSizeAndCentre();
     QLabel *addLabel(const char *name, const QString &text, const QRect &twips, bool bold);
 
+    std::unique_ptr<QtDesktop> m_qtDesktop;
+    MessageBox *m_messages = nullptr;
     QWidget *m_client = nullptr;
+    MainToolBar *m_tbToolBar = nullptr;
     QLabel *m_kougimei = nullptr;
     QLabel *m_tantousya = nullptr;
     QLabel *m_kadaidir = nullptr;
+    QAbstractButton *m_dirname = nullptr;
     QTableView *m_userInfoGrid = nullptr;
     QtTextLog *m_txtOutput = nullptr;
-    QtFileDialogs m_dialogs;
-    QtMessageBox m_messages;
+    MainStatusBar *m_sbStatusBar = nullptr;
+    ViewItems m_viewItems;
     std::unique_ptr<LectureServer> m_server;
 };

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 // Dialog doubles: answers are queued by the test, questions are recorded.
 class FakeFileDialogs : public FileDialogs
 {
@@ -28,5 +30,14 @@ class FakeMessageBox : public MessageBox
 {
 public:
     QStringList shown;
-    void show(const QString &text) override { shown << text; }
+    // Runs while the box would be on screen (a modal box keeps the event
+    // loop going).
+    std::function<void(const QString &)> whileShown;
+
+    void show(const QString &text) override
+    {
+        shown << text;
+        if (whileShown)
+            whileShown(text);
+    }
 };

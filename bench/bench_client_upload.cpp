@@ -1,0 +1,125 @@
+// Uploads a 256 MiB file from the student program to a sink on loopback and
+// reports the process's memory while it runs: it should stay within the
+// file's size plus a few MiB, since the file is held once and streamed.
+#include "client/studentclient.h"
+#include "platform/dialogs.h"
+#include "platform/socket.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <cstdio>
+
+namespace {
+
+class ChosenFile : public FileDialogs
+{
+public:
+    QString path;
+    QString openFileName(const QString &) override { return path; }
+    QString saveFileName(const QString &, const QString &) override { return {}; }
+};
+
+class CountingMessages : public MessageBox
+{
+public:
+    QStringList shown;
+    void show(const QString &text) override { shown << text; }
+};
+
+qint64 statusKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+void resetPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// Takes the put line, answers 301, swallows the bytes and answers 302.
+class Sink : public QObject
+{
+public:
+    QTcpServer server;
+    qint64 expected = -1;
+    qint64 received = 0;
+    QByteArray line;
+
+    Sink()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket *peer = server.nextPendingConnection();
+            connect(peer, &QTcpSocket::readyRead, this, [this, peer] { read(peer); });
+        });
+    }
+    void read(QTcpSocket *peer)
+    {
+        if (expected < 0) {
+            line += peer->readAll();
+            if (!line.endsWith("\r\n"))
+                return;
+            expected = line.mid(line.indexOf(',') + 1).trimmed().toLongLong();
+            peer->write("301 - image mode ok\r\n");
+            return;
+        }
+        received += peer->skip(peer->bytesAvailable());
+        if (received == expected)
+            peer->write("302 jyusin kanryo\r\n");
+    }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    constexpr qint64 Size = 256LL * 1024 * 1024;
+    QTemporaryDir dir;
+    ChosenFile dialogs;
+    dialogs.path = dir.filePath("report.bin");
+    {
+        QFile file(dialogs.path);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(Size))
+            qFatal("cannot create the file");
+    }
+    Sink sink;
+    CountingMessages messages;
+    StudentClient client(QStringLiteral("taro"), QStringLiteral("127.0.0.1"),
+                         QString::number(sink.server.serverPort()), messages, dialogs);
+    client.connectToServer(nullptr);
+    while (!client.buttons().attendance)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+
+    const qint64 baseline = statusKiB("VmRSS:");
+    resetPeak();
+    QElapsedTimer timer;
+    timer.start();
+    client.btnSendData_Click();
+    while (messages.shown.isEmpty())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    const qint64 peak = statusKiB("VmHWM:");
+    if (sink.received != Size)
+        qFatal("sink received %lld of %lld bytes", sink.received, Size);
+    std::printf("uploaded %lld MiB in %.2f s (%.0f MiB/s)\n", Size >> 20, seconds,
+                double(Size >> 20) / seconds);
+    std::printf("memory: baseline %lld MiB, peak %lld MiB, growth %lld MiB "
+                "(file %lld MiB, so %lld MiB beyond the file)\n",
+                baseline >> 10, peak >> 10, (peak - baseline) >> 10, Size >> 20,
+                ((peak - baseline) >> 10) - (Size >> 20));
+    return 0;
+}

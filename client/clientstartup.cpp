@@ -1,0 +1,67 @@
+#include "client/clientstartup.h"
+
+#include "common/cp932.h"
+#include "common/readvar.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// Error numbers as the students' help desk knows them.
+constexpr int PathNotFound = 76;
+constexpr int FileNotFound = 53;
+constexpr int FileAccessError = 75;
+
+const QString SettingsFile = QStringLiteral("var.cfg");
+
+} // namespace
+
+QString startupFailure(int number, const QString &description)
+{
+    return QString::number(number) + u' ' + description +
+           QStringLiteral("\r\nプログラムを終了します");
+}
+
+QString clientFolder()
+{
+#ifdef TAVRELLE_CLIENT_DIR
+    if (const QString fixed = QStringLiteral(TAVRELLE_CLIENT_DIR); !fixed.isEmpty())
+        return fixed;
+#endif
+#ifdef Q_OS_WIN
+    return QStringLiteral("d:\\wirelane");
+#else
+    return QCoreApplication::applicationDirPath();
+#endif
+}
+
+std::optional<ClientSettings> prepareClient(const std::optional<QString> &userName,
+                                            const QString &folder, QString *message)
+{
+    if (!userName || userName->isEmpty() || cp932::encode(*userName).size() > MaxUserNameBytes) {
+        *message = QStringLiteral("ユーザ名の取得に失敗\r\nログインしてから再起動してください");
+        return std::nullopt;
+    }
+    if (!QDir::setCurrent(folder)) {
+        *message = startupFailure(PathNotFound,
+                                  QStringLiteral("フォルダ %1 が見つかりません｡").arg(folder));
+        return std::nullopt;
+    }
+    ClientSettings settings{*userName, {}, {}};
+    QString reason;
+    const std::optional<QString> address =
+        readvar(QStringLiteral("serveraddress"), SettingsFile, &reason);
+    const std::optional<QString> port = readvar(QStringLiteral("port"), SettingsFile, &reason);
+    if (!address || !port) {
+        const bool missing = !QFileInfo::exists(SettingsFile);
+        *message = startupFailure(missing ? FileNotFound : FileAccessError,
+                                  QStringLiteral("%1 を読み込めません (%2)｡")
+                                      .arg(QDir(folder).filePath(SettingsFile), reason));
+        return std::nullopt;
+    }
+    settings.serverAddress = *address;
+    settings.serverPort = *port;
+    return settings;
+}

@@ -1,0 +1,128 @@
+#include "client/mainform.h"
+
+#include "client/studentclient.h"
+#include "platform/socket.h"
+#include "platform/twips.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+const QString AppTitle = QStringLiteral("Tavrelleクライアント");
+constexpr int ClientWidth = 3960;
+constexpr int ClientHeight = 1872;
+constexpr int StatusHeight = 280;
+constexpr int Panel1Width = 200;
+
+} // namespace
+
+MainForm::MainForm(MessageBox *messages, FileDialogs *dialogs, QWidget *parent)
+    : QWidget(parent), m_qtMessages(this, AppTitle), m_qtDialogs(this),
+      m_messages(messages ? *messages : m_qtMessages), m_dialogs(dialogs ? *dialogs : m_qtDialogs)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(AppTitle);
+    setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    buildControls();
+}
+
+MainForm::~MainForm() = default;
+
+QLabel *MainForm::addLabel(const char *name, const QString &text, const QRect &rect)
+{
+    auto *label = new QLabel(text, this);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(rect);
+    return label;
+}
+
+QPushButton *MainForm::addButton(const char *name, const QString &text, const QRect &rect)
+{
+    auto *button = new QPushButton(text, this);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(rect);
+    return button;
+}
+
+void MainForm::buildControls()
+{
+    addLabel("Label1", QStringLiteral("講義名:"), twipsRect(120, 120, 732, 252));
+    m_kougimei = addLabel("kougimei", QString(), twipsRect(840, 120, 2892, 252));
+    addLabel("Label2", QStringLiteral("講義担当者:"), twipsRect(120, 480, 1092, 252));
+    m_tantousya = addLabel("tantousya", QString(), twipsRect(1200, 480, 2532, 252));
+    m_syukketuBtn = addButton("SYUKKETUBTN", QStringLiteral("出欠"), twipsRect(120, 960, 852, 492));
+    m_btnSendData = addButton("btnSendData", QStringLiteral("課題"), twipsRect(960, 960, 972, 492));
+    m_btnReConnect =
+        addButton("btnReConnect", QStringLiteral("再接続"), twipsRect(1920, 960, 972, 492));
+    setTabOrder(m_syukketuBtn, m_btnSendData);
+    setTabOrder(m_btnSendData, m_btnReConnect);
+
+    // The status bar along the bottom edge: a narrow first panel that stays
+    // empty and a second one for the upload texts.
+    const int top = ClientHeight - StatusHeight;
+    m_panel1 = addLabel("StatusBarPanel1", QString(), twipsRect(0, top, Panel1Width, StatusHeight));
+    m_panel2 = addLabel("StatusBarPanel2", QString(),
+                        twipsRect(Panel1Width, top, ClientWidth - Panel1Width, StatusHeight));
+    for (QLabel *panel : {m_panel1, m_panel2})
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+}
+
+bool MainForm::Form_Load(const std::optional<QString> &userName, const QString &folder)
+{
+    QString message;
+    const std::optional<ClientSettings> settings = prepareClient(userName, folder, &message);
+    if (!settings) {
+        m_messages.show(message);
+        return false;
+    }
+    m_client = std::make_unique<StudentClient>(settings->userName, settings->serverAddress,
+                                               settings->serverPort, m_messages, m_dialogs);
+    bindClient();
+    setWindowTitle(windowTitle() + QStringLiteral(" - ") + settings->userName);
+    QString error;
+    if (!m_client->connectToServer(&error)) {
+        m_messages.show(error + QStringLiteral("\r\nプログラムを終了します"));
+        return false;
+    }
+    m_timer.start(500);
+    return true;
+}
+
+void MainForm::bindClient()
+{
+    StudentClient *client = m_client.get();
+    connect(m_syukketuBtn, &QPushButton::clicked, client, &StudentClient::SYUKKETUBTN_Click);
+    connect(m_btnSendData, &QPushButton::clicked, client, &StudentClient::btnSendData_Click);
+    connect(m_btnReConnect, &QPushButton::clicked, client, &StudentClient::btnReConnect_Click);
+    connect(&m_timer, &QTimer::timeout, client, &StudentClient::Timer_Timer);
+    connect(client, &StudentClient::buttonsChanged, this, &MainForm::showButtons);
+    connect(client, &StudentClient::lectureChanged, this, &MainForm::showLecture);
+    connect(client, &StudentClient::statusChanged, this,
+            [this, client] { m_panel2->setText(client->statusText()); });
+    showButtons();
+}
+
+void MainForm::showButtons()
+{
+    const StudentClient::Buttons &buttons = m_client->buttons();
+    m_syukketuBtn->setEnabled(buttons.attendance);
+    m_btnSendData->setEnabled(buttons.upload);
+    m_btnReConnect->setEnabled(buttons.reconnect);
+}
+
+void MainForm::showLecture()
+{
+    m_kougimei->setText(m_client->kougimei());
+    m_tantousya->setText(m_client->tantousya());
+}
+
+void MainForm::closeEvent(QCloseEvent *event)
+{
+    // The server sees the connection close; nothing is sent before.
+    m_timer.stop();
+    if (m_client)
+        m_client->socket().close();
+    event->accept();
+}

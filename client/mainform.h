@@ -1,0 +1,56 @@
+#pragma once
+
+#include "client/clientstartup.h"
+#include "platform/qtdialogs.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class StudentClient;
+
+// The student's window: lecture labels, the three buttons and the status
+// bar. It displays what StudentClient holds and passes clicks on to it.
+class MainForm : public QWidget
+{
+    Q_OBJECT
+public:
+    // The message box and file dialog default to the window system's; tests
+    // hand in their own.
+    explicit MainForm(MessageBox *messages = nullptr, FileDialogs *dialogs = nullptr,
+                      QWidget *parent = nullptr);
+    ~MainForm() override;
+
+    // The start-up before the window is shown. False when the program has
+    // to end; the student has been told why.
+    bool Form_Load(const std::optional<QString> &userName, const QString &folder);
+
+    StudentClient *client() const { return m_client.get(); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void bindClient();
+    void showButtons();
+    void showLecture();
+    QLabel *addLabel(const char *name, const QString &text, const QRect &twips);
+    QPushButton *addButton(const char *name, const QString &text, const QRect &twips);
+
+    QLabel *m_kougimei = nullptr;
+    QLabel *m_tantousya = nullptr;
+    QPushButton *m_syukketuBtn = nullptr;
+    QPushButton *m_btnSendData = nullptr;
+    QPushButton *m_btnReConnect = nullptr;
+    QLabel *m_panel1 = nullptr;
+    QLabel *m_panel2 = nullptr;
+    QTimer m_timer;
+    QtMessageBox m_qtMessages;
+    QtFileDialogs m_qtDialogs;
+    MessageBox &m_messages;
+    FileDialogs &m_dialogs;
+    std::unique_ptr<StudentClient> m_client;
+};

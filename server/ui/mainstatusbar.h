@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDateTime>
+#include <QStatusBar>
+#include <QTimer>
+#include <functional>
+
+class QLabel;
+
+// The status bar of the main window: a text panel "ｽﾃｰﾀｽ" and the current
+// date and time, which the bar keeps up to date itself.
+class MainStatusBar : public QStatusBar
+{
+    Q_OBJECT
+public:
+    using Clock = std::function<QDateTime()>;
+
+    explicit MainStatusBar(QWidget *parent = nullptr, Clock clock = &QDateTime::currentDateTime);
+
+    enum Panel { Status, Date, Time };
+    QString panelText(Panel panel) const;
+
+private:
+    QLabel *addPanel(const QString &text, bool stretch);
+    void refresh();
+
+    Clock m_clock;
+    QTimer m_timer;
+    QLabel *m_status = nullptr;
+    QLabel *m_date = nullptr;
+    QLabel *m_time = nullptr;
+};

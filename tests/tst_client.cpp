@@ -1,0 +1,376 @@
+#include "client/clientstartup.h"
+#include "client/mainform.h"
+#include "client/studentclient.h"
+#include "platform/socket.h"
+#include "support/fakedialogs.h"
+#include "support/files.h"
+#include "support/scriptedserver.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Buttons = StudentClient::Buttons;
+
+namespace {
+
+const Buttons Connecting{false, false, true};
+const Buttons Connected{true, false, false};
+const Buttons Confirmed{false, true, false};
+const Buttons Requested{false, false, false};
+const Buttons Disconnected{false, false, true};
+
+const char *describe(const Buttons &b)
+{
+    static QByteArray text;
+    text = QByteArray::number(b.attendance) + QByteArray::number(b.upload) +
+           QByteArray::number(b.reconnect);
+    return text.constData();
+}
+
+} // namespace
+
+class TestClient : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<ScriptedServer> m_server;
+    std::unique_ptr<FakeMessageBox> m_messages;
+    std::unique_ptr<FakeFileDialogs> m_dialogs;
+    std::unique_ptr<StudentClient> m_client;
+    QTemporaryDir m_dir;
+
+    void expectButtons(const Buttons &expected)
+    {
+        QVERIFY2(QTest::qWaitFor([&] { return m_client->buttons() == expected; }, 5000),
+                 describe(m_client->buttons()));
+    }
+    // A client connected to the scripted server, greeted, attendance confirmed.
+    void confirmedClient()
+    {
+        connectedClient();
+        m_client->SYUKKETUBTN_Click();
+        QVERIFY(m_server->waitForInput("user taro\r\n"));
+        m_server->reply("101 - syusseki totta ^^");
+        expectButtons(Confirmed);
+        m_server->input().clear();
+    }
+    void connectedClient()
+    {
+        m_client = std::make_unique<StudentClient>("taro", "127.0.0.1", m_server->port(),
+                                                   *m_messages, *m_dialogs);
+        QCOMPARE(m_client->buttons(), Connecting);
+        QVERIFY(m_client->connectToServer(nullptr));
+        QVERIFY(m_server->waitForPeer());
+        expectButtons(Connected);
+    }
+    QString file(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QDir().mkpath(QFileInfo(path).path());
+        writeBytes(path, bytes);
+        return path;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_server = std::make_unique<ScriptedServer>();
+        m_messages = std::make_unique<FakeMessageBox>();
+        m_dialogs = std::make_unique<FakeFileDialogs>();
+    }
+    void cleanup()
+    {
+        m_client.reset();
+        m_server.reset();
+    }
+
+    void startupReadsUserNameAndSettings()
+    {
+        QTemporaryDir folder;
+        writeBytes(folder.filePath("var.cfg"), cp932Lines({"# 学生用", "ServerAddress=192.0.2.1",
+                                                           "port =10013", "PORT=10014"}));
+        QString message;
+        const auto settings = prepareClient(QStringLiteral("taro"), folder.path(), &message);
+        QVERIFY(settings);
+        QCOMPARE(settings->serverAddress, QStringLiteral("192.0.2.1"));
+        QCOMPARE(settings->serverPort, QStringLiteral("10014"));
+        QCOMPARE(QDir::currentPath(), QDir(folder.path()).canonicalPath());
+        // Blanks belong to the name; 255 bytes still fit, 256 do not.
+        QCOMPARE(prepareClient(QStringLiteral(" ta ro "), folder.path(), &message)->userName,
+                 QStringLiteral(" ta ro "));
+        QVERIFY(prepareClient(QString(255, u'a'), folder.path(), &message));
+        QVERIFY(prepareClient(QString(127, u'あ'), folder.path(), &message)); // 254 bytes
+        QVERIFY(!prepareClient(QString(128, u'あ'), folder.path(), &message));
+        QCOMPARE(message,
+                 QStringLiteral("ユーザ名の取得に失敗\r\nログインしてから再起動してください"));
+        QVERIFY(!prepareClient(std::nullopt, folder.path(), &message));
+        QVERIFY(!prepareClient(QString(256, u'a'), folder.path(), &message));
+    }
+
+    void startupFailuresEndWithTheGeneralMessage()
+    {
+        QTemporaryDir folder;
+        QString message;
+        QVERIFY(!prepareClient(QStringLiteral("taro"), folder.path(), &message));
+        QVERIFY2(message.startsWith("53 "), qPrintable(message));
+        QVERIFY(message.endsWith(QStringLiteral("\r\nプログラムを終了します")));
+        QVERIFY(!prepareClient(QStringLiteral("taro"), folder.filePath("missing"), &message));
+        QVERIFY2(message.startsWith("76 "), qPrintable(message));
+        QVERIFY(message.endsWith(QStringLiteral("\r\nプログラムを終了します")));
+    }
+
+    void windowStartsConnectingWithItsCaption()
+    {
+        QTemporaryDir folder;
+        writeBytes(folder.filePath("var.cfg"),
+                   cp932Lines({"serveraddress=127.0.0.1", "port=" + m_server->port()}));
+        MainForm form(m_messages.get(), m_dialogs.get());
+        QVERIFY(form.Form_Load(QStringLiteral("taro"), folder.path()));
+        QCOMPARE(form.windowTitle(), QStringLiteral("Tavrelleクライアント - taro"));
+        auto *attendance = form.findChild<QPushButton *>("SYUKKETUBTN");
+        auto *upload = form.findChild<QPushButton *>("btnSendData");
+        auto *reconnect = form.findChild<QPushButton *>("btnReConnect");
+        QCOMPARE(attendance->text(), QStringLiteral("出欠"));
+        QVERIFY(!attendance->isEnabled() && !upload->isEnabled() && reconnect->isEnabled());
+        QVERIFY(m_server->waitForPeer());
+        QTRY_VERIFY(attendance->isEnabled() && !reconnect->isEnabled());
+        m_server->reply("000 hello I am tavrelle server");
+        m_server->reply("800 情報処理演習Ⅰ,中村　誠");
+        QTRY_COMPARE(form.findChild<QLabel *>("kougimei")->text(), QStringLiteral("情報処理演習Ⅰ"));
+        QCOMPARE(form.findChild<QLabel *>("tantousya")->text(), QStringLiteral("中村　誠"));
+        // Closing the window closes the connection and sends nothing.
+        form.close();
+        QTRY_COMPARE(m_server->peer().state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(m_server->input().isEmpty());
+    }
+
+    void portRefusedAtOnceEndsTheProgram()
+    {
+        QTemporaryDir folder;
+        writeBytes(folder.filePath("var.cfg"), cp932Lines({"serveraddress=127.0.0.1"}));
+        MainForm form(m_messages.get(), m_dialogs.get());
+        QVERIFY(!form.Form_Load(QStringLiteral("taro"), folder.path()));
+        QCOMPARE(m_messages->shown.size(), 1);
+        QVERIFY(m_messages->shown[0].endsWith(QStringLiteral("\r\nプログラムを終了します")));
+    }
+
+    void attendanceReplies()
+    {
+        connectedClient();
+        Buttons whileShown;
+        m_messages->whileShown = [&](const QString &) { whileShown = m_client->buttons(); };
+        m_client->SYUKKETUBTN_Click();
+        QVERIFY(m_server->waitForInput("user taro\r\n"));
+        m_server->reply("501 - bad-userID ^^");
+        QTRY_COMPARE(m_messages->shown, QStringList{"ユーザ名が登録されてません"});
+        QCOMPARE(m_client->buttons(), Connected); // may be pressed again
+        m_client->SYUKKETUBTN_Click();
+        m_server->reply("102 - sudeni syusseki totteru ^^");
+        expectButtons(Confirmed);
+        QCOMPARE(m_messages->shown.last(), QStringLiteral("既に出席を取っています｡"));
+        QCOMPARE(whileShown, Connected); // buttons change after the box is closed
+        QCOMPARE(m_server->input(), QByteArray("user taro\r\nuser taro\r\n"));
+    }
+
+    void repliesAreFramedAndJudgedOnce()
+    {
+        connectedClient();
+        // Greeting and lecture line together still set the labels.
+        m_server->send(cp932::encode(u"000 hello I am tavrelle server\r\n800 講義,名前,続き\r\n"));
+        QTRY_COMPARE(m_client->kougimei(), QStringLiteral("講義"));
+        QCOMPARE(m_client->tantousya(), QStringLiteral("名前,続き"));
+        // A reply split over arrivals is judged once, when complete.
+        m_server->send("10");
+        QTest::qWait(100);
+        m_server->send("1 - syusseki totta ^^\r");
+        QTest::qWait(100);
+        QVERIFY(m_messages->shown.isEmpty());
+        m_server->send("\n501\n12\r\n");
+        QTRY_COMPARE(m_messages->shown.size(), 2);
+        QCOMPARE(m_messages->shown,
+                 (QStringList{"出席をとりました｡", "ユーザ名が登録されてません"}));
+        m_server->send("800 ,\r\n");
+        QTRY_COMPARE(m_client->kougimei(), QString());
+        QCOMPARE(m_client->tantousya(), QString());
+        m_server->send("800 no comma\r\n");
+        QTest::qWait(100);
+        QCOMPARE(m_client->kougimei(), QString());
+    }
+
+    void serverCloseIsNoticedWithinHalfASecond()
+    {
+        confirmedClient();
+        m_server->reply("800 講義,先生");
+        QTRY_COMPARE(m_client->kougimei(), QStringLiteral("講義"));
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, m_client.get(), &StudentClient::Timer_Timer);
+        timer.start(500);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        m_server->peer().disconnectFromHost();
+        expectButtons(Disconnected);
+        QVERIFY2(elapsed.elapsed() < 1500, QByteArray::number(elapsed.elapsed()));
+        QCOMPARE(m_client->kougimei(), QString());
+        QCOMPARE(m_client->tantousya(), QString());
+        QVERIFY(m_messages->shown.size() == 1); // the 101 box only: no message for a close
+        // Reconnecting leads back to an unconfirmed connection.
+        m_client->btnReConnect_Click();
+        QVERIFY(m_server->waitForPeer(2));
+        expectButtons(Connected);
+    }
+
+    void socketErrorKeepsTheLabels()
+    {
+        confirmedClient();
+        m_server->reply("800 講義,先生");
+        QTRY_COMPARE(m_client->kougimei(), QStringLiteral("講義"));
+        m_server->server.close();
+        m_server->reply("999");
+        expectButtons(Disconnected);
+        // Reconnecting to a port nobody listens on is refused.
+        m_client->btnReConnect_Click();
+        QTRY_VERIFY(m_messages->shown.last().startsWith(QStringLiteral("エラー番号:10061->")));
+        QVERIFY(m_messages->shown.last().endsWith(
+            QStringLiteral("\r\n少し待って再接続ボタンを押してください｡")));
+        expectButtons(Disconnected);
+        QCOMPARE(m_client->kougimei(), QStringLiteral("講義"));
+        QCOMPARE(m_client->socket().state(), Socket::StateClosed);
+    }
+
+    void reconnectLeavesAPendingOrOpenConnectionAlone()
+    {
+        connectedClient();
+        m_client->btnReConnect_Click();
+        QTest::qWait(200);
+        QCOMPARE(m_server->peers.size(), size_t(1));
+        QCOMPARE(m_client->socket().state(), Socket::StateConnected);
+        QCOMPARE(m_client->buttons(), Connected);
+    }
+
+    void reply999ClosesAndAllowsReconnect()
+    {
+        confirmedClient();
+        m_server->reply("999");
+        expectButtons(Disconnected);
+        QTRY_COMPARE(m_server->peer().state(), QAbstractSocket::UnconnectedState);
+        m_client->btnReConnect_Click();
+        QVERIFY(m_server->waitForPeer(2));
+        expectButtons(Connected);
+    }
+
+    void uploadFlow()
+    {
+        confirmedClient();
+        QByteArray bytes(3 * 1024 * 1024, Qt::Uninitialized);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 7 % 251);
+        m_dialogs->nextAnswers << file("report.v2.doc", bytes);
+        QStringList statuses;
+        connect(m_client.get(), &StudentClient::statusChanged, this,
+                [&] { statuses << m_client->statusText(); });
+        m_client->btnSendData_Click();
+        QCOMPARE(m_dialogs->filters, QStringList{"すべてのファイル (*.*)|*.*"});
+        QVERIFY(m_server->waitForInput("put taro.doc,3145728\r\n"));
+        QCOMPARE(m_client->buttons(), Requested);
+        m_server->input().clear();
+        m_server->reply("301 - image mode ok");
+        QVERIFY(m_server->waitForInput(bytes, 20000));
+        QTRY_COMPARE(statuses.last(), QStringLiteral("送信完了"));
+        QCOMPARE(statuses.at(statuses.indexOf("課題を送信中") + 1).left(5),
+                 QStringLiteral("送信中: "));
+        QVERIFY(statuses.contains(QStringLiteral("送信中: 0 が未送信")));
+        QCOMPARE(m_client->buttons(), Requested);
+        Buttons whileShown;
+        m_messages->whileShown = [&](const QString &) { whileShown = m_client->buttons(); };
+        m_server->reply("302 jyusin kanryo");
+        expectButtons(Confirmed);
+        QCOMPARE(m_messages->shown.last(), QStringLiteral("送信完了しました"));
+        QCOMPARE(whileShown, Requested);
+        QCOMPARE(m_client->statusText(), QString());
+    }
+
+    void suffixComesFromTheFileName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("last dot") << "archive.tar.gz" << QByteArray("put taro.gz,3\r\n");
+        QTest::newRow("ending in dot") << "notes." << QByteArray("put taro.,3\r\n");
+        QTest::newRow("dotted folder") << "v1.2/README" << QByteArray();
+        QTest::newRow("no dot") << "README" << QByteArray();
+    }
+    void suffixComesFromTheFileName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, request);
+        confirmedClient();
+        m_dialogs->nextAnswers << file(name, "abc");
+        m_client->btnSendData_Click();
+        QTest::qWait(100);
+        QCOMPARE(m_server->input(), request);
+        QCOMPARE(m_client->buttons(), request.isEmpty() ? Confirmed : Requested);
+    }
+
+    void theFileIsReadOnce()
+    {
+        confirmedClient();
+        const QString path = file("a.txt", "first version");
+        m_dialogs->nextAnswers << path;
+        m_client->btnSendData_Click();
+        QVERIFY(m_server->waitForInput("put taro.txt,13\r\n"));
+        writeBytes(path, "a much longer second version");
+        m_server->input().clear();
+        m_server->reply("301 - image mode ok");
+        QVERIFY(m_server->waitForInput("first version"));
+    }
+
+    void uploadsThatCannotStart()
+    {
+        confirmedClient();
+        m_client->btnSendData_Click(); // dialog cancelled
+        m_dialogs->nextAnswers << m_dir.filePath("missing.txt");
+        m_client->btnSendData_Click();
+        QTest::qWait(100);
+        QVERIFY(m_server->input().isEmpty());
+        QCOMPARE(m_client->buttons(), Confirmed);
+        QVERIFY(m_messages->shown.size() == 1);
+
+        QFile huge(m_dir.filePath("huge.iso"));
+        QVERIFY(huge.open(QIODevice::WriteOnly));
+        QVERIFY(huge.resize(qint64(2147483648))); // sparse: costs no disk
+        huge.close();
+        m_dialogs->nextAnswers << huge.fileName();
+        m_client->btnSendData_Click();
+        QCOMPARE(m_messages->shown.size(), 2);
+        QVERIFY(m_messages->shown.last().contains(QStringLiteral("大きすぎる")));
+        QVERIFY(m_server->input().isEmpty());
+        QCOMPARE(m_client->buttons(), Confirmed);
+    }
+
+    void emptyFileIsAnnouncedWithSizeZero()
+    {
+        confirmedClient();
+        m_dialogs->nextAnswers << file("empty.txt", QByteArray());
+        m_client->btnSendData_Click();
+        QVERIFY(m_server->waitForInput("put taro.txt,0\r\n"));
+        m_server->reply("302 jyusin kanryo");
+        expectButtons(Confirmed);
+    }
+
+    void attendanceWhileNotConnectedSendsNothing()
+    {
+        m_client = std::make_unique<StudentClient>("taro", "127.0.0.1", m_server->port(),
+                                                   *m_messages, *m_dialogs);
+        m_client->SYUKKETUBTN_Click();
+        QVERIFY(m_client->connectToServer(nullptr));
+        m_client->SYUKKETUBTN_Click(); // still connecting
+        QVERIFY(m_server->waitForPeer());
+        expectButtons(Connected);
+        QTest::qWait(100);
+        QVERIFY(m_server->input().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestClient)
+#include "tst_client.moc"
