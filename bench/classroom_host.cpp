@@ -9,7 +9,8 @@
 // commands on stdin, one a line:
 //   grid   prints "ROW <id>\t<attendance>\t<assignment>\t<address>" per
 //          student, then "END"
-//   log    prints "LOG <characters>"
+//   log    prints "LOG <entries>"
+//   clear  empties the activity log, as the lecturer can, and prints "CLEARED"
 // and ends when stdin ends (so it never outlives the benchmark).
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
@@ -81,7 +82,11 @@ void answer(FrmMain &window, const QByteArray &command)
         std::printf("END\n");
     } else if (command == "log") {
         const auto *log = window.findChild<QtTextLog *>(QStringLiteral("TxtOutput"));
-        std::printf("LOG %lld\n", log ? qint64(log->document()->characterCount()) : -1LL);
+        std::printf("LOG %d\n", log ? log->document()->blockCount() - 1 : -1);
+    } else if (command == "clear") {
+        if (auto *log = window.findChild<QtTextLog *>(QStringLiteral("TxtOutput")))
+            log->clear();
+        std::printf("CLEARED\n");
     }
     std::fflush(stdout);
 }

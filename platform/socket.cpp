@@ -26,6 +26,12 @@ constexpr int kListenBacklog = 4096;
 constexpr qint64 kFeedChunk = 256 * 1024;
 constexpr qint64 kFeedHighWater = 1024 * 1024;
 
+// Arrived data is held up to this much in Qt's buffer and at most twice as
+// much in ours; the rest waits in the kernel, which slows the sender down.
+// Without a bound a class uploading at once fills the server's memory
+// whenever it falls behind.
+constexpr qint64 kReadChunk = 128 * 1024;
+
 int winsockError(QAbstractSocket::SocketError error)
 {
     switch (error) {
@@ -214,7 +220,11 @@ void Socket::sendData(const QString &text)
 QByteArray Socket::getData()
 {
     pull();
-    return std::exchange(m_inbox, QByteArray());
+    QByteArray data = std::exchange(m_inbox, QByteArray());
+    // What waited in Qt's buffer behind a full inbox comes in and is
+    // announced anew.
+    pull();
+    return data;
 }
 
 QString Socket::getDataText()
@@ -240,6 +250,10 @@ void Socket::close()
 
     if (QTcpSocket *socket = std::exchange(m_socket, nullptr)) {
         socket->disconnect(this);
+        // Hand a reply sent just before close() to the kernel now: this object
+        // (and with it Qt's buffer) is often deleted before the event loop
+        // would have written it.
+        socket->flush();
         if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
             // A short reply sent just before close() is still in Qt's buffer;
             // let it go out rather than drop it.
@@ -276,6 +290,7 @@ QString Socket::errorString() const
 void Socket::attach(QTcpSocket *socket)
 {
     m_socket = socket;
+    socket->setReadBufferSize(kReadChunk);
     // The channel signals are also emitted while a handler runs a nested
     // event loop, when readyRead()/bytesWritten() are suppressed.
     connect(socket, &QIODevice::channelReadyRead, this, &Socket::pull);
@@ -294,6 +309,15 @@ void Socket::queueRequest(qintptr descriptor)
 
 void Socket::pull()
 {
+    // A full inbox takes more only once the handler has taken what is there.
+    if (m_inbox.size() < kReadChunk)
+        pullAll();
+}
+
+void Socket::pullAll()
+{
+    // readAll(), not read(n): only a read that empties Qt's buffer makes it
+    // read from the kernel again.
     if (!m_socket || m_socket->bytesAvailable() <= 0)
         return;
     m_inbox += m_socket->readAll();
@@ -334,7 +358,7 @@ void Socket::onDisconnected()
 {
     if (m_state != StateConnected)
         return;
-    pull();
+    pullAll();
     m_state = StateClosing;
     m_closedDue = true;
     post();
@@ -348,7 +372,7 @@ void Socket::onSocketError(int qtError)
         return;
     if (m_state != StateConnecting && m_state != StateConnected)
         return;
-    pull();
+    pullAll();
     setError(winsockError(error), m_socket->errorString());
     m_dueErrorNumber = m_errorNumber;
     m_dueErrorText = m_errorString;

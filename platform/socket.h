@@ -62,7 +62,9 @@ public:
     void sendData(const QByteArray &bytes);
     void sendData(const QString &text); // as code page 932
 
-    // Takes everything that has arrived and not been taken yet.
+    // Takes everything that has arrived and not been taken yet; a fast
+    // stream comes in pieces of a few hundred KiB, each announced by its
+    // own dataArrival() once the one before has been taken.
     QByteArray getData();
     QString getDataText(); // decoded from code page 932
     qint64 bytesAvailable() const;
@@ -95,6 +97,7 @@ private:
     void attach(QTcpSocket *socket);
     void queueRequest(qintptr descriptor);
     void pull();
+    void pullAll(); // also past the inbox's bound: at the end of the stream
     void feed();
     void onConnected();
     void onDisconnected();

@@ -16,6 +16,8 @@ packages=(
     fonts-ipafont-gothic fontconfig
     # headless GUI runs: virtual X server, window driving, screenshots
     xvfb xauth xdotool imagemagick x11-utils
+    # Debian packages (scripts/package.sh): cpack needs dpkg-shlibdeps
+    dpkg-dev
     # formatting, and clang with its runtime libraries (fuzzing)
     clang-format clang libclang-rt-14-dev
 )

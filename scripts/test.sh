@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test headless.
+# Installs what is missing, builds, and runs every test headless, then the
+# fuzz targets for 30 s each (scripts/fuzz.sh, a clang build in build-fuzz/).
 #
-#   scripts/test.sh [--sanitize] [extra ctest arguments...]
+#   scripts/test.sh [--sanitize] [--no-fuzz] [extra ctest arguments...]
 #
 # --sanitize builds and tests build-sanitize/ instead of build/.
-# TAVRELLE_BUILD_DIR overrides the build folder. The exit code is ctest's.
+# --no-fuzz skips the fuzz targets; extra ctest arguments apply to the tests.
+# TAVRELLE_BUILD_DIR overrides the build folder. Fails if any test fails.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -12,6 +14,7 @@ cd "$root"
 
 build_args=()
 ctest_args=()
+fuzz=1
 build_dir=${TAVRELLE_BUILD_DIR:-build}
 for arg in "$@"; do
     case $arg in
@@ -19,8 +22,9 @@ for arg in "$@"; do
         build_args+=(--sanitize)
         build_dir=${TAVRELLE_BUILD_DIR:-build-sanitize}
         ;;
+    --no-fuzz) fuzz=0 ;;
     -h | --help)
-        sed -n '2,7s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+        sed -n '2,9s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
         exit 0
         ;;
     *) ctest_args+=("$arg") ;;
@@ -39,4 +43,9 @@ mkdir -p "$XDG_RUNTIME_DIR"
 chmod 0700 "$XDG_RUNTIME_DIR"
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
-exec ctest --test-dir "$build_dir" --output-on-failure -j2 "${ctest_args[@]}"
+status=0
+ctest --test-dir "$build_dir" --output-on-failure -j2 "${ctest_args[@]}" || status=$?
+if ((fuzz)); then
+    bash scripts/fuzz.sh || status=1
+fi
+exit "$status"

@@ -1,9 +1,13 @@
 #include "server/ui/frmmain.h"
 
 #include "platform/qtdesktop.h"
+#include "platform/qtshell.h"
 #include "platform/qttextlog.h"
 #include "platform/twips.h"
+#include "server/app/browsefolder.h"
 #include "server/app/lectureserver.h"
+#include "server/app/manual.h"
+#include "server/ui/frmabout.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/shortcutpriority.h"
@@ -27,6 +31,7 @@ namespace {
 
 const QString AppTitle = QStringLiteral("Tavrelle");
 const QString OptionsPlaceholder = QStringLiteral("ｵﾌﾟｼｮﾝ ﾀﾞｲｱﾛｸﾞのｺｰﾄﾞをここに記述します !");
+const QString FolderPrompt = QStringLiteral("課題保存先を指定してください");
 
 QFont japaneseFont(bool bold = false)
 {
@@ -39,26 +44,40 @@ QFont japaneseFont(bool bold = false)
 } // namespace
 
 FrmMain::FrmMain(QWidget *parent)
-    : QMainWindow(parent), m_qtDesktop(std::make_unique<QtDesktop>(this, AppTitle))
+    : QMainWindow(parent), m_qtDesktop(std::make_unique<QtDesktop>(this, AppTitle)),
+      m_qtShell(std::make_unique<QtShell>(this))
 {
-    build(m_qtDesktop->services());
+    build(m_qtDesktop->services(), m_qtShell->services());
 }
 
-FrmMain::FrmMain(const Desktop &desktop, QWidget *parent) : QMainWindow(parent)
+FrmMain::FrmMain(const Desktop &desktop, QWidget *parent)
+    : QMainWindow(parent), m_qtShell(std::make_unique<QtShell>(this))
 {
-    build(desktop);
+    build(desktop, m_qtShell->services());
+}
+
+FrmMain::FrmMain(const Desktop &desktop, const ShellServices &shell, QWidget *parent)
+    : QMainWindow(parent)
+{
+    build(desktop, shell);
 }
 
 FrmMain::~FrmMain() = default;
 
-void FrmMain::build(const Desktop &desktop)
+void FrmMain::build(const Desktop &desktop, const ShellServices &shell)
 {
     registerImages();
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(AppTitle);
-    setWindowIcon(QIcon(QStringLiteral(":/images/tavrelle.png")));
+    QIcon icon(QStringLiteral(":/images/tavrelle.png"));
+    icon.addFile(QStringLiteral(":/images/tavrelle32.png"));
+    setWindowIcon(icon);
     setFont(japaneseFont());
     m_messages = &desktop.messages;
+    m_processes = &desktop.processes;
+    m_folders = &shell.folders;
+    m_documents = &shell.documents;
+    m_registry = &shell.registry;
     buildControls();
     m_server = std::make_unique<LectureServer>(desktop, *m_txtOutput);
     buildGrid();
@@ -221,12 +240,14 @@ void FrmMain::mnuViewOptions_Click()
 
 void FrmMain::mnuHelpOpen_Click()
 {
-    // No manual is offered yet.
+    openManual(manualFolders(), *m_documents, *m_messages);
 }
 
 void FrmMain::mnuHelpAbout_Click()
 {
-    // No about box yet.
+    // A new box for every showing, so its texts are set afresh each time.
+    frmAbout box(*m_registry, *m_processes, *m_messages, this);
+    box.exec();
 }
 
 void FrmMain::tbToolBar_ButtonClick(const QString &key)
@@ -245,5 +266,7 @@ void FrmMain::tbToolBar_ButtonClick(const QString &key)
 
 void FrmMain::dirname_Click()
 {
-    // The assignment folder cannot be chosen here yet.
+    QString path;
+    if (browseFolder({*m_folders, *m_messages}, &path, FolderPrompt))
+        m_server->lecture().setKadaidir(path);
 }

@@ -5,16 +5,22 @@
 #include <QMainWindow>
 #include <memory>
 
+class DocumentOpener;
+class FolderChooser;
 class LectureServer;
 class MainStatusBar;
 class MainToolBar;
 class MessageBox;
+class ProcessStarter;
 class QAbstractButton;
 class QLabel;
 class QTableView;
+class Registry;
 class QtDesktop;
+class QtShell;
 class QtTextLog;
 struct Desktop;
+struct ShellServices;
 
 // The lecturer's main window: toolbar, lecture labels, roster grid, activity
 // log, status bar and the menus. It lays out the controls and routes every
@@ -27,6 +33,7 @@ public:
     explicit FrmMain(QWidget *parent = nullptr);
     // With the given services, as tests use it.
     explicit FrmMain(const Desktop &desktop, QWidget *parent = nullptr);
+    FrmMain(const Desktop &desktop, const ShellServices &shell, QWidget *parent = nullptr);
     ~FrmMain() override;
 
     LectureServer &server() { return *m_server; }
@@ -52,7 +59,7 @@ public Q_SLOTS:
     void dirname_Click();
 
 private:
-    void build(const Desktop &desktop);
+    void build(const Desktop &desktop, const ShellServices &shell);
     void buildControls();
     void buildGrid();
     void bindLecture();
@@ -61,7 +68,12 @@ private:
     QLabel *addLabel(const char *name, const QString &text, const QRect &twips, bool bold);
 
     std::unique_ptr<QtDesktop> m_qtDesktop;
+    std::unique_ptr<QtShell> m_qtShell;
     MessageBox *m_messages = nullptr;
+    ProcessStarter *m_processes = nullptr;
+    FolderChooser *m_folders = nullptr;
+    DocumentOpener *m_documents = nullptr;
+    Registry *m_registry = nullptr;
     QWidget *m_client = nullptr;
     MainToolBar *m_tbToolBar = nullptr;
     QLabel *m_kougimei = nullptr;

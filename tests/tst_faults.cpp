@@ -1,0 +1,496 @@
+// The lecturer's program when things go wrong: a student's program killed
+// mid-upload, the assignment folder taken away or made read-only, a full
+// disk, a stream of connections that come and go, a client that stalls.
+// Real loopback sockets and the real handlers throughout.
+#include "platform/socket.h"
+#include "platform/textlog.h"
+#include "server/net/classroomserver.h"
+#include "server/roster/lecture.h"
+#include "server/roster/rostercommands.h"
+#include "server/roster/rostergrid.h"
+#include "support/fakedialogs.h"
+#include "support/files.h"
+#include "support/testclient.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QHostAddress>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <malloc.h>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Set by main(): the process has a mount namespace of its own, so it can
+// mount a tiny tmpfs or a read-only view of a folder without touching the
+// rest of the system.
+bool g_privateMounts = false;
+
+bool enterPrivateMountNamespace()
+{
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+QByteArray pattern(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::System | QDir::NoDotAndDotDot)
+                   .size());
+}
+
+// A log that only counts, so that memory figures are not the log's.
+class CountingLog : public TextLog
+{
+public:
+    int entries = 0;
+    QString last;
+    void insertAtTop(const QString &block) override
+    {
+        ++entries;
+        last = block;
+    }
+    QString text() const override { return last; }
+};
+
+// A student's program in a process of its own: it announces `size` bytes,
+// sends `sent` of them once 301 has come, tells the parent through `ready`
+// and waits to be killed. Only system calls after fork().
+pid_t startUploader(quint16 port, const QByteArray &putLine, const QByteArray &data, int ready)
+{
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::write(fd, putLine.constData(), size_t(putLine.size())) != putLine.size())
+        ::_exit(1);
+    char replies[512];
+    size_t got = 0;
+    while (!::memmem(replies, got, "301", 3)) {
+        const ssize_t n = ::read(fd, replies + got, sizeof replies - got);
+        if (n <= 0)
+            ::_exit(1);
+        got += size_t(n);
+    }
+    for (qsizetype done = 0; done < data.size();) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n <= 0)
+            ::_exit(1);
+        done += n;
+    }
+    if (::write(ready, "r", 1) != 1)
+        ::_exit(1);
+    for (;;)
+        ::pause();
+}
+
+bool readable(int fd)
+{
+    pollfd waiting{fd, POLLIN, 0};
+    return ::poll(&waiting, 1, 0) > 0;
+}
+
+} // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<RosterGrid> m_grid;
+    std::unique_ptr<Lecture> m_lecture;
+    std::unique_ptr<MemoryTextLog> m_log;
+    std::unique_ptr<ClassroomServer> m_server;
+    QString m_kadai;
+    bool m_mounted = false;
+
+    void startServer(TextLog &log)
+    {
+        m_server = std::make_unique<ClassroomServer>(*m_lecture, *m_grid, log);
+        QString error;
+        QVERIFY2(m_server->listen(0, &error), qPrintable(error));
+    }
+    std::unique_ptr<TestClient> greeted()
+    {
+        auto client = std::make_unique<TestClient>(m_server->port());
+        if (!client->waitForLines(2))
+            qWarning("no greeting");
+        return client;
+    }
+    QStringList kadaiEntries() const
+    {
+        return QDir(m_kadai).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                       QDir::NoDotAndDotDot);
+    }
+    bool closedByServer(qint64 number)
+    {
+        return QTest::qWaitFor([&] { return !m_server->connection(number); }, 10000);
+    }
+    // Mounts `options` over the assignment folder (private to this process).
+    bool mountOverKadai(const char *type, const char *source, unsigned long flags,
+                        const char *options)
+    {
+        if (!g_privateMounts)
+            return false;
+        if (::mount(source, qPrintable(m_kadai), type, flags, options) != 0)
+            return false;
+        m_mounted = true;
+        return true;
+    }
+    // A clean upload of `bytes` as `name` by a new client: the folder works.
+    void uploadSucceeds(const QByteArray &name, const QByteArray &bytes)
+    {
+        auto client = greeted();
+        client->sendNow("put " + name + "," + QByteArray::number(bytes.size()) + "\r\n");
+        QVERIFY(client->waitForLines(3));
+        QVERIFY(client->send(bytes));
+        QVERIFY(client->waitForLines(4));
+        QCOMPARE(client->lines().at(3), QStringLiteral("302 jyusin kanryo"));
+        QCOMPARE(readBytes(m_kadai + "/" + QString::fromLatin1(name)), bytes);
+    }
+    // The put line and part of the file are in; the temporary file holds them.
+    std::unique_ptr<TestClient> uploadUnderWay(const QByteArray &head, qsizetype announced)
+    {
+        auto client = greeted();
+        client->sendNow("put taro.doc," + QByteArray::number(announced) + "\r\n");
+        if (!client->waitForLines(3))
+            qWarning("no 301");
+        client->sendNow(head);
+        if (!QTest::qWaitFor([&] { return kadaiEntries().size() == 2; }))
+            qWarning("no temporary file");
+        return client;
+    }
+    void expectStorageFailure(TestClient &client, qint64 number)
+    {
+        QVERIFY(client.waitForClose(10000));
+        QVERIFY(!client.lines().contains(QStringLiteral("302 jyusin kanryo")));
+        QVERIFY(closedByServer(number));
+        QVERIFY(m_log->text().contains(QStringLiteral("課題ファイルを保存できません")));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_kadai = m_dir->filePath("kadai");
+        QDir().mkpath(m_kadai);
+        m_grid = std::make_unique<RosterGrid>();
+        m_lecture = std::make_unique<Lecture>();
+        m_log = std::make_unique<MemoryTextLog>();
+        const QString roster = m_dir->filePath("roster.cfg");
+        writeBytes(roster, cp932Lines({"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
+                                       "kadaidir=" + m_kadai, "<start data>", "taro,太郎",
+                                       "hanako,花子", "<end data>"}));
+        FakeFileDialogs dialogs;
+        FakeMessageBox messages;
+        RosterCommands(*m_grid, *m_lecture, dialogs, messages).load(roster);
+        QVERIFY(messages.shown.isEmpty());
+        startServer(*m_log);
+    }
+    void cleanup()
+    {
+        m_server.reset();
+        if (m_mounted)
+            ::umount2(qPrintable(m_kadai), MNT_DETACH);
+        m_mounted = false;
+        QFile::setPermissions(m_kadai, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_dir.reset();
+    }
+
+    void killedClientLeavesNoTrace_data()
+    {
+        QTest::addColumn<QByteArray>("earlier");
+        QTest::newRow("earlier submission") << QByteArray("an earlier submission");
+        QTest::newRow("first submission") << QByteArray();
+    }
+    void killedClientLeavesNoTrace()
+    {
+        QFETCH(QByteArray, earlier);
+        if (!earlier.isEmpty())
+            writeBytes(m_kadai + "/taro.doc", earlier);
+        const QByteArray half = pattern(300000, 3);
+        int ready[2];
+        QVERIFY(::pipe(ready) == 0);
+        const pid_t child =
+            startUploader(m_server->port(), "user taro\r\nput taro.doc,600000\r\n", half, ready[1]);
+        ::close(ready[1]);
+        QVERIFY(child > 0);
+        const bool sent = QTest::qWaitFor([&] { return readable(ready[0]); }, 10000);
+        ::close(ready[0]);
+        // Everything sent has been stored in the temporary file.
+        const bool stored = sent && QTest::qWaitFor([&] {
+                                const QStringList names =
+                                    kadaiEntries().filter(QStringLiteral(".tavrelle:"));
+                                return names.size() == 1 &&
+                                       QFileInfo(m_kadai + "/" + names[0]).size() == half.size();
+                            });
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        QVERIFY(sent && stored);
+
+        QVERIFY(closedByServer(1));
+        QCOMPARE(kadaiEntries(), earlier.isEmpty() ? QStringList() : QStringList{"taro.doc"});
+        QCOMPARE(readBytes(m_kadai + "/taro.doc"), earlier);
+        QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QString());
+        // The server goes on serving.
+        uploadSucceeds("taro.doc", "new");
+    }
+
+    void folderTakenAwayMidLecture_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("removed") << "removed";
+        QTest::newRow("replaced by a file") << "file";
+        QTest::newRow("made read-only") << "read-only";
+    }
+    void folderTakenAwayMidLecture()
+    {
+        QFETCH(QString, how);
+        writeBytes(m_kadai + "/hanako.doc", "hanako's submission");
+        auto client = uploadUnderWay("first half ", 22);
+        if (how == "removed") {
+            QVERIFY(QDir(m_kadai).removeRecursively());
+        } else if (how == "file") {
+            QVERIFY(QDir(m_kadai).removeRecursively());
+            writeBytes(m_kadai, "a file where the folder was");
+        } else if (::geteuid() != 0) {
+            QVERIFY(QFile::setPermissions(m_kadai, QFile::ReadOwner | QFile::ExeOwner));
+        } else if (!mountOverKadai(nullptr, qPrintable(m_kadai), MS_BIND, nullptr) ||
+                   !mountOverKadai(nullptr, qPrintable(m_kadai), MS_REMOUNT | MS_BIND | MS_RDONLY,
+                                   nullptr)) {
+            QSKIP("root without a mount namespace of its own: no way to make a folder "
+                  "read-only here");
+        }
+        client->sendNow("second half");
+        expectStorageFailure(*client, 1);
+        QCOMPARE(readBytes(m_kadai + "/taro.doc"), QByteArray());
+        if (how == "read-only") {
+            // The earlier file stays; the temporary one cannot be removed from
+            // a read-only folder, and must not have become taro.doc.
+            QVERIFY(!kadaiEntries().contains("taro.doc"));
+            QCOMPARE(readBytes(m_kadai + "/hanako.doc"), QByteArray("hanako's submission"));
+        }
+
+        // The next put line finds no usable folder: refused the same way.
+        auto next = greeted();
+        next->sendNow("user taro\r\nput taro.doc,3\r\nabc");
+        expectStorageFailure(*next, 2);
+        QCOMPARE(next->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
+
+        // Once the lecturer gives the folder back, uploads work again.
+        if (m_mounted) {
+            QVERIFY(::umount2(qPrintable(m_kadai), MNT_DETACH) == 0);
+            m_mounted = false;
+        }
+        QFile::remove(m_kadai);
+        QFile::setPermissions(m_kadai, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir().mkpath(m_kadai);
+        uploadSucceeds("taro.doc", "after the folder came back");
+    }
+
+    void fullDisk_data()
+    {
+        QTest::addColumn<bool>("tmpfs");
+        QTest::newRow("file size limit") << false;
+        QTest::newRow("full tmpfs") << true;
+    }
+    void fullDisk()
+    {
+        QFETCH(bool, tmpfs);
+        if (tmpfs && !mountOverKadai("tmpfs", "tavrelle-test", 0, "size=256k"))
+            QSKIP("no mount namespace of its own: cannot mount a small tmpfs here");
+        writeBytes(m_kadai + "/taro.doc", "an earlier submission");
+        const QByteArray file = pattern(1 << 20, 5);
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const sighandler_t savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        if (!tmpfs) {
+            rlimit small = saved;
+            small.rlim_cur = 64 * 1024; // writes beyond it fail with EFBIG
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+        }
+        auto client = greeted();
+        client->sendNow("user taro\r\nput taro.doc," + QByteArray::number(file.size()) + "\r\n");
+        client->socket.write(file); // the server closes before taking it all
+        expectStorageFailure(*client, 1);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedHandler);
+        QVERIFY(m_log->text().contains(m_kadai + "/.tavrelle:"));
+        // The earlier submission stands, the temporary file is gone.
+        QCOMPARE(kadaiEntries(), QStringList{"taro.doc"});
+        QCOMPARE(readBytes(m_kadai + "/taro.doc"), QByteArray("an earlier submission"));
+        QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QString());
+        // A file that fits is stored as usual.
+        uploadSucceeds("hanako.doc", pattern(32 * 1024, 6));
+    }
+
+    void connectionsComingAndGoingLeaveNothingBehind()
+    {
+        // Memory is counted without the log, which keeps every entry by design.
+        CountingLog log;
+        startServer(log);
+        const auto round = [&](int size) {
+            std::vector<std::unique_ptr<TestClient>> clients;
+            for (int i = 0; i < size; ++i)
+                clients.push_back(std::make_unique<TestClient>(m_server->port()));
+            for (int i = 0; i < size; ++i) {
+                TestClient &client = *clients[size_t(i)];
+                switch (i % 4) {
+                case 0: // gone before the greeting is read
+                    break;
+                case 1: // after attendance
+                    client.sendNow("user taro\r\n");
+                    break;
+                case 2: // mid-upload
+                    client.sendNow("put x" + QByteArray::number(i) + ".txt,100\r\n0123456789");
+                    break;
+                case 3: // says goodbye
+                    client.sendNow("bye\r\n");
+                    break;
+                }
+            }
+            QTest::qWait(20);
+            for (int i = 0; i < size; ++i) {
+                if (i % 2 == 0)
+                    clients[size_t(i)]->socket.abort();
+                else
+                    clients[size_t(i)]->socket.disconnectFromHost();
+            }
+            clients.clear();
+            const qint64 last = m_server->connCount();
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    for (qint64 number = last - size + 1; number <= last; ++number) {
+                        if (m_server->connection(number))
+                            return false;
+                    }
+                    return true;
+                },
+                20000));
+        };
+        round(200); // warm-up: caches and pools reach their working size
+        const int fds = openDescriptors();
+        malloc_trim(0);
+        const size_t inUse = mallinfo2().uordblks;
+        for (int i = 0; i < 5; ++i)
+            round(200);
+        QCOMPARE(m_server->connCount(), qint64(1200));
+        // Descriptors are handed back as the sockets are deleted.
+        QVERIFY2(QTest::qWaitFor([&] { return openDescriptors() <= fds; }, 5000),
+                 qPrintable(
+                     QStringLiteral("%1 descriptors, %2 before").arg(openDescriptors()).arg(fds)));
+        QVERIFY(kadaiEntries().isEmpty());
+        // AddressSanitizer keeps freed memory aside: memory counts only without it.
+#if !defined(__SANITIZE_ADDRESS__)
+        malloc_trim(0);
+        const qint64 growth = qint64(mallinfo2().uordblks) - qint64(inUse);
+        // A leak of even a few dozen bytes per connection would show.
+        QVERIFY2(growth < 64 * 1024,
+                 qPrintable(QStringLiteral("%1 bytes more in use").arg(growth)));
+#else
+        Q_UNUSED(inUse);
+#endif
+    }
+
+    void fastSenderWaitsInTheKernel()
+    {
+        Socket listener;
+        QVERIFY(listener.listen());
+        Socket peer;
+        connect(&listener, &Socket::connectionRequest, &peer,
+                [&](qintptr request) { peer.accept(request); });
+        QTcpSocket sender;
+        sender.connectToHost(QHostAddress::LocalHost, listener.localPort());
+        QVERIFY(sender.waitForConnected(5000));
+        QTRY_COMPARE(peer.state(), Socket::StateConnected);
+        const QByteArray flood = pattern(16 << 20, 9);
+        sender.write(flood);
+        // Nobody takes the data yet: the receiver holds a bounded part of it,
+        // the rest waits in the kernel and with the sender.
+        QVERIFY(QTest::qWaitFor([&] { return peer.bytesAvailable() > 0; }));
+        for (int i = 0; i < 30; ++i) {
+            QTest::qWait(10);
+            QVERIFY2(peer.bytesAvailable() <= 512 * 1024,
+                     qPrintable(QString::number(peer.bytesAvailable())));
+        }
+        QVERIFY(sender.bytesToWrite() > 0);
+        // Taken piece by piece, all of it arrives, in order.
+        QByteArray received = peer.getData();
+        connect(&peer, &Socket::dataArrival, this, [&] { received += peer.getData(); });
+        QVERIFY(QTest::qWaitFor([&] { return received.size() >= flood.size(); }, 20000));
+        QVERIFY(received == flood);
+    }
+
+    void stalledUploadDoesNotHoldUpOthers()
+    {
+        auto stalled = greeted();
+        const QByteArray stalledFile = pattern(1 << 20, 7);
+        stalled->sendNow("user taro\r\nput taro.doc," + QByteArray::number(stalledFile.size()) +
+                         "\r\n");
+        QVERIFY(stalled->waitForLines(4));
+        stalled->sendNow(stalledFile.first(1000));
+
+        constexpr int Others = 10;
+        std::vector<std::unique_ptr<TestClient>> others;
+        std::vector<QByteArray> files;
+        for (int i = 0; i < Others; ++i) {
+            others.push_back(greeted());
+            files.push_back(pattern(2 << 20, quint32(100 + i)));
+            others.back()->socket.write("put other" + QByteArray::number(i) + ".bin," +
+                                        QByteArray::number(files.back().size()) + "\r\n");
+        }
+        for (int i = 0; i < Others; ++i)
+            QVERIFY(others[size_t(i)]->waitForLines(3));
+        for (int i = 0; i < Others; ++i)
+            others[size_t(i)]->socket.write(files[size_t(i)]);
+        for (int i = 0; i < Others; ++i) {
+            QVERIFY(others[size_t(i)]->waitForLines(4, 20000));
+            QCOMPARE(others[size_t(i)]->lines().at(3), QStringLiteral("302 jyusin kanryo"));
+            QCOMPARE(readBytes(m_kadai + QStringLiteral("/other%1.bin").arg(i)), files[size_t(i)]);
+        }
+        // The stalled upload waits, with no time-out, and can still finish.
+        QVERIFY(m_server->connection(1) && m_server->connection(1)->imageMode);
+        QVERIFY(!kadaiEntries().contains("taro.doc"));
+        QVERIFY(stalled->send(stalledFile.sliced(1000)));
+        QVERIFY(stalled->waitForLines(5));
+        QCOMPARE(stalled->lines().at(4), QStringLiteral("302 jyusin kanryo"));
+        QCOMPARE(readBytes(m_kadai + "/taro.doc"), stalledFile);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // Before any thread exists: a mount namespace is per thread until then.
+    g_privateMounts = enterPrivateMountNamespace();
+    QCoreApplication app(argc, argv);
+    TestFaults test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_faults.moc"
