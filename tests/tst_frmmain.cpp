@@ -250,6 +250,28 @@ private Q_SLOTS:
         QCOMPARE(effects(*m_desktop), NoEffects);
     }
 
+    void gridShowsWholeTimesAndTwipsWidths()
+    {
+        RosterGrid &grid = m_window->server().grid();
+        auto *view = child<QTableView>(QStringLiteral("UserInfoGrid"));
+        for (int column = 0; column < RosterGrid::ColumnCount; ++column)
+            grid.setColumnWidth(column, 800);
+        QCOMPARE(view->columnWidth(RosterGrid::UserId), twipsToPixels(800));
+        const int time = view->fontMetrics().horizontalAdvance(QStringLiteral("23:59:59"));
+        QVERIFY(view->columnWidth(RosterGrid::Attendance) > time);
+        QVERIFY(view->columnWidth(RosterGrid::Assignment) > time);
+    }
+
+    void closingTheWindowClosesTheOthers()
+    {
+        showActive();
+        QWidget other;
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        m_window->close();
+        QVERIFY(!other.isVisible());
+    }
+
     void statusBarShowsStatusDateAndTime()
     {
         QDateTime now(QDate(2024, 4, 8), QTime(9, 5, 59));

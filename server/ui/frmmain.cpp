@@ -12,6 +12,8 @@
 #include "server/ui/maintoolbar.h"
 #include "server/ui/shortcutpriority.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -153,8 +155,33 @@ void FrmMain::buildGrid()
     m_userInfoGrid->setTabKeyNavigation(false);
     connect(&m_server->grid(), &RosterGrid::columnWidthChanged, this,
             [this](int column, int twips) {
-                m_userInfoGrid->setColumnWidth(column, twipsToPixels(twips));
+                m_userInfoGrid->setColumnWidth(column, gridColumnPixels(column, twips));
             });
+}
+
+int FrmMain::gridColumnPixels(int column, int twips) const
+{
+    const int pixels = twipsToPixels(twips);
+    if (column != RosterGrid::Attendance && column != RosterGrid::Assignment)
+        return pixels;
+    // The Japanese fonts here draw "hh:mm:ss" as wide as the column itself;
+    // a time cut to "16:3…" would be no use to the lecturer.
+    const int margins =
+        2 * (m_userInfoGrid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+    const int timeWidth =
+        m_userInfoGrid->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + margins;
+    return qMax(pixels, timeWidth);
+}
+
+void FrmMain::closeEvent(QCloseEvent *event)
+{
+    // The program's other windows go with the main window, newest first.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        if (*it != this && (*it)->isVisible())
+            (*it)->close();
+    }
+    event->accept();
 }
 
 void FrmMain::bindLecture()

@@ -58,7 +58,11 @@ public Q_SLOTS:
     void tbToolBar_ButtonClick(const QString &key);
     void dirname_Click();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    int gridColumnPixels(int column, int twips) const;
     void build(const Desktop &desktop, const ShellServices &shell);
     void buildControls();
     void buildGrid();
