@@ -11,12 +11,14 @@
 //          student, then "END"
 //   log    prints "LOG <entries>"
 //   clear  empties the activity log, as the lecturer can, and prints "CLEARED"
+//   heap   prints "HEAP <bytes>": memory in use (allocated and not freed)
 // and ends when stdin ends (so it never outlives the benchmark).
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/processstarter.h"
 #include "platform/qttextlog.h"
+#include "server/app/heaptuning.h"
 #include "server/app/lectureserver.h"
 #include "server/ui/frmmain.h"
 
@@ -27,6 +29,7 @@
 #include <QTcpServer>
 
 #include <cstdio>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace {
@@ -87,6 +90,8 @@ void answer(FrmMain &window, const QByteArray &command)
         if (auto *log = window.findChild<QtTextLog *>(QStringLiteral("TxtOutput")))
             log->clear();
         std::printf("CLEARED\n");
+    } else if (command == "heap") {
+        std::printf("HEAP %zu\n", mallinfo2().uordblks);
     }
     std::fflush(stdout);
 }
@@ -95,6 +100,7 @@ void answer(FrmMain &window, const QByteArray &command)
 
 int main(int argc, char *argv[])
 {
+    keepFreedMemoryForUploads(); // as tavrelle's main() does
     QApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: bench_classroom_host FOLDER\n");

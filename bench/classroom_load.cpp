@@ -180,9 +180,19 @@ long statusKiB(pid_t pid, const char *field)
     return value;
 }
 
+// Sockets and files a process holds. The helper threads Qt starts and ends
+// by itself hold event descriptors; those do not count.
 int openDescriptors(pid_t pid)
 {
-    return int(folderEntries("/proc/" + std::to_string(pid) + "/fd").size());
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd/";
+    int count = 0;
+    for (const std::string &name : folderEntries(folder)) {
+        char target[256];
+        const ssize_t n = ::readlink((folder + name).c_str(), target, sizeof target - 1);
+        if (n > 0 && (target[0] == '/' || std::strncmp(target, "socket:", 7) == 0))
+            ++count;
+    }
+    return count;
 }
 
 // The lecturer's program: bench_classroom_host in its own process, talked to
@@ -252,6 +262,13 @@ public:
             if (end)
                 return lines;
         }
+    }
+
+    // Bytes the host has allocated and not freed.
+    long heapInUse()
+    {
+        const std::vector<std::string> reply = ask("heap", "HEAP ");
+        return reply.empty() ? -1 : std::atol(reply.back().c_str() + 5);
     }
 
     // Entries (lines) in the activity log.
@@ -829,7 +846,7 @@ struct Row
     std::string goal;
     std::string figure;
     std::string target;
-    double ratio; // figure / target, oriented so that <= 1 meets a limit and >= 1 a minimum
+    double ratio; // of the figure to its limit, or to the plain copy
     bool met;
 };
 
@@ -873,6 +890,39 @@ double mib(double bytes)
 
 // ---------------------------------------------------------------- scenarios
 
+struct Sample
+{
+    double at; // seconds
+    double mib;
+};
+
+struct Trend
+{
+    bool valid = false;
+    double first = 0, last = 0; // MiB, after the warm-up
+    double slope = 0;           // MiB per minute
+};
+
+// The least-squares slope of the samples after a warm-up quarter.
+Trend trend(const std::vector<Sample> &samples)
+{
+    const size_t from = samples.size() / 4;
+    Trend result;
+    if (samples.size() - from < 8)
+        return result;
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const double count = double(samples.size() - from);
+    for (size_t i = from; i < samples.size(); ++i) {
+        const double x = samples[i].at / 60.0, y = samples[i].mib;
+        sx += x, sy += y, sxx += x * x, sxy += x * y;
+    }
+    result.valid = true;
+    result.first = samples[from].mib;
+    result.last = samples.back().mib;
+    result.slope = (count * sxy - sx * sy) / (count * sxx - sx * sx);
+    return result;
+}
+
 struct Options
 {
     std::string host;
@@ -883,7 +933,7 @@ struct Options
     size_t bigMiB = 512;
     int uploads = 50;
     size_t uploadMiB = 20;
-    int repeat = 2;
+    int repeat = 3;
     int soakSeconds = 60;
     int soakStudents = 300;
     int soakClearSeconds = 10;
@@ -1007,10 +1057,10 @@ public:
         const double manyRatio = plainMany > 0 ? serverMany / plainMany : 0;
         report(printed("one %zu MiB upload", m_options.bigMiB),
                printed("%.0f MiB/s, plain copy %.0f MiB/s", serverSingle, plainSingle),
-               ">= 75% of plain", singleRatio / 0.75, singleRatio >= 0.75);
+               ">= 0.75 of plain", singleRatio, singleRatio >= 0.75);
         report(printed("%d x %zu MiB at once, byte-exact", count, m_options.uploadMiB),
                printed("%.0f MiB/s, plain copy %.0f MiB/s", serverMany, plainMany),
-               ">= 50% of plain", manyRatio / 0.5, manyRatio >= 0.5);
+               ">= 0.50 of plain", manyRatio, manyRatio >= 0.5);
         const long growth = statusKiB(host.pid(), "VmHWM") - host.baselineKiB;
         report("server memory growth during uploads",
                printed("%.1f MiB (peak %.1f MiB over %.1f MiB at start)", growth / 1024.0,
@@ -1041,14 +1091,9 @@ public:
 
         // Sample while the students work: the loop runs in one-second slices.
         // The activity log keeps every entry by design, so it is emptied now
-        // and then, as the lecturer can; memory measured right after that is
-        // what the connections and uploads hold.
-        struct Sample
-        {
-            double at;
-            long rssKiB;
-        };
-        std::vector<Sample> samples;
+        // and then, as the lecturer can; the memory in use right after that
+        // is what the connections and uploads hold, and must stay flat.
+        std::vector<Sample> rss, inUse;
         long logEntries = 0;
         const int clearEvery = m_options.soakClearSeconds;
         const Clock::time_point start = Clock::now();
@@ -1057,16 +1102,20 @@ public:
         while (!finished && host.alive()) {
             finished = room.run(1.0);
             const Clock::time_point now = Clock::now();
+            const double at = secondsBetween(start, now);
             const long entries = host.logEntries();
-            if (clearEvery > 0 && now - cleared >= std::chrono::seconds(clearEvery)) {
-                host.ask("clear", "CLEARED");
-                logEntries += entries;
+            if (clearEvery == 0 || now - cleared >= std::chrono::seconds(clearEvery)) {
+                if (clearEvery > 0)
+                    host.ask("clear", "CLEARED");
+                logEntries += clearEvery > 0 ? entries : 0;
                 cleared = now;
+                inUse.push_back({at, host.heapInUse() / 1024.0 / 1024.0});
             }
-            samples.push_back({secondsBetween(start, now), statusKiB(host.pid(), "VmRSS")});
-            if (samples.size() % 30 == 0 || finished)
-                std::printf("  %5.0f s: %ld cycles, RSS %.1f MiB, %d fds, log %ld entries\n",
-                            samples.back().at, m_cycles, samples.back().rssKiB / 1024.0,
+            rss.push_back({at, statusKiB(host.pid(), "VmRSS") / 1024.0});
+            if (rss.size() % 30 == 0 || finished)
+                std::printf("  %5.0f s: %ld uploads, RSS %.1f MiB, in use %.1f MiB, %d fds, log "
+                            "%ld entries\n",
+                            at, m_cycles, rss.back().mib, inUse.back().mib,
                             openDescriptors(host.pid()), entries);
             std::fflush(stdout);
             if (now > m_soakEnd + std::chrono::seconds(60)) {
@@ -1084,27 +1133,20 @@ public:
         checkFolderHolds(soakStoredFiles(room));
         std::printf("  %ld uploads stored, %ld cut off mid-upload, %ld log entries\n", m_cycles,
                     m_cutOff, logEntries);
-        // Flat: the least-squares slope of the samples after a warm-up quarter.
-        const size_t from = samples.size() / 4;
-        if (samples.size() - from < 8) {
-            mismatch("soak: too short to judge memory (%zu samples)", samples.size());
-            host.stop();
-            return;
+        const Trend used = trend(inUse), resident = trend(rss);
+        if (!used.valid) {
+            mismatch("soak: too short to judge memory (%zu samples)", inUse.size());
+        } else {
+            report(printed("soak %d students, %d s: memory in use%s", n, seconds,
+                           clearEvery > 0 ? printed(" (log emptied every %d s)", clearEvery).c_str()
+                                          : " (log kept)"),
+                   printed("%.1f -> %.1f MiB after warm-up, %+.2f MiB/min (RSS %.1f -> %.1f "
+                           "MiB, %+.2f MiB/min)",
+                           used.first, used.last, used.slope, resident.first, resident.last,
+                           resident.slope),
+                   "flat (< 1 MiB/min)", std::abs(used.slope), std::abs(used.slope) < 1.0);
         }
-        double sx = 0, sy = 0, sxx = 0, sxy = 0;
-        const double count = double(samples.size() - from);
-        for (size_t i = from; i < samples.size(); ++i) {
-            const double x = samples[i].at / 60.0, y = samples[i].rssKiB / 1024.0;
-            sx += x, sy += y, sxx += x * x, sxy += x * y;
-        }
-        const double slope = (count * sxy - sx * sy) / (count * sxx - sx * sx);
-        report(printed("soak %d students, %d s: memory%s", n, seconds,
-                       clearEvery > 0 ? printed(" (log emptied every %d s)", clearEvery).c_str()
-                                      : " (log kept)"),
-               printed("%.1f -> %.1f MiB after warm-up, %+.2f MiB/min",
-                       samples[from].rssKiB / 1024.0, samples.back().rssKiB / 1024.0, slope),
-               "flat (< 1 MiB/min)", std::abs(slope), std::abs(slope) < 1.0);
-        report(printed("soak %d students: descriptors after all left", n),
+        report(printed("soak %d students: sockets and files after all left", n),
                printed("%d (at start %d)", fds, host.baselineFds), "back to start",
                double(fds) / host.baselineFds, fds <= host.baselineFds);
         host.stop();
@@ -1350,7 +1392,7 @@ void usage()
         "  --big-mib N         uploads: size of the single upload (512)\n"
         "  --uploads N         uploads: simultaneous uploads (50)\n"
         "  --upload-mib N      uploads: size of each simultaneous upload (20)\n"
-        "  --repeat N          uploads: rounds, the best counts (2)\n"
+        "  --repeat N          uploads: rounds, the best counts (3)\n"
         "  --soak-seconds N    soak: duration (60)\n"
         "  --soak-students N   soak: students (300)\n"
         "  --soak-max-kib N    soak: largest upload (1024)\n"

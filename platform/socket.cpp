@@ -29,8 +29,8 @@ constexpr qint64 kFeedHighWater = 1024 * 1024;
 // Arrived data is held up to this much in Qt's buffer and at most twice as
 // much in ours; the rest waits in the kernel, which slows the sender down.
 // Without a bound a class uploading at once fills the server's memory
-// whenever it falls behind.
-constexpr qint64 kReadChunk = 128 * 1024;
+// whenever it falls behind. Much smaller pieces cost throughput.
+constexpr qint64 kReadChunk = 256 * 1024;
 
 int winsockError(QAbstractSocket::SocketError error)
 {

@@ -1,3 +1,4 @@
+#include "server/app/heaptuning.h"
 #include "server/ui/frmmain.h"
 
 #include <QApplication>
@@ -5,6 +6,7 @@
 
 int main(int argc, char *argv[])
 {
+    keepFreedMemoryForUploads();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRELLE_VERSION));
