@@ -47,14 +47,6 @@ bool enterPrivateMountNamespace()
            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
-QByteArray pattern(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
-
 int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd"))

@@ -19,15 +19,6 @@ namespace {
 const QString Hello = QStringLiteral("000 hello I am tavrelle server");
 const QString Lecture800 = QStringLiteral("800 情報処理演習Ⅰ,中村　誠");
 
-QByteArray pattern(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
-}
-
 } // namespace
 
 class TestServer : public QObject

@@ -3,6 +3,7 @@
 #include "common/cp932.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <QTest>
 
@@ -28,4 +29,14 @@ inline QByteArray readBytes(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+// Repeatable pseudo-random bytes: file contents that no text rule can mistake.
+inline QByteArray pattern(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char &c : bytes)
+        c = char(generator.bounded(256));
+    return bytes;
 }
