@@ -6,7 +6,7 @@
 #include "platform/socket.h"
 #include "platform/textlog.h"
 #include "server/net/classroomserver.h"
-#include "server/net/protocol.h"
+#include "common/wire.h"
 #include "server/roster/lecture.h"
 #include "server/roster/rostergrid.h"
 
@@ -40,7 +40,7 @@ void checkAndEmptyFolders()
     for (const QString &name : entries(kadai)) {
         const QFileInfo info(kadai + u'/' + name);
         FUZZ_CHECK(info.isFile() && !info.isSymLink());
-        FUZZ_CHECK(protocol::isSafeFileName(name));
+        FUZZ_CHECK(wire::isSafeFileName(name));
         FUZZ_CHECK(!name.startsWith(QStringLiteral(".tavrelle:")));
         FUZZ_CHECK(QFile::remove(info.filePath()));
     }

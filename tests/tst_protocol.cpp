@@ -1,11 +1,11 @@
 #include "server/app/serversettings.h"
-#include "server/net/protocol.h"
+#include "common/wire.h"
 #include "support/files.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace protocol;
+using namespace wire;
 
 class TestProtocol : public QObject
 {

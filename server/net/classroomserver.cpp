@@ -2,7 +2,7 @@
 
 #include "platform/socket.h"
 #include "platform/textlog.h"
-#include "server/net/protocol.h"
+#include "common/wire.h"
 #include "server/roster/lecture.h"
 
 #include <QCoreApplication>
@@ -50,7 +50,7 @@ Connection *ClassroomServer::find(qint64 number)
 
 void ClassroomServer::log(const QString &entry)
 {
-    m_log.insertAtTop(entry + protocol::Eol);
+    m_log.insertAtTop(entry + wire::Eol);
 }
 
 void ClassroomServer::addConnection(qint64 number, Socket *socket)
@@ -86,7 +86,7 @@ void ClassroomServer::tcpServer_ConnectionRequest(qintptr requestId)
 
     log(socket->remoteHostIP() + QStringLiteral("から接続要求がありました｡"));
     log(QString::number(socket->remotePort()) + QStringLiteral("portで接続しました｡"));
-    socket->sendData(protocol::Hello + protocol::Eol);
+    socket->sendData(wire::Hello + wire::Eol);
     letPendingEventsRun(number);
 }
 
@@ -115,7 +115,7 @@ void ClassroomServer::sendLectureLine(qint64 number)
     Connection *connection = find(number);
     if (!connection || !connection->socket || connection->socket->state() != Socket::StateConnected)
         return;
-    connection->send(protocol::lectureLine(m_lecture.kougimei(), m_lecture.tantousya()));
+    connection->send(wire::lectureLine(m_lecture.kougimei(), m_lecture.tantousya()));
 }
 
 void ClassroomServer::tcpServer_DataArrival(qint64 number)
@@ -161,12 +161,12 @@ qsizetype ClassroomServer::textPortion(const Connection &connection, QByteArrayV
     // connection to image mode; what follows it is file data.
     const QByteArray &partial = connection.partialLine;
     qsizetype offset = 0;
-    while (std::optional<qsizetype> length = protocol::lineLength(data.sliced(offset))) {
+    while (std::optional<qsizetype> length = wire::lineLength(data.sliced(offset))) {
         const qsizetype end = offset + *length;
         const QByteArray line = offset == 0 ? partial + data.first(end).toByteArray()
                                             : data.sliced(offset, *length).toByteArray();
-        const QString body = cp932::decode(protocol::lineBody(line));
-        if (protocol::commandOf(body) == protocol::Command::Put && protocol::parsePutLine(body))
+        const QString body = cp932::decode(wire::lineBody(line));
+        if (wire::commandOf(body) == wire::Command::Put && wire::parsePutLine(body))
             return end;
         offset = end;
     }
@@ -202,14 +202,14 @@ void ClassroomServer::interpretLines(Connection &connection)
     QByteArray &buffer = connection.partialLine;
     qsizetype start = 0;
     while (std::optional<qsizetype> length =
-               protocol::lineLength(QByteArrayView(buffer).sliced(start))) {
+               wire::lineLength(QByteArrayView(buffer).sliced(start))) {
         const QByteArrayView line = QByteArrayView(buffer).sliced(start, *length);
         start += *length;
         if (connection.skippingLongLine) {
             connection.skippingLongLine = false;
             continue;
         }
-        const QString body = cp932::decode(protocol::lineBody(line));
+        const QString body = cp932::decode(wire::lineBody(line));
         if (m_interpreter.gettedAscii(connection, body) ==
             CommandInterpreter::Outcome::CloseConnection) {
             destroy(number);
@@ -219,7 +219,7 @@ void ClassroomServer::interpretLines(Connection &connection)
             break;
     }
     buffer.remove(0, start);
-    if (buffer.size() > protocol::MaxLineBytes) {
+    if (buffer.size() > wire::MaxLineBytes) {
         buffer.clear();
         connection.skippingLongLine = true;
         log(QStringLiteral("接続番号:%1 改行のないデータが64KiBを超えたため破棄しました｡")
@@ -237,7 +237,7 @@ void ClassroomServer::tcpServer_Close(qint64 number)
 
 void ClassroomServer::tcpServer_Error(qint64 number, int errorNumber, const QString &description)
 {
-    log(QStringLiteral("接続番号:%1 で以下のエラーが起きました").arg(number) + protocol::Eol +
+    log(QStringLiteral("接続番号:%1 で以下のエラーが起きました").arg(number) + wire::Eol +
         QStringLiteral("エラー番号:%1->").arg(errorNumber) + description);
     // A connection the error has ended cannot close by itself any more.
     Connection *connection = find(number);

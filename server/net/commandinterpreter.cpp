@@ -1,7 +1,7 @@
 #include "server/net/commandinterpreter.h"
 
 #include "server/net/connection.h"
-#include "server/net/protocol.h"
+#include "common/wire.h"
 #include "server/net/uploadreceiver.h"
 #include "server/roster/rostergrid.h"
 
@@ -12,17 +12,17 @@ CommandInterpreter::CommandInterpreter(RosterGrid &grid, UploadReceiver &uploads
 CommandInterpreter::Outcome CommandInterpreter::gettedAscii(Connection &connection,
                                                             const QString &body)
 {
-    switch (protocol::commandOf(body)) {
-    case protocol::Command::Close:
+    switch (wire::commandOf(body)) {
+    case wire::Command::Close:
         return Outcome::CloseConnection;
-    case protocol::Command::Put:
+    case wire::Command::Put:
         return m_uploads.start(connection, body) == UploadReceiver::Outcome::Continue
                    ? Outcome::Continue
                    : Outcome::CloseConnection;
-    case protocol::Command::User:
+    case wire::Command::User:
         recordAttendance(connection, body);
         return Outcome::Continue;
-    case protocol::Command::None:
+    case wire::Command::None:
         return Outcome::Continue;
     }
     return Outcome::Continue;
@@ -30,17 +30,17 @@ CommandInterpreter::Outcome CommandInterpreter::gettedAscii(Connection &connecti
 
 void CommandInterpreter::recordAttendance(Connection &connection, const QString &body)
 {
-    connection.userId = protocol::userIdOf(body);
+    connection.userId = wire::userIdOf(body);
     const std::optional<int> row = m_grid.searchtext(connection.userId);
     if (!row) {
-        connection.send(protocol::BadUserId);
+        connection.send(wire::BadUserId);
         return;
     }
     if (RosterGrid::isTimeStamp(m_grid.text(*row, RosterGrid::Attendance))) {
-        connection.send(protocol::AttendanceAlready);
+        connection.send(wire::AttendanceAlready);
         return;
     }
-    m_grid.setText(*row, RosterGrid::Attendance, protocol::timeOfDay());
+    m_grid.setText(*row, RosterGrid::Attendance, wire::timeOfDay());
     m_grid.setText(*row, RosterGrid::Address, connection.socket->remoteHostIP());
-    connection.send(protocol::AttendanceTaken);
+    connection.send(wire::AttendanceTaken);
 }

@@ -1,9 +1,9 @@
 #include "server/net/connection.h"
 
-#include "server/net/protocol.h"
+#include "common/wire.h"
 
 void Connection::send(const QString &line) const
 {
     if (socket)
-        socket->sendData(line + protocol::Eol);
+        socket->sendData(line + wire::Eol);
 }

@@ -2,7 +2,7 @@
 
 #include "platform/textlog.h"
 #include "server/net/connection.h"
-#include "server/net/protocol.h"
+#include "common/wire.h"
 #include "server/roster/lecture.h"
 #include "server/roster/rostergrid.h"
 
@@ -10,7 +10,7 @@ namespace {
 
 QString entry(const QString &text)
 {
-    return text + protocol::Eol;
+    return text + wire::Eol;
 }
 
 } // namespace
@@ -28,8 +28,8 @@ void UploadReceiver::refuse(Connection &connection, const QString &body)
 
 UploadReceiver::Outcome UploadReceiver::start(Connection &connection, const QString &body)
 {
-    const std::optional<protocol::PutRequest> request = protocol::parsePutLine(body);
-    if (!request || !protocol::isSafeFileName(request->fileName)) {
+    const std::optional<wire::PutRequest> request = wire::parsePutLine(body);
+    if (!request || !wire::isSafeFileName(request->fileName)) {
         refuse(connection, body);
         return Outcome::Continue;
     }
@@ -43,7 +43,7 @@ UploadReceiver::Outcome UploadReceiver::start(Connection &connection, const QStr
     connection.imageMode = true;
     if (connection.expected == 0)
         return complete(connection);
-    connection.send(protocol::ImageModeOk);
+    connection.send(wire::ImageModeOk);
     m_log.insertAtTop(entry(QStringLiteral("接続Index:%1 イメージモード").arg(connection.number)));
     return Outcome::Continue;
 }
@@ -68,9 +68,9 @@ UploadReceiver::Outcome UploadReceiver::complete(Connection &connection)
     connection.upload.reset();
     connection.received = 0;
     m_log.insertAtTop(entry(QStringLiteral("接続:%1 受信完了").arg(connection.number)));
-    connection.send(protocol::ReceiveComplete);
+    connection.send(wire::ReceiveComplete);
     if (const std::optional<int> row = m_grid.searchtext(connection.userId))
-        m_grid.setText(*row, RosterGrid::Assignment, protocol::timeOfDay());
+        m_grid.setText(*row, RosterGrid::Assignment, wire::timeOfDay());
     connection.imageMode = false;
     return Outcome::Continue;
 }

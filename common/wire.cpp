@@ -1,0 +1,148 @@
+#include "common/wire.h"
+
+#include <QFile>
+#include <QTime>
+
+namespace wire {
+
+Reply replyOf(QStringView line)
+{
+    const QStringView code = line.first(qMin<qsizetype>(3, line.size()));
+    static const struct
+    {
+        QStringView code;
+        Reply reply;
+    } codes[] = {{u"000", Reply::Greeting},  {u"101", Reply::Taken},    {u"102", Reply::Already},
+                 {u"301", Reply::ImageMode}, {u"302", Reply::Received}, {u"501", Reply::Unknown},
+                 {u"999", Reply::Close},     {u"800", Reply::Lecture}};
+    for (const auto &entry : codes) {
+        if (code == entry.code)
+            return entry.reply;
+    }
+    return Reply::Other;
+}
+
+QString lectureLine(const QString &kougimei, const QString &tantousya)
+{
+    return QStringLiteral("800 ") + kougimei + u',' + tantousya;
+}
+
+QString userLine(const QString &userId)
+{
+    return QStringLiteral("user ") + userId + Eol;
+}
+
+QString putLine(const QString &fileName, qint64 size)
+{
+    return QStringLiteral("put ") + fileName + u',' + QString::number(size) + Eol;
+}
+
+std::optional<LectureInfo> parseLectureLine(QStringView line)
+{
+    const QStringView rest = line.mid(4);
+    const qsizetype comma = rest.indexOf(u',');
+    if (comma < 0)
+        return std::nullopt;
+    return LectureInfo{rest.first(comma).toString(), rest.sliced(comma + 1).toString()};
+}
+
+std::optional<qsizetype> lineLength(QByteArrayView data)
+{
+    const qsizetype lf = data.indexOf('\n');
+    if (lf < 0)
+        return std::nullopt;
+    return lf + 1;
+}
+
+QByteArrayView lineBody(QByteArrayView line)
+{
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return line;
+}
+
+LineFramer::Status LineFramer::take(QByteArrayView &data, QByteArray &line)
+{
+    const qsizetype lf = data.indexOf('\n');
+    if (lf < 0) {
+        if (!m_skipping)
+            m_partial += data;
+        data = {};
+        if (m_skipping || m_partial.size() <= MaxLineBytes)
+            return Status::Incomplete;
+        m_partial.clear();
+        m_skipping = true;
+        return Status::Overflow;
+    }
+    const QByteArrayView head = data.first(lf + 1);
+    data = data.sliced(lf + 1);
+    if (m_skipping) {
+        m_skipping = false;
+        return take(data, line);
+    }
+    line = m_partial.isEmpty() ? head.toByteArray() : m_partial.append(head);
+    m_partial.clear();
+    return Status::Line;
+}
+
+void LineFramer::clear()
+{
+    m_partial.clear();
+    m_skipping = false;
+}
+
+Command commandOf(QStringView body)
+{
+    if (body == u"bye" || body == u"quit")
+        return Command::Close;
+    if (body.startsWith(u"put"))
+        return Command::Put;
+    if (body.startsWith(u"user"))
+        return Command::User;
+    return Command::None;
+}
+
+QString userIdOf(QStringView body)
+{
+    return body.size() > 5 ? body.sliced(5).toString() : QString();
+}
+
+std::optional<PutRequest> parsePutLine(QStringView body)
+{
+    if (body.size() < 6)
+        return std::nullopt;
+    const qsizetype comma = body.indexOf(u',', 5);
+    if (comma < 0)
+        return std::nullopt;
+    const QStringView digits = body.sliced(comma + 1);
+    if (digits.isEmpty() || digits.size() > 10)
+        return std::nullopt;
+    for (QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    const qint64 size = digits.toLongLong();
+    if (size > MaxUploadSize)
+        return std::nullopt;
+    return PutRequest{body.sliced(4, comma - 4).toString(), size};
+}
+
+bool isSafeFileName(QStringView name)
+{
+    if (name.isEmpty() || name == u"." || name == u"..")
+        return false;
+    for (QChar c : name) {
+        if (c == u'/' || c == u'\\' || c == u':' || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return QFile::encodeName(name.toString()).size() <= MaxFileNameBytes;
+}
+
+QString timeOfDay()
+{
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+}
+
+} // namespace wire

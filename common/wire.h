@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+#include <optional>
+
+// The conversation between the student program and the lecturer's program,
+// as both sides and the benchmark speak it: reply texts and codes, command
+// lines, the line end, framing and size limits.
+namespace wire {
+
+inline const QString Eol = QStringLiteral("\r\n");
+
+inline const QString Hello = QStringLiteral("000 hello I am tavrelle server");
+inline const QString AttendanceTaken = QStringLiteral("101 - syusseki totta ^^");
+inline const QString AttendanceAlready = QStringLiteral("102 - sudeni syusseki totteru ^^");
+inline const QString BadUserId = QStringLiteral("501 - bad-userID ^^");
+inline const QString ImageModeOk = QStringLiteral("301 - image mode ok");
+inline const QString ReceiveComplete = QStringLiteral("302 jyusin kanryo");
+
+// A reply is known by its first three characters.
+enum class Reply { Other, Greeting, Lecture, Taken, Already, Unknown, ImageMode, Received, Close };
+Reply replyOf(QStringView line);
+
+// A text without a line end is never kept beyond this many bytes.
+constexpr qsizetype MaxLineBytes = 64 * 1024;
+// Announced sizes are 32-bit signed on the wire.
+constexpr qint64 MaxUploadSize = 2147483647;
+// Longest file name most file systems store, in bytes of the host's encoding.
+constexpr qsizetype MaxFileNameBytes = 255;
+
+QString lectureLine(const QString &kougimei, const QString &tantousya);
+QString userLine(const QString &userId);
+QString putLine(const QString &fileName, qint64 size);
+
+struct LectureInfo
+{
+    QString kougimei;
+    QString tantousya;
+};
+// "800 " + lecture + "," + lecturer; nothing when the line holds no ",".
+std::optional<LectureInfo> parseLectureLine(QStringView line);
+
+std::optional<qsizetype> lineLength(QByteArrayView data); // TODO(refactor): gone with Connection
+
+// The line's text without its LF and without one CR directly before it.
+QByteArrayView lineBody(QByteArrayView line);
+
+// Cuts a byte stream into lines that end at LF. Only bytes not yet looked at
+// are searched, and an unfinished line is kept to MaxLineBytes: past that
+// it is dropped up to its line end, and take() reports it once.
+class LineFramer
+{
+public:
+    enum class Status { Line, Incomplete, Overflow };
+
+    // Takes bytes from the front of `data`. Line: `line` holds one whole
+    // line with its line end and `data` starts after it. Incomplete: all of
+    // `data` was taken and kept. Overflow: the kept line passed the limit
+    // and was dropped; the rest of it will be skipped.
+    Status take(QByteArrayView &data, QByteArray &line);
+    // Bytes kept of an unfinished line.
+    qsizetype pending() const { return m_partial.size(); }
+    void clear();
+
+private:
+    QByteArray m_partial;
+    bool m_skipping = false;
+};
+
+enum class Command { None, Close, Put, User };
+// What a line (without its line end) asks for. Commands are case-sensitive.
+Command commandOf(QStringView body);
+
+// "user " + ID: the ID runs from the 6th character to the end.
+QString userIdOf(QStringView body);
+
+struct PutRequest
+{
+    QString fileName;
+    qint64 size = 0;
+};
+// "put " + name + "," + size. The name runs from the 5th character to the
+// first "," found from the 6th character on. Nothing is returned when there
+// is no such ",", or the size is not a decimal number from 0 to 2^31 - 1.
+std::optional<PutRequest> parsePutLine(QStringView body);
+
+// Names that stay inside the assignment folder and that its file system can
+// take: not empty, not "." or "..", no "/", "\", ":" and no control
+// characters, at most MaxFileNameBytes in the host's encoding.
+bool isSafeFileName(QStringView name);
+
+// The time of day as the grid shows it: "hh:mm:ss", 24-hour clock.
+QString timeOfDay();
+
+} // namespace wire
