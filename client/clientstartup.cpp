@@ -50,11 +50,10 @@ std::optional<ClientSettings> prepareClient(const std::optional<QString> &userNa
         return std::nullopt;
     }
     ClientSettings settings{*userName, {}, {}};
-    QString reason;
-    const std::optional<QString> address =
-        readvar(QStringLiteral("serveraddress"), SettingsFile, &reason);
-    const std::optional<QString> port = readvar(QStringLiteral("port"), SettingsFile, &reason);
+    const Result<QString> address = readvar(QStringLiteral("serveraddress"), SettingsFile);
+    const Result<QString> port = readvar(QStringLiteral("port"), SettingsFile);
     if (!address || !port) {
+        const QString reason = address ? port.error() : address.error();
         const bool missing = !QFileInfo::exists(SettingsFile);
         *message = startupFailure(missing ? FileNotFound : FileAccessError,
                                   QStringLiteral("%1 を読み込めません (%2)｡")

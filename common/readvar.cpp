@@ -14,20 +14,14 @@ bool isIgnoredLine(QStringView line)
 
 } // namespace
 
-std::optional<QString> readvar(const QString &key, const QString &fileName, QString *error)
+Result<QString> readvar(const QString &key, const QString &fileName)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = file.errorString();
-        return std::nullopt;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return Result<QString>::failure(file.errorString());
     const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = file.errorString();
-        return std::nullopt;
-    }
+    if (file.error() != QFileDevice::NoError)
+        return Result<QString>::failure(file.errorString());
     file.close();
 
     const QString text = cp932::decode(bytes);

@@ -1,7 +1,6 @@
 #include "common/wire.h"
 
 #include <QFile>
-#include <QTime>
 
 namespace wire {
 
@@ -46,14 +45,6 @@ std::optional<LectureInfo> parseLectureLine(QStringView line)
     return LectureInfo{rest.first(comma).toString(), rest.sliced(comma + 1).toString()};
 }
 
-std::optional<qsizetype> lineLength(QByteArrayView data)
-{
-    const qsizetype lf = data.indexOf('\n');
-    if (lf < 0)
-        return std::nullopt;
-    return lf + 1;
-}
-
 QByteArrayView lineBody(QByteArrayView line)
 {
     if (line.endsWith('\n'))
@@ -63,12 +54,21 @@ QByteArrayView lineBody(QByteArrayView line)
     return line;
 }
 
+QStringView lineBody(QStringView line)
+{
+    if (line.endsWith(u'\n'))
+        line.chop(1);
+    if (line.endsWith(u'\r'))
+        line.chop(1);
+    return line;
+}
+
 LineFramer::Status LineFramer::take(QByteArrayView &data, QByteArray &line)
 {
     const qsizetype lf = data.indexOf('\n');
     if (lf < 0) {
-        if (!m_skipping)
-            m_partial += data;
+        if (!m_skipping) // one byte past the limit is enough to know
+            m_partial += data.first(qMin(data.size(), MaxLineBytes + 1 - m_partial.size()));
         data = {};
         if (m_skipping || m_partial.size() <= MaxLineBytes)
             return Status::Incomplete;
@@ -81,6 +81,10 @@ LineFramer::Status LineFramer::take(QByteArrayView &data, QByteArray &line)
     if (m_skipping) {
         m_skipping = false;
         return take(data, line);
+    }
+    if (m_partial.size() + lf > MaxLineBytes) {
+        m_partial.clear();
+        return Status::Overflow;
     }
     line = m_partial.isEmpty() ? head.toByteArray() : m_partial.append(head);
     m_partial.clear();
@@ -137,12 +141,8 @@ bool isSafeFileName(QStringView name)
         if (c == u'/' || c == u'\\' || c == u':' || c.category() == QChar::Other_Control)
             return false;
     }
-    return QFile::encodeName(name.toString()).size() <= MaxFileNameBytes;
-}
-
-QString timeOfDay()
-{
-    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    return !name.startsWith(TemporaryPrefix) &&
+           QFile::encodeName(name.toString()).size() <= MaxFileNameBytes;
 }
 
 } // namespace wire

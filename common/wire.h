@@ -43,10 +43,9 @@ struct LectureInfo
 // "800 " + lecture + "," + lecturer; nothing when the line holds no ",".
 std::optional<LectureInfo> parseLectureLine(QStringView line);
 
-std::optional<qsizetype> lineLength(QByteArrayView data); // TODO(refactor): gone with Connection
-
 // The line's text without its LF and without one CR directly before it.
 QByteArrayView lineBody(QByteArrayView line);
+QStringView lineBody(QStringView line);
 
 // Cuts a byte stream into lines that end at LF. Only bytes not yet looked at
 // are searched, and an unfinished line is kept to MaxLineBytes: past that
@@ -87,12 +86,14 @@ struct PutRequest
 // is no such ",", or the size is not a decimal number from 0 to 2^31 - 1.
 std::optional<PutRequest> parsePutLine(QStringView body);
 
+// Uploads in progress are kept under names with this prefix, which no
+// announced name may have.
+inline const QString TemporaryPrefix = QStringLiteral(".tavrelle-");
+
 // Names that stay inside the assignment folder and that its file system can
 // take: not empty, not "." or "..", no "/", "\", ":" and no control
-// characters, at most MaxFileNameBytes in the host's encoding.
+// characters, at most MaxFileNameBytes in the host's encoding, and not
+// starting with TemporaryPrefix.
 bool isSafeFileName(QStringView name);
-
-// The time of day as the grid shows it: "hh:mm:ss", 24-hour clock.
-QString timeOfDay();
 
 } // namespace wire

@@ -2,11 +2,13 @@
 // command interpreter, put lines and the upload receiver, fed with bytes in
 // arrivals of a size the input chooses. Nothing may be written outside the
 // assignment folder, and a connection that ends leaves no temporary file.
+#include "common/wire.h"
 #include "fuzz/fuzzsupport.h"
 #include "platform/socket.h"
 #include "platform/textlog.h"
 #include "server/net/classroomserver.h"
-#include "common/wire.h"
+#include "server/net/connection.h"
+#include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 #include "server/roster/rostergrid.h"
 
@@ -41,7 +43,7 @@ void checkAndEmptyFolders()
         const QFileInfo info(kadai + u'/' + name);
         FUZZ_CHECK(info.isFile() && !info.isSymLink());
         FUZZ_CHECK(wire::isSafeFileName(name));
-        FUZZ_CHECK(!name.startsWith(QStringLiteral(".tavrelle:")));
+        FUZZ_CHECK(!name.startsWith(wire::TemporaryPrefix));
         FUZZ_CHECK(QFile::remove(info.filePath()));
     }
 }
@@ -77,13 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         lecture.setTantousya(QStringLiteral("中村　誠"));
         lecture.setKadaidir(lectureFolder() + QStringLiteral("/kadai"));
         MemoryTextLog log;
-        ClassroomServer server(lecture, grid, log);
+        AttendanceBook book(grid);
+        ClassroomServer server(lecture, book, log);
         // A socket that never connects: replies go nowhere.
         const qint64 number = server.adopt(new Socket);
         for (qsizetype at = 0; at < stream.size() && server.connection(number); at += step)
-            server.receive(number, stream.sliced(at, qMin(step, stream.size() - at)));
-        if (server.connection(number))
-            server.tcpServer_Close(number);
+            server.connection(number)->receive(stream.sliced(at, qMin(step, stream.size() - at)));
+        if (Connection *connection = server.connection(number))
+            connection->close();
         FUZZ_CHECK(!server.connection(number));
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -1,11 +1,5 @@
 #include "client/studentclient.h"
-#include "platform/textlog.h"
-#include "server/net/classroomserver.h"
-#include "server/roster/lecture.h"
-#include "server/roster/rostercommands.h"
-#include "server/roster/rostergrid.h"
-#include "support/fakedialogs.h"
-#include "support/files.h"
+#include "support/classroom.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -18,27 +12,15 @@ class TestEndToEnd : public QObject
 private Q_SLOTS:
     void attendanceAndUpload()
     {
-        QTemporaryDir dir;
-        const QString kadai = dir.filePath("課題");
+        Classroom room({"hanako,佐藤　花子", "taro,山田　太郎"});
+        RosterGrid &grid = room.grid;
+        const QString kadai = room.dir.filePath("課題"); // a folder name in the host's encoding
         QDir().mkpath(kadai);
-        const QString roster = dir.filePath("roster.cfg");
-        writeBytes(roster, cp932Lines({"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
-                                       "kadaidir=" + kadai, "<start data>", "hanako,佐藤　花子",
-                                       "taro,山田　太郎", "<end data>"}));
-        RosterGrid grid;
-        Lecture lecture;
-        MemoryTextLog log;
-        FakeFileDialogs serverDialogs;
-        FakeMessageBox serverMessages;
-        serverDialogs.nextAnswers << roster;
-        RosterCommands(grid, lecture, serverDialogs, serverMessages).open();
-        ClassroomServer server(lecture, grid, log);
-        QVERIFY(server.listen(0, nullptr));
-
+        room.lecture.setKadaidir(kadai);
+        QTemporaryDir dir;
         FakeMessageBox messages;
         FakeFileDialogs dialogs;
-        StudentClient client("taro", "127.0.0.1", QString::number(server.port()), messages,
-                             dialogs);
+        StudentClient client("taro", "127.0.0.1", QString::number(room.port()), messages, dialogs);
         QVERIFY(client.connectToServer(nullptr));
         QTRY_COMPARE(client.kougimei(), QStringLiteral("情報処理演習Ⅰ"));
         QCOMPARE(client.tantousya(), QStringLiteral("中村　誠"));

@@ -4,14 +4,7 @@
 // server, a client that stalls. Real loopback sockets and the real handlers
 // throughout.
 #include "platform/socket.h"
-#include "platform/textlog.h"
-#include "server/net/classroomserver.h"
-#include "server/roster/lecture.h"
-#include "server/roster/rostercommands.h"
-#include "server/roster/rostergrid.h"
-#include "support/fakedialogs.h"
-#include "support/files.h"
-#include "support/testclient.h"
+#include "support/classroom.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -111,36 +104,13 @@ bool readable(int fd)
 class TestFaults : public QObject
 {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<RosterGrid> m_grid;
-    std::unique_ptr<Lecture> m_lecture;
-    std::unique_ptr<MemoryTextLog> m_log;
-    std::unique_ptr<ClassroomServer> m_server;
+    std::unique_ptr<Classroom> m_room;
     QString m_kadai;
     bool m_mounted = false;
 
-    void startServer(TextLog &log)
-    {
-        m_server = std::make_unique<ClassroomServer>(*m_lecture, *m_grid, log);
-        QString error;
-        QVERIFY2(m_server->listen(0, &error), qPrintable(error));
-    }
-    std::unique_ptr<TestClient> greeted()
-    {
-        auto client = std::make_unique<TestClient>(m_server->port());
-        if (!client->waitForLines(2))
-            qWarning("no greeting");
-        return client;
-    }
-    QStringList kadaiEntries() const
-    {
-        return QDir(m_kadai).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                       QDir::NoDotAndDotDot);
-    }
-    bool closedByServer(qint64 number)
-    {
-        return QTest::qWaitFor([&] { return !m_server->connection(number); }, 10000);
-    }
+    std::unique_ptr<TestClient> greeted() { return m_room->greeted(); }
+    QStringList kadaiEntries() const { return m_room->kadaiEntries(); }
+    bool closedByServer(qint64 number) { return m_room->closed(number); }
     // Mounts `source` (of `type`) over the assignment folder, for this
     // process only.
     bool mountOverKadai(const char *type, const char *source, unsigned long flags,
@@ -181,36 +151,23 @@ class TestFaults : public QObject
         QVERIFY(client.waitForClose(10000));
         QVERIFY(!client.lines().contains(QStringLiteral("302 jyusin kanryo")));
         QVERIFY(closedByServer(number));
-        QVERIFY(m_log->text().contains(QStringLiteral("課題ファイルを保存できません")));
+        QVERIFY(m_room->log.text().contains(QStringLiteral("課題ファイルを保存できません")));
     }
 
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_kadai = m_dir->filePath("kadai");
-        QDir().mkpath(m_kadai);
-        m_grid = std::make_unique<RosterGrid>();
-        m_lecture = std::make_unique<Lecture>();
-        m_log = std::make_unique<MemoryTextLog>();
-        const QString roster = m_dir->filePath("roster.cfg");
-        writeBytes(roster, cp932Lines({"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
-                                       "kadaidir=" + m_kadai, "<start data>", "taro,太郎",
-                                       "hanako,花子", "<end data>"}));
-        FakeFileDialogs dialogs;
-        FakeMessageBox messages;
-        RosterCommands(*m_grid, *m_lecture, dialogs, messages).load(roster);
-        QVERIFY(messages.shown.isEmpty());
-        startServer(*m_log);
+        m_room = std::make_unique<Classroom>(QStringList{"taro,太郎", "hanako,花子"});
+        m_kadai = m_room->kadai;
     }
     void cleanup()
     {
-        m_server.reset();
+        m_room->server.reset();
         if (m_mounted)
             ::umount2(qPrintable(m_kadai), MNT_DETACH);
         m_mounted = false;
         QFile::setPermissions(m_kadai, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_dir.reset();
+        m_room.reset();
     }
 
     void killedClientLeavesNoTrace_data()
@@ -227,8 +184,8 @@ private Q_SLOTS:
         const QByteArray half = pattern(300000, 3);
         int ready[2];
         QVERIFY(::pipe(ready) == 0);
-        const pid_t child =
-            startUploader(m_server->port(), "user taro\r\nput taro.doc,600000\r\n", half, ready[1]);
+        const pid_t child = startUploader(m_room->server->port(),
+                                          "user taro\r\nput taro.doc,600000\r\n", half, ready[1]);
         ::close(ready[1]);
         QVERIFY(child > 0);
         const bool sent = QTest::qWaitFor([&] { return readable(ready[0]); }, 10000);
@@ -236,7 +193,7 @@ private Q_SLOTS:
         // Everything sent has been stored in the temporary file.
         const bool stored = sent && QTest::qWaitFor([&] {
                                 const QStringList names =
-                                    kadaiEntries().filter(QStringLiteral(".tavrelle:"));
+                                    kadaiEntries().filter(wire::TemporaryPrefix);
                                 return names.size() == 1 &&
                                        QFileInfo(m_kadai + "/" + names[0]).size() == half.size();
                             });
@@ -247,7 +204,7 @@ private Q_SLOTS:
         QVERIFY(closedByServer(1));
         QCOMPARE(kadaiEntries(), earlier.isEmpty() ? QStringList() : QStringList{"taro.doc"});
         QCOMPARE(readBytes(m_kadai + "/taro.doc"), earlier);
-        QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QString());
+        QCOMPARE(m_room->grid.text(1, RosterGrid::Assignment), QString());
         // The server goes on serving.
         uploadSucceeds("taro.doc", "new");
     }
@@ -331,11 +288,11 @@ private Q_SLOTS:
         expectStorageFailure(*client, 1);
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, savedHandler);
-        QVERIFY(m_log->text().contains(m_kadai + "/.tavrelle:"));
+        QVERIFY(m_room->log.text().contains(m_kadai + "/" + wire::TemporaryPrefix));
         // The earlier submission stands, the temporary file is gone.
         QCOMPARE(kadaiEntries(), QStringList{"taro.doc"});
         QCOMPARE(readBytes(m_kadai + "/taro.doc"), QByteArray("an earlier submission"));
-        QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QString());
+        QCOMPARE(m_room->grid.text(1, RosterGrid::Assignment), QString());
         // A file that fits is stored as usual.
         uploadSucceeds("hanako.doc", pattern(32 * 1024, 6));
     }
@@ -344,11 +301,11 @@ private Q_SLOTS:
     {
         // Memory is counted without the log, which keeps every entry by design.
         LastEntryLog log;
-        startServer(log);
+        m_room->listen(log);
         const auto round = [&](int size) {
             std::vector<std::unique_ptr<TestClient>> clients;
             for (int i = 0; i < size; ++i)
-                clients.push_back(std::make_unique<TestClient>(m_server->port()));
+                clients.push_back(std::make_unique<TestClient>(m_room->server->port()));
             for (int i = 0; i < size; ++i) {
                 TestClient &client = *clients[size_t(i)];
                 switch (i % 4) {
@@ -365,7 +322,8 @@ private Q_SLOTS:
                     break;
                 }
             }
-            QTest::qWait(20);
+            const qint64 last = m_room->server->connCount() + size;
+            QVERIFY(QTest::qWaitFor([&] { return m_room->server->connCount() == last; }, 20000));
             for (int i = 0; i < size; ++i) {
                 if (i % 2 == 0)
                     clients[size_t(i)]->socket.abort();
@@ -373,11 +331,10 @@ private Q_SLOTS:
                     clients[size_t(i)]->socket.disconnectFromHost();
             }
             clients.clear();
-            const qint64 last = m_server->connCount();
             QVERIFY(QTest::qWaitFor(
                 [&] {
                     for (qint64 number = last - size + 1; number <= last; ++number) {
-                        if (m_server->connection(number))
+                        if (m_room->server->connection(number))
                             return false;
                     }
                     return true;
@@ -390,7 +347,7 @@ private Q_SLOTS:
         const size_t inUse = mallinfo2().uordblks;
         for (int i = 0; i < 5; ++i)
             round(200);
-        QCOMPARE(m_server->connCount(), qint64(1200));
+        QCOMPARE(m_room->server->connCount(), qint64(1200));
         // Descriptors are handed back as the sockets are deleted.
         QVERIFY2(QTest::qWaitFor([&] { return openDescriptors() <= fds; }, 5000),
                  qPrintable(
@@ -465,7 +422,7 @@ private Q_SLOTS:
             QCOMPARE(readBytes(m_kadai + QStringLiteral("/other%1.bin").arg(i)), files[size_t(i)]);
         }
         // The stalled upload waits, with no time-out, and can still finish.
-        QVERIFY(m_server->connection(1) && m_server->connection(1)->imageMode);
+        QVERIFY(m_room->server->connection(1) && m_room->server->connection(1)->imageMode());
         QVERIFY(!kadaiEntries().contains("taro.doc"));
         QVERIFY(stalled->send(stalledFile.sliced(1000)));
         QVERIFY(stalled->waitForLines(5));

@@ -1,5 +1,5 @@
-#include "server/app/serversettings.h"
 #include "common/wire.h"
+#include "server/app/serversettings.h"
 #include "support/files.h"
 
 #include <QTemporaryDir>
@@ -11,15 +11,51 @@ class TestProtocol : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // Cuts `stream` into arrivals of `step` bytes and frames them; an
+    // overflow shows as "<overflow>".
+    static QList<QByteArray> framed(const QByteArray &stream, qsizetype step)
+    {
+        LineFramer framer;
+        QList<QByteArray> lines;
+        for (qsizetype at = 0; at < stream.size(); at += step) {
+            QByteArrayView arrival =
+                QByteArrayView(stream).sliced(at, qMin(step, stream.size() - at));
+            QByteArray line;
+            while (!arrival.isEmpty()) {
+                const LineFramer::Status status = framer.take(arrival, line);
+                if (status == LineFramer::Status::Line)
+                    lines << line;
+                else if (status == LineFramer::Status::Overflow)
+                    lines << "<overflow>";
+            }
+        }
+        return lines;
+    }
+
     void lineFraming()
     {
-        QCOMPARE(lineLength("user taro"), std::nullopt);
-        QCOMPARE(lineLength("user taro\r\nput"), qsizetype(11));
-        QCOMPARE(lineLength("\n"), qsizetype(1));
-        QCOMPARE(lineBody("user taro\r\n").toByteArray(), QByteArray("user taro"));
-        QCOMPARE(lineBody("user taro\n").toByteArray(), QByteArray("user taro"));
+        const QByteArray stream = "user taro\r\nput a,1\r\n\nlast";
+        const QList<QByteArray> expected{"user taro\r\n", "put a,1\r\n", "\n"};
+        // Split and coalesced arrivals give the same lines; an unfinished
+        // line waits.
+        for (qsizetype step : {1, 2, 5, 11, 1000})
+            QCOMPARE(framed(stream, step), expected);
+        QCOMPARE(lineBody(QByteArrayView("user taro\r\n")).toByteArray(), QByteArray("user taro"));
+        QCOMPARE(lineBody(QByteArrayView("user taro\n")).toByteArray(), QByteArray("user taro"));
         // Only one CR before the LF belongs to the line end.
-        QCOMPARE(lineBody("user taro\r\r\n").toByteArray(), QByteArray("user taro\r"));
+        QCOMPARE(lineBody(QByteArrayView("user taro\r\r\n")).toByteArray(),
+                 QByteArray("user taro\r"));
+    }
+
+    void overlongLineIsDroppedOnceUpToItsEnd()
+    {
+        const QByteArray longLine(MaxLineBytes * 3, 'x');
+        const QByteArray stream = "a\n" + longLine + "tail\r\nuser b\r\n";
+        for (qsizetype step : {qsizetype(1000), qsizetype(65536), qsizetype(65537), stream.size()})
+            QCOMPARE(framed(stream, step), (QList<QByteArray>{"a\n", "<overflow>", "user b\r\n"}));
+        // Exactly at the limit a line is still whole.
+        const QByteArray fits = QByteArray(MaxLineBytes, 'y') + "\n";
+        QCOMPARE(framed(fits, 4096), QList<QByteArray>{fits});
     }
 
     void commands_data()
@@ -98,6 +134,11 @@ private Q_SLOTS:
         for (const char *name : {"", ".", "..", "../x", "a/b", "/etc/passwd", "a\\b", "c:x",
                                  "tab\there", "nl\nx", "del\x7f", "\xc2\x80"})
             QVERIFY2(!isSafeFileName(QString::fromUtf8(name)), name);
+        // Names the host's file system cannot hold, and temporary files.
+        QVERIFY(isSafeFileName(QString(255, u'a')));
+        QVERIFY(!isSafeFileName(QString(256, u'a')));
+        QVERIFY(!isSafeFileName(QString(86, u'山'))); // 258 bytes in UTF-8
+        QVERIFY(!isSafeFileName(TemporaryPrefix + "0123.part"));
     }
 
     void portNumbers_data()

@@ -1,11 +1,4 @@
-#include "platform/textlog.h"
-#include "server/net/classroomserver.h"
-#include "server/roster/lecture.h"
-#include "server/roster/rostercommands.h"
-#include "server/roster/rostergrid.h"
-#include "support/fakedialogs.h"
-#include "support/files.h"
-#include "support/testclient.h"
+#include "support/classroom.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -24,69 +17,32 @@ const QString Lecture800 = QStringLiteral("800 情報処理演習Ⅰ,中村　�
 class TestServer : public QObject
 {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<RosterGrid> m_grid;
-    std::unique_ptr<Lecture> m_lecture;
-    std::unique_ptr<MemoryTextLog> m_log;
-    std::unique_ptr<ClassroomServer> m_server;
-    QString m_kadai;
+    std::unique_ptr<Classroom> m_room;
 
-    void loadRoster(const QStringList &students)
-    {
-        const QString path = m_dir->filePath("roster.cfg");
-        writeBytes(path, cp932Lines(QStringList{"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
-                                                "kadaidir=" + m_kadai, "<start data>"} +
-                                    students + QStringList{"<end data>"}));
-        FakeFileDialogs dialogs;
-        FakeMessageBox messages;
-        dialogs.nextAnswers << path;
-        RosterCommands(*m_grid, *m_lecture, dialogs, messages).open();
-        QVERIFY(messages.shown.isEmpty());
-    }
-    std::unique_ptr<TestClient> greeted()
-    {
-        auto client = std::make_unique<TestClient>(m_server->port());
-        if (!client->waitForLines(2))
-            qWarning("no greeting");
-        return client;
-    }
-    QStringList logLines() const { return m_log->text().split(QStringLiteral("\r\n")); }
-    QByteArray stored(const QString &name) const { return readBytes(m_kadai + "/" + name); }
+    std::unique_ptr<TestClient> greeted() { return m_room->greeted(); }
+    QStringList logLines() const { return m_room->logLines(); }
+    QByteArray stored(const QString &name) const { return m_room->stored(name); }
     QStringList kadaiFiles() const
     {
-        return QDir(m_kadai).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        return QDir(m_room->kadai).entryList(QDir::Files | QDir::Hidden | QDir::System);
     }
-    // Waits until the server has handled everything the clients sent.
-    void settle() { QTest::qWait(50); }
 
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_kadai = m_dir->filePath("kadai");
-        QDir().mkpath(m_kadai);
-        m_grid = std::make_unique<RosterGrid>();
-        m_lecture = std::make_unique<Lecture>();
-        m_log = std::make_unique<MemoryTextLog>();
-        m_server = std::make_unique<ClassroomServer>(*m_lecture, *m_grid, *m_log);
-        QString error;
-        QVERIFY2(m_server->listen(0, &error), qPrintable(error));
-        loadRoster({"jiro,次郎", "hanako,花子", "taro,太郎", "Ken,健", "taro,二人目の太郎"});
+        m_room = std::make_unique<Classroom>(
+            QStringList{"jiro,次郎", "hanako,花子", "taro,太郎", "Ken,健", "taro,二人目の太郎"});
     }
-    void cleanup()
-    {
-        m_server.reset();
-        m_dir.reset();
-    }
+    void cleanup() { m_room.reset(); }
 
     void greetingCarriesTheLectureInCodePage932()
     {
-        TestClient client(m_server->port());
+        TestClient client(m_room->port());
         QVERIFY(client.waitForLines(2));
         QCOMPARE(client.received, QByteArray("000 hello I am tavrelle server\r\n800 ") +
                                       cp932::encode(u"情報処理演習Ⅰ,中村　誠") + "\r\n");
         // Numbers are handed out from 1; the log has the newest entry on top.
-        QCOMPARE(m_server->connCount(), qint64(1));
+        QCOMPARE(m_room->server->connCount(), qint64(1));
         QCOMPARE(logLines().at(0),
                  QString::number(client.socket.localPort()) + "portで接続しました｡");
         QCOMPARE(logLines().at(1), QStringLiteral("127.0.0.1から接続要求がありました｡"));
@@ -94,9 +50,9 @@ private Q_SLOTS:
 
     void lectureLineWithoutRoster()
     {
-        m_lecture->setKougimei(QString());
-        m_lecture->setTantousya(QString());
-        TestClient client(m_server->port());
+        m_room->lecture.setKougimei(QString());
+        m_room->lecture.setTantousya(QString());
+        TestClient client(m_room->port());
         QVERIFY(client.waitForLines(2));
         QCOMPARE(client.lines().at(1), QStringLiteral("800 ,"));
     }
@@ -107,23 +63,24 @@ private Q_SLOTS:
         client->sendNow("user taro\r\n");
         QVERIFY(client->waitForLines(3));
         QCOMPARE(client->lines().at(2), QStringLiteral("101 - syusseki totta ^^"));
-        QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(m_grid->text(3, 2)).hasMatch());
-        QCOMPARE(m_grid->text(3, 4), QStringLiteral("127.0.0.1"));
-        QCOMPARE(m_grid->text(5, 2), QString()); // the second taro is never reached
+        QVERIFY(
+            QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(m_room->grid.text(3, 2)).hasMatch());
+        QCOMPARE(m_room->grid.text(3, 4), QStringLiteral("127.0.0.1"));
+        QCOMPARE(m_room->grid.text(5, 2), QString()); // the second taro is never reached
         // The top of the log: the line as it came, then the port and address entries.
         QCOMPARE(logLines().mid(0, 3),
                  (QStringList{"user taro",
                               QString::number(client->socket.localPort()) + "portで接続しました｡",
                               "127.0.0.1から接続要求がありました｡"}));
 
-        const QString firstTime = m_grid->text(3, 2);
-        m_grid->setText(3, 4, "kept");
+        const QString firstTime = m_room->grid.text(3, 2);
+        m_room->grid.setText(3, 4, "kept");
         auto other = greeted();
         other->sendNow("user taro\r\n");
         QVERIFY(other->waitForLines(3));
         QCOMPARE(other->lines().at(2), QStringLiteral("102 - sudeni syusseki totteru ^^"));
-        QCOMPARE(m_grid->text(3, 2), firstTime);
-        QCOMPARE(m_grid->text(3, 4), QStringLiteral("kept"));
+        QCOMPARE(m_room->grid.text(3, 2), firstTime);
+        QCOMPARE(m_room->grid.text(3, 4), QStringLiteral("kept"));
     }
 
     void userIdsAreExact_data()
@@ -150,7 +107,7 @@ private Q_SLOTS:
 
     void markedPresentCellShapeGives102()
     {
-        m_grid->setText(1, 2, "ab:cd:ef");
+        m_room->grid.setText(1, 2, "ab:cd:ef");
         auto client = greeted();
         client->sendNow("user jiro\r\n");
         QVERIFY(client->waitForLines(3));
@@ -165,17 +122,18 @@ private Q_SLOTS:
         QVERIFY(client->waitForLines(4));
         QCOMPARE(client->lines().mid(2),
                  (QStringList{"101 - syusseki totta ^^", "102 - sudeni syusseki totteru ^^"}));
-        // A line split over arrivals is read once, when complete.
-        client->sendNow("user han");
-        settle();
-        QCOMPARE(client->lines().size(), 4);
-        client->sendNow("ako\r");
-        settle();
-        client->sendNow("\n");
+        // A line split over arrivals is read once, when complete, and logged
+        // as one entry.
+        Connection *connection = m_room->server->connection(1);
+        const QString logBefore = m_room->log.text();
+        connection->receive("user han");
+        connection->receive("ako\r");
+        QCOMPARE(m_room->log.text(), logBefore);
+        QCOMPARE(m_room->grid.text(2, RosterGrid::Attendance), QString());
+        connection->receive("\n");
         QVERIFY(client->waitForLines(5));
         QCOMPARE(client->lines().at(4), QStringLiteral("101 - syusseki totta ^^"));
-        // The log shows each arrival as it came.
-        QCOMPARE(m_log->text().left(13), QStringLiteral("\nako\ruser han"));
+        QCOMPARE(m_room->log.text(), "user hanako\r\n" + logBefore);
     }
 
     void noCommandGetsNoReply()
@@ -183,7 +141,6 @@ private Q_SLOTS:
         auto client = greeted();
         client->sendNow("USER taro\r\nbyebye\r\nhello\r\nx\r\n\r\nuser jiro\r\n");
         QVERIFY(client->waitForLines(3));
-        settle();
         QCOMPARE(client->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
         QVERIFY(client->isConnected());
     }
@@ -192,12 +149,13 @@ private Q_SLOTS:
     {
         for (const char *line : {"bye\r\n", "quit\r\n"}) {
             auto client = greeted();
-            const QString logBefore = m_log->text();
+            const QString logBefore = m_room->log.text();
             client->sendNow(QByteArray(line) + "user taro\r\n");
             QVERIFY(client->waitForClose());
             QCOMPARE(client->lines().size(), 2);
-            QCOMPARE(m_log->text(), QString::fromLatin1(line) + "user taro\r\n" + logBefore);
-            QVERIFY(!m_server->connection(m_server->connCount()));
+            // Lines after the closing command are not read.
+            QCOMPARE(m_room->log.text(), QString::fromLatin1(line) + logBefore);
+            QVERIFY(!m_room->server->connection(m_room->server->connCount()));
         }
     }
 
@@ -205,19 +163,19 @@ private Q_SLOTS:
     {
         auto first = greeted();
         auto second = greeted();
-        QCOMPARE(m_server->connCount(), qint64(2));
+        QCOMPARE(m_room->server->connCount(), qint64(2));
         first->socket.disconnectFromHost();
-        QVERIFY(QTest::qWaitFor([&] { return !m_server->connection(1); }));
+        QVERIFY(QTest::qWaitFor([&] { return !m_room->server->connection(1); }));
         QCOMPARE(logLines().at(0), QStringLiteral("接続番号:1 と切断しました｡"));
         auto third = greeted();
-        QCOMPARE(m_server->connCount(), qint64(3));
-        QVERIFY(m_server->connection(3));
-        QVERIFY(m_server->connection(2));
+        QCOMPARE(m_room->server->connCount(), qint64(3));
+        QVERIFY(m_room->server->connection(3));
+        QVERIFY(m_room->server->connection(2));
     }
 
     void userLineCanBeAnsweredBeforeTheLectureLine()
     {
-        TestClient client(m_server->port());
+        TestClient client(m_room->port());
         client.sendNow("user taro\r\n"); // in the kernel before the server accepts
         QVERIFY(client.waitForLines(3));
         QCOMPARE(client.lines(), (QStringList{Hello, "101 - syusseki totta ^^", Lecture800}));
@@ -226,7 +184,7 @@ private Q_SLOTS:
     void clientVanishingDuringTheGreetingIsHarmless()
     {
         for (int i = 0; i < 20; ++i) {
-            TestClient client(m_server->port());
+            TestClient client(m_room->port());
             client.sendNow("user taro\r\n");
             client.socket.abort();
         }
@@ -238,12 +196,12 @@ private Q_SLOTS:
     {
         std::vector<std::unique_ptr<TestClient>> clients;
         for (int i = 0; i < 200; ++i)
-            clients.push_back(std::make_unique<TestClient>(m_server->port()));
+            clients.push_back(std::make_unique<TestClient>(m_room->server->port()));
         for (auto &client : clients)
             QVERIFY(client->waitForLines(2, 20000));
         for (auto &client : clients)
             QCOMPARE(client->lines(), (QStringList{Hello, Lecture800}));
-        QCOMPARE(m_server->connCount(), qint64(200));
+        QCOMPARE(m_room->server->connCount(), qint64(200));
     }
 
     void uploadIsStoredByteExactInAnyArrivals()
@@ -258,14 +216,16 @@ private Q_SLOTS:
         QCOMPARE(logLines().at(0), QStringLiteral("接続Index:1 イメージモード"));
         for (qsizetype offset = 0; offset < file.size(); offset += 7919) {
             client->sendNow(file.mid(offset, 7919));
-            if (offset < 30000)
-                settle(); // some arrivals really are small
+            if (offset < 30000) // some arrivals really are small
+                QVERIFY(QTest::qWaitFor([&] {
+                    return m_room->partStored() == qMin<qint64>(offset + 7919, file.size());
+                }));
         }
         QVERIFY(client->waitForLines(5));
         QCOMPARE(client->lines().at(4), QStringLiteral("302 jyusin kanryo"));
         QCOMPARE(stored("hanako.doc"), file);
         QCOMPARE(logLines().at(0), QStringLiteral("接続:1 受信完了"));
-        QVERIFY(RosterGrid::isTimeStamp(m_grid->text(2, 3)));
+        QVERIFY(RosterGrid::isTimeStamp(m_room->grid.text(2, 3)));
         QCOMPARE(kadaiFiles(), QStringList{"hanako.doc"});
         // Back in text mode: commands work again.
         client->sendNow("user hanako\r\n");
@@ -283,8 +243,9 @@ private Q_SLOTS:
                               "102 - sudeni syusseki totteru ^^"}));
         QCOMPARE(stored("taro.txt"), QByteArray("hello"));
         // File bytes never reach the log; the text after them does.
-        QVERIFY(!m_log->text().contains("hello"));
-        QVERIFY(m_log->text().startsWith(QStringLiteral("\r\nuser taro\r\n接続:1 受信完了\r\n")));
+        QVERIFY(!m_room->log.text().contains("hello"));
+        QVERIFY(
+            m_room->log.text().startsWith(QStringLiteral("user taro\r\n\r\n接続:1 受信完了\r\n")));
     }
 
     void surplusBytesAreReadAsText()
@@ -301,16 +262,16 @@ private Q_SLOTS:
 
     void emptyFileCompletesAtOnce()
     {
-        writeBytes(m_kadai + "/taro.txt", "old");
+        writeBytes(m_room->kadai + "/taro.txt", "old");
         auto client = greeted();
         client->sendNow("user taro\r\nput taro.txt,0\r\nuser taro\r\n");
         QVERIFY(client->waitForLines(5));
         QCOMPARE(client->lines().mid(2),
                  (QStringList{"101 - syusseki totta ^^", "302 jyusin kanryo",
                               "102 - sudeni syusseki totteru ^^"}));
-        QVERIFY(QFileInfo::exists(m_kadai + "/taro.txt"));
+        QVERIFY(QFileInfo::exists(m_room->kadai + "/taro.txt"));
         QCOMPARE(stored("taro.txt"), QByteArray());
-        QVERIFY(RosterGrid::isTimeStamp(m_grid->text(3, 3)));
+        QVERIFY(RosterGrid::isTimeStamp(m_room->grid.text(3, 3)));
     }
 
     void uploadWithoutAttendanceIsStoredUnstamped()
@@ -320,50 +281,50 @@ private Q_SLOTS:
         QVERIFY(client->waitForLines(4));
         QCOMPARE(stored("someone.txt"), QByteArray("abc"));
         for (int row = 1; row <= 5; ++row)
-            QCOMPARE(m_grid->text(row, 3), QString());
+            QCOMPARE(m_room->grid.text(row, 3), QString());
     }
 
     void reuploadReplacesAndRestampsOnlyWhenComplete()
     {
-        writeBytes(m_kadai + "/taro.doc", "an earlier, longer submission");
+        writeBytes(m_room->kadai + "/taro.doc", "an earlier, longer submission");
         auto client = greeted();
         client->sendNow("user taro\r\nput taro.doc,4\r\nab");
         QVERIFY(client->waitForLines(4));
-        settle();
+        QVERIFY(QTest::qWaitFor([&] { return m_room->partStored() == 2; }));
         // Until the upload is complete the earlier submission stands.
         QCOMPARE(stored("taro.doc"), QByteArray("an earlier, longer submission"));
         client->sendNow("cd");
         QVERIFY(client->waitForLines(5));
         QCOMPARE(stored("taro.doc"), QByteArray("abcd"));
-        m_grid->setText(3, 3, "old");
+        m_room->grid.setText(3, 3, "old");
         client->sendNow("put taro.doc,1\r\nz");
         QVERIFY(client->waitForLines(7));
-        QVERIFY(RosterGrid::isTimeStamp(m_grid->text(3, 3)));
+        QVERIFY(RosterGrid::isTimeStamp(m_room->grid.text(3, 3)));
     }
 
     void uploadCutOffLeavesNoTrace()
     {
-        writeBytes(m_kadai + "/taro.doc", "earlier");
+        writeBytes(m_room->kadai + "/taro.doc", "earlier");
         auto client = greeted();
         client->sendNow("put taro.doc,100\r\n" + QByteArray(60, 'x'));
         QVERIFY(client->waitForLines(3));
-        settle();
+        QVERIFY(QTest::qWaitFor([&] { return m_room->partStored() == 60; }));
         QCOMPARE(kadaiFiles().size(), 2); // the earlier file and the temporary one
         client->socket.abort();
-        QVERIFY(QTest::qWaitFor([&] { return m_server->connection(1) == nullptr; }));
+        QVERIFY(QTest::qWaitFor([&] { return m_room->server->connection(1) == nullptr; }));
         QCOMPARE(kadaiFiles(), QStringList{"taro.doc"});
         QCOMPARE(stored("taro.doc"), QByteArray("earlier"));
     }
 
     void folderIsFixedWhenThePutLineIsAccepted()
     {
-        const QString other = m_dir->filePath("other");
+        const QString other = m_room->dir.filePath("other");
         QDir().mkpath(other);
         auto client = greeted();
         client->sendNow("put x.txt,4\r\nab");
         QVERIFY(client->waitForLines(3));
-        settle();
-        m_lecture->setKadaidir(other);
+        QVERIFY(QTest::qWaitFor([&] { return m_room->partStored() == 2; }));
+        m_room->lecture.setKadaidir(other);
         client->sendNow("cd");
         QVERIFY(client->waitForLines(4));
         QCOMPARE(stored("x.txt"), QByteArray("abcd"));
@@ -378,7 +339,11 @@ private Q_SLOTS:
         second->sendNow("put same.txt,3\r\nBB");
         QVERIFY(first->waitForLines(3));
         QVERIFY(second->waitForLines(3));
-        settle();
+        QVERIFY(QTest::qWaitFor([&] {
+            const QStringList parts = m_room->kadaiEntries().filter(wire::TemporaryPrefix);
+            return parts.size() == 2 && QFileInfo(m_room->kadai + "/" + parts[0]).size() == 2 &&
+                   QFileInfo(m_room->kadai + "/" + parts[1]).size() == 2;
+        }));
         second->sendNow("B");
         QVERIFY(second->waitForLines(4));
         QCOMPARE(stored("same.txt"), QByteArray("BBB"));
@@ -400,16 +365,16 @@ private Q_SLOTS:
     void hostileNamesAndBadPutLinesAreRefused()
     {
         QFETCH(QByteArray, line);
-        const QStringList before = QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden);
+        const QStringList before =
+            QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden);
         auto client = greeted();
         client->sendNow(line + "\r\nabc\r\nuser jiro\r\n");
         QVERIFY(client->waitForLines(3));
-        settle();
         QCOMPARE(client->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
         QVERIFY(kadaiFiles().isEmpty());
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden), before);
+        QCOMPARE(QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
         QVERIFY(!QFileInfo::exists("/tmp/abs.txt"));
-        QVERIFY(m_log->text().contains(QStringLiteral("受け付けられないputコマンドです")));
+        QVERIFY(m_room->log.text().contains(QStringLiteral("受け付けられないputコマンドです")));
     }
 
     void storageFailureClosesTheConnection_data()
@@ -421,37 +386,37 @@ private Q_SLOTS:
     void storageFailureClosesTheConnection()
     {
         QFETCH(QString, folder);
-        m_lecture->setKadaidir(folder);
+        m_room->lecture.setKadaidir(folder);
         auto client = greeted();
         client->sendNow("put taro.doc,3\r\nabc");
         QVERIFY(client->waitForClose());
         QCOMPARE(client->lines().size(), 2); // neither 301 nor 302
-        QVERIFY(m_log->text().contains(QStringLiteral("課題ファイルを保存できません")));
+        QVERIFY(m_room->log.text().contains(QStringLiteral("課題ファイルを保存できません")));
         auto next = greeted(); // the server goes on
         QCOMPARE(next->lines().size(), 2);
     }
 
     void targetThatCannotBeReplacedIsAFailure()
     {
-        QDir().mkpath(m_kadai + "/taro.doc"); // a folder where the file should go
+        QDir().mkpath(m_room->kadai + "/taro.doc"); // a folder where the file should go
         auto client = greeted();
         client->sendNow("put taro.doc,3\r\nabc");
         QVERIFY(client->waitForClose());
         QVERIFY(!client->lines().contains("302 jyusin kanryo"));
         QCOMPARE(kadaiFiles(), QStringList{});
-        QVERIFY(m_log->text().contains(m_kadai + "/taro.doc"));
+        QVERIFY(m_room->log.text().contains(m_room->kadai + "/taro.doc"));
     }
 
     void longLineWithoutEndIsDropped()
     {
         auto client = greeted();
         QVERIFY(client->send(QByteArray(1 << 20, 'u')));
-        settle();
-        QVERIFY(m_log->text().contains(QStringLiteral("64KiBを超えた")));
+        QTRY_VERIFY(m_room->log.text().contains(QStringLiteral("64KiBを超えた")));
+        QCOMPARE(m_room->log.text().count(QStringLiteral("64KiBを超えた")), 1);
         client->sendNow("tail of the long line\r\nuser jiro\r\n");
         QVERIFY(client->waitForLines(3));
         QCOMPARE(client->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
-        QVERIFY(m_log->text().size() < 200 * 1024);
+        QVERIFY(m_room->log.text().size() < 200 * 1024);
     }
 
     void randomBytesDoNotHurtTheServer()
@@ -461,7 +426,6 @@ private Q_SLOTS:
             client->send(pattern(200000, seed));
             client->socket.abort();
         }
-        settle();
         auto client = greeted();
         client->sendNow("user jiro\r\n");
         QVERIFY(client->waitForLines(3));

@@ -10,8 +10,8 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
     : QObject(parent), m_log(log), m_messages(desktop.messages),
       m_roster(m_grid, m_lecture, desktop.dialogs, desktop.messages),
       m_records(m_grid, m_lecture, log, desktop.dialogs, desktop.messages),
-      m_export(m_grid, desktop.clipboard, desktop.processes, desktop.messages),
-      m_network(m_lecture, m_grid, log)
+      m_export(m_grid, desktop.clipboard, desktop.processes, desktop.messages), m_book(m_grid),
+      m_network(m_lecture, m_book, log)
 {}
 
 bool LectureServer::start(const QString &settingsPath)
@@ -32,11 +32,13 @@ bool LectureServer::start(const QString &settingsPath)
 bool LectureServer::listen()
 {
     const qint64 port = m_settings.port;
-    QString reason;
-    if (port < 1 || port > 65535)
-        reason = QStringLiteral("ポート番号は 1 から 65535 の範囲で指定してください｡");
-    else if (m_network.listen(quint16(port), &reason))
-        return true;
+    QString reason = QStringLiteral("ポート番号は 1 から 65535 の範囲で指定してください｡");
+    if (port >= 1 && port <= 65535) {
+        const Result<> listening = m_network.listen(quint16(port));
+        if (listening)
+            return true;
+        reason = listening.error();
+    }
     m_messages.show(
         QStringLiteral("ポート %1 で接続を待ち受けできません｡\r\n%2\r\nプログラムを終了します")
             .arg(port)

@@ -2,6 +2,7 @@
 
 #include "server/app/serversettings.h"
 #include "server/net/classroomserver.h"
+#include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 #include "server/roster/recordsaves.h"
 #include "server/roster/rostercommands.h"
@@ -28,6 +29,7 @@ public:
     RosterCommands &roster() { return m_roster; }
     RecordSaves &records() { return m_records; }
     TableExport &tableExport() { return m_export; }
+    AttendanceBook &book() { return m_book; }
     ClassroomServer &network() { return m_network; }
     const ServerSettings &settings() const { return m_settings; }
 
@@ -47,6 +49,7 @@ private:
     RosterCommands m_roster;
     RecordSaves m_records;
     TableExport m_export;
+    AttendanceBook m_book;
     ClassroomServer m_network;
     ServerSettings m_settings;
 };

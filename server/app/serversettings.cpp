@@ -56,16 +56,14 @@ qint64 leadingNumber(QStringView text)
 ServerSettings readServerSettings(const QString &fileName)
 {
     ServerSettings settings;
-    const std::optional<QString> kugiri = readvar(QStringLiteral("kugiri"), fileName);
+    const Result<QString> kugiri = readvar(QStringLiteral("kugiri"), fileName);
     if (!kugiri)
         return settings;
     settings.fileRead = true;
     if (kugiri->toLower() == u"tab")
         settings.delimiter = QStringLiteral("\t");
-    settings.spreadsheetCommand =
-        readvar(QStringLiteral("ms-exceldir"), fileName).value_or(QString());
-    const qint64 port =
-        leadingNumber(readvar(QStringLiteral("port"), fileName).value_or(QString()));
+    settings.spreadsheetCommand = readvar(QStringLiteral("ms-exceldir"), fileName).valueOr({});
+    const qint64 port = leadingNumber(readvar(QStringLiteral("port"), fileName).valueOr({}));
     settings.port = port == 0 ? ServerSettings::DefaultPort : port;
     return settings;
 }

@@ -1,9 +1,195 @@
 #include "server/net/connection.h"
 
-#include "common/wire.h"
+#include "common/cp932.h"
+#include "platform/socket.h"
+#include "server/roster/attendancebook.h"
+#include "server/roster/lecture.h"
 
-void Connection::send(const QString &line) const
+namespace {
+
+// A log entry shows this much of a line; the rest is only counted.
+constexpr qsizetype LoggedLineChars = 1024;
+
+} // namespace
+
+Connection::Connection(qint64 number, Socket *socket, const Lecture &lecture, AttendanceBook &book,
+                       QObject *parent)
+    : QObject(parent), m_number(number), m_socket(socket), m_lecture(lecture), m_book(book)
 {
-    if (socket)
-        socket->sendData(line + wire::Eol);
+    m_socket->setParent(this);
+    connect(m_socket, &Socket::dataArrival, this, &Connection::tcpServer_DataArrival);
+    connect(m_socket, &Socket::closed, this, &Connection::tcpServer_Close);
+    connect(m_socket, &Socket::error, this, &Connection::tcpServer_Error);
+}
+
+// An unfinished upload leaves no trace: the temporary file goes with it.
+Connection::~Connection() = default;
+
+void Connection::send(const QString &line)
+{
+    m_socket->sendData(line + wire::Eol);
+}
+
+void Connection::log(const QString &entry)
+{
+    Q_EMIT logEntry(entry + wire::Eol);
+}
+
+void Connection::close()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_upload.reset();
+    m_socket->disconnect(this);
+    m_socket->close();
+    Q_EMIT finished(m_number);
+}
+
+void Connection::tcpServer_DataArrival()
+{
+    receive(m_socket->getData());
+}
+
+void Connection::receive(QByteArrayView data)
+{
+    while (!data.isEmpty() && !m_finished) {
+        if (m_upload) {
+            receiveUpload(data);
+            continue;
+        }
+        QByteArray line;
+        switch (m_framer.take(data, line)) {
+        case wire::LineFramer::Status::Line:
+            interpret(line);
+            break;
+        case wire::LineFramer::Status::Overflow:
+            log(QStringLiteral("接続番号:%1 改行のないデータが64KiBを超えたため破棄しました｡")
+                    .arg(m_number));
+            break;
+        case wire::LineFramer::Status::Incomplete:
+            break;
+        }
+    }
+}
+
+void Connection::interpret(const QByteArray &line)
+{
+    const QString text = cp932::decode(line);
+    logLine(text, line.size());
+    const QStringView body = wire::lineBody(text);
+    switch (wire::commandOf(body)) {
+    case wire::Command::Close:
+        close();
+        return;
+    case wire::Command::Put:
+        startUpload(body.toString());
+        return;
+    case wire::Command::User:
+        recordAttendance(body.toString());
+        return;
+    case wire::Command::None:
+        return;
+    }
+}
+
+void Connection::logLine(const QString &line, qsizetype bytes)
+{
+    // A line is shown as it came, line end included; a very long one only
+    // in part, so that one client cannot fill the log with a single line.
+    if (line.size() <= LoggedLineChars) {
+        Q_EMIT logEntry(line);
+        return;
+    }
+    log(line.first(LoggedLineChars) + QStringLiteral("…(全%1バイト)").arg(bytes));
+}
+
+void Connection::recordAttendance(const QString &body)
+{
+    m_userId = wire::userIdOf(body);
+    switch (m_book.markPresent(m_userId, m_socket->remoteHostIP())) {
+    case AttendanceBook::Attendance::Taken:
+        send(wire::AttendanceTaken);
+        return;
+    case AttendanceBook::Attendance::Already:
+        send(wire::AttendanceAlready);
+        return;
+    case AttendanceBook::Attendance::Unknown:
+        send(wire::BadUserId);
+        return;
+    }
+}
+
+void Connection::startUpload(const QString &body)
+{
+    const std::optional<wire::PutRequest> request = wire::parsePutLine(body);
+    if (!request || !wire::isSafeFileName(request->fileName)) {
+        log(QStringLiteral("接続番号:%1 受け付けられないputコマンドです: %2")
+                .arg(m_number)
+                .arg(body));
+        return;
+    }
+    m_upload = std::make_unique<Upload>();
+    m_upload->fileName = request->fileName;
+    m_upload->expected = request->size;
+    // The folder shown now receives the whole file, whatever is chosen later.
+    if (const Result<> opened = m_upload->file.open(m_lecture.kadaidir(), request->fileName);
+        !opened) {
+        storageFailed(opened.error());
+        return;
+    }
+    if (m_upload->expected == 0) {
+        completeUpload();
+        return;
+    }
+    send(wire::ImageModeOk);
+    log(QStringLiteral("接続Index:%1 イメージモード").arg(m_number));
+}
+
+void Connection::receiveUpload(QByteArrayView &data)
+{
+    const qint64 missing = m_upload->expected - m_upload->received;
+    const QByteArrayView part = data.first(qsizetype(qMin<qint64>(missing, data.size())));
+    data = data.sliced(part.size());
+    if (const Result<> written = m_upload->file.write(part); !written) {
+        storageFailed(written.error());
+        return;
+    }
+    m_upload->received += part.size();
+    if (m_upload->received == m_upload->expected)
+        completeUpload();
+}
+
+void Connection::completeUpload()
+{
+    if (const Result<> committed = m_upload->file.commit(); !committed) {
+        storageFailed(committed.error());
+        return;
+    }
+    const std::unique_ptr<Upload> upload = std::move(m_upload);
+    log(QStringLiteral("接続:%1 受信完了").arg(m_number));
+    m_book.recordSubmission({m_userId, upload->fileName, upload->expected});
+    send(wire::ReceiveComplete);
+}
+
+void Connection::storageFailed(const QString &reason)
+{
+    log(QStringLiteral("接続番号:%1 課題ファイルを保存できません: %2").arg(m_number).arg(reason));
+    close();
+}
+
+void Connection::tcpServer_Close()
+{
+    log(QStringLiteral("接続番号:%1 と切断しました｡").arg(m_number));
+    close();
+}
+
+void Connection::tcpServer_Error(int errorNumber, const QString &description)
+{
+    log(QStringLiteral("接続番号:%1 で以下のエラーが起きました").arg(m_number) + wire::Eol +
+        QStringLiteral("エラー番号:%1->").arg(errorNumber) + description);
+    // A connection the error has ended cannot close by itself any more.
+    const Socket::State state = m_socket->state();
+    if (state == Socket::StateError || state == Socket::StateClosed)
+        close();
 }

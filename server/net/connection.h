@@ -1,30 +1,76 @@
 #pragma once
 
-#include "common/cp932.h"
-#include "platform/socket.h"
+#include "common/wire.h"
 #include "server/net/uploadfile.h"
 
-#include <QByteArray>
-#include <QPointer>
+#include <QByteArrayView>
+#include <QObject>
 #include <QString>
 #include <memory>
 
-// One client's conversation: its socket and the state the protocol keeps.
-struct Connection
+class AttendanceBook;
+class Lecture;
+class Socket;
+
+// One student's conversation with the lecturer's program: its socket, the
+// line being received, the open upload and the user ID. Arrived bytes go in
+// at one place (receive); what the conversation did comes out as log entries
+// and, through the attendance book, as marks and stamps.
+class Connection : public QObject
 {
-    qint64 number = 0;
-    QPointer<Socket> socket;
+    Q_OBJECT
+public:
+    // Takes over `socket` (it becomes a child of the connection).
+    Connection(qint64 number, Socket *socket, const Lecture &lecture, AttendanceBook &book,
+               QObject *parent = nullptr);
+    ~Connection() override;
 
-    bool imageMode = false; // an upload is under way
-    QString fileName;       // from the last put line
-    QString userId;         // from the last user line
-    qint64 expected = 0;    // bytes announced by the last put line
-    qint64 received = 0;    // bytes of the current upload stored so far
-    std::unique_ptr<UploadFile> upload;
+    qint64 number() const { return m_number; }
+    Socket &socket() const { return *m_socket; }
+    const QString &userId() const { return m_userId; }
+    bool imageMode() const { return m_upload != nullptr; }
 
-    QByteArray partialLine; // text received after the last line end
-    bool skippingLongLine = false;
-    cp932::StreamDecoder logDecoder;
+    void send(const QString &line);
+    // Everything the connection does with bytes that arrived: lines are
+    // interpreted one at a time, the bytes after an accepted put line belong
+    // to the upload, and what follows a completed upload is text again.
+    void receive(QByteArrayView data);
+    // Closes the socket; the connection is finished.
+    void close();
 
-    void send(const QString &line) const;
+Q_SIGNALS:
+    void logEntry(const QString &entry);
+    // The conversation is over; the connection may be deleted.
+    void finished(qint64 number);
+
+private:
+    struct Upload
+    {
+        UploadFile file;
+        QString fileName;
+        qint64 expected = 0;
+        qint64 received = 0;
+    };
+
+    void tcpServer_DataArrival();
+    void tcpServer_Close();
+    void tcpServer_Error(int errorNumber, const QString &description);
+
+    void interpret(const QByteArray &line);
+    void logLine(const QString &line, qsizetype bytes);
+    void recordAttendance(const QString &body);
+    void startUpload(const QString &body);
+    void receiveUpload(QByteArrayView &data);
+    void completeUpload();
+    void storageFailed(const QString &reason);
+    void log(const QString &entry);
+
+    const qint64 m_number;
+    Socket *m_socket;
+    const Lecture &m_lecture;
+    AttendanceBook &m_book;
+    wire::LineFramer m_framer;
+    QString m_userId;
+    std::unique_ptr<Upload> m_upload;
+    bool m_finished = false;
 };

@@ -1,5 +1,7 @@
 #include "server/net/uploadfile.h"
 
+#include "common/wire.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -13,15 +15,13 @@ UploadFile::~UploadFile()
     discard();
 }
 
-bool UploadFile::fail(const QString &path, const QString &reason)
+Result<> UploadFile::fail(const QString &path, const QString &reason)
 {
-    m_failedPath = path;
-    m_error = reason;
     discard();
-    return false;
+    return Result<>::failure(QStringLiteral("%1 (%2)").arg(path, reason));
 }
 
-bool UploadFile::open(const QString &folder, const QString &fileName)
+Result<> UploadFile::open(const QString &folder, const QString &fileName)
 {
     m_targetPath = folder + u'/' + fileName;
     if (folder.isEmpty())
@@ -30,11 +30,12 @@ bool UploadFile::open(const QString &folder, const QString &fileName)
         return fail(folder, QStringLiteral("フォルダがありません"));
     for (int attempt = 0; attempt < 8; ++attempt) {
         const QString name =
-            QStringLiteral(".tavrelle:%1.part")
+            QStringLiteral("%1%2.part")
+                .arg(wire::TemporaryPrefix)
                 .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
         m_file.setFileName(folder + u'/' + name);
         if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-            return true;
+            return Result<>::success();
         if (m_file.exists())
             continue;
         break;
@@ -45,7 +46,7 @@ bool UploadFile::open(const QString &folder, const QString &fileName)
     return fail(path, reason);
 }
 
-bool UploadFile::write(QByteArrayView bytes)
+Result<> UploadFile::write(QByteArrayView bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -54,10 +55,10 @@ bool UploadFile::write(QByteArrayView bytes)
             return fail(m_file.fileName(), m_file.errorString());
         done += qsizetype(written);
     }
-    return true;
+    return Result<>::success();
 }
 
-bool UploadFile::commit()
+Result<> UploadFile::commit()
 {
     const QString tempPath = m_file.fileName();
     m_file.close();
@@ -70,7 +71,7 @@ bool UploadFile::commit()
         return fail(m_targetPath, reason);
     }
     m_file.setFileName(QString());
-    return true;
+    return Result<>::success();
 }
 
 void UploadFile::discard()

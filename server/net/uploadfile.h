@@ -1,14 +1,16 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QByteArrayView>
 #include <QFile>
 #include <QString>
 
 // One upload on its way to the assignment folder. The bytes go to a
 // temporary file beside the target, whose name no announced file name can
-// take (it holds a ":"), and replace the target only when complete, so an
-// earlier submission stays intact until then and an upload that is cut off
-// leaves nothing under the announced name.
+// take, and replace the target only when complete, so an earlier submission
+// stays intact until then and an upload that is cut off leaves nothing under
+// the announced name. Failures name the path concerned and the reason.
 class UploadFile
 {
 public:
@@ -17,21 +19,16 @@ public:
     UploadFile &operator=(const UploadFile &) = delete;
     ~UploadFile();
 
-    bool open(const QString &folder, const QString &fileName);
-    bool write(QByteArrayView bytes);
-    bool commit();
+    Result<> open(const QString &folder, const QString &fileName);
+    Result<> write(QByteArrayView bytes);
+    Result<> commit();
     void discard();
 
     const QString &targetPath() const { return m_targetPath; }
-    // The path the last failure concerns, and the system's reason.
-    const QString &failedPath() const { return m_failedPath; }
-    const QString &errorString() const { return m_error; }
 
 private:
-    bool fail(const QString &path, const QString &reason);
+    Result<> fail(const QString &path, const QString &reason);
 
     QFile m_file;
     QString m_targetPath;
-    QString m_failedPath;
-    QString m_error;
 };

@@ -31,9 +31,9 @@ void RosterCommands::open()
 void RosterCommands::load(const QString &path)
 {
     cutGrid();
-    m_lecture.setKougimei(readvar(QStringLiteral("kougimei"), path).value_or(QString()));
-    m_lecture.setTantousya(readvar(QStringLiteral("tantousya"), path).value_or(QString()));
-    m_lecture.setKadaidir(readvar(QStringLiteral("kadaidir"), path).value_or(QString()));
+    m_lecture.setKougimei(readvar(QStringLiteral("kougimei"), path).valueOr({}));
+    m_lecture.setTantousya(readvar(QStringLiteral("tantousya"), path).valueOr({}));
+    m_lecture.setKadaidir(readvar(QStringLiteral("kadaidir"), path).valueOr({}));
     if (m_lecture.kougimei().isEmpty() || m_lecture.tantousya().isEmpty()) {
         reject();
         return;

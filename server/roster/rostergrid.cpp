@@ -1,6 +1,6 @@
 #include "server/roster/rostergrid.h"
 
-#include <stdexcept>
+#include <QTime>
 
 RosterGrid::RosterGrid(QObject *parent) : QAbstractTableModel(parent), m_rows(2)
 {}
@@ -20,21 +20,21 @@ void RosterGrid::setRows(int count)
     }
 }
 
-void RosterGrid::checkCell(int row, int column) const
+bool RosterGrid::hasCell(int row, int column) const
 {
-    if (row < 0 || row >= rows() || column < 0 || column >= ColumnCount)
-        throw std::out_of_range("roster grid cell out of range");
+    return row >= 0 && row < rows() && column >= 0 && column < ColumnCount;
 }
 
 const QString &RosterGrid::text(int row, int column) const
 {
-    checkCell(row, column);
-    return m_rows[size_t(row)][size_t(column)];
+    static const QString none;
+    return hasCell(row, column) ? m_rows[size_t(row)][size_t(column)] : none;
 }
 
 void RosterGrid::setText(int row, int column, const QString &value)
 {
-    checkCell(row, column);
+    if (!hasCell(row, column))
+        return;
     m_rows[size_t(row)][size_t(column)] = value;
     if (row == 0)
         Q_EMIT headerDataChanged(Qt::Horizontal, column, column);
@@ -44,15 +44,15 @@ void RosterGrid::setText(int row, int column, const QString &value)
 
 void RosterGrid::setColumnWidth(int column, int twips)
 {
-    checkCell(0, column);
+    if (!hasCell(0, column))
+        return;
     m_widths[size_t(column)] = twips;
     Q_EMIT columnWidthChanged(column, twips);
 }
 
 int RosterGrid::columnWidth(int column) const
 {
-    checkCell(0, column);
-    return m_widths[size_t(column)];
+    return hasCell(0, column) ? m_widths[size_t(column)] : 0;
 }
 
 void RosterGrid::replaceRowsFrom(int first, std::vector<Row> newRows)
@@ -84,6 +84,11 @@ std::optional<int> RosterGrid::searchtext(const QString &userId) const
 bool RosterGrid::isTimeStamp(const QString &cell)
 {
     return cell.size() == 8 && cell[2] == u':' && cell[5] == u':';
+}
+
+QString RosterGrid::timeOfDay()
+{
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
 }
 
 std::vector<RosterGrid::Row> RosterGrid::exportRows() const

@@ -21,8 +21,8 @@ public:
 
     explicit RosterGrid(QObject *parent = nullptr);
 
-    // Grid operations. Reading or writing a cell that does not exist throws
-    // std::out_of_range: callers bound their walks by rows().
+    // Grid operations. A cell that does not exist reads as empty and ignores
+    // writes: callers bound their walks by rows().
     int rows() const { return int(m_rows.size()); }
     void setRows(int count);
     const QString &text(int row, int column) const;
@@ -46,6 +46,8 @@ public:
     std::optional<int> searchtext(const QString &userId) const;
 
     static bool isTimeStamp(const QString &cell);
+    // The time of day as the grid shows it: "hh:mm:ss", 24-hour clock.
+    static QString timeOfDay();
 
     // The header row followed by the student rows, as lines of cells.
     std::vector<Row> exportRows() const;
@@ -59,7 +61,7 @@ Q_SIGNALS:
     void columnWidthChanged(int column, int twips);
 
 private:
-    void checkCell(int row, int column) const;
+    bool hasCell(int row, int column) const;
 
     std::vector<Row> m_rows;
     std::array<int, ColumnCount> m_widths{};

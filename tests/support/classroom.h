@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/textlog.h"
+#include "server/net/classroomserver.h"
+#include "server/net/connection.h"
+#include "server/roster/attendancebook.h"
+#include "server/roster/lecture.h"
+#include "server/roster/rostercommands.h"
+#include "server/roster/rostergrid.h"
+#include "support/fakedialogs.h"
+#include "support/files.h"
+#include "support/testclient.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <memory>
+
+// The lecturer's program without its window: a roster with an assignment
+// folder in a temporary directory, and the server listening on a free port.
+struct Classroom
+{
+    QTemporaryDir dir;
+    QString kadai = dir.filePath(QStringLiteral("kadai"));
+    RosterGrid grid;
+    Lecture lecture;
+    MemoryTextLog log;
+    AttendanceBook book{grid};
+    std::unique_ptr<ClassroomServer> server;
+
+    explicit Classroom(const QStringList &students)
+    {
+        QDir().mkpath(kadai);
+        loadRoster(students);
+        listen(log);
+    }
+
+    // Starts the server anew, writing its log to `target`.
+    void listen(TextLog &target)
+    {
+        server.reset();
+        server = std::make_unique<ClassroomServer>(lecture, book, target);
+        const Result<> listening = server->listen(0);
+        QVERIFY2(listening.ok(), qPrintable(listening.error()));
+    }
+
+    void loadRoster(const QStringList &students)
+    {
+        const QString path = dir.filePath(QStringLiteral("roster.cfg"));
+        writeBytes(path, cp932Lines(QStringList{"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
+                                                "kadaidir=" + kadai, "<start data>"} +
+                                    students + QStringList{"<end data>"}));
+        FakeFileDialogs dialogs;
+        FakeMessageBox messages;
+        RosterCommands(grid, lecture, dialogs, messages).load(path);
+        QVERIFY(messages.shown.isEmpty());
+    }
+
+    quint16 port() const { return server->port(); }
+    std::unique_ptr<TestClient> greeted()
+    {
+        auto client = std::make_unique<TestClient>(port());
+        if (!client->waitForLines(2))
+            qWarning("no greeting");
+        return client;
+    }
+    // Waits until the server has let connection `number` go.
+    bool closed(qint64 number, int timeout = 10000)
+    {
+        return QTest::qWaitFor([&] { return !server->connection(number); }, timeout);
+    }
+
+    QStringList logLines() const { return log.text().split(QStringLiteral("\r\n")); }
+    QByteArray stored(const QString &name) const { return readBytes(kadai + u'/' + name); }
+    QStringList kadaiEntries() const
+    {
+        return QDir(kadai).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot);
+    }
+    // Bytes of the upload in progress that have reached the temporary file.
+    qint64 partStored() const
+    {
+        const QStringList parts = kadaiEntries().filter(wire::TemporaryPrefix);
+        return parts.size() == 1 ? QFileInfo(kadai + u'/' + parts[0]).size() : -1;
+    }
+};
