@@ -1,5 +1,6 @@
 #include "support/classroom.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -224,7 +225,11 @@ private Q_SLOTS:
         QVERIFY(client->waitForLines(5));
         QCOMPARE(client->lines().at(4), QStringLiteral("302 jyusin kanryo"));
         QCOMPARE(stored("hanako.doc"), file);
-        QCOMPARE(logLines().at(0), QStringLiteral("接続:1 受信完了"));
+        QCOMPARE(logLines().at(1), QStringLiteral("接続:1 受信完了"));
+        // The receipt: the start of the SHA-256 of what was stored.
+        const QByteArray sha256 =
+            QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex();
+        QCOMPARE(logLines().at(0), "接続:1 SHA-256:" + QString::fromLatin1(sha256.first(16)));
         QVERIFY(RosterGrid::isTimeStamp(m_room->grid.text(2, 3)));
         QCOMPARE(kadaiFiles(), QStringList{"hanako.doc"});
         // Back in text mode: commands work again.
@@ -244,8 +249,7 @@ private Q_SLOTS:
         QCOMPARE(stored("taro.txt"), QByteArray("hello"));
         // File bytes never reach the log; the text after them does.
         QVERIFY(!m_room->log.text().contains("hello"));
-        QVERIFY(
-            m_room->log.text().startsWith(QStringLiteral("user taro\r\n\r\n接続:1 受信完了\r\n")));
+        QVERIFY(m_room->log.text().startsWith(QStringLiteral("user taro\r\n\r\n接続:1 SHA-256:")));
     }
 
     void surplusBytesAreReadAsText()

@@ -167,8 +167,13 @@ void Connection::completeUpload()
         return;
     }
     const std::unique_ptr<Upload> upload = std::move(m_upload);
+    const QByteArray sha256 = upload->file.sha256();
     log(QStringLiteral("接続:%1 受信完了").arg(m_number));
-    m_book.recordSubmission({m_userId, upload->fileName, upload->expected});
+    // The receipt's beginning, to compare with the student's sha256sum.
+    log(QStringLiteral("接続:%1 SHA-256:%2")
+            .arg(m_number)
+            .arg(QLatin1StringView(sha256.first(16))));
+    m_book.recordSubmission({m_userId, upload->fileName, upload->expected, sha256});
     send(wire::ReceiveComplete);
 }
 

@@ -48,6 +48,7 @@ Result<> UploadFile::open(const QString &folder, const QString &fileName)
 
 Result<> UploadFile::write(QByteArrayView bytes)
 {
+    m_hash.add(bytes);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const qint64 written = m_file.write(bytes.data() + done, bytes.size() - done);
@@ -71,6 +72,7 @@ Result<> UploadFile::commit()
         return fail(m_targetPath, reason);
     }
     m_file.setFileName(QString());
+    m_sha256 = m_hash.hexResult();
     return Result<>::success();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "server/net/sha256.h"
 
 #include <QByteArrayView>
 #include <QFile>
@@ -25,10 +26,14 @@ public:
     void discard();
 
     const QString &targetPath() const { return m_targetPath; }
+    // SHA-256 of the bytes stored, once committed.
+    const QByteArray &sha256() const { return m_sha256; }
 
 private:
     Result<> fail(const QString &path, const QString &reason);
 
     QFile m_file;
     QString m_targetPath;
+    Sha256 m_hash;
+    QByteArray m_sha256;
 };

@@ -19,6 +19,7 @@ public:
         QString userId;
         QString fileName;
         qint64 size = 0;
+        QByteArray sha256; // 64 hex digits
     };
 
     explicit AttendanceBook(RosterGrid &grid, QObject *parent = nullptr);
