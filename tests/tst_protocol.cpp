@@ -190,6 +190,14 @@ private Q_SLOTS:
         QCOMPARE(settings.port, qint64(10013));
         writeBytes(path, cp932Lines({"PORT=40000"}));
         QCOMPARE(readServerSettings(path).port, qint64(40000));
+        // The check for claims made for someone else: on unless switched off.
+        QVERIFY(readServerSettings(path).proxyCheck);
+        for (const char *off : {"daihen=0", "DAIHEN=Off", "daihen=no"}) {
+            writeBytes(path, cp932Lines({off}));
+            QVERIFY2(!readServerSettings(path).proxyCheck, off);
+        }
+        writeBytes(path, cp932Lines({"daihen=1"}));
+        QVERIFY(readServerSettings(path).proxyCheck);
     }
 };
 

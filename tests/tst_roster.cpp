@@ -122,7 +122,9 @@ private Q_SLOTS:
         QCOMPARE(m_grid->rows(), 5);
         QCOMPARE(column(0), (QStringList{"h0", "s1", "s2", "s3", "計"}));
         QCOMPARE(column(1), (QStringList{"h1", "学生 1", "学生 2", "学生 3", "3 人"}));
-        QCOMPARE(column(2), (QStringList{"h2", "", "", "", ""}));
+        // The total line counts who is present and who handed in.
+        QCOMPARE(column(2), (QStringList{"h2", "", "", "", "0 人"}));
+        QCOMPARE(column(3), (QStringList{"h3", "", "", "", "0 人"}));
         QCOMPARE(m_grid->rosterCount(), 3);
         QCOMPARE(m_grid->searchtext("s2"), 2);
     }
@@ -171,6 +173,7 @@ private Q_SLOTS:
         QCOMPARE(m_grid->rows(), 2);
         QCOMPARE(column(0), (QStringList{"h0", "計"}));
         QCOMPARE(column(1), (QStringList{"h1", "0 人"}));
+        QCOMPARE(column(2), (QStringList{"h2", "0 人"}));
         QCOMPARE(m_grid->rosterCount(), 0);
     }
 

@@ -106,6 +106,74 @@ private Q_SLOTS:
         QCOMPARE(client->lines().at(2), reply);
     }
 
+    void claimsForSomeoneElseAreFlagged()
+    {
+        m_room->book.setProxyCheck(true);
+        const auto attend = [&](const char *id, const QString &from) {
+            auto client = m_room->greeted(from);
+            client->sendNow(QByteArray("user ") + id + "\r\n");
+            return client->waitForLines(3) ? client->lines().at(2) : QString();
+        };
+        // Two students from one machine: both rows flagged, replies as ever.
+        QCOMPARE(attend("taro", "127.0.0.2"), QStringLiteral("101 - syusseki totta ^^"));
+        QCOMPARE(m_room->grid.addressFlag(3), QString());
+        QCOMPARE(attend("hanako", "127.0.0.2"), QStringLiteral("101 - syusseki totta ^^"));
+        QCOMPARE(m_room->grid.addressFlag(2), QStringLiteral("同じアドレスから出席: taro"));
+        QCOMPARE(m_room->grid.addressFlag(3), QStringLiteral("同じアドレスから出席: hanako"));
+        QCOMPARE(logLines().at(0),
+                 QStringLiteral(
+                     "代返の疑い: hanako と taro が同じアドレス 127.0.0.2 から出席しました｡"));
+        const QModelIndex cell = m_room->grid.index(1, RosterGrid::Address);
+        QVERIFY(cell.data(Qt::BackgroundRole).isValid());
+        QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("同じアドレスから出席: taro"));
+        QVERIFY(!m_room->grid.index(0, RosterGrid::Address).data(Qt::BackgroundRole).isValid());
+        // One student from a second machine.
+        QCOMPARE(attend("taro", "127.0.0.3"), QStringLiteral("102 - sudeni syusseki totteru ^^"));
+        QCOMPARE(m_room->grid.addressFlag(3),
+                 QStringLiteral("同じアドレスから出席: hanako\n別のアドレスからも申告: 127.0.0.3"));
+        QCOMPARE(logLines().at(0),
+                 QStringLiteral("代返の疑い: taro は 127.0.0.2 から出席済みですが "
+                                "127.0.0.3 からも出席を申告しました｡"));
+        QCOMPARE(m_room->grid.text(3, RosterGrid::Address), QStringLiteral("127.0.0.2"));
+        // The same machine again, and an unflagged student, change nothing.
+        QCOMPARE(attend("jiro", "127.0.0.4"), QStringLiteral("101 - syusseki totta ^^"));
+        QCOMPARE(attend("jiro", "127.0.0.4"), QStringLiteral("102 - sudeni syusseki totteru ^^"));
+        QCOMPARE(m_room->grid.addressFlag(1), QString());
+        // Reloading the roster clears the flags.
+        m_room->loadRoster({"taro,太郎", "hanako,花子"});
+        QCOMPARE(m_room->grid.addressFlag(1), QString());
+        QCOMPARE(attend("taro", "127.0.0.2"), QStringLiteral("101 - syusseki totta ^^"));
+        QCOMPARE(m_room->grid.addressFlag(1), QString());
+    }
+
+    void proxyCheckCanBeSwitchedOff()
+    {
+        for (const char *id : {"taro", "hanako"}) {
+            auto client = m_room->greeted("127.0.0.2");
+            client->sendNow(QByteArray("user ") + id + "\r\n");
+            QVERIFY(client->waitForLines(3));
+        }
+        QCOMPARE(m_room->grid.addressFlag(2), QString());
+        QVERIFY(!m_room->log.text().contains(QStringLiteral("代返")));
+    }
+
+    void totalLineCountsPresentAndSubmitted()
+    {
+        const int total = 6; // five students, then the total line
+        auto client = greeted();
+        client->sendNow("user nobody\r\nuser Ken\r\nuser taro\r\nput taro.txt,1\r\nx");
+        QVERIFY(client->waitForLines(7));
+        QCOMPARE(m_room->grid.text(total, RosterGrid::Attendance), QStringLiteral("2 人"));
+        QCOMPARE(m_room->grid.text(total, RosterGrid::Assignment), QStringLiteral("1 人"));
+        // A second upload by the same student counts once.
+        client->sendNow("put taro.txt,1\r\ny");
+        QVERIFY(client->waitForLines(9));
+        QCOMPARE(m_room->grid.text(total, RosterGrid::Assignment), QStringLiteral("1 人"));
+        m_room->loadRoster({"taro,太郎"});
+        QCOMPARE(m_room->grid.text(2, RosterGrid::Attendance), QStringLiteral("0 人"));
+    }
+
     void markedPresentCellShapeGives102()
     {
         m_room->grid.setText(1, 2, "ab:cd:ef");

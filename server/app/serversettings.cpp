@@ -65,5 +65,7 @@ ServerSettings readServerSettings(const QString &fileName)
     settings.spreadsheetCommand = readvar(QStringLiteral("ms-exceldir"), fileName).valueOr({});
     const qint64 port = leadingNumber(readvar(QStringLiteral("port"), fileName).valueOr({}));
     settings.port = port == 0 ? ServerSettings::DefaultPort : port;
+    const QString daihen = readvar(QStringLiteral("daihen"), fileName).valueOr({}).toLower();
+    settings.proxyCheck = daihen != u"0" && daihen != u"off" && daihen != u"no";
     return settings;
 }

@@ -11,7 +11,8 @@ struct ServerSettings
     QString delimiter = QStringLiteral(","); // between cells on the clipboard
     QString spreadsheetCommand;
     qint64 port = DefaultPort;
-    bool fileRead = false; // false: inivar.cfg could not be read, defaults apply
+    bool proxyCheck = true; // flag claims that look like answering for someone else
+    bool fileRead = false;  // false: inivar.cfg could not be read, defaults apply
 };
 
 ServerSettings readServerSettings(const QString &fileName);

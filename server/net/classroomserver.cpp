@@ -4,6 +4,7 @@
 #include "platform/socket.h"
 #include "platform/textlog.h"
 #include "server/net/connection.h"
+#include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,7 @@ ClassroomServer::ClassroomServer(const Lecture &lecture, AttendanceBook &book, T
 {
     connect(m_listener, &Socket::connectionRequest, this,
             &ClassroomServer::tcpServer_ConnectionRequest);
+    connect(&m_book, &AttendanceBook::logEntry, this, &ClassroomServer::log);
 }
 
 ClassroomServer::~ClassroomServer()

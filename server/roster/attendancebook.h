@@ -1,13 +1,21 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class RosterGrid;
 
 // What a student's claims do to the roster: attendance marks and submission
 // stamps in the grid, and the answer the student gets. The conversation asks;
 // the book decides and writes.
+//
+// Any program can claim any login ID, so the book also watches for claims
+// that look like someone answering for someone else: two students marked
+// present from one address, or a student present claiming again from
+// another address. Those rows are flagged for the lecturer; the answers to
+// the students stay the same.
 class AttendanceBook : public QObject
 {
     Q_OBJECT
@@ -24,15 +32,36 @@ public:
 
     explicit AttendanceBook(RosterGrid &grid, QObject *parent = nullptr);
 
+    // Rooms where students share a machine or an address switch it off.
+    void setProxyCheck(bool on) { m_proxyCheck = on; }
+
     // Marks `userId` present from `address` unless already recorded.
     Attendance markPresent(const QString &userId, const QString &address);
     // Stamps the submission time in the student's row, if there is one.
     void recordSubmission(const Submission &submission);
 
+    // Puts back what an earlier run recorded, flags included, without
+    // announcing it again. False when the ID is not in the roster.
+    bool restoreMark(const QString &userId, const QString &time, const QString &address);
+    bool restoreClaim(const QString &userId, const QString &address);
+    bool restoreSubmission(const QString &userId, const QString &time);
+
 Q_SIGNALS:
     void marked(int row, const QString &userId, const QString &time, const QString &address);
+    // A student already present claimed again from another address.
+    void claimedAgain(int row, const QString &userId, const QString &address);
     void submitted(const AttendanceBook::Submission &submission, const QString &time);
+    void logEntry(const QString &entry);
 
 private:
+    void forget();
+    void notePresent(int row, const QString &userId, const QString &address, bool announce);
+    void noteClaimAgain(int row, const QString &userId, const QString &address, bool announce);
+    QString noteFor(int row) const;
+    static QString listed(const QStringList &ids);
+
     RosterGrid &m_grid;
+    bool m_proxyCheck = true;
+    QHash<QString, QStringList> m_idsByAddress; // present students per address
+    QHash<int, QStringList> m_otherAddresses;   // further addresses a row was claimed from
 };

@@ -10,7 +10,7 @@ const QString EndMarker = QStringLiteral("<end data>");
 RosterGrid::Row totalLine(int studentCount)
 {
     RosterGrid::Row row;
-    row[RosterGrid::UserId] = QStringLiteral("計");
+    row[RosterGrid::UserId] = RosterGrid::TotalLineId;
     row[RosterGrid::UserName] = QString::number(studentCount) + QStringLiteral(" 人");
     return row;
 }

@@ -1,5 +1,6 @@
 #include "server/roster/rostergrid.h"
 
+#include <QBrush>
 #include <QTime>
 
 RosterGrid::RosterGrid(QObject *parent) : QAbstractTableModel(parent), m_rows(2)
@@ -35,11 +36,71 @@ void RosterGrid::setText(int row, int column, const QString &value)
 {
     if (!hasCell(row, column))
         return;
-    m_rows[size_t(row)][size_t(column)] = value;
+    QString &cell = m_rows[size_t(row)][size_t(column)];
+    const bool wasStamp = isTimeStamp(cell);
+    cell = value;
+    emitRowChanged(row, column);
+    if (!isStudentRow(row) || wasStamp == isTimeStamp(value))
+        return;
+    const int delta = wasStamp ? -1 : 1;
+    if (column == Attendance)
+        m_present += delta;
+    else if (column == Assignment)
+        m_submitted += delta;
+    else
+        return;
+    showCounts();
+}
+
+void RosterGrid::emitRowChanged(int row, int column)
+{
     if (row == 0)
         Q_EMIT headerDataChanged(Qt::Horizontal, column, column);
     else
         Q_EMIT dataChanged(index(row - 1, column), index(row - 1, column));
+}
+
+void RosterGrid::setRosterCount(int count)
+{
+    m_rosterCount = count;
+    recount();
+}
+
+void RosterGrid::recount()
+{
+    m_present = 0;
+    m_submitted = 0;
+    for (int row = 1; row <= studentRows(); ++row) {
+        m_present += isTimeStamp(m_rows[size_t(row)][Attendance]) ? 1 : 0;
+        m_submitted += isTimeStamp(m_rows[size_t(row)][Assignment]) ? 1 : 0;
+    }
+    showCounts();
+}
+
+void RosterGrid::showCounts()
+{
+    // The total line follows the last student of a loaded roster.
+    const int total = m_rosterCount + 1;
+    if (total >= rows() || studentRows() != m_rosterCount ||
+        m_rows[size_t(total)][UserId] != TotalLineId)
+        return;
+    Row &line = m_rows[size_t(total)];
+    line[Attendance] = QStringLiteral("%1 人").arg(m_present);
+    line[Assignment] = QStringLiteral("%1 人").arg(m_submitted);
+    Q_EMIT dataChanged(index(total - 1, Attendance), index(total - 1, Assignment));
+}
+
+void RosterGrid::flagAddress(int row)
+{
+    if (isStudentRow(row) && m_flaggedRows.insert(row).second)
+        emitRowChanged(row, Address);
+}
+
+QString RosterGrid::addressFlag(int row) const
+{
+    if (!m_flaggedRows.count(row))
+        return {};
+    return m_flagNotes ? m_flagNotes(row) : QStringLiteral("!");
 }
 
 void RosterGrid::setColumnWidth(int column, int twips)
@@ -62,6 +123,8 @@ void RosterGrid::replaceRowsFrom(int first, std::vector<Row> newRows)
     m_rows.resize(size_t(qMin(first, rows())));
     m_rows.insert(m_rows.end(), std::make_move_iterator(newRows.begin()),
                   std::make_move_iterator(newRows.end()));
+    m_flaggedRows.clear();
+    recount();
     endResetModel();
 }
 
@@ -108,9 +171,18 @@ int RosterGrid::columnCount(const QModelIndex &parent) const
 
 QVariant RosterGrid::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+    if (!index.isValid())
         return {};
-    return m_rows[size_t(index.row() + 1)][size_t(index.column())];
+    const int row = index.row() + 1;
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return m_rows[size_t(row)][size_t(index.column())];
+    if (index.column() != Address || !m_flaggedRows.count(row))
+        return {};
+    if (role == Qt::ToolTipRole)
+        return addressFlag(row);
+    if (role == Qt::BackgroundRole)
+        return QBrush(QColor(0xff, 0xc8, 0x96)); // light orange: look at this row
+    return {};
 }
 
 QVariant RosterGrid::headerData(int section, Qt::Orientation orientation, int role) const

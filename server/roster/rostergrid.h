@@ -4,7 +4,9 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <optional>
+#include <set>
 #include <vector>
 
 // The server's one table of students: a grid of text cells, 5 columns, row 0
@@ -16,6 +18,8 @@ class RosterGrid : public QAbstractTableModel
     Q_OBJECT
 public:
     static constexpr int ColumnCount = 5;
+    // The first cell of the total line after the students.
+    static inline const QString TotalLineId = QStringLiteral("計");
     enum Column { UserId = 0, UserName = 1, Attendance = 2, Assignment = 3, Address = 4 };
     using Row = std::array<QString, ColumnCount>;
 
@@ -36,7 +40,7 @@ public:
 
     // Number of student rows of the last complete roster load.
     int rosterCount() const { return m_rosterCount; }
-    void setRosterCount(int count) { m_rosterCount = count; }
+    void setRosterCount(int count);
     // Student rows that really exist: after a close or a rejected file the
     // grid holds fewer rows than rosterCount, and the roster counts as empty.
     int studentRows() const;
@@ -52,6 +56,19 @@ public:
     // The header row followed by the student rows, as lines of cells.
     std::vector<Row> exportRows() const;
 
+    // Students marked present and students who handed in, as the total
+    // line shows them (it is never exported).
+    int presentCount() const { return m_present; }
+    int submittedCount() const { return m_submitted; }
+
+    // Marks a student row's address as suspicious: shown highlighted, with
+    // a note that says why as its tooltip. The note is asked for when shown,
+    // so that it always names who is involved now. Cleared when rows are
+    // replaced.
+    void flagAddress(int row);
+    void setFlagNotes(std::function<QString(int row)> notes) { m_flagNotes = std::move(notes); }
+    QString addressFlag(int row) const;
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -62,8 +79,16 @@ Q_SIGNALS:
 
 private:
     bool hasCell(int row, int column) const;
+    bool isStudentRow(int row) const { return row >= 1 && row <= studentRows(); }
+    void recount();
+    void showCounts();
+    void emitRowChanged(int row, int column);
 
     std::vector<Row> m_rows;
     std::array<int, ColumnCount> m_widths{};
     int m_rosterCount = 0;
+    int m_present = 0;
+    int m_submitted = 0;
+    std::set<int> m_flaggedRows;
+    std::function<QString(int)> m_flagNotes;
 };

@@ -14,9 +14,11 @@ public:
     QTcpSocket socket;
     QByteArray received;
 
-    explicit TestClient(quint16 port)
+    // `from`: the local address, another loopback address plays another machine.
+    explicit TestClient(quint16 port, const QHostAddress &from = QHostAddress::LocalHost)
     {
         QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.bind(from);
         socket.connectToHost(QHostAddress::LocalHost, port);
         socket.waitForConnected(5000);
     }
