@@ -35,6 +35,8 @@ struct NumberOption
 const NumberOption Numbers[] = {
     {"students", "attendance: students at once", "1000", 1, 1000000,
      [](Options &o, long v) { o.students = int(v); }},
+    {"hall", "hall: students at once", "5000", 1, 1000000,
+     [](Options &o, long v) { o.hall = int(v); }},
     {"crowd", "crowd: clients at once", "2000", 1, 1000000,
      [](Options &o, long v) { o.crowd = int(v); }},
     {"big-mib", "uploads: size of the single upload", "512", 1, MaxUploadMiB,
@@ -53,6 +55,10 @@ const NumberOption Numbers[] = {
      [](Options &o, long v) { o.soakMaxKiB = size_t(v); }},
     {"soak-clear", "soak: empty the activity log every N s, 0 never", "5", 0, 1000000,
      [](Options &o, long v) { o.soakClearSeconds = int(v); }},
+    {"hostile-students", "hostile: students attending and uploading", "300", 1, 1000000,
+     [](Options &o, long v) { o.hostileStudents = int(v); }},
+    {"hostile-seconds", "hostile: duration of the storm and the flood", "10", 1, 3600,
+     [](Options &o, long v) { o.hostileSeconds = int(v); }},
 };
 
 QCommandLineOption numberOption(const NumberOption &number)
@@ -125,10 +131,10 @@ private:
     QCommandLineOption m_work{QStringLiteral("work"),
                               QStringLiteral("folder for the roster and the assignments"),
                               QStringLiteral("DIR")};
-    QCommandLineOption m_only{
-        QStringLiteral("only"),
-        QStringLiteral("scenarios to run, comma separated: attendance,crowd,uploads,soak"),
-        QStringLiteral("LIST")};
+    QCommandLineOption m_only{QStringLiteral("only"),
+                              QStringLiteral("scenarios to run, comma separated: "
+                                             "attendance,hall,crowd,uploads,soak,hostile"),
+                              QStringLiteral("LIST")};
     bool m_helpShown = false;
 };
 
@@ -159,11 +165,15 @@ int main(int argc, char *argv[])
     Scenarios scenarios(*options);
     if (wanted("attendance"))
         scenarios.attendance();
+    if (wanted("hall"))
+        scenarios.hall();
     if (wanted("crowd"))
         scenarios.crowd();
     if (wanted("uploads"))
         scenarios.uploads();
     if (wanted("soak"))
         scenarios.soak();
+    if (wanted("hostile"))
+        scenarios.hostile();
     return finishReport();
 }

@@ -15,6 +15,9 @@ long statusKiB(pid_t pid, const char *field);
 // by itself hold event descriptors; those do not count.
 int openDescriptors(pid_t pid);
 
+// The host starts with the soft open-file limit of a desktop session.
+constexpr unsigned DesktopOpenFiles = 1024;
+
 class Host
 {
 public:

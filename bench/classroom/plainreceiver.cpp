@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/evp.h>
 #include <sys/epoll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -22,6 +23,7 @@ struct Transfer
     size_t size = 0;
     size_t got = 0;
     bool sized = false;
+    EVP_MD_CTX *digest = nullptr; // hashing receivers only
 };
 
 void writeAll(int file, const char *data, size_t size)
@@ -39,12 +41,34 @@ void drop(Transfer *transfer)
     ::close(transfer->socket);
     if (transfer->file >= 0)
         ::close(transfer->file);
+    EVP_MD_CTX_free(transfer->digest);
     delete transfer;
+}
+
+void startDigest(Transfer &transfer)
+{
+    transfer.digest = EVP_MD_CTX_new();
+    if (!transfer.digest || EVP_DigestInit_ex(transfer.digest, EVP_sha256(), nullptr) != 1)
+        ::_exit(4);
+}
+
+void addToDigest(Transfer &transfer, const char *data, size_t size)
+{
+    if (transfer.digest && EVP_DigestUpdate(transfer.digest, data, size) != 1)
+        ::_exit(4);
+}
+
+void finishDigest(Transfer &transfer)
+{
+    unsigned char sum[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (transfer.digest && EVP_DigestFinal_ex(transfer.digest, sum, &length) != 1)
+        ::_exit(4);
 }
 
 } // namespace
 
-bool PlainReceiver::start(const std::string &folder)
+bool PlainReceiver::start(const std::string &folder, bool hashing)
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -59,7 +83,7 @@ bool PlainReceiver::start(const std::string &folder)
     m_pid = ::fork();
     if (m_pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        serve(folder);
+        serve(folder, hashing);
     }
     ::close(m_listener);
     return m_pid > 0;
@@ -74,7 +98,7 @@ void PlainReceiver::stop()
     m_pid = -1;
 }
 
-void PlainReceiver::serve(const std::string &folder)
+void PlainReceiver::serve(const std::string &folder, bool hashing)
 {
     const int epoll = ::epoll_create1(0);
     epoll_event event{};
@@ -114,10 +138,14 @@ void PlainReceiver::serve(const std::string &folder)
                 transfer->size = std::stoull(transfer->header);
                 const std::string path = folder + "/plain-" + std::to_string(++number) + ".bin";
                 transfer->file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (hashing)
+                    startDigest(*transfer);
             }
+            addToDigest(*transfer, buffer.data() + used, size_t(got) - used);
             writeAll(transfer->file, buffer.data() + used, size_t(got) - used);
             transfer->got += size_t(got) - used;
             if (transfer->got == transfer->size) {
+                finishDigest(*transfer);
                 ::close(transfer->file);
                 transfer->file = -1;
                 if (::write(transfer->socket, "ok\r\n", 4) != 4)

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -110,11 +109,7 @@ void Scenarios::soak()
     }
     logEntries += host.logEntries();
     // Everybody has left: the server must give back every descriptor.
-    int fds = host.descriptors();
-    for (int i = 0; i < 100 && fds > host.baselineFds; ++i) {
-        ::usleep(100 * 1000);
-        fds = host.descriptors();
-    }
+    const int fds = settledDescriptors(host);
     checkFolderHolds(soakStoredFiles(room));
     host.ask("clear", "CLEARED");
     const double endInUse = heapMiB(host);

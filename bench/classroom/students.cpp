@@ -34,16 +34,19 @@ Action expectEither(const std::string &line, const std::string &other, Mark mark
     return action;
 }
 
-Action send(const std::string &bytes)
+Action send(const std::string &bytes, Mark mark)
 {
-    return act(Step::Send, bytes);
+    Action action = act(Step::Send, bytes);
+    action.mark = mark;
+    return action;
 }
 
-Action sendData(const char *data, size_t size)
+Action sendData(const char *data, size_t size, Mark mark)
 {
     Action action = act(Step::SendData);
     action.data = data;
     action.size = size;
+    action.mark = mark;
     return action;
 }
 

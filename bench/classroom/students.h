@@ -24,7 +24,18 @@ enum class Step {
     Repeat
 };
 // Moments a student's script stamps, for latencies and throughput.
-enum Mark { Started, Connected, Greeted, Answered, Accepted, Completed, MarkCount };
+enum Mark {
+    Started,
+    Connected,
+    Greeted,
+    AskedAttendance,
+    Answered,
+    AskedUpload,
+    Accepted,
+    Sent,
+    Completed,
+    MarkCount
+};
 
 struct Student;
 
@@ -43,8 +54,8 @@ struct Action
 Action act(Step step, const std::string &text = {});
 Action expect(const std::string &line, Mark mark = MarkCount);
 Action expectEither(const std::string &line, const std::string &other, Mark mark = MarkCount);
-Action send(const std::string &bytes);
-Action sendData(const char *data, size_t size);
+Action send(const std::string &bytes, Mark mark = MarkCount);
+Action sendData(const char *data, size_t size, Mark mark = MarkCount);
 Action check(std::function<void(Student &)> run);
 Action sleepFor(int milliseconds);
 // Starts the script over: `run` writes the student's next script.
