@@ -25,6 +25,7 @@ void mismatch(const char *format, ...)
 {
     if (++g_mismatches > 30)
         return;
+    std::fflush(stdout); // keep the scenario's own lines before the mismatch
     va_list args;
     va_start(args, format);
     std::fprintf(stderr, "MISMATCH: ");
