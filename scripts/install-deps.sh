@@ -8,7 +8,7 @@ script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 packages=(
     # toolchain
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config libssl-dev
     # Qt 6 (Core, Gui, Widgets, Network, Test, moc/uic/rcc); Qt6Gui's CMake
     # package needs the OpenGL headers (GL/gl.h) from libgl-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev

@@ -1,0 +1,33 @@
+#pragma once
+
+// What every part of the classroom load benchmark shares: the clock, the
+// failure count, the students' IDs and the bytes they upload.
+#include <QString>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+
+double secondsBetween(Clock::time_point from, Clock::time_point to);
+
+// Prints a wrong reply or byte (the first 30) and counts it: any makes the run fail.
+void mismatch(const char *format, ...) __attribute__((format(printf, 1, 2)));
+int mismatches();
+
+// The text as it goes over the wire: code page 932.
+std::string wireBytes(const QString &text);
+
+// "s0001", "s0002", ... for index 0, 1, ...
+std::string studentId(int index);
+
+bool writeFile(const std::string &path, const std::string &bytes);
+// Compares the file at `path` with `expected`, byte for byte.
+bool fileEquals(const std::string &path, const char *expected, size_t size);
+std::vector<std::string> folderEntries(const std::string &path);
+void removeFiles(const std::string &folder);
+
+// The bytes every upload is cut from: random, so a misplaced block shows.
+std::vector<char> pattern(size_t size);
