@@ -66,7 +66,6 @@ public:
         server.listen(QHostAddress::LocalHost, 0);
         connect(&server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket *peer = server.nextPendingConnection();
-            peer->setReadBufferSize(256 * 1024); // the sink's own memory stays small
             connect(peer, &QTcpSocket::readyRead, this, [this, peer] { read(peer); });
         });
     }
