@@ -32,7 +32,10 @@ MainForm::~MainForm() = default;
 
 QLabel *MainForm::addLabel(const char *name, const QString &text, const QRect &rect)
 {
-    auto *label = new QLabel(text, this);
+    auto *label = new QLabel(this);
+    // Lecture names come from the network: shown as written, never as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(rect);
     return label;

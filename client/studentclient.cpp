@@ -1,17 +1,20 @@
 #include "client/studentclient.h"
 
+#include "client/fileupload.h"
 #include "common/cp932.h"
 #include "platform/dialogs.h"
 #include "platform/socket.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace {
 
-const QString Eol = QStringLiteral("\r\n");
 const QString AllFiles = QStringLiteral("すべてのファイル (*.*)|*.*");
-constexpr qint64 MaxUploadSize = 2147483647;
+
+// A file is read in pieces of this size, and at most this many bytes of it
+// wait in the socket at any time.
+constexpr qint64 UploadPiece = 256 * 1024;
+constexpr qint64 UploadInFlight = 1024 * 1024;
 
 StudentClient::Buttons disconnectedButtons()
 {
@@ -24,6 +27,27 @@ QString suffixOf(const QString &path)
     const qsizetype separator = qMax(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
     const qsizetype dot = path.lastIndexOf(u'.');
     return dot > separator ? path.sliced(dot) : QString();
+}
+
+// Why the server would refuse or alter the announced name, in the student's
+// words; empty when it takes the name as it is. The name itself is not
+// repeated: it may hold anything.
+QString nameProblem(const QString &name)
+{
+    const QString body = wire::putLine(name, 0).chopped(wire::Eol.size());
+    const std::optional<wire::PutRequest> request = wire::parsePutLine(body);
+    if (!request || request->fileName != name)
+        return QStringLiteral("拡張子に｢,｣が含まれています｡");
+    for (QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("拡張子に制御文字が含まれています｡");
+    }
+    if (!wire::isSafeFileName(name))
+        return QStringLiteral("拡張子に｢:｣などファイル名に使えない文字が含まれているか､"
+                              "拡張子が長すぎます｡");
+    if (cp932::decode(cp932::encode(name)) != name)
+        return QStringLiteral("拡張子にShift_JISで表せない文字が含まれています｡");
+    return {};
 }
 
 } // namespace
@@ -65,52 +89,62 @@ void StudentClient::WIRELANE_Connect()
 void StudentClient::SYUKKETUBTN_Click()
 {
     if (m_socket->state() == Socket::StateConnected)
-        m_socket->sendData(QStringLiteral("user ") + m_userName + Eol);
+        sendLine(wire::userLine(m_userName));
 }
 
 void StudentClient::WIRELANE_DataArrival()
 {
-    m_partialReply += m_socket->getData();
+    const QByteArray arrived = m_socket->getData();
+    QByteArrayView rest(arrived);
     const quint64 serial = m_connectionSerial;
     // Every complete reply is judged once, in order; a reply still on its
-    // way waits for its line end.
-    qsizetype start = 0;
-    qsizetype lf;
-    while ((lf = m_partialReply.indexOf('\n', start)) >= 0) {
-        QByteArrayView line = QByteArrayView(m_partialReply).sliced(start, lf - start);
-        start = lf + 1;
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const QString reply = cp932::decode(line);
-        if (!dispatchReply(reply) || serial != m_connectionSerial)
+    // way waits for its line end, and one that never ends is dropped.
+    QByteArray line;
+    for (;;) {
+        const wire::LineFramer::Status status = m_replies.take(rest, line);
+        if (status == wire::LineFramer::Status::Incomplete)
+            return;
+        if (status == wire::LineFramer::Status::Overflow)
+            continue;
+        if (!dispatchReply(cp932::decode(wire::lineBody(line))) || serial != m_connectionSerial)
             return; // the connection ended meanwhile; its replies are void
     }
-    m_partialReply.remove(0, start);
 }
 
 bool StudentClient::dispatchReply(const QString &reply)
 {
-    const QStringView code = QStringView(reply).first(qMin<qsizetype>(3, reply.size()));
-    if (code == u"101" || code == u"102") {
-        if (!showMessage(code == u"101" ? QStringLiteral("出席をとりました｡")
-                                        : QStringLiteral("既に出席を取っています｡")))
+    switch (wire::replyOf(reply)) {
+    case wire::Reply::Taken:
+    case wire::Reply::Already:
+        if (!showMessage(wire::replyOf(reply) == wire::Reply::Taken
+                             ? QStringLiteral("出席をとりました｡")
+                             : QStringLiteral("既に出席を取っています｡")))
             return false;
         setButtons({false, true, m_buttons.reconnect});
-    } else if (code == u"301") {
+        break;
+    case wire::Reply::ImageMode:
         sendFile();
-    } else if (code == u"302") {
+        break;
+    case wire::Reply::Received:
+        m_submissionPending = false;
         if (!showMessage(QStringLiteral("送信完了しました")))
             return false;
         setStatus(QString());
         setButtons({m_buttons.attendance, true, m_buttons.reconnect});
-    } else if (code == u"501") {
+        break;
+    case wire::Reply::Unknown:
         return showMessage(QStringLiteral("ユーザ名が登録されてません"));
-    } else if (code == u"999") {
+    case wire::Reply::Close:
         closeConnection();
         setButtons(disconnectedButtons());
+        tellIfUnconfirmed();
         return false;
-    } else if (code == u"800") {
+    case wire::Reply::Lecture:
         setLecture(reply);
+        break;
+    case wire::Reply::Greeting:
+    case wire::Reply::Other:
+        break;
     }
     return true;
 }
@@ -124,12 +158,11 @@ bool StudentClient::showMessage(const QString &text)
 
 void StudentClient::setLecture(const QString &line)
 {
-    const QString rest = line.mid(4);
-    const qsizetype comma = rest.indexOf(u',');
-    if (comma < 0)
+    const std::optional<wire::LectureInfo> lecture = wire::parseLectureLine(line);
+    if (!lecture)
         return;
-    m_kougimei = rest.first(comma);
-    m_tantousya = rest.sliced(comma + 1);
+    m_kougimei = lecture->kougimei;
+    m_tantousya = lecture->tantousya;
     Q_EMIT lectureChanged();
 }
 
@@ -141,49 +174,115 @@ void StudentClient::btnSendData_Click()
     const QString suffix = suffixOf(path);
     if (suffix.isEmpty())
         return;
-    const QFileInfo info(path);
-    if (!info.isFile())
+    const QString name = m_userName + suffix;
+    if (const QString problem = nameProblem(name); !problem.isEmpty()) {
+        m_messages.show(QStringLiteral("このファイルは送信できません｡\r\n") + problem +
+                        QStringLiteral("\r\nファイル名を変えてから送ってください｡"));
         return;
-    if (info.size() > MaxUploadSize) {
+    }
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable())
+        return;
+    if (info.size() > wire::MaxUploadSize) {
         m_messages.show(QStringLiteral("ファイルが大きすぎるため送信できません｡\r\n"
                                        "2GB未満のファイルを選んでください｡"));
         return;
     }
-    // The file is read once: what is announced is exactly what is sent.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError || bytes.size() > MaxUploadSize)
-        return;
     if (m_socket->state() != Socket::StateConnected)
         return;
-    m_fileToSend = std::move(bytes);
-    m_awaitingGoAhead = true;
-    m_socket->sendData(QStringLiteral("put ") + m_userName + suffix + u',' +
-                       QString::number(m_fileToSend.size()) + Eol);
+    m_chosenPath = path;
+    m_chosenSize = info.size();
+    m_submissionPending = true;
+    sendLine(wire::putLine(name, m_chosenSize));
     setButtons({m_buttons.attendance, false, m_buttons.reconnect});
+}
+
+void StudentClient::sendLine(const QString &line)
+{
+    m_sends.push_back(-1);
+    m_socket->sendData(line);
 }
 
 void StudentClient::sendFile()
 {
-    if (!m_awaitingGoAhead)
+    if (!m_submissionPending || m_upload || m_chosenPath.isEmpty())
         return;
-    m_awaitingGoAhead = false;
+    m_upload = std::make_unique<FileUpload>(std::exchange(m_chosenPath, QString()), m_chosenSize);
+    m_uploadDone = m_uploadInFlight = 0;
     setStatus(QStringLiteral("課題を送信中"));
-    // The socket keeps the bytes until they are out; we need not.
-    m_socket->sendData(std::exchange(m_fileToSend, QByteArray()));
+    if (!m_upload->open()) {
+        abandonUpload();
+        return;
+    }
+    if (m_upload->size() == 0) {
+        m_upload.reset();
+        setStatus(QStringLiteral("送信完了"));
+        return;
+    }
+    feedFile();
 }
 
-void StudentClient::WIRELANE_SendProgress(qint64, qint64 bytesRemaining)
+// Reads further pieces as the socket gets rid of earlier ones.
+void StudentClient::feedFile()
 {
-    setStatus(QStringLiteral("送信中: ") + QString::number(bytesRemaining) +
+    while (m_upload && !m_upload->allRead() && m_uploadInFlight < UploadInFlight &&
+           m_socket->state() == Socket::StateConnected) {
+        const QByteArray piece = m_upload->nextPiece(UploadPiece);
+        if (m_upload->problem() != FileUpload::Problem::None) {
+            abandonUpload();
+            return;
+        }
+        m_sends.push_back(piece.size());
+        m_uploadInFlight += piece.size();
+        m_socket->sendData(piece);
+    }
+}
+
+// The server waits for the announced count of bytes, and a different count
+// would store a wrong file: ending the connection is the only honest way out.
+void StudentClient::abandonUpload()
+{
+    const bool changed = m_upload->problem() == FileUpload::Problem::SizeChanged;
+    m_submissionPending = false;
+    closeConnection();
+    setButtons(disconnectedButtons());
+    setStatus(QString());
+    m_messages.show((changed ? QStringLiteral("選んだ後にファイルの大きさが変わったため､")
+                             : QStringLiteral("ファイルを読めなくなったため､")) +
+                    QStringLiteral("課題の送信を中止しました｡\r\n"
+                                   "再接続してから送り直してください｡"));
+}
+
+void StudentClient::WIRELANE_SendProgress(qint64 bytesSent, qint64 bytesRemaining)
+{
+    if (m_sends.empty())
+        return;
+    // A file goes out in pieces; the student sees what is left of the file.
+    const qint64 remaining = m_sends.front() >= 0 && m_upload
+                                 ? m_upload->size() - m_uploadDone - bytesSent
+                                 : bytesRemaining;
+    setStatus(QStringLiteral("送信中: ") + QString::number(remaining) +
               QStringLiteral(" が未送信"));
 }
 
 void StudentClient::WIRELANE_SendComplete()
 {
-    setStatus(QStringLiteral("送信完了"));
+    if (m_sends.empty())
+        return;
+    const qint64 piece = m_sends.front();
+    m_sends.pop_front();
+    if (piece < 0 || !m_upload) {
+        setStatus(QStringLiteral("送信完了"));
+        return;
+    }
+    m_uploadDone += piece;
+    m_uploadInFlight -= piece;
+    if (m_uploadDone == m_upload->size()) {
+        m_upload.reset();
+        setStatus(QStringLiteral("送信完了"));
+        return;
+    }
+    feedFile();
 }
 
 void StudentClient::btnReConnect_Click()
@@ -199,9 +298,11 @@ void StudentClient::btnReConnect_Click()
 void StudentClient::WIRELANE_Error(int number, const QString &description)
 {
     m_messages.show(QStringLiteral("エラー番号:") + QString::number(number) + QStringLiteral("->") +
-                    description + Eol + QStringLiteral("少し待って再接続ボタンを押してください｡"));
+                    description + wire::Eol +
+                    QStringLiteral("少し待って再接続ボタンを押してください｡"));
     closeConnection();
     setButtons(disconnectedButtons());
+    tellIfUnconfirmed();
 }
 
 void StudentClient::Timer_Timer()
@@ -214,15 +315,27 @@ void StudentClient::Timer_Timer()
     m_kougimei.clear();
     m_tantousya.clear();
     Q_EMIT lectureChanged();
+    tellIfUnconfirmed();
 }
 
 void StudentClient::closeConnection()
 {
     m_socket->close();
     ++m_connectionSerial;
-    m_partialReply.clear();
-    m_fileToSend.clear();
-    m_awaitingGoAhead = false;
+    m_replies.clear();
+    m_chosenPath.clear();
+    m_upload.reset();
+    m_sends.clear();
+}
+
+// Bytes that left are no submission: only the server's confirmation is.
+void StudentClient::tellIfUnconfirmed()
+{
+    if (!std::exchange(m_submissionPending, false))
+        return;
+    setStatus(QString());
+    m_messages.show(QStringLiteral("課題の受け取りがサーバから確認される前に接続が切れました｡\r\n"
+                                   "提出は済んでいません｡再接続してから送り直してください｡"));
 }
 
 void StudentClient::setButtons(Buttons buttons)

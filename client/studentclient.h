@@ -1,10 +1,15 @@
 #pragma once
 
-#include <QByteArray>
+#include "common/wire.h"
+
 #include <QObject>
 #include <QString>
 
+#include <deque>
+#include <memory>
+
 class FileDialogs;
+class FileUpload;
 class MessageBox;
 class Socket;
 
@@ -58,11 +63,15 @@ private:
 
     bool dispatchReply(const QString &reply);
     bool showMessage(const QString &text);
+    void sendLine(const QString &line);
     void sendFile();
+    void feedFile();
+    void abandonUpload();
     void setLecture(const QString &line);
     void setButtons(Buttons buttons);
     void setStatus(const QString &text);
     void closeConnection();
+    void tellIfUnconfirmed();
 
     QString m_userName;
     QString m_serverAddress;
@@ -76,8 +85,19 @@ private:
     QString m_tantousya;
     QString m_status;
 
-    QByteArray m_partialReply;
-    QByteArray m_fileToSend; // read at the request, sent on reply 301
-    bool m_awaitingGoAhead = false;
+    wire::LineFramer m_replies;
     quint64 m_connectionSerial = 0;
+
+    // The chosen file, from the request until reply 301 starts it.
+    QString m_chosenPath;
+    qint64 m_chosenSize = 0;
+    // From the request until reply 302: only that reply confirms.
+    bool m_submissionPending = false;
+    // The file while its bytes are handed to the socket.
+    std::unique_ptr<FileUpload> m_upload;
+    qint64 m_uploadDone = 0;     // bytes of completed pieces
+    qint64 m_uploadInFlight = 0; // bytes of pieces the socket still holds
+    // Our sends the socket has not reported complete, in order: a file
+    // piece's size, or -1 for a line.
+    std::deque<qint64> m_sends;
 };

@@ -9,7 +9,12 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <functional>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -110,6 +115,24 @@ bool isPortText(const QString &text, quint16 *port)
     return true;
 }
 
+// Qt reports a connection reset by the peer exactly like an orderly close,
+// and closes its descriptor before telling. A second descriptor on the same
+// connection keeps the kernel's record, whose state tells the two apart.
+int watchDescriptor(qintptr descriptor)
+{
+    return descriptor < 0 ? -1 : ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+}
+
+bool wasReset(int watch)
+{
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    // A peer's FIN leaves the connection half open (CLOSE_WAIT); a reset
+    // ends it at once.
+    return watch >= 0 && ::getsockopt(watch, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+           info.tcpi_state == TCP_CLOSE;
+}
+
 } // namespace
 
 Socket::Socket(QObject *parent) : QObject(parent)
@@ -164,6 +187,7 @@ bool Socket::accept(qintptr requestId)
     }
     offeredRequests().remove(requestId);
     attach(socket);
+    m_watch = watchDescriptor(requestId);
     m_state = StateConnected;
     m_remoteIP = peerIP(socket);
     m_remotePort = socket->peerPort();
@@ -264,6 +288,7 @@ void Socket::close()
             socket->deleteLater();
         }
     }
+    releaseWatch();
     m_inbox.clear();
     m_unsent.clear();
     m_unsentOffset = m_fed = m_acked = 0;
@@ -347,6 +372,7 @@ void Socket::feed()
 
 void Socket::onConnected()
 {
+    m_watch = watchDescriptor(m_socket->socketDescriptor());
     m_state = StateConnected;
     m_remoteIP = peerIP(m_socket);
     m_remotePort = m_socket->peerPort();
@@ -356,6 +382,7 @@ void Socket::onConnected()
 
 void Socket::onDisconnected()
 {
+    releaseWatch();
     if (m_state != StateConnected)
         return;
     pullAll();
@@ -367,13 +394,16 @@ void Socket::onDisconnected()
 void Socket::onSocketError(int qtError)
 {
     const auto error = QAbstractSocket::SocketError(qtError);
-    // The peer closing is the closed() event, not an error.
-    if (error == QAbstractSocket::RemoteHostClosedError)
+    const bool peerClosed = error == QAbstractSocket::RemoteHostClosedError;
+    const bool reset = peerClosed && wasReset(m_watch);
+    releaseWatch();
+    // The peer closing in order is the closed() event, not an error.
+    if (peerClosed && !reset)
         return;
     if (m_state != StateConnecting && m_state != StateConnected)
         return;
     pullAll();
-    setError(winsockError(error), m_socket->errorString());
+    setError(winsockError(error), reset ? tr("Connection reset by peer") : m_socket->errorString());
     m_dueErrorNumber = m_errorNumber;
     m_dueErrorText = m_errorString;
     m_state = StateError;
@@ -401,6 +431,13 @@ void Socket::onBytesWritten()
     }
     feed();
     post();
+}
+
+void Socket::releaseWatch()
+{
+    if (m_watch >= 0)
+        ::close(m_watch);
+    m_watch = -1;
 }
 
 void Socket::setError(int number, const QString &text)

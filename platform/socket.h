@@ -80,7 +80,8 @@ Q_SIGNALS:
     void connectionRequest(qintptr requestId);
     void connected();
     void dataArrival(qint64 bytesTotal);
-    void closed();
+    void closed(); // the peer closed in order
+    // The socket failed: refused, unreachable, reset by the peer (10054), ...
     void error(int number, const QString &description);
     void sendProgress(qint64 bytesSent, qint64 bytesRemaining);
     void sendComplete();
@@ -103,12 +104,14 @@ private:
     void onDisconnected();
     void onSocketError(int qtError);
     void onBytesWritten();
+    void releaseWatch();
     void setError(int number, const QString &text);
     void post();
     void dispatch();
 
     QTcpServer *m_server = nullptr;
     QTcpSocket *m_socket = nullptr;
+    int m_watch = -1; // our own descriptor on m_socket's connection
     quint16 m_localPort = 0;
     State m_state = StateClosed;
     int m_errorNumber = 0;

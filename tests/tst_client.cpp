@@ -1,4 +1,5 @@
 #include "client/clientstartup.h"
+#include "client/fileupload.h"
 #include "client/mainform.h"
 #include "client/studentclient.h"
 #include "platform/socket.h"
@@ -140,6 +141,15 @@ private Q_SLOTS:
         m_server->reply("800 情報処理演習Ⅰ,中村　誠");
         QTRY_COMPARE(form.findChild<QLabel *>("kougimei")->text(), QStringLiteral("情報処理演習Ⅰ"));
         QCOMPARE(form.findChild<QLabel *>("tantousya")->text(), QStringLiteral("中村　誠"));
+        // Markup from the network is shown as written: a label that read it
+        // as rich text would open files named in it while painting.
+        m_server->reply(QStringLiteral("800 HTML入門 <h1>見出し,佐藤 <br> 先生"));
+        QTRY_COMPARE(form.findChild<QLabel *>("tantousya")->text(),
+                     QStringLiteral("佐藤 <br> 先生"));
+        QCOMPARE(form.findChild<QLabel *>("kougimei")->text(),
+                 QStringLiteral("HTML入門 <h1>見出し"));
+        for (QLabel *label : form.findChildren<QLabel *>())
+            QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
         // Closing the window closes the connection and sends nothing.
         form.close();
         QTRY_COMPARE(m_server->peer().state(), QAbstractSocket::UnconnectedState);
@@ -197,6 +207,17 @@ private Q_SLOTS:
         m_server->send("800 no comma\r\n");
         QTest::qWait(100);
         QCOMPARE(m_client->kougimei(), QString());
+
+        // A reply that does not end is dropped past 64 KiB, up to its line
+        // end; the next one is judged as usual.
+        m_messages->shown.clear();
+        m_server->send("501 ");
+        for (int i = 0; i < 40; ++i)
+            m_server->send(QByteArray(4096, 'x'));
+        QTest::qWait(100);
+        m_server->send(QByteArray(4096, 'x') + "\r\n102 - sudeni syusseki totteru ^^\r\n");
+        QTRY_COMPARE(m_messages->shown, QStringList{"既に出席を取っています｡"});
+        expectButtons(Confirmed);
     }
 
     void serverCloseIsNoticedWithinHalfASecond()
@@ -278,9 +299,19 @@ private Q_SLOTS:
         m_server->reply("301 - image mode ok");
         QVERIFY(m_server->waitForInput(bytes, 20000));
         QTRY_COMPARE(statuses.last(), QStringLiteral("送信完了"));
-        QCOMPARE(statuses.at(statuses.indexOf("課題を送信中") + 1).left(5),
-                 QStringLiteral("送信中: "));
-        QVERIFY(statuses.contains(QStringLiteral("送信中: 0 が未送信")));
+        // The file goes out in pieces; the count is what is left of the file.
+        const qsizetype start = statuses.indexOf("課題を送信中");
+        QVERIFY(start >= 0);
+        qint64 previous = bytes.size();
+        for (const QString &status : statuses.sliced(start + 1, statuses.size() - start - 2)) {
+            QVERIFY2(status.startsWith("送信中: ") && status.endsWith(" が未送信"),
+                     qPrintable(status));
+            const qint64 remaining = status.sliced(5).section(u' ', 0, 0).toLongLong();
+            QVERIFY2(remaining <= previous, qPrintable(status));
+            previous = remaining;
+        }
+        QCOMPARE(previous, qint64(0));
+        QVERIFY(statuses.size() - start > 5);
         QCOMPARE(m_client->buttons(), Requested);
         Buttons whileShown;
         m_messages->whileShown = [&](const QString &) { whileShown = m_client->buttons(); };
@@ -312,7 +343,7 @@ private Q_SLOTS:
         QCOMPARE(m_client->buttons(), request.isEmpty() ? Confirmed : Requested);
     }
 
-    void theFileIsReadOnce()
+    void aFileThatChangesIsNotSent()
     {
         confirmedClient();
         const QString path = file("a.txt", "first version");
@@ -322,7 +353,102 @@ private Q_SLOTS:
         writeBytes(path, "a much longer second version");
         m_server->input().clear();
         m_server->reply("301 - image mode ok");
-        QVERIFY(m_server->waitForInput("first version"));
+        // The server waits for 13 bytes: the connection ends instead.
+        QTRY_COMPARE(m_server->peer().state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(m_server->input().isEmpty());
+        expectButtons(Disconnected);
+        QCOMPARE(m_messages->shown.size(), 2);
+        QVERIFY2(m_messages->shown.last().contains(QStringLiteral("大きさが変わった")),
+                 qPrintable(m_messages->shown.last()));
+        QCOMPARE(m_client->statusText(), QString());
+
+        // While it is read: growing or shrinking after the first piece.
+        for (const QByteArray &change : {QByteArray("grown"), QByteArray()}) {
+            writeBytes(path, QByteArray(1000, 'a'));
+            FileUpload upload(path, 1000);
+            QVERIFY(upload.open());
+            QCOMPARE(upload.nextPiece(400), QByteArray(400, 'a'));
+            writeBytes(path, QByteArray(change.isEmpty() ? 500 : 1000, 'a') + change);
+            QCOMPARE(upload.nextPiece(400), QByteArray());
+            QCOMPARE(upload.problem(), FileUpload::Problem::SizeChanged);
+        }
+    }
+
+    void refusedNamesAreCaughtBeforeSending_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("comma") << "notes.v1,2"
+                               << "｢,｣";
+        QTest::newRow("colon") << "notes.a:b"
+                               << "｢:｣";
+        QTest::newRow("control") << "notes.t\tx"
+                                 << "制御文字";
+        QTest::newRow("not in Shift_JIS") << QStringLiteral("notes.\U0001F600") << "Shift_JIS";
+    }
+    void refusedNamesAreCaughtBeforeSending()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, problem);
+        confirmedClient();
+        m_dialogs->nextAnswers << file(name, "abc");
+        m_client->btnSendData_Click();
+        QCOMPARE(m_messages->shown.size(), 2);
+        QVERIFY2(m_messages->shown.last().contains(problem), qPrintable(m_messages->shown.last()));
+        QTest::qWait(100);
+        QVERIFY(m_server->input().isEmpty());
+        QCOMPARE(m_client->buttons(), Confirmed);
+    }
+
+    void anUnconfirmedSubmissionIsNoSuccess_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("server closes") << "close";
+        QTest::newRow("reply 999") << "999";
+        QTest::newRow("reset") << "reset";
+    }
+    void anUnconfirmedSubmissionIsNoSuccess()
+    {
+        QFETCH(QString, end);
+        confirmedClient();
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, m_client.get(), &StudentClient::Timer_Timer);
+        timer.start(500);
+        m_dialogs->nextAnswers << file("report.txt", "my work");
+        m_client->btnSendData_Click();
+        QVERIFY(m_server->waitForInput("put taro.txt,7\r\n"));
+        m_server->input().clear();
+        m_server->reply("301 - image mode ok");
+        QVERIFY(m_server->waitForInput("my work"));
+        QTRY_COMPARE(m_client->statusText(), QStringLiteral("送信完了"));
+        if (end == "close")
+            m_server->peer().disconnectFromHost();
+        else if (end == "999")
+            m_server->reply("999");
+        else
+            resetConnection(m_server->peer());
+        expectButtons(Disconnected);
+        QTRY_VERIFY(m_messages->shown.last().contains(QStringLiteral("再接続してから送り直して")));
+        QCOMPARE(m_messages->shown.size(), end == "reset" ? 3 : 2);
+        QCOMPARE(m_client->statusText(), QString());
+        QVERIFY(!m_messages->shown.contains(QStringLiteral("送信完了しました")));
+    }
+
+    void resetShowsTheErrorBoxAndKeepsTheLabels()
+    {
+        confirmedClient();
+        m_server->reply("800 講義,先生");
+        QTRY_COMPARE(m_client->kougimei(), QStringLiteral("講義"));
+        resetConnection(m_server->peer());
+        expectButtons(Disconnected);
+        QTRY_COMPARE(m_messages->shown.size(), 2);
+        QVERIFY2(m_messages->shown.last().startsWith(QStringLiteral("エラー番号:10054->")),
+                 qPrintable(m_messages->shown.last()));
+        QVERIFY(m_messages->shown.last().endsWith(
+            QStringLiteral("\r\n少し待って再接続ボタンを押してください｡")));
+        QCOMPARE(m_client->kougimei(), QStringLiteral("講義"));
+        QCOMPARE(m_client->tantousya(), QStringLiteral("先生"));
+        QCOMPARE(m_client->socket().state(), Socket::StateClosed);
     }
 
     void uploadsThatCannotStart()

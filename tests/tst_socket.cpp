@@ -1,4 +1,5 @@
 #include "platform/socket.h"
+#include "support/scriptedserver.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -284,6 +285,54 @@ private Q_SLOTS:
         QCOMPARE(clientClosed.size(), 0);
     }
 
+    void resetByThePeerIsAnError_data()
+    {
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("sending");
+        QTest::newRow("connecting side") << false << false;
+        QTest::newRow("connecting side, while sending") << false << true;
+        QTest::newRow("accepted side") << true << false;
+    }
+    void resetByThePeerIsAnError()
+    {
+        QFETCH(bool, accepted);
+        QFETCH(bool, sending);
+        // A plain Qt socket on the far end, so that it can reset.
+        QTcpServer plainServer;
+        QTcpSocket plainClient;
+        Pair p;
+        Socket *ours = nullptr;
+        QTcpSocket *far = nullptr;
+        if (accepted) {
+            QVERIFY(p.listener.listen());
+            plainClient.connectToHost(kLocal, p.listener.localPort());
+            QVERIFY(plainClient.waitForConnected(5000));
+            QTRY_COMPARE(p.accepted.size(), size_t(1));
+            ours = p.accepted.front();
+            far = &plainClient;
+        } else {
+            QVERIFY(plainServer.listen(QHostAddress::LocalHost));
+            QVERIFY(p.client.connectToHost(kLocal, QString::number(plainServer.serverPort())));
+            QTRY_COMPARE(p.client.state(), Socket::StateConnected);
+            QTRY_VERIFY(plainServer.hasPendingConnections());
+            far = plainServer.nextPendingConnection();
+            ours = &p.client;
+        }
+        QSignalSpy error(ours, &Socket::error);
+        QSignalSpy closed(ours, &Socket::closed);
+        if (sending)
+            ours->sendData(QByteArray(32 * 1024 * 1024, 'x'));
+        else
+            far->write("last words");
+        QTRY_VERIFY(sending ? far->bytesAvailable() > 0 : ours->bytesAvailable() > 0);
+        resetConnection(*far);
+        QTRY_COMPARE(error.size(), 1);
+        QCOMPARE(error.first().at(0).toInt(), 10054);
+        QVERIFY(!error.first().at(1).toString().isEmpty());
+        QCOMPARE(ours->state(), Socket::StateError);
+        QCOMPARE(closed.size(), 0);
+    }
+
     void handlerMayDeleteItsSocket_data()
     {
         QTest::addColumn<bool>("direct");
@@ -302,7 +351,8 @@ private Q_SLOTS:
         QTRY_COMPARE(p.accepted.size(), size_t(2));
         QPointer<Socket> clientPeer = p.accepted.back();
 
-        // The peer deletes itself on data; the client it talked to, on close.
+        // The peer deletes itself on data; the client it talked to, when the
+        // connection ends (a reset, as the peer leaves data unread).
         connect(clientPeer, &Socket::dataArrival, clientPeer, [&] {
             clientPeer->close();
             if (direct)
@@ -311,6 +361,7 @@ private Q_SLOTS:
                 clientPeer->deleteLater();
         });
         connect(client, &Socket::closed, client, [client] { delete client; });
+        connect(client, &Socket::error, client, [client] { delete client; });
         QTRY_COMPARE(client->state(), Socket::StateConnected);
         for (int i = 0; i < 50; ++i)
             client->sendData(QByteArray(1000, 'x'));

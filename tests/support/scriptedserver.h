@@ -6,7 +6,19 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
+#include <sys/socket.h>
 #include <vector>
+
+// Ends the connection with a reset rather than a FIN, as a program that
+// exits with unread data does.
+inline void resetConnection(QTcpSocket &socket)
+{
+    const linger abortive{1, 0};
+    QCOMPARE(::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
+                          sizeof abortive),
+             0);
+    socket.abort();
+}
 
 // A lecturer's program whose every reply the test writes by hand.
 class ScriptedServer
