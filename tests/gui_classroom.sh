@@ -153,10 +153,21 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/tavrelle-gui.XXXXXX")
 STUDENT=$(id -un)
 mkdir -p "$WORK/server" "$WORK/client" "$WORK/kadai"
 
-# A free port: nothing answers on it.
+# A free port below the range the kernel hands out to outgoing connections
+# (tests running beside this one open thousands of those), and not in use.
+read -r ephemeral_low _ </proc/sys/net/ipv4/ip_local_port_range
+in_use() {
+    local hex
+    hex=$(printf ':%04X' "$1")
+    awk -v p="$hex" '$2 ~ p"$" { found = 1 } END { exit !found }' /proc/net/tcp /proc/net/tcp6
+}
 for _ in $(seq 50); do
-    PORT=$((20000 + RANDOM % 30000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null || break
+    if ((ephemeral_low > 11024)); then
+        PORT=$((ephemeral_low - 1 - RANDOM % 10000))
+    else
+        PORT=$((1025 + RANDOM % 9000))
+    fi
+    in_use "$PORT" || break
 done
 
 to_cp932() { iconv -f UTF-8 -t CP932; }
