@@ -10,7 +10,7 @@
 #   - run as an ordinary user: install-deps.sh asks sudo for the install
 #     only when something is missing.
 #
-#   install_deps_then_drop_root "$0" "$@"
+#   install_deps_then_drop_root "${BASH_SOURCE[0]}" "$@"
 
 install_deps_then_drop_root() {
     # By its full path: the script has changed to the checkout's root.
