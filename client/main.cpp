@@ -1,5 +1,6 @@
 #include "client/clientstartup.h"
 #include "client/mainform.h"
+#include "platform/translations.h"
 #include "platform/username.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrelle-client"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRELLE_VERSION));
+    installJapaneseQtTexts(app);
     MainForm window;
     if (!window.Form_Load(loggedInUserName(), clientFolder()))
         return 1;

@@ -14,6 +14,12 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     # fonts: IPAPGothic / IPAGothic stand in for MS PGothic / MS Gothic
     fonts-ipafont-gothic fontconfig
+    # Qt's own dialog texts in Japanese (qtbase_ja.qm)
+    qt6-translations-l10n
+    # OpenSSL's libcrypto: fast SHA-256
+    libssl-dev
+    # tests on a real FAT file system: mkfs.vfat, and a FUSE mount of it
+    dosfstools fusefat
     # headless GUI runs: virtual X server, window driving, screenshots
     xvfb xauth xdotool imagemagick x11-utils
     # Debian packages (scripts/package.sh): cpack needs dpkg-shlibdeps

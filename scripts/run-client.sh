@@ -5,7 +5,9 @@
 # The client reads var.cfg from the folder that holds its program. If that
 # folder has none, one is written for the server on 127.0.0.1, port 10013
 # (the example classroom's). Edit it to reach another server.
-# TAVRELLE_BUILD_DIR overrides the build folder. The exit code is the client's.
+# Started with sudo, it installs as root and builds and runs as the calling
+# user (scripts/privileges.sh). TAVRELLE_BUILD_DIR overrides the build
+# folder. The exit code is the client's.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -18,7 +20,8 @@ case $build_dir in
 esac
 client="$build_dir/client/tavrelle-client"
 
-bash scripts/install-deps.sh
+source scripts/privileges.sh
+install_deps_then_drop_root "${BASH_SOURCE[0]}"
 bash scripts/build.sh
 
 settings="$build_dir/client/var.cfg"

@@ -6,17 +6,22 @@
 # roster.cfg is generated on every run from roster.template.cfg, with
 # @KADAIDIR@ replaced by the full path of examples/classroom/kadai, so the
 # example works from any checkout location. Edit the template, not roster.cfg.
-# TAVRELLE_BUILD_DIR overrides the build folder. The exit code is the server's.
+# Started with sudo, it installs as root and builds and runs as the calling
+# user (scripts/privileges.sh). TAVRELLE_BUILD_DIR overrides the build
+# folder. The exit code is the server's.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 if (($#)); then
-    sed -n '2,9s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+    sed -n '2,11s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
     [[ $1 == -h || $1 == --help ]] && exit 0
     exit 2
 fi
+
+source scripts/privileges.sh
+install_deps_then_drop_root "${BASH_SOURCE[0]}"
 
 classroom="$root/examples/classroom"
 kadai="$classroom/kadai"
@@ -39,7 +44,6 @@ LC_ALL=C sed "s|@KADAIDIR@|$replacement|g" "$classroom/roster.template.cfg" \
 mv "$classroom/roster.cfg.tmp" "$classroom/roster.cfg"
 echo "run-server.sh: wrote examples/classroom/roster.cfg (kadaidir=$kadai)"
 
-bash scripts/install-deps.sh
 bash scripts/build.sh
 
 if [[ ! -x $server ]]; then
@@ -56,14 +60,6 @@ Run it from a graphical session, or on a virtual X screen with:
 'import -window root shot.png').
 MSG
     exit 1
-fi
-
-# Under sudo the X authority file of the calling user is not found by root.
-if [[ $EUID -eq 0 && -n ${SUDO_USER:-} && -n ${DISPLAY:-} && -z ${XAUTHORITY:-} ]]; then
-    user_home=$(getent passwd "$SUDO_USER" | cut -d: -f6)
-    if [[ -r $user_home/.Xauthority ]]; then
-        export XAUTHORITY="$user_home/.Xauthority"
-    fi
 fi
 
 echo "run-server.sh: starting $server in examples/classroom"

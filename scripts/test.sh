@@ -6,7 +6,9 @@
 #
 # --sanitize builds and tests build-sanitize/ instead of build/.
 # --no-fuzz skips the fuzz targets; extra ctest arguments apply to the tests.
-# TAVRELLE_BUILD_DIR overrides the build folder. Fails if any test fails.
+# Started with sudo, it installs as root and builds and tests as the calling
+# user (scripts/privileges.sh). TAVRELLE_BUILD_DIR overrides the build
+# folder. Fails if any test fails.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -24,14 +26,15 @@ for arg in "$@"; do
         ;;
     --no-fuzz) fuzz=0 ;;
     -h | --help)
-        sed -n '2,9s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+        sed -n '2,11s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
         exit 0
         ;;
     *) ctest_args+=("$arg") ;;
     esac
 done
 
-bash scripts/install-deps.sh
+source scripts/privileges.sh
+install_deps_then_drop_root "${BASH_SOURCE[0]}" "$@"
 bash scripts/build.sh "${build_args[@]}"
 
 export QT_QPA_PLATFORM=offscreen

@@ -1,3 +1,4 @@
+#include "platform/translations.h"
 #include "server/app/heaptuning.h"
 #include "server/ui/frmmain.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRELLE_VERSION));
+    installJapaneseQtTexts(app);
     // Settings come from the folder the program was started in, whatever
     // folder the roster dialog visits.
     const QString settingsPath = QDir::current().absoluteFilePath(QStringLiteral("inivar.cfg"));

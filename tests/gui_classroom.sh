@@ -6,7 +6,9 @@
 #   - `tavrelle-client` starts beside its var.cfg; "出欠" is pressed, the
 #     reply box confirmed; "課題" is pressed and a file chosen in the dialog;
 #   - the stored file must equal the chosen one, and the table saved with
-#     Ctrl+S must show the student present with a submission time.
+#     Ctrl+S must show the student present with a submission time;
+#   - Qt's file dialogs of both programs carry Japanese titles ("開く",
+#     "名前を付けて保存"): the programs load Qt's Japanese translations.
 #
 #   gui_classroom.sh SERVER CLIENT [FIXED_CLIENT_FOLDER]
 #
@@ -109,7 +111,7 @@ if ((inner)); then
     cd "$WORK/server"
     timeout 120 "$SERVER" >"$WORK/server.log" 2>&1 &
     server_pid=$!
-    choose_file '^Open$' "$WORK/roster.cfg"
+    choose_file '^開く$' "$WORK/roster.cfg"
     server_window=$(window '^Tavrelle$')
 
     cd "$WORK/client"
@@ -131,7 +133,7 @@ if ((inner)); then
 
     # "課題" (64,64 65x33): the file dialog, the upload, the confirmation.
     xdotool mousemove --window "$client_window" 96 80 click 1
-    choose_file '^Open$' "$WORK/report.bin"
+    choose_file '^開く$' "$WORK/report.bin"
     confirm "$client_title"
     appears "$WORK/kadai/$STUDENT.bin" || fail "nothing stored as kadai/$STUDENT.bin"
     cmp "$WORK/report.bin" "$WORK/kadai/$STUDENT.bin" || fail "the stored file differs"
@@ -139,7 +141,7 @@ if ((inner)); then
     # File > データ保存 (Ctrl+S) on the lecturer's window.
     xdotool windowfocus --sync "$server_window"
     xdotool key --clearmodifiers ctrl+s
-    choose_file '^Save As$' "$WORK/table.txt"
+    choose_file '^名前を付けて保存$' "$WORK/table.txt"
     appears "$WORK/table.txt" || fail "the table was not saved"
 
     kill "$client_pid" "$server_pid" 2>/dev/null || true
@@ -151,10 +153,21 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/tavrelle-gui.XXXXXX")
 STUDENT=$(id -un)
 mkdir -p "$WORK/server" "$WORK/client" "$WORK/kadai"
 
-# A free port: nothing answers on it.
+# A free port below the range the kernel hands out to outgoing connections
+# (tests running beside this one open thousands of those), and not in use.
+read -r ephemeral_low _ </proc/sys/net/ipv4/ip_local_port_range
+in_use() {
+    local hex
+    hex=$(printf ':%04X' "$1")
+    awk -v p="$hex" '$2 ~ p"$" { found = 1 } END { exit !found }' /proc/net/tcp /proc/net/tcp6
+}
 for _ in $(seq 50); do
-    PORT=$((20000 + RANDOM % 30000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null || break
+    if ((ephemeral_low > 11024)); then
+        PORT=$((ephemeral_low - 1 - RANDOM % 10000))
+    else
+        PORT=$((1025 + RANDOM % 9000))
+    fi
+    in_use "$PORT" || break
 done
 
 to_cp932() { iconv -f UTF-8 -t CP932; }

@@ -1,4 +1,5 @@
 #include "platform/qttextlog.h"
+#include "platform/translations.h"
 #include "platform/twips.h"
 #include "server/app/lectureserver.h"
 #include "server/ui/frmmain.h"
@@ -9,12 +10,17 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialogButtonBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPaintEngine>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
 #include <memory>
 
 namespace {
@@ -31,6 +37,68 @@ QString effects(const FakeDesktop &desktop)
         .join(u'|');
 }
 const QString NoEffects = QStringLiteral("||0||");
+
+// Keeps the texts a widget paints, as its painter hands them over, elided or
+// not, with the widget's own fonts and resolution.
+class TextRecorder : public QPaintDevice
+{
+    class Engine : public QPaintEngine
+    {
+    public:
+        Engine() : QPaintEngine(AllFeatures) {}
+        bool begin(QPaintDevice *) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState &) override {}
+        void drawPath(const QPainterPath &) override {}
+        void drawPolygon(const QPointF *, int, PolygonDrawMode) override {}
+        void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
+        void drawTextItem(const QPointF &, const QTextItem &item) override { text += item.text(); }
+        Type type() const override { return User; }
+        QString text;
+    };
+
+public:
+    explicit TextRecorder(QWidget &widget) : m_widget(widget) { widget.render(this); }
+    QPaintEngine *paintEngine() const override { return &m_engine; }
+    // Everything painted, in painting order.
+    const QString &text() const { return m_engine.text; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override
+    {
+        switch (metric) {
+        case PdmWidth:
+            return m_widget.width();
+        case PdmHeight:
+            return m_widget.height();
+        case PdmWidthMM:
+            return m_widget.widthMM();
+        case PdmHeightMM:
+            return m_widget.heightMM();
+        case PdmNumColors:
+            return m_widget.colorCount();
+        case PdmDepth:
+            return m_widget.depth();
+        case PdmDpiX:
+            return m_widget.logicalDpiX();
+        case PdmDpiY:
+            return m_widget.logicalDpiY();
+        case PdmPhysicalDpiX:
+            return m_widget.physicalDpiX();
+        case PdmPhysicalDpiY:
+            return m_widget.physicalDpiY();
+        case PdmDevicePixelRatio:
+            return int(m_widget.devicePixelRatio());
+        case PdmDevicePixelRatioScaled:
+            return int(m_widget.devicePixelRatio() * devicePixelRatioFScale());
+        }
+        return 0;
+    }
+
+private:
+    QWidget &m_widget;
+    mutable Engine m_engine;
+};
 
 } // namespace
 
@@ -250,16 +318,66 @@ private Q_SLOTS:
         QCOMPARE(effects(*m_desktop), NoEffects);
     }
 
-    void gridShowsWholeTimesAndTwipsWidths()
+    void gridPaintsWholeTimesInTheLecturersFont()
     {
         RosterGrid &grid = m_window->server().grid();
         auto *view = child<QTableView>(QStringLiteral("UserInfoGrid"));
+        QVERIFY2(QFontInfo(view->font()).family() == u"IPAPGothic",
+                 "MS PGothic must resolve to IPAPGothic (scripts/install-deps.sh)");
+        const int startWidths[RosterGrid::ColumnCount] = {800, 1200, 800, 800, 1300};
         for (int column = 0; column < RosterGrid::ColumnCount; ++column)
-            grid.setColumnWidth(column, 800);
+            grid.setColumnWidth(column, startWidths[column]);
         QCOMPARE(view->columnWidth(RosterGrid::UserId), twipsToPixels(800));
-        const int time = view->fontMetrics().horizontalAdvance(QStringLiteral("23:59:59"));
-        QVERIFY(view->columnWidth(RosterGrid::Attendance) > time);
-        QVERIFY(view->columnWidth(RosterGrid::Assignment) > time);
+        QCOMPARE(view->columnWidth(RosterGrid::Address), twipsToPixels(1300));
+
+        const QStringList times = {"01:24:37", "00:00:00", "08:48:58", "18:38:28",
+                                   "20:59:59", "23:44:44", "11:11:11"};
+        grid.setRows(1 + int(times.size()));
+        for (int row = 1; row <= times.size(); ++row) {
+            grid.setText(row, RosterGrid::UserId, QStringLiteral("s%1").arg(row));
+            grid.setText(row, RosterGrid::Attendance, times[row - 1]);
+            grid.setText(row, RosterGrid::Assignment, times[row - 1]);
+        }
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+
+        const QString painted = TextRecorder(*view->viewport()).text();
+        QVERIFY2(!painted.contains(u'…'), qPrintable(painted));
+        for (int row = 1; row <= times.size(); ++row) {
+            const QString cells = QStringLiteral("s%1%2%2").arg(row).arg(times[row - 1]);
+            QVERIFY2(painted.contains(cells), qPrintable(painted));
+        }
+    }
+
+    void lectureLabelsShowFileTextAsWritten()
+    {
+        Lecture &lecture = m_window->server().lecture();
+        lecture.setKougimei(QStringLiteral("HTML入門 <h1>見出し"));
+        lecture.setTantousya(QStringLiteral("佐藤 <br> 先生"));
+        lecture.setKadaidir(QStringLiteral("/srv/<b>kadai</b>"));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QCOMPARE(TextRecorder(*control("kougimei")).text(), lecture.kougimei());
+        QCOMPARE(TextRecorder(*control("tantousya")).text(), lecture.tantousya());
+        QCOMPARE(TextRecorder(*control("kadaidir")).text(), lecture.kadaidir());
+    }
+
+    void qtsOwnTextsAreJapanese()
+    {
+        QVERIFY(installJapaneseQtTexts(*qApp));
+        QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
+                                 QDialogButtonBox::Open | QDialogButtonBox::Save);
+        QStringList captions;
+        for (QAbstractButton *button : buttons.buttons())
+            captions << button->text();
+        const QString lookIn = QCoreApplication::translate("QFileDialog", "Look in:");
+        for (QTranslator *translator : qApp->findChildren<QTranslator *>()) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
+        captions.sort();
+        QCOMPARE(captions, (QStringList{"OK", "キャンセル", "保存", "開く"}));
+        QCOMPARE(lookIn, QStringLiteral("アドレス:"));
     }
 
     void closingTheWindowClosesTheOthers()

@@ -8,6 +8,7 @@
 #include "server/app/lectureserver.h"
 #include "server/app/manual.h"
 #include "server/ui/frmabout.h"
+#include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/shortcutpriority.h"
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 
 // The pictures live in a static library: they are registered by hand.
@@ -41,6 +43,17 @@ QFont japaneseFont(bool bold = false)
     font.setStyleHint(QFont::SansSerif);
     font.setBold(bold);
     return font;
+}
+
+// "hh:mm:ss" written with the font's widest digit: no time of day is wider.
+QString widestTime(const QFontMetrics &metrics)
+{
+    QChar widest = u'0';
+    for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
+        if (metrics.horizontalAdvance(QChar(digit)) > metrics.horizontalAdvance(widest))
+            widest = QChar(digit);
+    }
+    return QString(2, widest) + u':' + QString(2, widest) + u':' + QString(2, widest);
 }
 
 } // namespace
@@ -84,7 +97,7 @@ void FrmMain::build(const Desktop &desktop, const ShellServices &shell)
     m_server = std::make_unique<LectureServer>(desktop, *m_txtOutput);
     buildGrid();
     bindLecture();
-    m_viewItems = buildMainMenu(*menuBar(), *this);
+    connectMenu(buildMainMenu(*menuBar()));
     giveShortcutsPriority();
     fixSizeAndCentre();
 }
@@ -93,6 +106,9 @@ QLabel *FrmMain::addLabel(const char *name, const QString &text, const QRect &re
 {
     auto *label = new QLabel(text, m_client);
     label->setObjectName(QString::fromLatin1(name));
+    // The values come from the roster file and the folder chooser: shown as
+    // written, never interpreted as markup (an <img> would be loaded).
+    label->setTextFormat(Qt::PlainText);
     label->setGeometry(rect);
     if (bold)
         label->setFont(japaneseFont(true));
@@ -164,13 +180,25 @@ int FrmMain::gridColumnPixels(int column, int twips) const
     const int pixels = twipsToPixels(twips);
     if (column != RosterGrid::Attendance && column != RosterGrid::Assignment)
         return pixels;
-    // The Japanese fonts here draw "hh:mm:ss" as wide as the column itself;
-    // a time cut to "16:3…" would be no use to the lecturer.
-    const int margins =
-        2 * (m_userInfoGrid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
-    const int timeWidth =
-        m_userInfoGrid->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + margins;
-    return qMax(pixels, timeWidth);
+    // The Japanese fonts here draw "hh:mm:ss" wider than the column the
+    // layout gives; a time cut to "16:3…" would be no use to the lecturer.
+    return qMax(pixels, timeCellPixels());
+}
+
+int FrmMain::timeCellPixels() const
+{
+    // Measured the way the view lays out and elides a cell: the style's item
+    // size for the widest time in the grid's font, with its text margins, and
+    // the grid line that the view takes off every cell.
+    QStyleOptionViewItem option;
+    option.initFrom(m_userInfoGrid);
+    option.font = m_userInfoGrid->font();
+    option.fontMetrics = QFontMetrics(option.font, m_userInfoGrid);
+    option.features = QStyleOptionViewItem::HasDisplay;
+    option.text = widestTime(option.fontMetrics);
+    const QSize cell = m_userInfoGrid->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option,
+                                                                 QSize(), m_userInfoGrid);
+    return cell.width() + (m_userInfoGrid->showGrid() ? 1 : 0);
 }
 
 void FrmMain::closeEvent(QCloseEvent *event)
@@ -190,6 +218,28 @@ void FrmMain::bindLecture()
     connect(&lecture, &Lecture::kougimeiChanged, m_kougimei, &QLabel::setText);
     connect(&lecture, &Lecture::tantousyaChanged, m_tantousya, &QLabel::setText);
     connect(&lecture, &Lecture::kadaidirChanged, m_kadaidir, &QLabel::setText);
+}
+
+void FrmMain::connectMenu(const MainMenuActions &items)
+{
+    const std::pair<QAction *, void (FrmMain::*)()> handlers[] = {
+        {items.fileOpen, &FrmMain::mnuFileOpen_Click},
+        {items.fileClose, &FrmMain::mnuFileClose_Click},
+        {items.fileSave, &FrmMain::mnuFileSave_Click},
+        {items.fileSaveAs, &FrmMain::mnuFileSaveAs_Click},
+        {items.fileExit, &FrmMain::mnuFileExit_Click},
+        {items.editCopy, &FrmMain::mnuEditCopy_Click},
+        {items.excelCopy, &FrmMain::mnuExcelCopy_Click},
+        {items.viewToolbar, &FrmMain::mnuViewToolbar_Click},
+        {items.viewStatusBar, &FrmMain::mnuViewStatusBar_Click},
+        {items.viewOptions, &FrmMain::mnuViewOptions_Click},
+        {items.helpOpen, &FrmMain::mnuHelpOpen_Click},
+        {items.helpAbout, &FrmMain::mnuHelpAbout_Click},
+    };
+    for (const auto &[item, handler] : handlers)
+        connect(item, &QAction::triggered, this, handler);
+    m_mnuViewToolbar = items.viewToolbar;
+    m_mnuViewStatusBar = items.viewStatusBar;
 }
 
 void FrmMain::giveShortcutsPriority()
@@ -252,12 +302,12 @@ void FrmMain::mnuExcelCopy_Click()
 
 void FrmMain::mnuViewToolbar_Click()
 {
-    toggleBar(*m_viewItems.toolbar, *m_tbToolBar);
+    toggleBar(*m_mnuViewToolbar, *m_tbToolBar);
 }
 
 void FrmMain::mnuViewStatusBar_Click()
 {
-    toggleBar(*m_viewItems.statusBar, *m_sbStatusBar);
+    toggleBar(*m_mnuViewStatusBar, *m_sbStatusBar);
 }
 
 void FrmMain::mnuViewOptions_Click()

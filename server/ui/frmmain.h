@@ -1,7 +1,5 @@
 #pragma once
 
-#include "server/ui/mainmenu.h"
-
 #include <QMainWindow>
 #include <memory>
 
@@ -13,6 +11,7 @@ class MainToolBar;
 class MessageBox;
 class ProcessStarter;
 class QAbstractButton;
+class QAction;
 class QLabel;
 class QTableView;
 class Registry;
@@ -20,6 +19,7 @@ class QtDesktop;
 class QtShell;
 class QtTextLog;
 struct Desktop;
+struct MainMenuActions;
 struct ShellServices;
 
 // The lecturer's main window: toolbar, lecture labels, roster grid, activity
@@ -63,10 +63,12 @@ protected:
 
 private:
     int gridColumnPixels(int column, int twips) const;
+    int timeCellPixels() const;
     void build(const Desktop &desktop, const ShellServices &shell);
     void buildControls();
     void buildGrid();
     void bindLecture();
+    void connectMenu(const MainMenuActions &items);
     void giveShortcutsPriority();
     void fixSizeAndCentre();
     QLabel *addLabel(const char *name, const QString &text, const QRect &twips, bool bold);
@@ -87,6 +89,7 @@ private:
     QTableView *m_userInfoGrid = nullptr;
     QtTextLog *m_txtOutput = nullptr;
     MainStatusBar *m_sbStatusBar = nullptr;
-    ViewItems m_viewItems;
+    QAction *m_mnuViewToolbar = nullptr;
+    QAction *m_mnuViewStatusBar = nullptr;
     std::unique_ptr<LectureServer> m_server;
 };

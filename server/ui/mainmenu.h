@@ -1,20 +1,28 @@
 #pragma once
 
-class FrmMain;
 class QAction;
 class QMenuBar;
 class QWidget;
 
-// The View items whose check marks follow the bars' visibility.
-struct ViewItems
+// Every command item of the lecturer's menus, for the window to connect.
+struct MainMenuActions
 {
-    QAction *toolbar = nullptr;
-    QAction *statusBar = nullptr;
+    QAction *fileOpen = nullptr;
+    QAction *fileClose = nullptr;
+    QAction *fileSave = nullptr;
+    QAction *fileSaveAs = nullptr;
+    QAction *fileExit = nullptr;
+    QAction *editCopy = nullptr;
+    QAction *excelCopy = nullptr;
+    QAction *viewToolbar = nullptr;
+    QAction *viewStatusBar = nullptr;
+    QAction *viewOptions = nullptr;
+    QAction *helpOpen = nullptr;
+    QAction *helpAbout = nullptr;
 };
 
-// Fills `bar` with the lecturer's menus and connects every item to its
-// handler on `window`.
-ViewItems buildMainMenu(QMenuBar &bar, FrmMain &window);
+// Fills `bar` with the lecturer's menus and returns their items.
+MainMenuActions buildMainMenu(QMenuBar &bar);
 
 // A View toggle: a checked item hides its bar and loses the mark, an
 // unchecked one shows the bar and gets the mark.
