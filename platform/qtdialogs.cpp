@@ -21,5 +21,7 @@ void QtMessageBox::show(const QString &text)
     QMessageBox box(QMessageBox::NoIcon, m_title,
                     QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
                     QMessageBox::Ok, m_parent);
+    // Messages carry file and lecture names: never read them as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
