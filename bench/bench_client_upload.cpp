@@ -104,7 +104,7 @@ int main(int argc, char *argv[])
     CountingMessages messages;
     StudentClient client(QStringLiteral("taro"), QStringLiteral("127.0.0.1"),
                          QString::number(sink.server.serverPort()), messages, dialogs);
-    client.connectToServer(nullptr);
+    client.connectToServer().ok();
     while (!client.buttons().attendance)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 

@@ -37,17 +37,15 @@ QString clientFolder()
 #endif
 }
 
-std::optional<ClientSettings> prepareClient(const std::optional<QString> &userName,
-                                            const QString &folder, QString *message)
+Result<ClientSettings> prepareClient(const std::optional<QString> &userName, const QString &folder)
 {
     if (!userName || userName->isEmpty() || cp932::encode(*userName).size() > MaxUserNameBytes) {
-        *message = QStringLiteral("ユーザ名の取得に失敗\r\nログインしてから再起動してください");
-        return std::nullopt;
+        return Result<ClientSettings>::failure(
+            QStringLiteral("ユーザ名の取得に失敗\r\nログインしてから再起動してください"));
     }
     if (!QDir::setCurrent(folder)) {
-        *message = startupFailure(PathNotFound,
-                                  QStringLiteral("フォルダ %1 が見つかりません｡").arg(folder));
-        return std::nullopt;
+        return Result<ClientSettings>::failure(startupFailure(
+            PathNotFound, QStringLiteral("フォルダ %1 が見つかりません｡").arg(folder)));
     }
     ClientSettings settings{*userName, {}, {}};
     const Result<QString> address = readvar(QStringLiteral("serveraddress"), SettingsFile);
@@ -55,10 +53,10 @@ std::optional<ClientSettings> prepareClient(const std::optional<QString> &userNa
     if (!address || !port) {
         const QString reason = address ? port.error() : address.error();
         const bool missing = !QFileInfo::exists(SettingsFile);
-        *message = startupFailure(missing ? FileNotFound : FileAccessError,
-                                  QStringLiteral("%1 を読み込めません (%2)｡")
-                                      .arg(QDir(folder).filePath(SettingsFile), reason));
-        return std::nullopt;
+        return Result<ClientSettings>::failure(
+            startupFailure(missing ? FileNotFound : FileAccessError,
+                           QStringLiteral("%1 を読み込めません (%2)｡")
+                               .arg(QDir(folder).filePath(SettingsFile), reason)));
     }
     settings.serverAddress = *address;
     settings.serverPort = *port;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QString>
 #include <optional>
 
@@ -12,10 +14,10 @@ struct ClientSettings
 };
 
 // The start-up before the window appears: the user name, the fixed client
-// folder made current, and var.cfg read there. On failure `message` holds
-// what the student is shown before the program ends.
-std::optional<ClientSettings> prepareClient(const std::optional<QString> &userName,
-                                            const QString &clientFolder, QString *message);
+// folder made current, and var.cfg read there. A failure's message is what
+// the student is shown before the program ends.
+Result<ClientSettings> prepareClient(const std::optional<QString> &userName,
+                                     const QString &clientFolder);
 
 // Account names longer than this (in code page 932 bytes) are refused.
 constexpr qsizetype MaxUserNameBytes = 255;

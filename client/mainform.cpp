@@ -74,19 +74,17 @@ void MainForm::buildControls()
 
 bool MainForm::Form_Load(const std::optional<QString> &userName, const QString &folder)
 {
-    QString message;
-    const std::optional<ClientSettings> settings = prepareClient(userName, folder, &message);
+    const Result<ClientSettings> settings = prepareClient(userName, folder);
     if (!settings) {
-        m_messages.show(message);
+        m_messages.show(settings.error());
         return false;
     }
     m_client = std::make_unique<StudentClient>(settings->userName, settings->serverAddress,
                                                settings->serverPort, m_messages, m_dialogs);
     bindClient();
     setWindowTitle(windowTitle() + QStringLiteral(" - ") + settings->userName);
-    QString error;
-    if (!m_client->connectToServer(&error)) {
-        m_messages.show(error + QStringLiteral("\r\nプログラムを終了します"));
+    if (const Result<> connecting = m_client->connectToServer(); !connecting) {
+        m_messages.show(connecting.error() + QStringLiteral("\r\nプログラムを終了します"));
         return false;
     }
     m_timer.start(500);

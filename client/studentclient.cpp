@@ -70,14 +70,13 @@ StudentClient::~StudentClient()
     m_socket->close();
 }
 
-bool StudentClient::connectToServer(QString *error)
+Result<> StudentClient::connectToServer()
 {
     m_socket->setLocalPort(0);
     if (m_socket->connectToHost(m_serverAddress, m_serverPort))
-        return true;
-    if (error)
-        *error = QString::number(m_socket->errorNumber()) + u' ' + m_socket->errorString();
-    return false;
+        return Result<>::success();
+    return Result<>::failure(QString::number(m_socket->errorNumber()) + u' ' +
+                             m_socket->errorString());
 }
 
 void StudentClient::WIRELANE_Connect()

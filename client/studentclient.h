@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/result.h"
 #include "common/wire.h"
 
 #include <QObject>
@@ -35,7 +36,7 @@ public:
 
     // Starts the one automatic connection attempt. False when the address or
     // port is refused at once; `error` then tells why.
-    bool connectToServer(QString *error);
+    Result<> connectToServer();
 
     const QString &userName() const { return m_userName; }
     const Buttons &buttons() const { return m_buttons; }

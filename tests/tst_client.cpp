@@ -62,7 +62,7 @@ class TestClient : public QObject
         m_client = std::make_unique<StudentClient>("taro", "127.0.0.1", m_server->port(),
                                                    *m_messages, *m_dialogs);
         QCOMPARE(m_client->buttons(), Connecting);
-        QVERIFY(m_client->connectToServer(nullptr));
+        QVERIFY(m_client->connectToServer().ok());
         QVERIFY(m_server->waitForPeer());
         expectButtons(Connected);
     }
@@ -92,34 +92,35 @@ private Q_SLOTS:
         QTemporaryDir folder;
         writeBytes(folder.filePath("var.cfg"), cp932Lines({"# 学生用", "ServerAddress=192.0.2.1",
                                                            "port =10013", "PORT=10014"}));
-        QString message;
-        const auto settings = prepareClient(QStringLiteral("taro"), folder.path(), &message);
+        const auto settings = prepareClient(QStringLiteral("taro"), folder.path());
         QVERIFY(settings);
         QCOMPARE(settings->serverAddress, QStringLiteral("192.0.2.1"));
         QCOMPARE(settings->serverPort, QStringLiteral("10014"));
         QCOMPARE(QDir::currentPath(), QDir(folder.path()).canonicalPath());
         // Blanks belong to the name; 255 bytes still fit, 256 do not.
-        QCOMPARE(prepareClient(QStringLiteral(" ta ro "), folder.path(), &message)->userName,
+        QCOMPARE(prepareClient(QStringLiteral(" ta ro "), folder.path())->userName,
                  QStringLiteral(" ta ro "));
-        QVERIFY(prepareClient(QString(255, u'a'), folder.path(), &message));
-        QVERIFY(prepareClient(QString(127, u'あ'), folder.path(), &message)); // 254 bytes
-        QVERIFY(!prepareClient(QString(128, u'あ'), folder.path(), &message));
-        QCOMPARE(message,
+        QVERIFY(prepareClient(QString(255, u'a'), folder.path()));
+        QVERIFY(prepareClient(QString(127, u'あ'), folder.path())); // 254 bytes
+        const auto tooLong = prepareClient(QString(128, u'あ'), folder.path());
+        QVERIFY(!tooLong);
+        QCOMPARE(tooLong.error(),
                  QStringLiteral("ユーザ名の取得に失敗\r\nログインしてから再起動してください"));
-        QVERIFY(!prepareClient(std::nullopt, folder.path(), &message));
-        QVERIFY(!prepareClient(QString(256, u'a'), folder.path(), &message));
+        QVERIFY(!prepareClient(std::nullopt, folder.path()));
+        QVERIFY(!prepareClient(QString(256, u'a'), folder.path()));
     }
 
     void startupFailuresEndWithTheGeneralMessage()
     {
         QTemporaryDir folder;
-        QString message;
-        QVERIFY(!prepareClient(QStringLiteral("taro"), folder.path(), &message));
-        QVERIFY2(message.startsWith("53 "), qPrintable(message));
-        QVERIFY(message.endsWith(QStringLiteral("\r\nプログラムを終了します")));
-        QVERIFY(!prepareClient(QStringLiteral("taro"), folder.filePath("missing"), &message));
-        QVERIFY2(message.startsWith("76 "), qPrintable(message));
-        QVERIFY(message.endsWith(QStringLiteral("\r\nプログラムを終了します")));
+        const auto noSettings = prepareClient(QStringLiteral("taro"), folder.path());
+        QVERIFY(!noSettings);
+        QVERIFY2(noSettings.error().startsWith("53 "), qPrintable(noSettings.error()));
+        QVERIFY(noSettings.error().endsWith(QStringLiteral("\r\nプログラムを終了します")));
+        const auto noFolder = prepareClient(QStringLiteral("taro"), folder.filePath("missing"));
+        QVERIFY(!noFolder);
+        QVERIFY2(noFolder.error().startsWith("76 "), qPrintable(noFolder.error()));
+        QVERIFY(noFolder.error().endsWith(QStringLiteral("\r\nプログラムを終了します")));
     }
 
     void windowStartsConnectingWithItsCaption()
@@ -489,7 +490,7 @@ private Q_SLOTS:
         m_client = std::make_unique<StudentClient>("taro", "127.0.0.1", m_server->port(),
                                                    *m_messages, *m_dialogs);
         m_client->SYUKKETUBTN_Click();
-        QVERIFY(m_client->connectToServer(nullptr));
+        QVERIFY(m_client->connectToServer().ok());
         m_client->SYUKKETUBTN_Click(); // still connecting
         QVERIFY(m_server->waitForPeer());
         expectButtons(Connected);

@@ -21,7 +21,7 @@ private Q_SLOTS:
         FakeMessageBox messages;
         FakeFileDialogs dialogs;
         StudentClient client("taro", "127.0.0.1", QString::number(room.port()), messages, dialogs);
-        QVERIFY(client.connectToServer(nullptr));
+        QVERIFY(client.connectToServer().ok());
         QTRY_COMPARE(client.kougimei(), QStringLiteral("情報処理演習Ⅰ"));
         QCOMPARE(client.tantousya(), QStringLiteral("中村　誠"));
         QVERIFY(client.buttons().attendance);
