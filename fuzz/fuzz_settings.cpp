@@ -9,10 +9,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString path = writeInput("inivar.cfg", data, size);
-    for (const char *key : {"port", "kugiri", "ms-exceldir", "serveraddress", "kadaidir"}) {
+    for (const char *key :
+         {"port", "kugiri", "ms-exceldir", "daihen", "serveraddress", "kadaidir"}) {
         const QString name = QString::fromLatin1(key);
         const Result<QString> value = readvar(name, path);
-        FUZZ_CHECK(value.has_value());
+        FUZZ_CHECK(value.ok());
         FUZZ_CHECK(!value->contains(u'\r') && !value->contains(u'\n'));
         const Result<QString> upper = readvar(name.toUpper(), path);
         FUZZ_CHECK(upper.ok() == value.ok() && upper.valueOr({}) == value.valueOr({}));
