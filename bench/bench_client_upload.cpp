@@ -2,6 +2,7 @@
 // reports the process's peak memory growth while it runs, and the longest
 // time the event loop (the student's window) went without a turn. The file
 // is read while it is sent: growth must stay under 32 MiB.
+#include "bench/fixedfiledialogs.h"
 #include "client/studentclient.h"
 #include "platform/dialogs.h"
 #include "platform/socket.h"
@@ -17,14 +18,6 @@
 #include <cstdio>
 
 namespace {
-
-class ChosenFile : public FileDialogs
-{
-public:
-    QString path;
-    QString openFileName(const QString &) override { return path; }
-    QString saveFileName(const QString &, const QString &) override { return {}; }
-};
 
 class CountingMessages : public MessageBox
 {
@@ -93,14 +86,14 @@ int main(int argc, char *argv[])
     constexpr qint64 Size = 1024LL * 1024 * 1024;
     constexpr qint64 GrowthBudgetKiB = 32 * 1024;
     QTemporaryDir dir;
-    ChosenFile dialogs;
-    dialogs.path = dir.filePath("report.bin");
+    const QString path = dir.filePath("report.bin");
     {
-        QFile file(dialogs.path);
+        QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || !file.resize(Size))
             qFatal("cannot create the file");
     }
     Sink sink;
+    FixedFileDialogs dialogs(path);
     CountingMessages messages;
     StudentClient client(QStringLiteral("taro"), QStringLiteral("127.0.0.1"),
                          QString::number(sink.server.serverPort()), messages, dialogs);

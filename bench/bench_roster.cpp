@@ -1,5 +1,6 @@
 // Loads a roster of 10,000 students into the grid model and a table view
 // and reports how long the lecturer waits for it.
+#include "bench/fixedfiledialogs.h"
 #include "common/cp932.h"
 #include "platform/dialogs.h"
 #include "server/roster/lecture.h"
@@ -14,17 +15,6 @@
 #include <cstdio>
 
 namespace {
-
-class ChosenFile : public FileDialogs
-{
-public:
-    explicit ChosenFile(QString path) : m_path(std::move(path)) {}
-    QString openFileName(const QString &) override { return m_path; }
-    QString saveFileName(const QString &, const QString &) override { return {}; }
-
-private:
-    QString m_path;
-};
 
 class NoMessages : public MessageBox
 {
@@ -61,7 +51,7 @@ int main(int argc, char *argv[])
 
     RosterGrid grid;
     Lecture lecture;
-    ChosenFile dialogs(path);
+    FixedFileDialogs dialogs(path);
     NoMessages messages;
     RosterCommands roster(grid, lecture, dialogs, messages);
     QTableView view;

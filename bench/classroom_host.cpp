@@ -13,6 +13,7 @@
 //   clear  empties the activity log, as the lecturer can, and prints "CLEARED"
 //   heap   prints "HEAP <bytes>": memory in use (allocated and not freed)
 // and ends when stdin ends (so it never outlives the benchmark).
+#include "bench/fixedfiledialogs.h"
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
@@ -33,14 +34,6 @@
 #include <unistd.h>
 
 namespace {
-
-class RosterDialog : public FileDialogs
-{
-public:
-    QString roster;
-    QString openFileName(const QString &) override { return roster; }
-    QString saveFileName(const QString &, const QString &) override { return {}; }
-};
 
 // A message box during the benchmark means something went wrong: say so.
 class LoudMessages : public MessageBox
@@ -114,8 +107,7 @@ int main(int argc, char *argv[])
         return 1;
     settings.close();
 
-    RosterDialog dialogs;
-    dialogs.roster = folder.filePath(QStringLiteral("roster.cfg"));
+    FixedFileDialogs dialogs(folder.filePath(QStringLiteral("roster.cfg")));
     LoudMessages messages;
     NoClipboard clipboard;
     NoProcesses processes;

@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -61,6 +62,37 @@ const NumberOption Numbers[] = {
      [](Options &o, long v) { o.hostileSeconds = int(v); }},
 };
 
+// The scenarios, in the order they run.
+struct Scenario
+{
+    const char *name;
+    void (Scenarios::*run)();
+};
+
+const Scenario AllScenarios[] = {
+    {"attendance", &Scenarios::attendance},
+    {"hall", &Scenarios::hall},
+    {"crowd", &Scenarios::crowd},
+    {"uploads", &Scenarios::uploads},
+    {"soak", &Scenarios::soak},
+    {"hostile", &Scenarios::hostile},
+};
+
+bool isScenario(const QString &name)
+{
+    return std::any_of(
+        std::begin(AllScenarios), std::end(AllScenarios),
+        [&](const Scenario &scenario) { return name == QLatin1String(scenario.name); });
+}
+
+QString scenarioNames()
+{
+    QStringList names;
+    for (const Scenario &scenario : AllScenarios)
+        names << QString::fromLatin1(scenario.name);
+    return names.join(u',');
+}
+
 QCommandLineOption numberOption(const NumberOption &number)
 {
     const QString description = QStringLiteral("%1 (%2)").arg(
@@ -100,8 +132,12 @@ public:
         options.work = m_parser.value(m_work).toStdString();
         if (options.host.empty() || options.work.empty())
             return refuse(QStringLiteral("--host and --work are required"));
-        for (const QString &scenario : m_parser.value(m_only).split(u',', Qt::SkipEmptyParts))
+        for (const QString &scenario : m_parser.value(m_only).split(u',', Qt::SkipEmptyParts)) {
+            // A misspelt name would otherwise run nothing and pass.
+            if (!isScenario(scenario))
+                return refuse(QStringLiteral("--only: no scenario \"%1\"").arg(scenario));
             options.only.insert(scenario.toStdString());
+        }
         for (const NumberOption &number : Numbers) {
             bool ok = false;
             const long value = m_parser.value(QString::fromLatin1(number.name)).toLong(&ok);
@@ -132,8 +168,8 @@ private:
                               QStringLiteral("folder for the roster and the assignments"),
                               QStringLiteral("DIR")};
     QCommandLineOption m_only{QStringLiteral("only"),
-                              QStringLiteral("scenarios to run, comma separated: "
-                                             "attendance,hall,crowd,uploads,soak,hostile"),
+                              QStringLiteral("scenarios to run, comma separated: ") +
+                                  scenarioNames(),
                               QStringLiteral("LIST")};
     bool m_helpShown = false;
 };
@@ -159,21 +195,10 @@ int main(int argc, char *argv[])
     std::signal(SIGPIPE, SIG_IGN);
     raiseOpenFileLimit();
 
-    const auto wanted = [&](const char *scenario) {
-        return options->only.empty() || options->only.count(scenario) > 0;
-    };
     Scenarios scenarios(*options);
-    if (wanted("attendance"))
-        scenarios.attendance();
-    if (wanted("hall"))
-        scenarios.hall();
-    if (wanted("crowd"))
-        scenarios.crowd();
-    if (wanted("uploads"))
-        scenarios.uploads();
-    if (wanted("soak"))
-        scenarios.soak();
-    if (wanted("hostile"))
-        scenarios.hostile();
+    for (const Scenario &scenario : AllScenarios) {
+        if (options->only.empty() || options->only.count(scenario.name) > 0)
+            (scenarios.*scenario.run)();
+    }
     return finishReport();
 }

@@ -8,8 +8,7 @@
 # TAVRELLE_BUILD_DIR overrides the build folder.
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
+source "$(dirname "${BASH_SOURCE[0]}")/preamble.sh"
 
 sanitize=0
 extra=()
@@ -17,7 +16,7 @@ for arg in "$@"; do
     case $arg in
     --sanitize) sanitize=1 ;;
     -h | --help)
-        sed -n '2,8s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+        usage
         exit 0
         ;;
     *) extra+=("$arg") ;;

@@ -9,13 +9,8 @@
 # TAVRELLE_FUZZ_BUILD_DIR overrides the build folder.
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
-
-if [[ ${1:-} == -h || ${1:-} == --help ]]; then
-    sed -n '2,9s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
-    exit 0
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/preamble.sh"
+exit_on_help "$@"
 
 build_dir=${TAVRELLE_FUZZ_BUILD_DIR:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -10,8 +10,7 @@
 # folder. The exit code is the client's.
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
+source "$(dirname "${BASH_SOURCE[0]}")/preamble.sh"
 
 build_dir=${TAVRELLE_BUILD_DIR:-build}
 case $build_dir in

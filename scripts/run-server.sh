@@ -11,11 +11,10 @@
 # folder. The exit code is the server's.
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
+source "$(dirname "${BASH_SOURCE[0]}")/preamble.sh"
 
 if (($#)); then
-    sed -n '2,11s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+    usage
     [[ $1 == -h || $1 == --help ]] && exit 0
     exit 2
 fi

@@ -11,8 +11,7 @@
 # folder. Fails if any test fails.
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
+source "$(dirname "${BASH_SOURCE[0]}")/preamble.sh"
 
 build_args=()
 ctest_args=()
@@ -26,7 +25,7 @@ for arg in "$@"; do
         ;;
     --no-fuzz) fuzz=0 ;;
     -h | --help)
-        sed -n '2,11s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"
+        usage
         exit 0
         ;;
     *) ctest_args+=("$arg") ;;

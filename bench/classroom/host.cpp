@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,9 +60,8 @@ bool Host::start(const std::string &program, const std::string &folder)
     int in[2], out[2];
     if (::pipe(in) != 0 || ::pipe(out) != 0)
         return false;
-    m_pid = ::fork();
+    m_pid = forkHelper();
     if (m_pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
         // Only its own descriptors count in the host's baseline.
@@ -132,21 +130,16 @@ long Host::logEntries()
 
 void Host::stop()
 {
-    if (m_toHost >= 0)
-        ::close(m_toHost);
-    m_toHost = -1;
-    if (m_pid > 0) {
-        for (int i = 0; i < 100 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; ++i)
+    closeDescriptor(m_toHost);
+    // Without stdin the host leaves by itself; it is killed after 5 s.
+    for (int i = 0; i < 100 && m_pid > 0; ++i) {
+        if (::waitpid(m_pid, nullptr, WNOHANG) != 0)
+            m_pid = -1;
+        else
             ::usleep(50 * 1000);
-        if (::kill(m_pid, 0) == 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
     }
-    m_pid = -1;
-    if (m_fromHost >= 0)
-        ::close(m_fromHost);
-    m_fromHost = -1;
+    endHelper(m_pid, SIGKILL);
+    closeDescriptor(m_fromHost);
 }
 
 std::string Host::readLine(int timeoutSeconds)

@@ -9,9 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -95,9 +93,8 @@ void Intruder::start(std::function<long()> work)
     int result[2];
     if (::pipe2(result, O_CLOEXEC) != 0)
         return;
-    m_pid = ::fork();
+    m_pid = forkHelper();
     if (m_pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::close(result[0]);
         const long done = work();
         const ssize_t written = ::write(result[1], &done, sizeof done);
@@ -114,12 +111,8 @@ long Intruder::stop()
         pollfd waiting{m_result, POLLIN, 0};
         if (::poll(&waiting, 1, 5000) <= 0 || ::read(m_result, &done, sizeof done) != sizeof done)
             done = -1;
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
     }
-    m_pid = -1;
-    if (m_result >= 0)
-        ::close(m_result);
-    m_result = -1;
+    endHelper(m_pid, SIGKILL);
+    closeDescriptor(m_result);
     return done;
 }

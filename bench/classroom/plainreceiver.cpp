@@ -1,5 +1,7 @@
 #include "bench/classroom/plainreceiver.h"
 
+#include "bench/classroom/support.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -7,9 +9,7 @@
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <sys/epoll.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -80,22 +80,16 @@ bool PlainReceiver::start(const std::string &folder, bool hashing)
         ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
         return false;
     port = ntohs(address.sin_port);
-    m_pid = ::fork();
-    if (m_pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    m_pid = forkHelper();
+    if (m_pid == 0)
         serve(folder, hashing);
-    }
     ::close(m_listener);
     return m_pid > 0;
 }
 
 void PlainReceiver::stop()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-    m_pid = -1;
+    endHelper(m_pid, SIGTERM);
 }
 
 void PlainReceiver::serve(const std::string &folder, bool hashing)

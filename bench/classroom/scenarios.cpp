@@ -13,6 +13,30 @@
 namespace {
 const QString Kougimei = QStringLiteral("情報処理演習Ⅰ");
 const QString Tantousya = QStringLiteral("中村　誠");
+
+// Seconds from each student's connect to `mark`, for those whose script ran
+// through, and the span from the first connect to the last of those marks.
+struct Latencies
+{
+    std::vector<double> seconds;
+    double span = 0;
+};
+
+Latencies latencies(Classroom &room, Mark mark)
+{
+    Clock::time_point first = Clock::time_point::max(), last = Clock::time_point::min();
+    Latencies result;
+    for (auto &student : room.students()) {
+        first = std::min(first, student->marks[Started]);
+        if (!student->succeeded())
+            continue;
+        last = std::max(last, student->marks[mark]);
+        result.seconds.push_back(secondsBetween(student->marks[Started], student->marks[mark]));
+    }
+    result.span = secondsBetween(first, last);
+    return result;
+}
+
 } // namespace
 
 Scenarios::Scenarios(Options options) : m_options(std::move(options))
@@ -57,24 +81,14 @@ void Scenarios::takeAttendance(const char *scenario, int n, double goalSeconds)
     if (!finished)
         mismatch("%s: %zu students unanswered after 60 s", scenario, room.unfinished());
 
-    Clock::time_point first = Clock::time_point::max(), last = Clock::time_point::min();
-    std::vector<double> greeting, answer;
-    for (auto &student : room.students()) {
-        first = std::min(first, student->marks[Started]);
-        if (!student->succeeded())
-            continue;
-        last = std::max(last, student->marks[Answered]);
-        greeting.push_back(secondsBetween(student->marks[Started], student->marks[Greeted]));
-        answer.push_back(secondsBetween(student->marks[Started], student->marks[Answered]));
-    }
+    const Latencies greeting = latencies(room, Greeted), answer = latencies(room, Answered);
     checkGrid(host, n);
-    const double all = secondsBetween(first, last);
-    std::printf("  greeting latency: %s\n", percentiles(greeting).c_str());
-    std::printf("  connect to 101:   %s\n", percentiles(answer).c_str());
+    std::printf("  greeting latency: %s\n", percentiles(greeting.seconds).c_str());
+    std::printf("  connect to 101:   %s\n", percentiles(answer.seconds).c_str());
     report({printed("%d students answered 000/800/101", n),
-            printed("%zu in %.3f s after the first connect", answer.size(), all),
-            printed("all, <= %g s", goalSeconds), all / goalSeconds,
-            finished && answer.size() == size_t(n) && all <= goalSeconds});
+            printed("%zu in %.3f s after the first connect", answer.seconds.size(), answer.span),
+            printed("all, <= %g s", goalSeconds), answer.span / goalSeconds,
+            finished && answer.seconds.size() == size_t(n) && answer.span <= goalSeconds});
     memoryLine(host);
     host.stop();
 }
@@ -94,22 +108,14 @@ void Scenarios::crowd()
     const bool finished = room.run(120);
     if (!finished)
         mismatch("crowd: %zu clients not greeted after 120 s", room.unfinished());
-    std::vector<double> greeting;
-    Clock::time_point first = Clock::time_point::max(), last = Clock::time_point::min();
-    for (auto &student : room.students()) {
-        first = std::min(first, student->marks[Started]);
-        if (!student->succeeded())
-            continue;
-        last = std::max(last, student->marks[Greeted]);
-        greeting.push_back(secondsBetween(student->marks[Started], student->marks[Greeted]));
-    }
+    const Latencies greeting = latencies(room, Greeted);
+    const size_t greeted = greeting.seconds.size();
     const bool alive = host.alive();
-    const double all = secondsBetween(first, last);
-    std::printf("  greeting latency: %s\n", percentiles(greeting).c_str());
+    std::printf("  greeting latency: %s\n", percentiles(greeting.seconds).c_str());
     report({printed("%d clients at once greeted", n),
-            printed("%zu of %d in %.3f s, server %s", greeting.size(), n, all,
+            printed("%zu of %d in %.3f s, server %s", greeted, n, greeting.span,
                     alive ? "running" : "GONE"),
-            "all, no crash", double(greeting.size()) / n, alive && greeting.size() == size_t(n)});
+            "all, no crash", double(greeted) / n, alive && greeted == size_t(n)});
     memoryLine(host);
     host.stop();
 }

@@ -12,19 +12,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-Action act(Step step, const std::string &text)
+Action act(Step step, const std::string &text, Mark mark)
 {
     Action action;
     action.step = step;
     action.text = text;
+    action.mark = mark;
     return action;
 }
 
 Action expect(const std::string &line, Mark mark)
 {
-    Action action = act(Step::Expect, line);
-    action.mark = mark;
-    return action;
+    return act(Step::Expect, line, mark);
 }
 
 Action expectEither(const std::string &line, const std::string &other, Mark mark)
@@ -36,25 +35,31 @@ Action expectEither(const std::string &line, const std::string &other, Mark mark
 
 Action send(const std::string &bytes, Mark mark)
 {
-    Action action = act(Step::Send, bytes);
-    action.mark = mark;
-    return action;
+    return act(Step::Send, bytes, mark);
 }
 
 Action sendData(const char *data, size_t size, Mark mark)
 {
-    Action action = act(Step::SendData);
+    Action action = act(Step::SendData, {}, mark);
     action.data = data;
     action.size = size;
-    action.mark = mark;
     return action;
 }
 
-Action check(std::function<void(Student &)> run)
+namespace {
+
+Action runAction(Step step, std::function<void(Student &)> run)
 {
-    Action action = act(Step::Check);
+    Action action = act(step);
     action.run = std::move(run);
     return action;
+}
+
+} // namespace
+
+Action check(std::function<void(Student &)> run)
+{
+    return runAction(Step::Check, std::move(run));
 }
 
 Action sleepFor(int milliseconds)
@@ -66,9 +71,7 @@ Action sleepFor(int milliseconds)
 
 Action repeat(std::function<void(Student &)> run)
 {
-    Action action = act(Step::Repeat);
-    action.run = std::move(run);
-    return action;
+    return runAction(Step::Repeat, std::move(run));
 }
 
 Classroom::Classroom(uint16_t port) : m_port(port), m_epoll(::epoll_create1(EPOLL_CLOEXEC))

@@ -51,7 +51,7 @@ struct Action
     std::function<void(Student &)> run; // Check, Repeat
 };
 
-Action act(Step step, const std::string &text = {});
+Action act(Step step, const std::string &text = {}, Mark mark = MarkCount);
 Action expect(const std::string &line, Mark mark = MarkCount);
 Action expectEither(const std::string &line, const std::string &other, Mark mark = MarkCount);
 Action send(const std::string &bytes, Mark mark = MarkCount);

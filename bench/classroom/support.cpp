@@ -3,6 +3,7 @@
 #include "common/cp932.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -112,4 +115,28 @@ std::vector<char> pattern(size_t size)
         std::memcpy(bytes.data() + i, &value, 8);
     }
     return bytes;
+}
+
+pid_t forkHelper()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    return pid;
+}
+
+void endHelper(pid_t &pid, int signal)
+{
+    if (pid > 0) {
+        ::kill(pid, signal);
+        ::waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
+}
+
+void closeDescriptor(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
 }

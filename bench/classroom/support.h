@@ -1,12 +1,14 @@
 #pragma once
 
 // What every part of the classroom load benchmark shares: the clock, the
-// failure count, the students' IDs and the bytes they upload.
+// failure count, the students' IDs, the bytes they upload and the helper
+// processes' lifetime.
 #include <QString>
 
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -31,3 +33,11 @@ void removeFiles(const std::string &folder);
 
 // The bytes every upload is cut from: random, so a misplaced block shows.
 std::vector<char> pattern(size_t size);
+
+// fork() for a helper process: the child is killed when the benchmark ends,
+// however it ends, so that none outlives it.
+pid_t forkHelper();
+// Sends `signal` to a running helper and waits for it to end; `pid` becomes -1.
+void endHelper(pid_t &pid, int signal);
+// Closes `fd` when it is open; it becomes -1.
+void closeDescriptor(int &fd);
