@@ -165,6 +165,8 @@ printf 'serveraddress=127.0.0.1\r\nport=%s\r\n' "$PORT" >"$WORK/client/var.cfg"
 cp "$client_bin" "$WORK/client/tavrelle-client"
 head -c 300000 /dev/urandom >"$WORK/report.bin"
 
+# The lecture journals of this run only: none of an earlier run is offered.
+export XDG_DATA_HOME=$WORK/data
 export WORK STUDENT PORT SERVER=$server_bin
 if ! timeout 150 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner; then
     echo "gui_classroom: work folder kept: $WORK" >&2
