@@ -27,12 +27,16 @@ void QtTextLog::moveOldestToDisk()
 {
     QString oldest = std::move(m_shown.back());
     m_shown.pop_back();
-    // The oldest entry is the end of the text, unless the lecturer edited
-    // there; then no more than the text holds is taken.
+    // The oldest entry is the end of the text, unless the lecturer edited or
+    // emptied the box; an end that differs is left as the lecturer made it.
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    cursor.setPosition(qMax(0, cursor.position() - int(oldest.size())), QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
+    const int start = cursor.position() - int(oldest.size());
+    if (start >= 0) {
+        cursor.setPosition(start, QTextCursor::KeepAnchor);
+        if (cursor.selectedText() == QString(oldest).replace(u'\n', QChar::ParagraphSeparator))
+            cursor.removeSelectedText();
+    }
     m_older.append(cp932::encode(oldest.replace(u'\n', QStringLiteral("\r\n"))));
 }
 

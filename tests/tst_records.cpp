@@ -335,6 +335,12 @@ private Q_SLOTS:
         saves.saveLog();
         QCOMPARE(readBytes(path(QStringLiteral("edited.log"))),
                  cp932::encode("メモ " + all + "\r\n"));
+        // After the lecturer emptied the box it fills up to the newest entries
+        // again, and no entry is cut short.
+        log.clear();
+        for (int i = 8; i <= 11; ++i)
+            log.insertAtTop(QStringLiteral("entry %1\r\n").arg(i));
+        QCOMPARE(log.text(), QStringLiteral("entry 11\r\nentry 10\r\nentry 9\r\n"));
         QVERIFY(m_desktop->messages.shown.isEmpty());
     }
 
