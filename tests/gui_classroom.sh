@@ -149,8 +149,10 @@ if ((inner)); then
     # roster: before its window shows, it asks whether to restore today's
     # records; Return takes the default, はい.
     kill "$client_pid" 2>/dev/null || true
-    kill -KILL "$server_pid"
+    # $server_pid is the timeout wrapper: the program is its child.
+    kill -KILL "$(pgrep -P "$server_pid")"
     wait "$server_pid" 2>/dev/null || true
+    gone '^Tavrelle$' || fail "the killed program's window stayed"
     timeout 120 "$SERVER" >>"$WORK/server.log" 2>&1 &
     server_pid=$!
     choose_file '^Open$' "$WORK/roster.cfg"

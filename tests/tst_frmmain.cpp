@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTcpServer>
@@ -43,11 +44,16 @@ QString effects(const FakeDesktop &desktop)
 }
 const QString NoEffects = QStringLiteral("||0||");
 
+// A port that nothing listens on, below the range the system hands out for
+// port 0, so that no other test's socket takes it before the program does.
 quint16 freePort()
 {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+    for (;;) {
+        const auto port = quint16(QRandomGenerator::global()->bounded(20000, 32000));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port))
+            return port;
+    }
 }
 
 // A lecture on disk: roster, settings with a free port, assignment folder,
@@ -103,8 +109,10 @@ int runLecture(int argc, char *argv[])
     FakeDesktop desktop;
     desktop.dialogs.nextAnswers << QString::fromLocal8Bit(argv[2]);
     FrmMain window(desktop.services());
-    if (!window.Form_Load(QString::fromLocal8Bit(argv[3])))
+    if (!window.Form_Load(QString::fromLocal8Bit(argv[3]))) {
+        std::fprintf(stderr, "%s\n", qPrintable(desktop.messages.shown.join(u'|')));
         return 1;
+    }
     std::printf("%d\n", window.server().network().port());
     std::fflush(stdout);
     return QApplication::exec();
@@ -356,10 +364,12 @@ private Q_SLOTS:
     {
         LectureFiles files;
         QProcess lecture;
+        lecture.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         lecture.start(QCoreApplication::applicationFilePath(),
                       {QStringLiteral("--lecture"), files.roster, files.settings});
         QVERIFY(lecture.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(lecture.canReadLine(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(lecture.canReadLine() || lecture.state() != QProcess::Running,
+                                 20000);
         const quint16 port = quint16(lecture.readLine().trimmed().toUInt());
         QVERIFY(port > 0);
         attendAndSubmit(port);
