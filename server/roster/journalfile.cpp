@@ -40,8 +40,9 @@ bool JournalFile::open(const QString &path)
         fail(QStringLiteral("フォルダを作れません"));
         return false;
     }
+    // Names and addresses of students: for the lecturer's eyes only.
     m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
-                  0644);
+                  0600);
     if (m_fd < 0) {
         fail(systemReason());
         return false;
