@@ -274,6 +274,13 @@ private Q_SLOTS:
                                                   ",2,hanako,192.168.0.13"}));
         QCOMPARE(m_log->text(),
                  QStringLiteral("前の記録は %1 として残しました｡\r\n").arg(keptPath));
+        // Declined once more with nobody attending meanwhile: the fresh
+        // journal holds no event, and opening the roster again asks nothing.
+        m_desktop->messages.whileShown = nullptr;
+        m_desktop->messages.nextAnswers << false;
+        load({"taro,太郎"});
+        load({"taro,太郎"});
+        QCOMPARE(m_desktop->messages.asked.size(), 2);
     }
 
     void anotherLecturesRosterOffersNothing()

@@ -168,6 +168,8 @@ void LectureJournal::offerRestore(MessageBox &messages, TextLog &log)
     openToday();
     const qint64 asked = QFileInfo(path).size();
     const JournalRecords records = readRecords(readAll(path));
+    if (records.markOrder.isEmpty() && records.stampOrder.isEmpty())
+        return; // nothing to give back: the journal simply goes on
     const QString question =
         QStringLiteral("本日の「%1」の記録が残っています (出席 %2 人、課題提出 %3 人)｡\r\n"
                        "記録を表に復元しますか?\r\n"
