@@ -197,7 +197,7 @@ head -c 300000 /dev/urandom >"$WORK/report.bin"
 # The lecture journals of this run only: none of an earlier run is offered.
 export XDG_DATA_HOME=$WORK/data
 export WORK STUDENT PORT SERVER=$server_bin
-if ! timeout 150 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner; then
+if ! timeout 150 xvfb-run -a -s "-screen 0 1024x768x24 -noreset" bash "$0" --inner; then
     echo "gui_classroom: work folder kept: $WORK" >&2
     exit 1
 fi
