@@ -21,6 +21,14 @@ class MessageBox
 public:
     virtual ~MessageBox() = default;
     virtual void show(const QString &text) = 0;
+    // A question with the buttons はい and いいえ, はい the default: true
+    // when the answer is はい. A box that cannot ask shows the question and
+    // takes the default.
+    virtual bool ask(const QString &text)
+    {
+        show(text);
+        return true;
+    }
 };
 
 // "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".

@@ -1,5 +1,6 @@
 #include "platform/qtdialogs.h"
 
+#include <QAbstractButton>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -24,4 +25,16 @@ void QtMessageBox::show(const QString &text)
     // Messages carry file and lecture names: never read them as markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+bool QtMessageBox::ask(const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, m_title,
+                    QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+                    QMessageBox::Yes | QMessageBox::No, m_parent);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }

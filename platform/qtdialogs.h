@@ -21,6 +21,7 @@ class QtMessageBox : public MessageBox
 public:
     QtMessageBox(QWidget *parent, QString title) : m_parent(parent), m_title(std::move(title)) {}
     void show(const QString &text) override;
+    bool ask(const QString &text) override;
 
 private:
     QPointer<QWidget> m_parent;

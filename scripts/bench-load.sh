@@ -27,6 +27,8 @@ cmake --build "$build_dir" --target bench_classroom bench_classroom_host -j"$(np
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavrelle-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/xdg-runtime"
+# Lecture journals of this run only: an earlier run's is never restored.
+export XDG_DATA_HOME="$work/data"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
 "$build_dir/bench/bench_classroom" --host "$build_dir/bench/bench_classroom_host" \
     --work "$work/classroom" "$@"

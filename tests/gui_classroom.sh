@@ -9,6 +9,9 @@
 #     Ctrl+S must show the student present with a submission time;
 #   - Qt's file dialogs of both programs carry Japanese titles ("開く",
 #     "名前を付けて保存"): the programs load Qt's Japanese translations.
+#   - `tavrelle` is then killed with SIGKILL and started with the same roster:
+#     its restore question is answered with the default, and the table saved
+#     again must equal the first.
 #
 #   gui_classroom.sh SERVER CLIENT [FIXED_CLIENT_FOLDER]
 #
@@ -144,6 +147,32 @@ if ((inner)); then
     choose_file '^名前を付けて保存$' "$WORK/table.txt"
     appears "$WORK/table.txt" || fail "the table was not saved"
 
+    # The lecturer's program killed outright and started again with the same
+    # roster: before its window shows, it asks whether to restore today's
+    # records; Return takes the default, はい.
+    kill "$client_pid" 2>/dev/null || true
+    # $server_pid is the timeout wrapper: the program is its child.
+    kill -KILL "$(pgrep -P "$server_pid")"
+    wait "$server_pid" 2>/dev/null || true
+    gone '^Tavrelle$' || fail "the killed program's window stayed"
+    timeout 120 "$SERVER" >>"$WORK/server.log" 2>&1 &
+    server_pid=$!
+    choose_file '^開く$' "$WORK/roster.cfg"
+    question=$(window '^Tavrelle$')
+    xdotool windowfocus --sync "$question"
+    xdotool key --clearmodifiers Return
+    server_window=
+    for _ in $(seq 100); do
+        server_window=$(xdotool search --onlyvisible --name '^Tavrelle$' 2>/dev/null |
+            grep -vx "$question" | head -n1) && break
+        sleep 0.1
+    done
+    [[ -n $server_window ]] || fail "no main window after the restore question"
+    xdotool windowfocus --sync "$server_window"
+    xdotool key --clearmodifiers ctrl+s
+    choose_file '^名前を付けて保存$' "$WORK/restored.txt"
+    appears "$WORK/restored.txt" || fail "the restored table was not saved"
+
     kill "$client_pid" "$server_pid" 2>/dev/null || true
     wait 2>/dev/null || true
     exit 0
@@ -178,8 +207,10 @@ printf 'serveraddress=127.0.0.1\r\nport=%s\r\n' "$PORT" >"$WORK/client/var.cfg"
 cp "$client_bin" "$WORK/client/tavrelle-client"
 head -c 300000 /dev/urandom >"$WORK/report.bin"
 
+# The lecture journals of this run only: none of an earlier run is offered.
+export XDG_DATA_HOME=$WORK/data
 export WORK STUDENT PORT SERVER=$server_bin
-if ! timeout 150 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner; then
+if ! timeout 150 xvfb-run -a -s "-screen 0 1024x768x24 -noreset" bash "$0" --inner; then
     echo "gui_classroom: work folder kept: $WORK" >&2
     exit 1
 fi
@@ -192,6 +223,13 @@ if ! grep -Eq "^$STUDENT,操作 確認,$time,$time,127\.0\.0\.1"$'\r'"?\$" <<<"$
     ! grep -Eq "^hanako,佐藤　花子,,,"$'\r'"?\$" <<<"$table"; then
     echo "gui_classroom: FAILED: unexpected table:" >&2
     echo "$table" >&2
+    echo "gui_classroom: work folder kept: $WORK" >&2
+    exit 1
+fi
+# The table after the kill and the restore holds the same marks and stamp.
+if ! cmp -s "$WORK/table.txt" "$WORK/restored.txt"; then
+    echo "gui_classroom: FAILED: the restored table differs:" >&2
+    diff <(iconv -f CP932 -t UTF-8 "$WORK/table.txt") <(iconv -f CP932 -t UTF-8 "$WORK/restored.txt") >&2
     echo "gui_classroom: work folder kept: $WORK" >&2
     exit 1
 fi

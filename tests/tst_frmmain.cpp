@@ -1,11 +1,16 @@
+#include "common/wire.h"
 #include "platform/qttextlog.h"
 #include "platform/translations.h"
 #include "platform/twips.h"
 #include "server/app/lectureserver.h"
+#include "server/roster/journaledlog.h"
+#include "server/roster/lecturejournal.h"
 #include "server/ui/frmmain.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "support/fakedesktop.h"
+#include "support/files.h"
+#include "support/testclient.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,10 +22,17 @@
 #include <QMenuBar>
 #include <QPaintEngine>
 #include <QPushButton>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTableView>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QTranslator>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -99,6 +111,80 @@ private:
     QWidget &m_widget;
     mutable Engine m_engine;
 };
+
+// A port that nothing listens on, below the range the system hands out for
+// port 0, so that no other test's socket takes it before the program does.
+quint16 freePort()
+{
+    for (;;) {
+        const auto port = quint16(QRandomGenerator::global()->bounded(20000, 32000));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port))
+            return port;
+    }
+}
+
+// A lecture on disk: roster, settings with a free port, assignment folder,
+// and the user's data folder where the journals go.
+struct LectureFiles
+{
+    QTemporaryDir dir;
+    QString roster = dir.filePath(QStringLiteral("roster.cfg"));
+    QString settings = dir.filePath(QStringLiteral("inivar.cfg"));
+    QString kadai = dir.filePath(QStringLiteral("kadai"));
+
+    LectureFiles()
+    {
+        QDir().mkpath(kadai);
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
+        writeRoster(roster, QStringLiteral("情報処理演習Ⅰ"));
+        newPort();
+    }
+    void writeRoster(const QString &path, const QString &lecture) const
+    {
+        writeBytes(path,
+                   cp932Lines({"kougimei=" + lecture, "tantousya=山田 太郎", "kadaidir=" + kadai,
+                               "<start data>", "hanako,花子", "taro,太郎", "<end data>"}));
+    }
+    void newPort() const
+    {
+        writeBytes(settings, cp932Lines({QStringLiteral("port=%1").arg(freePort())}));
+    }
+};
+
+// taro attends and hands in a file, as his student program would.
+void attendAndSubmit(quint16 port)
+{
+    TestClient taro(port);
+    QVERIFY(taro.waitForLines(2));
+    taro.sendNow(cp932::encode(wire::userLine(QStringLiteral("taro")) + wire::Eol));
+    QVERIFY(taro.waitForLines(3));
+    QCOMPARE(taro.lines()[2], wire::AttendanceTaken);
+    taro.sendNow(cp932::encode(wire::putLine(QStringLiteral("taro.txt"), 5) + wire::Eol));
+    QVERIFY(taro.waitForLines(4));
+    QCOMPARE(taro.lines()[3], wire::ImageModeOk);
+    QVERIFY(taro.send("hello"));
+    QVERIFY(taro.waitForLines(5));
+    QCOMPARE(taro.lines()[4], wire::ReceiveComplete);
+}
+
+// The lecturer's program in a process of its own, for the test that kills
+// it: "--lecture <roster> <settings>" loads the roster at start-up, as the
+// lecturer would choose it, and prints the port it listens on.
+int runLecture(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    FakeDesktop desktop;
+    desktop.dialogs.nextAnswers << QString::fromLocal8Bit(argv[2]);
+    FrmMain window(desktop.services());
+    if (!window.Form_Load(QString::fromLocal8Bit(argv[3]))) {
+        std::fprintf(stderr, "%s\n", qPrintable(desktop.messages.shown.join(u'|')));
+        return 1;
+    }
+    std::printf("%d\n", window.server().network().port());
+    std::fflush(stdout);
+    return QApplication::exec();
+}
 
 } // namespace
 
@@ -390,6 +476,98 @@ private Q_SLOTS:
         QVERIFY(!other.isVisible());
     }
 
+    // The lecturer's program killed in the middle of a lecture and started
+    // again with the same roster.
+    void killedLecturesRecordsComeBack()
+    {
+        LectureFiles files;
+        QProcess lecture;
+        lecture.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        lecture.start(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--lecture"), files.roster, files.settings});
+        QVERIFY(lecture.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(lecture.canReadLine() || lecture.state() != QProcess::Running,
+                                 20000);
+        const quint16 port = quint16(lecture.readLine().trimmed().toUInt());
+        QVERIFY(port > 0);
+        attendAndSubmit(port);
+        lecture.kill(); // SIGKILL: nothing of the program's own runs
+        QVERIFY(lecture.waitForFinished());
+        QCOMPARE(lecture.exitStatus(), QProcess::CrashExit);
+
+        files.newPort();
+        m_desktop->dialogs.nextAnswers << files.roster;
+        QVERIFY(m_window->Form_Load(files.settings));
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QVERIFY(m_desktop->messages.asked[0].startsWith(QStringLiteral(
+            "本日の「情報処理演習Ⅰ」の記録が残っています (出席 1 人、課題提出 1 人)｡")));
+        const QString table = files.dir.filePath(QStringLiteral("table.txt"));
+        m_desktop->dialogs.nextAnswers << table;
+        m_window->mnuFileSave_Click();
+        const QStringList lines = cp932::decode(readBytes(table)).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[1], QStringLiteral("hanako,花子,,,"));
+        QVERIFY2(QRegularExpression(
+                     QStringLiteral("^taro,太郎,(\\d\\d:){2}\\d\\d,(\\d\\d:){2}\\d\\d,127.0.0.1$"))
+                     .match(lines[2])
+                     .hasMatch(),
+                 qPrintable(lines[2]));
+        QVERIFY(m_window->server().log().text().startsWith(
+            QStringLiteral("本日の記録から出席 1 人と課題提出 1 人を復元しました｡\r\n")));
+        // The killed program's activity is in the day's log journal too.
+        const QString dayLog =
+            cp932::decode(readBytes(JournaledLog::pathFor(QDate::currentDate())));
+        QVERIFY2(dayLog.contains(QStringLiteral("接続:1 受信完了\r\n")), qPrintable(dayLog));
+    }
+
+    void exitAndReopenRestoresAndAnotherLectureOffersNothing()
+    {
+        LectureFiles files;
+        m_desktop->dialogs.nextAnswers << files.roster;
+        QVERIFY(m_window->Form_Load(files.settings));
+        QVERIFY(m_desktop->messages.asked.isEmpty());
+        attendAndSubmit(m_window->server().network().port());
+        const RosterGrid::Row taro = m_window->server().grid().exportRows()[2];
+        showActive();
+        m_window->mnuFileExit_Click();
+        QVERIFY(!m_window->isVisible());
+        m_window.reset();
+
+        resetEffects();
+        m_window = std::make_unique<FrmMain>(m_desktop->services());
+        files.newPort();
+        m_desktop->dialogs.nextAnswers << files.roster;
+        QVERIFY(m_window->Form_Load(files.settings));
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QCOMPARE(m_window->server().grid().exportRows()[2], taro);
+
+        const QString other = files.dir.filePath(QStringLiteral("other.cfg"));
+        files.writeRoster(other, QStringLiteral("情報処理演習Ⅱ"));
+        m_desktop->dialogs.nextAnswers << other;
+        m_window->mnuFileOpen_Click();
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QCOMPARE(m_window->server().grid().text(2, RosterGrid::Attendance), QString());
+        QVERIFY(m_desktop->messages.shown.isEmpty());
+    }
+
+    void unwritableJournalIsReportedInTheLogAndABox()
+    {
+        LectureFiles files;
+        QDir().mkpath(QFileInfo(LectureJournal::folder()).absolutePath());
+        writeBytes(LectureJournal::folder(), "a file where the folder should be");
+        m_desktop->dialogs.nextAnswers << files.roster;
+        QVERIFY(m_window->Form_Load(files.settings));
+        attendAndSubmit(m_window->server().network().port());
+        // Both journals fail: the day's log and the lecture's records.
+        QTRY_COMPARE(m_desktop->messages.shown.size(), 2);
+        QVERIFY2(m_desktop->messages.shown.filter(QStringLiteral("出欠と課題提出の記録")).size() ==
+                     1,
+                 qPrintable(m_desktop->messages.shown.join(u'|')));
+        const QString log = m_window->server().log().text();
+        QCOMPARE(log.count(QStringLiteral("に書き込めません")), 2);
+        QVERIFY(RosterGrid::isTimeStamp(m_window->server().grid().text(2, RosterGrid::Assignment)));
+    }
+
     void statusBarShowsStatusDateAndTime()
     {
         QDateTime now(QDate(2024, 4, 8), QTime(9, 5, 59));
@@ -409,5 +587,14 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestFrmMain)
+int main(int argc, char *argv[])
+{
+    if (argc == 4 && std::strcmp(argv[1], "--lecture") == 0)
+        return runLecture(argc, argv);
+    QApplication app(argc, argv);
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    TestFrmMain test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_frmmain.moc"

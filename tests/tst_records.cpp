@@ -1,6 +1,8 @@
 #include "platform/qtprocessstarter.h"
 #include "platform/qttextlog.h"
+#include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
+#include "server/roster/lecturejournal.h"
 #include "server/roster/recordsaves.h"
 #include "server/roster/rostercommands.h"
 #include "server/roster/rostergrid.h"
@@ -9,8 +11,11 @@
 #include "support/files.h"
 
 #include <QDir>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCursor>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -87,6 +92,33 @@ class TestRecords : public QObject
         m_saves->saveTable();
         return readBytes(path(name));
     }
+    // The journal hooked up as the server does it: marks and submissions of
+    // `book`, and the offer after every roster load.
+    std::unique_ptr<LectureJournal> journalFor(AttendanceBook &book)
+    {
+        auto journal = std::make_unique<LectureJournal>(*m_lecture, *m_grid);
+        connect(&book, &AttendanceBook::marked, journal.get(), &LectureJournal::recordMark);
+        connect(&book, &AttendanceBook::submitted, journal.get(),
+                &LectureJournal::recordSubmission);
+        m_roster->setAfterLoad(
+            [this, j = journal.get()] { j->offerRestore(m_desktop->messages, *m_log); });
+        return journal;
+    }
+    QString todaysJournal(const QString &lecture = QStringLiteral("情報処理演習Ⅰ")) const
+    {
+        return LectureJournal::pathFor(lecture, QDate::currentDate());
+    }
+    // A lecture in the journal: taro present and his file stored, and a
+    // student the next roster will not hold.
+    void journalATakenLecture()
+    {
+        load({"taro,太郎", "hanako,花子", "jiro,次郎"});
+        AttendanceBook book(*m_grid);
+        const auto journal = journalFor(book);
+        QCOMPARE(book.markPresent("taro", "192.168.0.12"), AttendanceBook::Attendance::Taken);
+        QCOMPARE(book.markPresent("jiro", "192.168.0.14"), AttendanceBook::Attendance::Taken);
+        book.recordSubmission({"taro", "taro.c", 5, QByteArray(64, 'a')});
+    }
     void markTaro()
     {
         m_grid->setText(1, RosterGrid::Attendance, "09:15:00");
@@ -112,6 +144,211 @@ private Q_SLOTS:
         const char *headings[] = {"ユーザID", "ユーザ名", "出欠", "課題", "接続IPアドレス"};
         for (int column = 0; column < RosterGrid::ColumnCount; ++column)
             m_grid->setText(0, column, QString::fromUtf8(headings[column]));
+        // Journals go to the user's data folder: a fresh one for every test.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(path(QStringLiteral("data"))));
+    }
+
+    void journalHasOneLinePerEventBeforeTheCallReturns()
+    {
+        load({"taro,太郎", "hanako,花子"});
+        AttendanceBook book(*m_grid);
+        const auto journal = journalFor(book);
+        QVERIFY(!QFileInfo::exists(todaysJournal()));
+        QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
+        const QString marked = m_grid->text(2, RosterGrid::Attendance);
+        // Written by the time the student would get the answer, no event pass.
+        const QStringList header{"講義,情報処理演習Ⅰ"};
+        const QString mark = "出席," + marked + ",2,hanako,192.168.0.13";
+        QCOMPARE(readBytes(todaysJournal()), cp932Lines(header + QStringList{mark}));
+        QCOMPARE(book.markPresent("hanako", "192.168.0.99"), AttendanceBook::Attendance::Already);
+        const QByteArray sha = QByteArray(32, 'f') + QByteArray(32, '0');
+        book.recordSubmission({"hanako", "hanako.c", 1234, sha});
+        book.recordSubmission({"nobody", "nobody.txt", 0, sha});
+        const QString stamp = m_grid->text(2, RosterGrid::Assignment);
+        const QStringList lines =
+            cp932::decode(readBytes(todaysJournal())).split(QStringLiteral("\r\n"));
+        const QString submission = "提出," + stamp + ",hanako,hanako.c,1234," + sha;
+        QCOMPARE(lines.mid(0, 3), (header + QStringList{mark, submission}));
+        // A file from an ID the roster does not hold is recorded all the same.
+        QVERIFY2(QRegularExpression("^提出,\\d\\d:\\d\\d:\\d\\d,nobody,nobody.txt,0," + sha + "$")
+                     .match(lines.value(3))
+                     .hasMatch(),
+                 qPrintable(lines.value(3)));
+        QCOMPARE(lines.size(), 5); // and nothing after the last line end
+    }
+
+    void everyLectureNameGetsAJournalOfItsOwn()
+    {
+        const QStringList names{"情報処理演習Ⅰ",
+                                "情報処理演習Ⅱ",
+                                "a/b",
+                                "a\\b",
+                                "a:b",
+                                "a*b?\"<>|",
+                                "",
+                                "..",
+                                " . ",
+                                QString(300, u'長'),
+                                QString(300, u'長') + u'x',
+                                "改行\r\nあり",
+                                "😀 絵文字"};
+        QSet<QString> paths;
+        for (const QString &name : names) {
+            const QString journal = LectureJournal::pathFor(name, QDate(2026, 12, 9));
+            QCOMPARE(QFileInfo(journal).absolutePath(), LectureJournal::folder());
+            const QString fileName = QFileInfo(journal).fileName();
+            QVERIFY2(fileName.startsWith(QStringLiteral("2026-12-09_")), qPrintable(fileName));
+            QVERIFY2(QFile::encodeName(fileName).size() <= 255, qPrintable(fileName));
+            QVERIFY2(
+                !fileName.contains(QRegularExpression(QStringLiteral("[\\x00-\\x1f:*?\"<>|\\\\]"))),
+                qPrintable(fileName));
+            paths.insert(journal);
+            // The file can really be made, for the lecture's first event.
+            m_lecture->setKougimei(name);
+            AttendanceBook book(*m_grid);
+            LectureJournal lecture(*m_lecture, *m_grid);
+            connect(&book, &AttendanceBook::submitted, &lecture, &LectureJournal::recordSubmission);
+            book.recordSubmission({"taro", "taro.c", 1, QByteArray(64, '0')});
+            QVERIFY2(readBytes(LectureJournal::pathFor(name, QDate::currentDate()))
+                         .startsWith(cp932::encode(QStringLiteral("講義,") + name)),
+                     qPrintable(name));
+        }
+        QCOMPARE(paths.size(), names.size());
+    }
+
+    void reopeningTheRosterRestoresTodaysRecords()
+    {
+        journalATakenLecture();
+        const QByteArray before = readBytes(todaysJournal());
+        const QString marked = m_grid->text(1, RosterGrid::Attendance);
+        const QString stamped = m_grid->text(1, RosterGrid::Assignment);
+        // The same lecture again, without jiro and with students in another order.
+        AttendanceBook book(*m_grid);
+        const auto journal = journalFor(book);
+        load({"hanako,花子", "taro,太郎"});
+        QCOMPARE(m_desktop->messages.asked,
+                 QStringList{
+                     "本日の「情報処理演習Ⅰ」の記録が残っています (出席 2 人、課題提出 1 人)｡\r\n"
+                     "記録を表に復元しますか?\r\n"
+                     "いいえを選ぶと新しく記録を始めます｡前の記録は別の名前で残します｡"});
+        QCOMPARE(m_grid->text(2, RosterGrid::Attendance), marked);
+        QCOMPARE(m_grid->text(2, RosterGrid::Address), QStringLiteral("192.168.0.12"));
+        QCOMPARE(m_grid->text(2, RosterGrid::Assignment), stamped);
+        QCOMPARE(m_grid->text(1, RosterGrid::Attendance), QString());
+        QCOMPARE(m_log->text(),
+                 QStringLiteral("本日の記録から出席 1 人と課題提出 1 人を復元しました｡\r\n"
+                                "名簿にないため復元しなかったユーザID: jiro\r\n"));
+        // The journal goes on: a restored student stays present, a new one is added.
+        QCOMPARE(book.markPresent("taro", "192.168.0.50"), AttendanceBook::Attendance::Already);
+        QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
+        const QByteArray after = readBytes(todaysJournal());
+        QVERIFY(after.startsWith(before));
+        QCOMPARE(after.mid(before.size()),
+                 cp932Lines({"出席," + m_grid->text(1, RosterGrid::Attendance) +
+                             ",1,hanako,192.168.0.13"}));
+    }
+
+    void decliningKeepsTheOldJournalAndStartsAFreshOne()
+    {
+        journalATakenLecture();
+        const QByteArray old = readBytes(todaysJournal());
+        AttendanceBook book(*m_grid);
+        const auto journal = journalFor(book);
+        // hanako attends while the lecturer reads the question.
+        m_desktop->messages.whileShown = [&](const QString &) {
+            QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
+        };
+        m_desktop->messages.nextAnswers << false;
+        load({"taro,太郎", "hanako,花子"});
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QCOMPARE(m_grid->text(1, RosterGrid::Attendance), QString());
+        const QStringList kept = QDir(LectureJournal::folder())
+                                     .entryList(QDir::Files)
+                                     .filter(QFileInfo(todaysJournal()).completeBaseName() + u'_');
+        QCOMPARE(kept.size(), 1);
+        const QString keptPath = LectureJournal::folder() + u'/' + kept[0];
+        QVERIFY(readBytes(keptPath).startsWith(old));
+        QCOMPARE(
+            readBytes(todaysJournal()),
+            cp932Lines({"講義,情報処理演習Ⅰ", "出席," + m_grid->text(2, RosterGrid::Attendance) +
+                                                  ",2,hanako,192.168.0.13"}));
+        QCOMPARE(m_log->text(),
+                 QStringLiteral("前の記録は %1 として残しました｡\r\n").arg(keptPath));
+        // Declined once more with nobody attending meanwhile: the fresh
+        // journal holds no event, and opening the roster again asks nothing.
+        m_desktop->messages.whileShown = nullptr;
+        m_desktop->messages.nextAnswers << false;
+        load({"taro,太郎"});
+        load({"taro,太郎"});
+        QCOMPARE(m_desktop->messages.asked.size(), 2);
+    }
+
+    void anotherLecturesRosterOffersNothing()
+    {
+        journalATakenLecture();
+        AttendanceBook book(*m_grid);
+        const auto journal = journalFor(book);
+        const QString file = path(QStringLiteral("other.cfg"));
+        writeBytes(file, cp932Lines({"kougimei=情報処理演習Ⅱ", "tantousya=山田 太郎",
+                                     "<start data>", "taro,太郎", "<end data>"}));
+        m_roster->load(file);
+        QVERIFY(m_desktop->messages.asked.isEmpty());
+        QCOMPARE(m_grid->text(1, RosterGrid::Attendance), QString());
+        QVERIFY(!QFileInfo::exists(todaysJournal(QStringLiteral("情報処理演習Ⅱ"))));
+    }
+
+    void unwritableJournalIsReportedOnceAndTheLectureGoesOn()
+    {
+        // A file where the journal folder should be.
+        QVERIFY(QDir().mkpath(QFileInfo(LectureJournal::folder()).absolutePath()));
+        writeBytes(LectureJournal::folder(), "not a folder");
+        load({"taro,太郎", "hanako,花子"});
+        AttendanceBook book(*m_grid);
+        const auto journal = journalFor(book);
+        QStringList failures;
+        connect(journal.get(), &LectureJournal::failed,
+                [&](const QString &text) { failures << text; });
+        QCOMPARE(book.markPresent("taro", "192.168.0.12"), AttendanceBook::Attendance::Taken);
+        QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
+        book.recordSubmission({"taro", "taro.c", 5, QByteArray(64, 'a')});
+        QCOMPARE(failures.size(), 1);
+        QVERIFY2(
+            failures[0].startsWith(
+                QStringLiteral("出欠と課題提出の記録 %1 に書き込めません: ").arg(todaysJournal())),
+            qPrintable(failures[0]));
+        QVERIFY(RosterGrid::isTimeStamp(m_grid->text(2, RosterGrid::Attendance)));
+    }
+
+    void logShowsTheNewestEntriesAndSavesThemAll()
+    {
+        QtTextLog log(nullptr, 3);
+        RecordSaves saves(*m_grid, *m_lecture, log, m_desktop->dialogs, m_desktop->messages);
+        QString all;
+        for (int i = 1; i <= 7; ++i) {
+            const QString entry = i == 4 ? QStringLiteral("四番目\r\n二行目\r\n")
+                                         : QStringLiteral("entry %1\r\n").arg(i);
+            log.insertAtTop(entry);
+            all.prepend(entry);
+        }
+        QCOMPARE(log.text(), QStringLiteral("entry 7\r\nentry 6\r\nentry 5\r\n"));
+        QCOMPARE(log.blockCount(), 4);
+        m_desktop->dialogs.nextAnswers << path(QStringLiteral("all.log"));
+        saves.saveLog();
+        QCOMPARE(readBytes(path(QStringLiteral("all.log"))), cp932::encode(all + "\r\n"));
+        // What the lecturer typed into the box is saved as it is shown.
+        log.moveCursor(QTextCursor::Start);
+        log.insertPlainText(QStringLiteral("メモ "));
+        m_desktop->dialogs.nextAnswers << path(QStringLiteral("edited.log"));
+        saves.saveLog();
+        QCOMPARE(readBytes(path(QStringLiteral("edited.log"))),
+                 cp932::encode("メモ " + all + "\r\n"));
+        // After the lecturer emptied the box it fills up to the newest entries
+        // again, and no entry is cut short.
+        log.clear();
+        for (int i = 8; i <= 11; ++i)
+            log.insertAtTop(QStringLiteral("entry %1\r\n").arg(i));
+        QCOMPARE(log.text(), QStringLiteral("entry 11\r\nentry 10\r\nentry 9\r\n"));
+        QVERIFY(m_desktop->messages.shown.isEmpty());
     }
 
     void tableFileHoldsHeaderAndStudentsInCodePage932()

@@ -7,12 +7,29 @@
 #include <QFileInfo>
 
 LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *parent)
-    : QObject(parent), m_log(log), m_messages(desktop.messages),
+    : QObject(parent), m_activity(log), m_messages(desktop.messages),
       m_roster(m_grid, m_lecture, desktop.dialogs, desktop.messages),
-      m_records(m_grid, m_lecture, log, desktop.dialogs, desktop.messages),
+      m_records(m_grid, m_lecture, m_activity, desktop.dialogs, desktop.messages),
       m_export(m_grid, desktop.clipboard, desktop.processes, desktop.messages), m_book(m_grid),
-      m_network(m_lecture, m_book, log)
-{}
+      m_journal(m_lecture, m_grid), m_network(m_lecture, m_book, m_activity)
+{
+    // Direct connections: the journal line is written before the student's
+    // reply is sent.
+    connect(&m_book, &AttendanceBook::marked, &m_journal, &LectureJournal::recordMark);
+    connect(&m_book, &AttendanceBook::submitted, &m_journal, &LectureJournal::recordSubmission);
+    m_roster.setAfterLoad([this] { m_journal.offerRestore(m_messages, m_activity); });
+    // Reported from the event loop, not from inside a student's request.
+    connect(&m_journal, &LectureJournal::failed, this, &LectureServer::reportJournalFailure,
+            Qt::QueuedConnection);
+    connect(&m_activity, &JournaledLog::failed, this, &LectureServer::reportJournalFailure,
+            Qt::QueuedConnection);
+}
+
+void LectureServer::reportJournalFailure(const QString &text)
+{
+    m_activity.insertAtTop(text + QStringLiteral("\r\n"));
+    m_messages.show(text);
+}
 
 bool LectureServer::start(const QString &settingsPath)
 {
@@ -20,7 +37,7 @@ bool LectureServer::start(const QString &settingsPath)
     m_export.configure(m_settings.delimiter, m_settings.spreadsheetCommand);
     m_book.setProxyCheck(m_settings.proxyCheck);
     if (!m_settings.fileRead)
-        m_log.insertAtTop(
+        m_activity.insertAtTop(
             QStringLiteral("%1 を読み込めないため、既定の設定 (ポート %2) で起動しました｡\r\n")
                 .arg(QFileInfo(settingsPath).fileName())
                 .arg(m_settings.port));

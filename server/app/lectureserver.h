@@ -3,7 +3,9 @@
 #include "server/app/serversettings.h"
 #include "server/net/classroomserver.h"
 #include "server/roster/attendancebook.h"
+#include "server/roster/journaledlog.h"
 #include "server/roster/lecture.h"
+#include "server/roster/lecturejournal.h"
 #include "server/roster/recordsaves.h"
 #include "server/roster/rostercommands.h"
 #include "server/roster/rostergrid.h"
@@ -32,6 +34,9 @@ public:
     AttendanceBook &book() { return m_book; }
     ClassroomServer &network() { return m_network; }
     const ServerSettings &settings() const { return m_settings; }
+    // The activity log as the server writes it: shown and kept for the day.
+    TextLog &log() { return m_activity; }
+    LectureJournal &journal() { return m_journal; }
 
     // The start-up that follows the roster dialog: settings, listening, grid
     // headings. False when the program cannot serve the class and must end;
@@ -41,15 +46,17 @@ public:
 private:
     bool listen();
     void prepareGrid();
+    void reportJournalFailure(const QString &text);
 
     RosterGrid m_grid;
     Lecture m_lecture;
-    TextLog &m_log;
+    JournaledLog m_activity;
     MessageBox &m_messages;
     RosterCommands m_roster;
     RecordSaves m_records;
     TableExport m_export;
     AttendanceBook m_book;
+    LectureJournal m_journal;
     ClassroomServer m_network;
     ServerSettings m_settings;
 };

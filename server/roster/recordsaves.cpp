@@ -40,14 +40,20 @@ void RecordSaves::saveTable()
 {
     const QString path = askPath(QStringLiteral(".txt"), TableFilter);
     if (!path.isEmpty())
-        write(path, cp932::encode(tableText(m_grid, QStringLiteral(","))));
+        write(path, [this](QFileDevice &file) {
+            return writeAll(file, cp932::encode(tableText(m_grid, QStringLiteral(","))));
+        });
 }
 
 void RecordSaves::saveLog()
 {
     const QString path = askPath(QStringLiteral(".log"), LogFilter);
     if (!path.isEmpty())
-        write(path, cp932::encode(m_log.text() + Eol));
+        write(path, [this](QFileDevice &file) {
+            return m_log.writeComplete([&file](const QByteArray &bytes) {
+                return writeAll(file, bytes);
+            }) && writeAll(file, cp932::encode(Eol));
+        });
 }
 
 QString RecordSaves::askPath(const QString &extension, const QString &filter)
@@ -55,14 +61,13 @@ QString RecordSaves::askPath(const QString &extension, const QString &filter)
     return m_dialogs.saveFileName(m_lecture.kougimei() + extension, filter);
 }
 
-void RecordSaves::write(const QString &path, const QByteArray &bytes)
+void RecordSaves::write(const QString &path, const std::function<bool(QFileDevice &)> &fill)
 {
     // The new text goes to a temporary file that replaces the target only when
     // complete: a full disk never leaves half a table where a good one was.
     // Unbuffered, because QSaveFile commits even when its closing flush fails.
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && writeAll(file, bytes) &&
-        file.commit())
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && fill(file) && file.commit())
         return;
     m_messages.show(
         QStringLiteral("%1 に保存できませんでした｡").arg(QDir::toNativeSeparators(path)) + Eol +

@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 class FileDialogs;
+class QFileDevice;
 class Lecture;
 class MessageBox;
 class RosterGrid;
@@ -22,7 +24,8 @@ public:
 
 private:
     QString askPath(const QString &extension, const QString &filter);
-    void write(const QString &path, const QByteArray &bytes);
+    // Writes what `fill` puts into the file in place of `path`, or nothing.
+    void write(const QString &path, const std::function<bool(QFileDevice &)> &fill);
 
     const RosterGrid &m_grid;
     const Lecture &m_lecture;

@@ -62,6 +62,8 @@ void RosterCommands::load(const QString &path)
     case StudentBlock::Loaded:
         m_grid.replaceRowsFrom(1, std::move(block.rows));
         m_grid.setRosterCount(block.studentCount);
+        if (m_afterLoad)
+            m_afterLoad();
         return;
     }
 }

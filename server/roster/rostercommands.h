@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 class FileDialogs;
 class Lecture;
@@ -19,6 +20,8 @@ public:
 
     // The part of open() after the dialog: loads `path`.
     void load(const QString &path);
+    // Runs after every load that filled the grid with a roster.
+    void setAfterLoad(std::function<void()> afterLoad) { m_afterLoad = std::move(afterLoad); }
 
 private:
     void cutGrid();
@@ -28,4 +31,5 @@ private:
     Lecture &m_lecture;
     FileDialogs &m_dialogs;
     MessageBox &m_messages;
+    std::function<void()> m_afterLoad;
 };

@@ -30,6 +30,9 @@ class FakeMessageBox : public MessageBox
 {
 public:
     QStringList shown;
+    QStringList asked;
+    // Answers to questions, in turn; when none is left, the default はい.
+    QList<bool> nextAnswers;
     // Runs while the box would be on screen (a modal box keeps the event
     // loop going).
     std::function<void(const QString &)> whileShown;
@@ -39,5 +42,12 @@ public:
         shown << text;
         if (whileShown)
             whileShown(text);
+    }
+    bool ask(const QString &text) override
+    {
+        asked << text;
+        if (whileShown)
+            whileShown(text);
+        return nextAnswers.isEmpty() || nextAnswers.takeFirst();
     }
 };

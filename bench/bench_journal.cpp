@@ -1,0 +1,119 @@
+// The lecture journal on the road of every attendance: the cost of one mark
+// written to the journal (median and 99th percentile), what forcing the file
+// to the disk would add to each reply, and 1,000 students marked at once.
+#include "server/roster/attendancebook.h"
+#include "server/roster/journalfile.h"
+#include "server/roster/lecture.h"
+#include "server/roster/lecturejournal.h"
+#include "server/roster/rostergrid.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int Students = 1000;
+constexpr int Rounds = 20;
+
+struct Percentiles
+{
+    double median;
+    double p99;
+};
+
+Percentiles percentiles(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
+}
+
+RosterGrid::Row student(int number)
+{
+    RosterGrid::Row row;
+    row[RosterGrid::UserId] = QStringLiteral("s%1").arg(number, 7, 10, QLatin1Char('0'));
+    row[RosterGrid::UserName] = QStringLiteral("学生 %1").arg(number);
+    return row;
+}
+
+void loadRoster(RosterGrid &grid)
+{
+    std::vector<RosterGrid::Row> rows;
+    for (int i = 0; i < Students; ++i)
+        rows.push_back(student(i));
+    rows.push_back({QStringLiteral("計"), QStringLiteral("%1 人").arg(Students)});
+    grid.replaceRowsFrom(1, std::move(rows));
+    grid.setRosterCount(Students);
+}
+
+// Microseconds of each mark (the book's decision, the grid and the journal
+// line), over rounds of a whole class attending.
+std::vector<double> timeMarks(Lecture &lecture, bool journalOn, double *classMs)
+{
+    std::vector<double> samples;
+    *classMs = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        RosterGrid grid;
+        loadRoster(grid);
+        AttendanceBook book(grid);
+        LectureJournal journal(lecture, grid);
+        if (journalOn)
+            QObject::connect(&book, &AttendanceBook::marked, &journal, &LectureJournal::recordMark);
+        QElapsedTimer whole;
+        whole.start();
+        for (int i = 0; i < Students; ++i) {
+            QElapsedTimer one;
+            one.start();
+            book.markPresent(grid.text(i + 1, RosterGrid::UserId), QStringLiteral("192.168.0.12"));
+            samples.push_back(double(one.nsecsElapsed()) / 1000.0);
+        }
+        *classMs = std::max(*classMs, double(whole.nsecsElapsed()) / 1e6);
+    }
+    return samples;
+}
+
+Percentiles timeSyncs(const QString &path)
+{
+    JournalFile file;
+    file.open(path);
+    std::vector<double> samples;
+    for (int i = 0; i < 200; ++i) {
+        file.append(QByteArrayLiteral("出席,09:15:02,1,s0000001,192.168.0.12\r\n"));
+        QElapsedTimer timer;
+        timer.start();
+        file.sync();
+        samples.push_back(double(timer.nsecsElapsed()) / 1000.0);
+    }
+    return percentiles(samples);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    Lecture lecture;
+    lecture.setKougimei(QStringLiteral("情報処理演習Ⅰ（月曜3限）"));
+
+    double offMs = 0;
+    double onMs = 0;
+    const Percentiles off = percentiles(timeMarks(lecture, false, &offMs));
+    const Percentiles on = percentiles(timeMarks(lecture, true, &onMs));
+    const Percentiles sync = timeSyncs(data.filePath(QStringLiteral("sync.txt")));
+    std::printf("journals in %s\n", qPrintable(data.path()));
+    std::printf("%-34s %12s %12s\n", "", "median (us)", "p99 (us)");
+    std::printf("%-34s %12.1f %12.1f\n", "mark without journal", off.median, off.p99);
+    std::printf("%-34s %12.1f %12.1f\n", "mark with journal line", on.median, on.p99);
+    std::printf("%-34s %12.1f %12.1f\n", "journal line alone (difference)", on.median - off.median,
+                on.p99 - off.p99);
+    std::printf("%-34s %12.1f %12.1f\n", "fdatasync of one line", sync.median, sync.p99);
+    std::printf("%d students marked, slowest of %d rounds: %.1f ms without, %.1f ms with journal\n",
+                Students, Rounds, offMs, onMs);
+    return 0;
+}

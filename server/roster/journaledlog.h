@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/textlog.h"
+#include "server/roster/journalfile.h"
+
+#include <QObject>
+
+// The activity log as the server writes it: every entry goes to the log the
+// lecturer sees and is appended to the day's log journal beside the lecture
+// journals, oldest first, each entry after the time it was made.
+class JournaledLog : public QObject, public TextLog
+{
+    Q_OBJECT
+public:
+    explicit JournaledLog(TextLog &shown, QObject *parent = nullptr);
+
+    static QString pathFor(QDate day);
+
+    void insertAtTop(const QString &block) override;
+    QString text() const override { return m_shown.text(); }
+    bool writeComplete(const std::function<bool(const QByteArray &)> &write) const override
+    {
+        return m_shown.writeComplete(write);
+    }
+
+Q_SIGNALS:
+    // The day's log cannot be written: sent once per file.
+    void failed(const QString &text);
+
+private:
+    TextLog &m_shown;
+    JournalFile m_file;
+    QString m_reported;
+};
