@@ -60,7 +60,7 @@ std::vector<double> timeMarks(Lecture &lecture, bool journalOn, double *classMs)
         RosterGrid grid;
         loadRoster(grid);
         AttendanceBook book(grid);
-        LectureJournal journal(lecture, grid);
+        LectureJournal journal(lecture, book);
         if (journalOn)
             QObject::connect(&book, &AttendanceBook::marked, &journal, &LectureJournal::recordMark);
         QElapsedTimer whole;

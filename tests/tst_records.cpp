@@ -96,10 +96,12 @@ class TestRecords : public QObject
     // `book`, and the offer after every roster load.
     std::unique_ptr<LectureJournal> journalFor(AttendanceBook &book)
     {
-        auto journal = std::make_unique<LectureJournal>(*m_lecture, *m_grid);
+        auto journal = std::make_unique<LectureJournal>(*m_lecture, book);
         connect(&book, &AttendanceBook::marked, journal.get(), &LectureJournal::recordMark);
         connect(&book, &AttendanceBook::submitted, journal.get(),
                 &LectureJournal::recordSubmission);
+        connect(&book, &AttendanceBook::claimedAgain, journal.get(),
+                &LectureJournal::recordClaimAgain);
         m_roster->setAfterLoad(
             [this, j = journal.get()] { j->offerRestore(m_desktop->messages, *m_log); });
         return journal;
@@ -160,7 +162,7 @@ private Q_SLOTS:
         const QStringList header{"講義,情報処理演習Ⅰ"};
         const QString mark = "出席," + marked + ",2,hanako,192.168.0.13";
         QCOMPARE(readBytes(todaysJournal()), cp932Lines(header + QStringList{mark}));
-        QCOMPARE(book.markPresent("hanako", "192.168.0.99"), AttendanceBook::Attendance::Already);
+        QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Already);
         const QByteArray sha = QByteArray(32, 'f') + QByteArray(32, '0');
         book.recordSubmission({"hanako", "hanako.c", 1234, sha});
         book.recordSubmission({"nobody", "nobody.txt", 0, sha});
@@ -206,7 +208,7 @@ private Q_SLOTS:
             // The file can really be made, for the lecture's first event.
             m_lecture->setKougimei(name);
             AttendanceBook book(*m_grid);
-            LectureJournal lecture(*m_lecture, *m_grid);
+            LectureJournal lecture(*m_lecture, book);
             connect(&book, &AttendanceBook::submitted, &lecture, &LectureJournal::recordSubmission);
             book.recordSubmission({"taro", "taro.c", 1, QByteArray(64, '0')});
             QVERIFY2(readBytes(LectureJournal::pathFor(name, QDate::currentDate()))
@@ -243,9 +245,34 @@ private Q_SLOTS:
         QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
         const QByteArray after = readBytes(todaysJournal());
         QVERIFY(after.startsWith(before));
-        QCOMPARE(after.mid(before.size()),
-                 cp932Lines({"出席," + m_grid->text(1, RosterGrid::Attendance) +
-                             ",1,hanako,192.168.0.13"}));
+        const QStringList added = cp932::decode(after.mid(before.size())).split("\r\n");
+        QVERIFY2(QRegularExpression("^再申告,\\d\\d:\\d\\d:\\d\\d,2,taro,192.168.0.50$")
+                     .match(added.value(0))
+                     .hasMatch(),
+                 qPrintable(added.value(0)));
+        QCOMPARE(added.mid(1), (QStringList{"出席," + m_grid->text(1, RosterGrid::Attendance) +
+                                                ",1,hanako,192.168.0.13",
+                                            ""}));
+    }
+
+    void flagsSurviveRestore()
+    {
+        load({"taro,太郎", "hanako,花子", "jiro,次郎"});
+        {
+            AttendanceBook book(*m_grid);
+            const auto journal = journalFor(book);
+            book.markPresent("taro", "192.168.0.12");
+            book.markPresent("hanako", "192.168.0.12");
+            book.markPresent("jiro", "192.168.0.14");
+            QCOMPARE(book.markPresent("jiro", "192.168.0.15"), AttendanceBook::Attendance::Already);
+        }
+        AttendanceBook book(*m_grid);
+        const auto journal = journalFor(book);
+        load({"taro,太郎", "hanako,花子", "jiro,次郎"});
+        QCOMPARE(m_grid->presentCount(), 3);
+        QCOMPARE(m_grid->addressFlag(1), QStringLiteral("同じアドレスから出席: hanako"));
+        QCOMPARE(m_grid->addressFlag(2), QStringLiteral("同じアドレスから出席: taro"));
+        QCOMPARE(m_grid->addressFlag(3), QStringLiteral("別のアドレスからも申告: 192.168.0.15"));
     }
 
     void decliningKeepsTheOldJournalAndStartsAFreshOne()

@@ -11,12 +11,13 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
       m_roster(m_grid, m_lecture, desktop.dialogs, desktop.messages),
       m_records(m_grid, m_lecture, m_activity, desktop.dialogs, desktop.messages),
       m_export(m_grid, desktop.clipboard, desktop.processes, desktop.messages), m_book(m_grid),
-      m_journal(m_lecture, m_grid), m_network(m_lecture, m_book, m_activity)
+      m_journal(m_lecture, m_book), m_network(m_lecture, m_book, m_activity)
 {
     // Direct connections: the journal line is written before the student's
     // reply is sent.
     connect(&m_book, &AttendanceBook::marked, &m_journal, &LectureJournal::recordMark);
     connect(&m_book, &AttendanceBook::submitted, &m_journal, &LectureJournal::recordSubmission);
+    connect(&m_book, &AttendanceBook::claimedAgain, &m_journal, &LectureJournal::recordClaimAgain);
     m_roster.setAfterLoad([this] { m_journal.offerRestore(m_messages, m_activity); });
     // Reported from the event loop, not from inside a student's request.
     connect(&m_journal, &LectureJournal::failed, this, &LectureServer::reportJournalFailure,

@@ -9,6 +9,11 @@ AttendanceBook::AttendanceBook(RosterGrid &grid, QObject *parent) : QObject(pare
     connect(&m_grid, &QAbstractItemModel::modelReset, this, &AttendanceBook::forget);
 }
 
+AttendanceBook::~AttendanceBook()
+{
+    m_grid.setFlagNotes({});
+}
+
 void AttendanceBook::forget()
 {
     m_idsByAddress.clear();

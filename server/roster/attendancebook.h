@@ -31,6 +31,7 @@ public:
     };
 
     explicit AttendanceBook(RosterGrid &grid, QObject *parent = nullptr);
+    ~AttendanceBook() override;
 
     // Rooms where students share a machine or an address switch it off.
     void setProxyCheck(bool on) { m_proxyCheck = on; }

@@ -20,6 +20,7 @@ const QString Eol = QStringLiteral("\r\n");
 const QString HeaderWord = QStringLiteral("講義");
 const QString MarkWord = QStringLiteral("出席");
 const QString SubmissionWord = QStringLiteral("提出");
+const QString ClaimAgainWord = QStringLiteral("再申告");
 constexpr qsizetype MaxSafeChars = 40;
 
 // The lecture name as far as every file system can hold it; the hash in the
@@ -59,6 +60,7 @@ struct JournalRecords
     QStringList markOrder;
     QHash<QString, QString> stamps;
     QStringList stampOrder;
+    QList<std::pair<QString, QString>> claimsAgain; // user ID, address
 };
 
 JournalRecords readRecords(const QByteArray &bytes)
@@ -75,6 +77,8 @@ JournalRecords readRecords(const QByteArray &bytes)
                 records.marks.insert(userId, {fields[1], fields[4]});
                 records.markOrder << userId;
             }
+        } else if (fields.size() == 5 && fields[0] == ClaimAgainWord) {
+            records.claimsAgain.append({fields[3], fields[4]});
         } else if (fields.size() >= 6 && fields[0] == SubmissionWord &&
                    RosterGrid::isTimeStamp(fields[1])) {
             const QString &userId = fields[2];
@@ -105,8 +109,8 @@ QString keptName(const QString &path)
 
 } // namespace
 
-LectureJournal::LectureJournal(const Lecture &lecture, RosterGrid &grid, QObject *parent)
-    : QObject(parent), m_lecture(lecture), m_grid(grid)
+LectureJournal::LectureJournal(const Lecture &lecture, AttendanceBook &book, QObject *parent)
+    : QObject(parent), m_lecture(lecture), m_book(book)
 {
     connect(&m_file, &JournalFile::failed, this, &LectureJournal::fileFailed);
 }
@@ -137,6 +141,13 @@ void LectureJournal::recordSubmission(const AttendanceBook::Submission &submissi
     write(QStringList{SubmissionWord, time, submission.userId, submission.fileName,
                       QString::number(submission.size), QString::fromLatin1(submission.sha256)}
               .join(u','));
+}
+
+void LectureJournal::recordClaimAgain(int row, const QString &userId, const QString &address)
+{
+    write(
+        QStringList{ClaimAgainWord, RosterGrid::timeOfDay(), QString::number(row), userId, address}
+            .join(u','));
 }
 
 void LectureJournal::write(const QString &line)
@@ -189,25 +200,22 @@ void LectureJournal::restore(const QByteArray &journal, TextLog &log)
     QStringList missing;
     int marks = 0;
     for (const QString &userId : records.markOrder) {
-        const std::optional<int> row = m_grid.searchtext(userId);
-        if (!row) {
+        const JournalRecords::Mark &mark = records.marks[userId];
+        if (!m_book.restoreMark(userId, mark.time, mark.address)) {
             missing << userId;
             continue;
         }
-        const JournalRecords::Mark &mark = records.marks[userId];
-        m_grid.setText(*row, RosterGrid::Attendance, mark.time);
-        m_grid.setText(*row, RosterGrid::Address, mark.address);
         ++marks;
     }
+    for (const auto &[userId, address] : records.claimsAgain)
+        m_book.restoreClaim(userId, address);
     int stamps = 0;
     for (const QString &userId : records.stampOrder) {
-        const std::optional<int> row = m_grid.searchtext(userId);
-        if (!row) {
+        if (!m_book.restoreSubmission(userId, records.stamps[userId])) {
             if (!missing.contains(userId))
                 missing << userId;
             continue;
         }
-        m_grid.setText(*row, RosterGrid::Assignment, records.stamps[userId]);
         ++stamps;
     }
     if (!missing.isEmpty())

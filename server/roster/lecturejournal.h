@@ -10,7 +10,6 @@
 
 class Lecture;
 class MessageBox;
-class RosterGrid;
 class TextLog;
 
 // The lecture's records that must outlive the program: every attendance mark
@@ -22,11 +21,13 @@ class TextLog;
 //   講義,<lecture name>                              (first line of a file)
 //   出席,<hh:mm:ss>,<grid row>,<user ID>,<address>
 //   提出,<hh:mm:ss>,<user ID>,<file name>,<size>,<SHA-256 in hex>
+//   再申告,<hh:mm:ss>,<grid row>,<user ID>,<address>  (present, claimed again
+//                                                    from another address)
 class LectureJournal : public QObject
 {
     Q_OBJECT
 public:
-    LectureJournal(const Lecture &lecture, RosterGrid &grid, QObject *parent = nullptr);
+    LectureJournal(const Lecture &lecture, AttendanceBook &book, QObject *parent = nullptr);
 
     // The folder of the journals and the day logs, in the user's data folder.
     static QString folder();
@@ -36,6 +37,7 @@ public:
 
     void recordMark(int row, const QString &userId, const QString &time, const QString &address);
     void recordSubmission(const AttendanceBook::Submission &submission, const QString &time);
+    void recordClaimAgain(int row, const QString &userId, const QString &address);
 
     // After a roster load: when today's journal of the lecture exists, asks
     // whether to put its records back into the grid. Yes restores them and
@@ -54,7 +56,7 @@ private:
     void fileFailed(const QString &path, const QString &reason);
 
     const Lecture &m_lecture;
-    RosterGrid &m_grid;
+    AttendanceBook &m_book;
     JournalFile m_file;
     QSet<QString> m_reported;
 };
