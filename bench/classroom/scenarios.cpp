@@ -162,7 +162,7 @@ void Scenarios::checkGrid(Host &host, int students)
         const std::string address = rest.substr(rest.rfind('\t') + 1);
         const bool stamped = time.size() == 8 && time[2] == ':' && time[5] == ':';
         if (std::stoi(id.substr(1)) <= students) {
-            if (stamped && address == "127.0.0.1")
+            if (stamped && address == studentAddress(id))
                 ++marked;
             else
                 mismatch("grid row %s: attendance '%s', address '%s'", id.c_str(), time.c_str(),

@@ -145,6 +145,16 @@ bool Classroom::openSocket(Student &student)
         fail(student, std::string("socket: ") + std::strerror(errno));
         return false;
     }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, studentAddress(student.id).c_str(), &local.sin_addr);
+    const int yes = 1;
+    // The port is picked at connect(): bind() alone would use up the ports.
+    ::setsockopt(student.fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &yes, sizeof yes);
+    if (::bind(student.fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+        fail(student, std::string("bind: ") + std::strerror(errno));
+        return false;
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(m_port);

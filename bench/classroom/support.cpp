@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -52,6 +53,14 @@ std::string studentId(int index)
     char id[16];
     std::snprintf(id, sizeof id, "s%04d", index + 1);
     return id;
+}
+
+std::string studentAddress(const std::string &id)
+{
+    const int number = std::atoi(id.c_str() + 1);
+    char address[32];
+    std::snprintf(address, sizeof address, "127.1.%d.%d", number / 250, number % 250 + 1);
+    return address;
 }
 
 bool writeFile(const std::string &path, const std::string &bytes)

@@ -24,6 +24,9 @@ std::string wireBytes(const QString &text);
 
 // "s0001", "s0002", ... for index 0, 1, ...
 std::string studentId(int index);
+// Every student sits at a machine of its own: a loopback address of its own,
+// 127.1.x.y, derived from its ID ("s0001" -> 127.1.0.1).
+std::string studentAddress(const std::string &id);
 
 bool writeFile(const std::string &path, const std::string &bytes);
 // Compares the file at `path` with `expected`, byte for byte.
