@@ -7,6 +7,7 @@
 
 #include <deque>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
@@ -43,9 +44,17 @@ public:
     // and errorString() tells why.
     bool listen();
 
+    // Accepting again after acceptingPaused(), at once: a descriptor has
+    // been freed. Without this call it resumes by itself after a short delay.
+    void resumeAccepting();
+
     // Takes over the connection that connectionRequest(requestId) announced
     // on a listening socket. Only valid on a closed socket.
     bool accept(qintptr requestId);
+
+    // The peer of a connection request not yet accepted, as remoteHostIP()
+    // will give it.
+    static QString requestPeerIP(qintptr requestId);
 
     // Dotted IPv4 text for IPv4 peers (also when listening on IPv6).
     QString remoteHostIP() const;
@@ -61,6 +70,14 @@ public:
     // reported by sendProgress() and sendComplete().
     void sendData(const QByteArray &bytes);
     void sendData(const QString &text); // as code page 932
+    // Bytes given to sendData() that the kernel has not taken yet; 0 once
+    // the connection is gone (they will never leave).
+    qint64 bytesToSend() const;
+
+    // While paused, nothing more is taken from the connection and no
+    // dataArrival() is announced; the sender waits in the kernel. The end of
+    // the connection lifts the pause, so its data and close are still told.
+    void setReadingPaused(bool paused);
 
     // Takes everything that has arrived and not been taken yet; a fast
     // stream comes in pieces of a few hundred KiB, each announced by its
@@ -78,6 +95,8 @@ public:
 
 Q_SIGNALS:
     void connectionRequest(qintptr requestId);
+    // The listener cannot accept for lack of descriptors (once per episode).
+    void acceptingPaused(const QString &reason);
     void connected();
     void dataArrival(qint64 bytesTotal);
     void closed();
@@ -95,7 +114,10 @@ private:
     };
 
     void attach(QTcpSocket *socket);
+    void acceptPending();
+    void pauseAccepting(const QString &reason);
     void queueRequest(qintptr descriptor);
+    void keepWritableAfterPeerClose();
     void pull();
     void pullAll(); // also past the inbox's bound: at the end of the stream
     void feed();
@@ -108,6 +130,9 @@ private:
     void dispatch();
 
     QTcpServer *m_server = nullptr;
+    QSocketNotifier *m_acceptNotifier = nullptr;
+    bool m_acceptRetryDue = false;
+    bool m_outOfDescriptors = false;
     QTcpSocket *m_socket = nullptr;
     quint16 m_localPort = 0;
     State m_state = StateClosed;
@@ -121,6 +146,7 @@ private:
 
     std::deque<QByteArray> m_unsent; // not yet handed to QTcpSocket
     qint64 m_unsentOffset = 0;       // into m_unsent.front()
+    qint64 m_queued = 0;             // bytes given to sendData() so far
     qint64 m_fed = 0;                // bytes handed to QTcpSocket so far
     qint64 m_acked = 0;              // of those, bytes the kernel has taken
     std::deque<PendingSend> m_sends;
@@ -134,4 +160,9 @@ private:
     bool m_errorDue = false;
     bool m_inDataArrival = false;
     bool m_feeding = false;
+    bool m_readingPaused = false;
+    // A second descriptor of a connection whose peer has shut down its
+    // sending side: Qt closes its own on reading the end, and the replies to
+    // the last input still have to go out.
+    int m_afterPeerClose = -1;
 };

@@ -14,9 +14,12 @@ public:
     QTcpSocket socket;
     QByteArray received;
 
-    explicit TestClient(quint16 port)
+    // `from`: a loopback address such as 127.0.0.2 plays another machine.
+    explicit TestClient(quint16 port, const QHostAddress &from = QHostAddress())
     {
         QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        if (!from.isNull())
+            socket.bind(from);
         socket.connectToHost(QHostAddress::LocalHost, port);
         socket.waitForConnected(5000);
     }
