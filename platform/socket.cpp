@@ -34,6 +34,10 @@ constexpr int kAcceptBatch = 16;
 // Out of descriptors, accepting is tried again after this long, unless a
 // descriptor is freed before.
 constexpr int kAcceptRetryMs = 200;
+// Descriptors the listener keeps in hand and gives up when accepting runs
+// out: Qt aborts the program when it cannot get one for a new thread's
+// event dispatcher (its thread pool starts threads at any time).
+constexpr int kReserveDescriptors = 16;
 
 // Large sends are handed to QTcpSocket piecewise so that its buffer (a copy)
 // stays small; the caller's block is kept, shared, until it is all handed over.
@@ -153,7 +157,26 @@ bool Socket::listen()
     connect(m_acceptNotifier, &QSocketNotifier::activated, this, &Socket::acceptPending);
     m_localPort = server->serverPort();
     m_state = StateListening;
+    takeReserve();
     return true;
+}
+
+bool Socket::takeReserve()
+{
+    while (m_reserve.size() < size_t(kReserveDescriptors)) {
+        const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            return false;
+        m_reserve.push_back(descriptor);
+    }
+    return true;
+}
+
+void Socket::releaseReserve()
+{
+    for (int descriptor : m_reserve)
+        ::close(descriptor);
+    m_reserve.clear();
 }
 
 void Socket::acceptPending()
@@ -189,6 +212,7 @@ void Socket::pauseAccepting(const QString &reason)
     // The request stays in the kernel's queue; asking again at once would
     // only fail again, as fast as the processor allows.
     m_acceptNotifier->setEnabled(false);
+    releaseReserve();
     if (!m_acceptRetryDue) {
         m_acceptRetryDue = true;
         QTimer::singleShot(kAcceptRetryMs, this, [this] {
@@ -203,8 +227,15 @@ void Socket::pauseAccepting(const QString &reason)
 
 void Socket::resumeAccepting()
 {
-    if (m_acceptNotifier && !m_acceptNotifier->isEnabled())
-        m_acceptNotifier->setEnabled(true);
+    if (!m_acceptNotifier || m_acceptNotifier->isEnabled())
+        return;
+    // Only with the reserve back in hand; otherwise later.
+    if (!takeReserve()) {
+        releaseReserve();
+        pauseAccepting(QString::fromLocal8Bit(std::strerror(EMFILE)));
+        return;
+    }
+    m_acceptNotifier->setEnabled(true);
 }
 
 bool Socket::accept(qintptr requestId)
@@ -334,6 +365,7 @@ qint64 Socket::bytesAvailable() const
 void Socket::close()
 {
     if (m_server) {
+        releaseReserve();
         delete m_acceptNotifier;
         m_acceptNotifier = nullptr;
         m_server->close();

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <deque>
+#include <vector>
 
 class QSocketNotifier;
 class QTcpServer;
@@ -116,6 +117,8 @@ private:
     void attach(QTcpSocket *socket);
     void acceptPending();
     void pauseAccepting(const QString &reason);
+    bool takeReserve();
+    void releaseReserve();
     void queueRequest(qintptr descriptor);
     void keepWritableAfterPeerClose();
     void pull();
@@ -133,6 +136,7 @@ private:
     QSocketNotifier *m_acceptNotifier = nullptr;
     bool m_acceptRetryDue = false;
     bool m_outOfDescriptors = false;
+    std::vector<int> m_reserve; // descriptors held for the rest of the program
     QTcpSocket *m_socket = nullptr;
     quint16 m_localPort = 0;
     State m_state = StateClosed;
