@@ -30,7 +30,7 @@ constexpr int kListenBacklog = 4096;
 
 // Connections accepted per pass of the event loop: the conversations already
 // open get their turn between batches, however fast requests come in.
-constexpr int kAcceptBatch = 16;
+constexpr int kAcceptBatch = 64;
 // Out of descriptors, accepting is tried again after this long, unless a
 // descriptor is freed before.
 constexpr int kAcceptRetryMs = 200;
