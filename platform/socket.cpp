@@ -298,15 +298,6 @@ bool Socket::connectToHost(const QString &host, const QString &port)
 
 void Socket::sendData(const QByteArray &bytes)
 {
-    if (m_state == StateClosing && m_afterPeerClose >= 0) {
-        // Small replies to the peer's last input; what the kernel does not
-        // take at once is not waited for.
-        [[maybe_unused]] const ssize_t sent = ::send(
-            m_afterPeerClose, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        m_sends.push_back({bytes.size(), bytes.size(), 0});
-        post();
-        return;
-    }
     if (m_state != StateConnected)
         return;
     m_queued += bytes.size();
@@ -371,10 +362,6 @@ void Socket::close()
         m_server->close();
         m_server->deleteLater();
         m_server = nullptr;
-    }
-    if (m_afterPeerClose >= 0) {
-        ::close(m_afterPeerClose);
-        m_afterPeerClose = -1;
     }
     for (qintptr descriptor : m_requests)
         closeDescriptor(descriptor);
@@ -454,22 +441,8 @@ void Socket::pullAll()
     if (!m_socket || m_socket->bytesAvailable() <= 0)
         return;
     m_inbox += m_socket->readAll();
-    keepWritableAfterPeerClose();
     m_dataDue = true;
     post();
-}
-
-void Socket::keepWritableAfterPeerClose()
-{
-    // Qt has just read what the kernel held; if the peer's end of stream is
-    // next, Qt closes the descriptor on reading it, before the handler has
-    // answered this data.
-    if (m_afterPeerClose >= 0 || m_state != StateConnected)
-        return;
-    const int descriptor = int(m_socket->socketDescriptor());
-    char next = 0;
-    if (descriptor >= 0 && ::recv(descriptor, &next, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
-        m_afterPeerClose = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
 }
 
 void Socket::feed()
@@ -490,8 +463,10 @@ void Socket::feed()
         }
     }
     // The end of a send goes into the kernel now, so that a close by either
-    // side cannot lose a reply. (Earlier, while more waits to be handed
-    // over, an emptied buffer would leave nothing to announce its room.)
+    // side cannot lose a reply: Qt drops what is still in its buffer when it
+    // reads the peer's end of stream, also after a mere half-close.
+    // (Earlier, while more waits to be handed over, an emptied buffer would
+    // leave nothing to announce its room.)
     if (m_socket && m_unsent.empty())
         m_socket->flush();
     m_feeding = false;
@@ -513,12 +488,6 @@ void Socket::onDisconnected()
     pullAll();
     m_state = StateClosing;
     m_readingPaused = false;
-    // Replies still in Qt's buffer went with its descriptor: nothing may
-    // follow them out of order.
-    if (m_afterPeerClose >= 0 && m_queued > m_acked) {
-        ::close(m_afterPeerClose);
-        m_afterPeerClose = -1;
-    }
     m_closedDue = true;
     post();
 }

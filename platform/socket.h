@@ -120,7 +120,6 @@ private:
     bool takeReserve();
     void releaseReserve();
     void queueRequest(qintptr descriptor);
-    void keepWritableAfterPeerClose();
     void pull();
     void pullAll(); // also past the inbox's bound: at the end of the stream
     void feed();
@@ -165,8 +164,4 @@ private:
     bool m_inDataArrival = false;
     bool m_feeding = false;
     bool m_readingPaused = false;
-    // A second descriptor of a connection whose peer has shut down its
-    // sending side: Qt closes its own on reading the end, and the replies to
-    // the last input still have to go out.
-    int m_afterPeerClose = -1;
 };
