@@ -422,6 +422,21 @@ private Q_SLOTS:
         QCOMPARE(kadaiFiles(), (QStringList{"hanako.doc", "taro.doc"}));
     }
 
+    void everyLineIsItsOwnLogEntry()
+    {
+        auto first = greeted();
+        auto second = greeted();
+        first->sendNow("user ta"); // the rest comes later
+        second->sendNow("user hanako\r\n");
+        QVERIFY(second->waitForLines(3));
+        first->sendNow("ro\r\nuser " + QByteArray(3000, 'x') + "\r\n");
+        QVERIFY(first->waitForLines(4));
+        // Logged when interpreted, whole and apart; a long line only in part.
+        QCOMPARE(logLines().mid(0, 3),
+                 (QStringList{"user " + QString(1019, u'x') + "…(全3007バイト)", "user taro",
+                              "user hanako"}));
+    }
+
     void longLineWithoutEndIsDropped()
     {
         auto client = greeted();
