@@ -65,8 +65,10 @@ ServerSettings readServerSettings(const QString &fileName)
     settings.spreadsheetCommand = readvar(QStringLiteral("ms-exceldir"), fileName).valueOr({});
     const qint64 port = leadingNumber(readvar(QStringLiteral("port"), fileName).valueOr({}));
     settings.port = port == 0 ? ServerSettings::DefaultPort : port;
-    const QString limit = readvar(QStringLiteral("per-address-limit"), fileName).valueOr({});
-    if (!limit.isEmpty() && leadingNumber(limit) >= 0)
+    // Only a number replaces the default: a typo must not lift the limit.
+    const QString limit =
+        readvar(QStringLiteral("per-address-limit"), fileName).valueOr({}).trimmed();
+    if (!limit.isEmpty() && limit.front().isDigit())
         settings.perAddressLimit = leadingNumber(limit);
     return settings;
 }
