@@ -1,3 +1,4 @@
+#include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
 #include "support/classroom.h"
 
@@ -9,6 +10,7 @@
 #include <QTest>
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -471,6 +473,23 @@ private Q_SLOTS:
         QTRY_VERIFY(!m_room->server);
         QVERIFY(termination.received());
         QCOMPARE(kadaiFiles(), QStringList{}); // no partial file left behind
+    }
+
+    void openFileLimitIsRaisedToTheHardLimit()
+    {
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        if (saved.rlim_max < 2048)
+            QSKIP("the hard open-file limit here is too low to tell");
+        rlimit desktop = saved;
+        desktop.rlim_cur = 1024; // as a desktop session starts programs
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &desktop) == 0);
+        const long raised = raiseOpenFileLimit();
+        rlimit now{};
+        ::getrlimit(RLIMIT_NOFILE, &now);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        QCOMPARE(now.rlim_cur, saved.rlim_max);
+        QCOMPARE(raised, long(saved.rlim_max));
     }
 
     void randomBytesDoNotHurtTheServer()
