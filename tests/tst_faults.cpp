@@ -139,6 +139,20 @@ int runQuietly(const QString &program, const QStringList &arguments)
                : -1;
 }
 
+// This process's descriptor of the server's end of the connection whose
+// client end is bound to `clientPort`; -1 if none.
+int serverEndOf(quint16 clientPort)
+{
+    for (int fd = 0; fd < 4096; ++fd) {
+        sockaddr_in6 peer{}; // the listener is dual-stack: IPv4 peers as ::ffff:a.b.c.d
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) == 0 &&
+            peer.sin6_family == AF_INET6 && ntohs(peer.sin6_port) == clientPort)
+            return fd;
+    }
+    return -1;
+}
+
 double cpuSeconds()
 {
     rusage usage{};
@@ -519,12 +533,13 @@ private Q_SLOTS:
 
     void clientThatDoesNotReadIsHeldBack()
     {
-        LastEntryLog log; // one entry per line: hundreds of thousands
+        LastEntryLog log; // one entry per line: tens of thousands
         m_room->listen(log);
-        // A small receive window, and nothing read: the replies pile up.
+        // Small kernel buffers on both ends, and nothing read: the replies
+        // pile up after a few thousand lines.
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int window = 4096;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+        const int small = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(m_room->port());
@@ -534,8 +549,11 @@ private Q_SLOTS:
         flooder.setReadBufferSize(1);
         QVERIFY(flooder.setSocketDescriptor(fd));
         QTRY_VERIFY(m_room->server->connection(1));
+        const int serverEnd = serverEndOf(flooder.localPort());
+        QVERIFY(serverEnd >= 0 && serverEnd != fd);
+        ::setsockopt(serverEnd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
         Socket &server = m_room->server->connection(1)->socket();
-        constexpr int Lines = 300000;
+        constexpr int Lines = 30000;
         flooder.write(QByteArray("user taro\r\n").repeated(Lines));
         // Up to the cap, then the server stops reading: the rest of the
         // flood waits in the kernel and in the flooder's own buffer.
@@ -553,6 +571,7 @@ private Q_SLOTS:
         QByteArray received;
         const int wide = 1 << 20;
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &wide, sizeof wide);
+        ::setsockopt(serverEnd, SOL_SOCKET, SO_SNDBUF, &wide, sizeof wide);
         connect(&flooder, &QTcpSocket::readyRead, this, [&] { received += flooder.readAll(); });
         flooder.setReadBufferSize(0);
         received += flooder.readAll();
