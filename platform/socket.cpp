@@ -5,17 +5,22 @@
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
-#include <fcntl.h>
+#include <cerrno>
+#include <cstring>
 #include <functional>
+#include <utility>
+
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <utility>
 
 namespace {
 
@@ -25,6 +30,17 @@ constexpr int kErrInvalidArg = 40014;
 
 // A whole class connects within the same second.
 constexpr int kListenBacklog = 4096;
+
+// Connections accepted per pass of the event loop: the conversations already
+// open get their turn between batches, however fast requests come in.
+constexpr int kAcceptBatch = 64;
+// Out of descriptors, accepting is tried again after this long, unless a
+// descriptor is freed before.
+constexpr int kAcceptRetryMs = 200;
+// Descriptors the listener keeps in hand and gives up when accepting runs
+// out: Qt aborts the program when it cannot get one for a new thread's
+// event dispatcher (its thread pool starts threads at any time).
+constexpr int kReserveDescriptors = 16;
 
 // Large sends are handed to QTcpSocket piecewise so that its buffer (a copy)
 // stays small; the caller's block is kept, shared, until it is all handed over.
@@ -73,33 +89,20 @@ QSet<qintptr> &offeredRequests()
 
 void closeDescriptor(qintptr descriptor)
 {
-    QTcpSocket socket;
-    if (socket.setSocketDescriptor(descriptor))
-        socket.abort();
+    ::close(int(descriptor));
 }
 
-class Listener : public QTcpServer
-{
-public:
-    Listener(QObject *parent, std::function<void(qintptr)> onRequest)
-        : QTcpServer(parent), m_onRequest(std::move(onRequest))
-    {}
-
-protected:
-    // Bare descriptors: the application decides which object takes each one.
-    void incomingConnection(qintptr descriptor) override { m_onRequest(descriptor); }
-
-private:
-    std::function<void(qintptr)> m_onRequest;
-};
-
 // IPv4 peers of the dual-stack listener show up as ::ffff:a.b.c.d.
-QString peerIP(const QTcpSocket *socket)
+QString dottedIP(const QHostAddress &peer)
 {
-    const QHostAddress peer = socket->peerAddress();
     bool isV4 = false;
     const quint32 v4 = peer.toIPv4Address(&isV4);
     return isV4 ? QHostAddress(v4).toString() : peer.toString();
+}
+
+QString peerIP(const QTcpSocket *socket)
+{
+    return dottedIP(socket->peerAddress());
 }
 
 bool isPortText(const QString &text, quint16 *port)
@@ -159,7 +162,7 @@ bool Socket::listen()
         setError(kErrBadState, tr("The socket is not closed"));
         return false;
     }
-    auto *server = new Listener(this, [this](qintptr d) { queueRequest(d); });
+    auto *server = new QTcpServer(this);
     server->setProxy(QNetworkProxy::NoProxy);
     server->setListenBacklogSize(kListenBacklog);
     if (!server->listen(QHostAddress::Any, m_localPort)) {
@@ -167,10 +170,93 @@ bool Socket::listen()
         delete server;
         return false;
     }
+    // QTcpServer accepts until the queue is empty and gives up for good on
+    // the first shortage of descriptors; this socket accepts by itself.
+    server->pauseAccepting();
     m_server = server;
+    m_acceptNotifier = new QSocketNotifier(server->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(m_acceptNotifier, &QSocketNotifier::activated, this, &Socket::acceptPending);
     m_localPort = server->serverPort();
     m_state = StateListening;
+    takeReserve();
     return true;
+}
+
+bool Socket::takeReserve()
+{
+    while (m_reserve.size() < size_t(kReserveDescriptors)) {
+        const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            return false;
+        m_reserve.push_back(descriptor);
+    }
+    return true;
+}
+
+void Socket::releaseReserve()
+{
+    for (int descriptor : m_reserve)
+        ::close(descriptor);
+    m_reserve.clear();
+}
+
+void Socket::acceptPending()
+{
+    const int listening = int(m_server->socketDescriptor());
+    for (int accepted = 0; accepted < kAcceptBatch;) {
+        const int descriptor = ::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor >= 0) {
+            m_outOfDescriptors = false;
+            queueRequest(descriptor);
+            ++accepted;
+            continue;
+        }
+        switch (errno) {
+        case EINTR:
+        case ECONNABORTED:
+        case EPROTO:
+            continue;
+        case EMFILE:
+        case ENFILE:
+        case ENOBUFS:
+        case ENOMEM:
+            pauseAccepting(QString::fromLocal8Bit(std::strerror(errno)));
+            return;
+        default: // EAGAIN: nothing more waiting
+            return;
+        }
+    }
+}
+
+void Socket::pauseAccepting(const QString &reason)
+{
+    // The request stays in the kernel's queue; asking again at once would
+    // only fail again, as fast as the processor allows.
+    m_acceptNotifier->setEnabled(false);
+    releaseReserve();
+    if (!m_acceptRetryDue) {
+        m_acceptRetryDue = true;
+        QTimer::singleShot(kAcceptRetryMs, this, [this] {
+            m_acceptRetryDue = false;
+            resumeAccepting();
+        });
+    }
+    if (std::exchange(m_outOfDescriptors, true))
+        return;
+    emit acceptingPaused(reason);
+}
+
+void Socket::resumeAccepting()
+{
+    if (!m_acceptNotifier || m_acceptNotifier->isEnabled())
+        return;
+    // Only with the reserve back in hand; otherwise later.
+    if (!takeReserve()) {
+        releaseReserve();
+        pauseAccepting(QString::fromLocal8Bit(std::strerror(EMFILE)));
+        return;
+    }
+    m_acceptNotifier->setEnabled(true);
 }
 
 bool Socket::accept(qintptr requestId)
@@ -192,6 +278,15 @@ bool Socket::accept(qintptr requestId)
     m_remoteIP = peerIP(socket);
     m_remotePort = socket->peerPort();
     return true;
+}
+
+QString Socket::requestPeerIP(qintptr requestId)
+{
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    if (::getpeername(int(requestId), reinterpret_cast<sockaddr *>(&peer), &size) != 0)
+        return {};
+    return dottedIP(QHostAddress(reinterpret_cast<const sockaddr *>(&peer)));
 }
 
 QString Socket::remoteHostIP() const
@@ -227,6 +322,7 @@ void Socket::sendData(const QByteArray &bytes)
 {
     if (m_state != StateConnected)
         return;
+    m_queued += bytes.size();
     m_sends.push_back({bytes.size(), 0, 0});
     if (bytes.isEmpty()) {
         post(); // nothing will be written, but sendComplete() is still owed
@@ -251,6 +347,24 @@ QByteArray Socket::getData()
     return data;
 }
 
+qint64 Socket::bytesToSend() const
+{
+    return m_socket && m_state == StateConnected ? m_queued - m_acked : 0;
+}
+
+void Socket::setReadingPaused(bool paused)
+{
+    if (m_readingPaused == paused)
+        return;
+    m_readingPaused = paused;
+    if (paused)
+        return;
+    pull();
+    if (!m_inbox.isEmpty())
+        m_dataDue = true;
+    post();
+}
+
 QString Socket::getDataText()
 {
     return cp932::decode(getData());
@@ -264,6 +378,9 @@ qint64 Socket::bytesAvailable() const
 void Socket::close()
 {
     if (m_server) {
+        releaseReserve();
+        delete m_acceptNotifier;
+        m_acceptNotifier = nullptr;
         m_server->close();
         m_server->deleteLater();
         m_server = nullptr;
@@ -291,8 +408,9 @@ void Socket::close()
     releaseWatch();
     m_inbox.clear();
     m_unsent.clear();
-    m_unsentOffset = m_fed = m_acked = 0;
+    m_unsentOffset = m_queued = m_fed = m_acked = 0;
     m_sends.clear();
+    m_readingPaused = false;
     m_connectedDue = m_dataDue = m_closedDue = m_errorDue = false;
     m_state = StateClosed;
 }
@@ -335,7 +453,7 @@ void Socket::queueRequest(qintptr descriptor)
 void Socket::pull()
 {
     // A full inbox takes more only once the handler has taken what is there.
-    if (m_inbox.size() < kReadChunk)
+    if (m_inbox.size() < kReadChunk && !m_readingPaused)
         pullAll();
 }
 
@@ -367,6 +485,13 @@ void Socket::feed()
             m_unsentOffset = 0;
         }
     }
+    // The end of a send goes into the kernel now, so that a close by either
+    // side cannot lose a reply: Qt drops what is still in its buffer when it
+    // reads the peer's end of stream, also after a mere half-close.
+    // (Earlier, while more waits to be handed over, an emptied buffer would
+    // leave nothing to announce its room.)
+    if (m_socket && m_unsent.empty())
+        m_socket->flush();
     m_feeding = false;
 }
 
@@ -387,6 +512,7 @@ void Socket::onDisconnected()
         return;
     pullAll();
     m_state = StateClosing;
+    m_readingPaused = false;
     m_closedDue = true;
     post();
 }
@@ -403,6 +529,7 @@ void Socket::onSocketError(int qtError)
     if (m_state != StateConnecting && m_state != StateConnected)
         return;
     pullAll();
+    m_readingPaused = false;
     setError(winsockError(error), reset ? tr("Connection reset by peer") : m_socket->errorString());
     m_dueErrorNumber = m_errorNumber;
     m_dueErrorText = m_errorString;
@@ -498,7 +625,7 @@ void Socket::dispatch()
             return;
     }
 
-    if (m_dataDue && !m_inDataArrival) {
+    if (m_dataDue && !m_inDataArrival && !m_readingPaused) {
         m_dataDue = false;
         if (!m_inbox.isEmpty()) {
             m_inDataArrival = true;

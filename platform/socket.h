@@ -6,7 +6,9 @@
 #include <QString>
 
 #include <deque>
+#include <vector>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
@@ -43,9 +45,17 @@ public:
     // and errorString() tells why.
     bool listen();
 
+    // Accepting again after acceptingPaused(), at once: a descriptor has
+    // been freed. Without this call it resumes by itself after a short delay.
+    void resumeAccepting();
+
     // Takes over the connection that connectionRequest(requestId) announced
     // on a listening socket. Only valid on a closed socket.
     bool accept(qintptr requestId);
+
+    // The peer of a connection request not yet accepted, as remoteHostIP()
+    // will give it.
+    static QString requestPeerIP(qintptr requestId);
 
     // Dotted IPv4 text for IPv4 peers (also when listening on IPv6).
     QString remoteHostIP() const;
@@ -61,6 +71,14 @@ public:
     // reported by sendProgress() and sendComplete().
     void sendData(const QByteArray &bytes);
     void sendData(const QString &text); // as code page 932
+    // Bytes given to sendData() that the kernel has not taken yet; 0 once
+    // the connection is gone (they will never leave).
+    qint64 bytesToSend() const;
+
+    // While paused, nothing more is taken from the connection and no
+    // dataArrival() is announced; the sender waits in the kernel. The end of
+    // the connection lifts the pause, so its data and close are still told.
+    void setReadingPaused(bool paused);
 
     // Takes everything that has arrived and not been taken yet; a fast
     // stream comes in pieces of a few hundred KiB, each announced by its
@@ -78,6 +96,8 @@ public:
 
 Q_SIGNALS:
     void connectionRequest(qintptr requestId);
+    // The listener cannot accept for lack of descriptors (once per episode).
+    void acceptingPaused(const QString &reason);
     void connected();
     void dataArrival(qint64 bytesTotal);
     void closed(); // the peer closed in order
@@ -96,6 +116,10 @@ private:
     };
 
     void attach(QTcpSocket *socket);
+    void acceptPending();
+    void pauseAccepting(const QString &reason);
+    bool takeReserve();
+    void releaseReserve();
     void queueRequest(qintptr descriptor);
     void pull();
     void pullAll(); // also past the inbox's bound: at the end of the stream
@@ -110,6 +134,10 @@ private:
     void dispatch();
 
     QTcpServer *m_server = nullptr;
+    QSocketNotifier *m_acceptNotifier = nullptr;
+    bool m_acceptRetryDue = false;
+    bool m_outOfDescriptors = false;
+    std::vector<int> m_reserve; // descriptors held for the rest of the program
     QTcpSocket *m_socket = nullptr;
     int m_watch = -1; // our own descriptor on m_socket's connection
     quint16 m_localPort = 0;
@@ -124,6 +152,7 @@ private:
 
     std::deque<QByteArray> m_unsent; // not yet handed to QTcpSocket
     qint64 m_unsentOffset = 0;       // into m_unsent.front()
+    qint64 m_queued = 0;             // bytes given to sendData() so far
     qint64 m_fed = 0;                // bytes handed to QTcpSocket so far
     qint64 m_acked = 0;              // of those, bytes the kernel has taken
     std::deque<PendingSend> m_sends;
@@ -137,4 +166,5 @@ private:
     bool m_errorDue = false;
     bool m_inDataArrival = false;
     bool m_feeding = false;
+    bool m_readingPaused = false;
 };

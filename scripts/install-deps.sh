@@ -24,6 +24,8 @@ packages=(
     xvfb xauth xdotool imagemagick x11-utils
     # Debian packages (scripts/package.sh): cpack needs dpkg-shlibdeps
     dpkg-dev
+    # tests of assignment folders on a FAT file system (through FUSE)
+    fusefat dosfstools
     # formatting, and clang with its runtime libraries (fuzzing)
     clang-format clang libclang-rt-14-dev
 )

@@ -1,5 +1,7 @@
 #include "platform/translations.h"
 #include "server/app/heaptuning.h"
+#include "server/app/processlimits.h"
+#include "server/app/terminationsignals.h"
 #include "server/ui/frmmain.h"
 
 #include <QApplication>
@@ -8,6 +10,13 @@
 int main(int argc, char *argv[])
 {
     keepFreedMemoryForUploads();
+    raiseOpenFileLimit();
+    // glib's event dispatcher spends longer on every socket the more are
+    // open: a student connecting and closing in a loop starved the whole
+    // class. Qt's own dispatcher keeps the cost per socket flat. It is
+    // chosen before the application object exists.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRELLE_VERSION));
@@ -16,8 +25,17 @@ int main(int argc, char *argv[])
     // folder the roster dialog visits.
     const QString settingsPath = QDir::current().absoluteFilePath(QStringLiteral("inivar.cfg"));
     FrmMain window;
+    // A signal to end closes the window as the lecturer would, also from
+    // inside the start-up dialog.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, [&window] {
+        window.close();
+        QCoreApplication::quit();
+    });
     if (!window.Form_Load(settingsPath))
         return 1;
+    if (termination.received())
+        return 0;
     window.show();
     return QApplication::exec();
 }

@@ -14,8 +14,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+
 #include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
 #include <malloc.h>
 #include <memory>
 #include <netinet/in.h>
@@ -53,7 +58,12 @@ class LastEntryLog : public TextLog
 {
 public:
     QString last;
-    void insertAtTop(const QString &block) override { last = block; }
+    qint64 entries = 0;
+    void insertAtTop(const QString &block) override
+    {
+        last = block;
+        ++entries;
+    }
     QString text() const override { return last; }
 };
 
@@ -91,6 +101,64 @@ pid_t startUploader(quint16 port, const QByteArray &putLine, const QByteArray &d
         ::_exit(1);
     for (;;)
         ::pause();
+}
+
+// A student's script in a process of its own: connects from `from` and
+// closes at once, as fast as it can, until killed. Only system calls.
+pid_t startStorm(quint16 port, const char *from)
+{
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &local.sin_addr);
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(port);
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (;;) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0)
+            continue;
+        ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&server), sizeof server);
+        ::close(fd);
+    }
+}
+
+// Runs a tool to its end; its chatter is not the test's output.
+int runQuietly(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+               ? process.exitCode()
+               : -1;
+}
+
+// This process's descriptor of the server's end of the connection whose
+// client end is bound to `clientPort`; -1 if none.
+int serverEndOf(quint16 clientPort)
+{
+    for (int fd = 0; fd < 4096; ++fd) {
+        sockaddr_in6 peer{}; // the listener is dual-stack: IPv4 peers as ::ffff:a.b.c.d
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) == 0 &&
+            peer.sin6_family == AF_INET6 && ntohs(peer.sin6_port) == clientPort)
+            return fd;
+    }
+    return -1;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 bool readable(int fd)
@@ -244,11 +312,12 @@ private Q_SLOTS:
             QCOMPARE(readBytes(m_kadai + "/hanako.doc"), QByteArray("hanako's submission"));
         }
 
-        // The next put line finds no usable folder: refused the same way.
+        // The next put line finds no usable folder: refused at the line.
         auto next = greeted();
-        next->sendNow("user taro\r\nput taro.doc,3\r\nabc");
-        expectStorageFailure(*next, 2);
+        next->sendNow("put taro.doc,3\r\nuser taro\r\n");
+        QVERIFY(next->waitForLines(3));
         QCOMPARE(next->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
+        QVERIFY(m_room->log.text().contains(QStringLiteral("受け付けられないputコマンドです")));
 
         // Once the lecturer gives the folder back, uploads work again.
         if (m_mounted) {
@@ -365,6 +434,214 @@ private Q_SLOTS:
 #endif
     }
 
+    void connectCloseStormDoesNotStarveTheClass()
+    {
+        auto student = greeted();
+        const int fds = openDescriptors();
+        const pid_t storm = startStorm(m_room->port(), "127.0.0.2");
+        QVERIFY(storm > 0);
+        QVERIFY(QTest::qWaitFor([&] { return m_room->server->connCount() > 200; }, 10000));
+        // While the storm goes on, the student's lines are answered one by one.
+        bool answered = true;
+        for (int i = 0; i < 20 && answered; ++i) {
+            student->sendNow(i == 0 ? "user taro\r\n" : "user hanako\r\n");
+            answered = student->waitForLines(3 + i);
+        }
+        const qint64 during = m_room->server->connCount();
+        ::kill(storm, SIGKILL);
+        ::waitpid(storm, nullptr, 0);
+        QVERIFY2(answered, qPrintable(QStringLiteral("after %1 storm connections").arg(during)));
+        QCOMPARE(m_room->grid.text(1, RosterGrid::Attendance).size(), 8);
+        // Every storm connection is let go.
+        QVERIFY(QTest::qWaitFor([&] { return openDescriptors() <= fds; }, 10000));
+        QVERIFY(m_room->server->connection(1));
+    }
+
+    void connectionsOverTheAddressLimitAreClosedAtOnce()
+    {
+        m_room->server->setPerAddressLimit(3);
+        const QHostAddress lab(QStringLiteral("127.0.0.3"));
+        std::vector<std::unique_ptr<TestClient>> shared;
+        for (int i = 0; i < 6; ++i)
+            shared.push_back(std::make_unique<TestClient>(m_room->port(), lab));
+        for (int i = 0; i < 6; ++i) {
+            if (i < 3)
+                QVERIFY(shared[size_t(i)]->waitForLines(2));
+            else
+                QVERIFY(shared[size_t(i)]->waitForClose());
+        }
+        QCOMPARE(shared[5]->received, QByteArray()); // not even greeted
+        QCOMPARE(m_room->server->connCount(), qint64(3));
+        // One entry for the burst, not one per connection.
+        QCOMPARE(
+            m_room->log.text().count(QStringLiteral("127.0.0.3からの同時接続が上限の3を超えた")),
+            1);
+        // Other machines are served; a freed place is taken again.
+        QCOMPARE(greeted()->lines().size(), 2);
+        shared[0]->socket.disconnectFromHost();
+        QVERIFY(closedByServer(1));
+        TestClient again(m_room->port(), lab);
+        QVERIFY(again.waitForLines(2));
+    }
+
+    void outOfDescriptorsPausesAcceptingWithoutSpinning()
+    {
+        auto student = greeted();
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        rlimit low = saved;
+        low.rlim_cur = rlim_t(openDescriptors() + 32);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+        // Every descriptor but one is taken; the next client takes that one.
+        std::vector<int> filler;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            filler.push_back(fd);
+        ::close(filler.back());
+        filler.pop_back();
+        TestClient waiting(m_room->port());
+        const auto restore = [&] {
+            for (int fd : filler)
+                ::close(fd);
+            filler.clear();
+            ::setrlimit(RLIMIT_NOFILE, &saved);
+        };
+        const bool paused = QTest::qWaitFor([&] {
+            return m_room->log.text().contains(QStringLiteral("ファイル記述子が足りない"));
+        });
+        // The listener has handed its reserve to the rest of the program;
+        // with that taken too, a put line whose file cannot be opened is
+        // refused at the line.
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            filler.push_back(fd);
+        student->sendNow("put taro.doc,3\r\n");
+        const bool refused = QTest::qWaitFor([&] {
+            return m_room->log.text().contains(QStringLiteral("受け付けられないputコマンドです"));
+        });
+        const double cpuBefore = cpuSeconds();
+        QTest::qWait(500);
+        const double cpu = cpuSeconds() - cpuBefore;
+        const int entries = m_room->log.text().count(QStringLiteral("ファイル記述子が足りない"));
+        restore();
+        QVERIFY(paused && refused);
+        QCOMPARE(student->lines().size(), 2); // no 301
+        QVERIFY2(cpu < 0.2, qPrintable(QStringLiteral("%1 s of CPU in 0.5 s").arg(cpu)));
+        QCOMPARE(entries, 1);
+        // Descriptors free again: the waiting client is accepted and greeted.
+        QVERIFY(waiting.waitForLines(2));
+        uploadSucceeds("taro.doc", "after the shortage");
+    }
+
+    void clientThatDoesNotReadIsHeldBack()
+    {
+        LastEntryLog log; // one entry per line: tens of thousands
+        m_room->listen(log);
+        // Small kernel buffers on both ends, and nothing read: the replies
+        // pile up after a few thousand lines.
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int small = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(m_room->port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QTcpSocket flooder;
+        flooder.setReadBufferSize(1);
+        QVERIFY(flooder.setSocketDescriptor(fd));
+        QTRY_VERIFY(m_room->server->connection(1));
+        const int serverEnd = serverEndOf(flooder.localPort());
+        QVERIFY(serverEnd >= 0 && serverEnd != fd);
+        ::setsockopt(serverEnd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        Socket &server = m_room->server->connection(1)->socket();
+        constexpr int Lines = 30000;
+        flooder.write(QByteArray("user taro\r\n").repeated(Lines));
+        // Up to the cap, then the server stops reading: the rest of the
+        // flood waits in the kernel and in the flooder's own buffer.
+        QVERIFY(QTest::qWaitFor([&] { return server.bytesToSend() > 60 * 1024; }, 20000));
+        const qint64 interpreted = log.entries;
+        qint64 most = 0;
+        for (int i = 0; i < 20; ++i) {
+            QTest::qWait(10);
+            most = qMax(most, server.bytesToSend());
+        }
+        QVERIFY2(most <= 64 * 1024 + 64, qPrintable(QString::number(most)));
+        QCOMPARE(log.entries, interpreted); // not a line more taken
+        QVERIFY(interpreted < Lines);
+        // Once the client reads, every line is answered, in order.
+        QByteArray received;
+        const int wide = 1 << 20;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &wide, sizeof wide);
+        ::setsockopt(serverEnd, SOL_SOCKET, SO_SNDBUF, &wide, sizeof wide);
+        connect(&flooder, &QTcpSocket::readyRead, this, [&] { received += flooder.readAll(); });
+        flooder.setReadBufferSize(0);
+        received += flooder.readAll();
+        const QByteArray already = "102 - sudeni syusseki totteru ^^\r\n";
+        const QByteArray first = "101 - syusseki totta ^^\r\n";
+        const qsizetype replies = first.size() + (Lines - 1) * already.size();
+        QVERIFY(QTest::qWaitFor([&] { return received.size() >= replies; }, 30000));
+        QVERIFY(received.endsWith(already));
+        QCOMPARE(received.count(already), qsizetype(Lines - 1));
+        QCOMPARE(received.count(first), qsizetype(1));
+    }
+
+    void repliesReachAClientThatHalfClosed()
+    {
+        auto client = greeted();
+        client->socket.write("user taro\r\nput taro.doc,3\r\nabc");
+        QVERIFY(client->socket.waitForBytesWritten(5000));
+        QVERIFY(::shutdown(int(client->socket.socketDescriptor()), SHUT_WR) == 0);
+        QVERIFY(client->waitForClose(10000));
+        QCOMPARE(client->lines().mid(2), (QStringList{"101 - syusseki totta ^^",
+                                                      "301 - image mode ok", "302 jyusin kanryo"}));
+        QCOMPARE(readBytes(m_kadai + "/taro.doc"), QByteArray("abc"));
+        QVERIFY(closedByServer(1));
+    }
+
+    void partialFileIsRemovedFromARenamedFolder()
+    {
+        writeBytes(m_kadai + "/hanako.doc", "hanako's");
+        auto client = uploadUnderWay("first half ", 22);
+        const QString renamed = m_kadai + "-renamed";
+        QVERIFY(QDir().rename(m_kadai, renamed));
+        client->socket.abort();
+        QVERIFY(closedByServer(1));
+        QCOMPARE(QDir(renamed).entryList(QDir::Files | QDir::Hidden), QStringList{"hanako.doc"});
+        QVERIFY(QDir().rename(renamed, m_kadai));
+    }
+
+    void uploadsToAFatFileSystem()
+    {
+        const QString mkfs =
+            QStandardPaths::findExecutable(QStringLiteral("mkfs.vfat"), {"/sbin", "/usr/sbin"});
+        const QString fusefat = QStandardPaths::findExecutable(QStringLiteral("fusefat"));
+        if (mkfs.isEmpty() || fusefat.isEmpty() || !QFileInfo::exists("/dev/fuse"))
+            QSKIP("FAT test needs mkfs.vfat, fusefat and /dev/fuse (scripts/install-deps.sh)");
+        const QString image = m_room->dir.filePath("fat.img");
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(32 << 20));
+        file.close();
+        QVERIFY(runQuietly(mkfs, {image}) == 0);
+        const auto mounted = [&] {
+            return readBytes("/proc/self/mountinfo")
+                .contains(" " + QFile::encodeName(m_kadai) + " ");
+        };
+        if (runQuietly(fusefat, {"-o", "rw+", image, m_kadai}) != 0 || !QTest::qWaitFor(mounted))
+            QSKIP("FUSE unusable here: fusefat could not mount the image");
+        const auto unmount = qScopeGuard([&] {
+            m_room->server.reset();
+            runQuietly(QStringLiteral("fusermount"), {"-u", m_kadai});
+        });
+        uploadSucceeds("taro.doc", pattern(100000, 11));
+        // Replacing the earlier submission.
+        uploadSucceeds("taro.doc", "shorter");
+        // A cut-off upload leaves the earlier one and nothing else.
+        auto cut = uploadUnderWay("first half ", 22);
+        cut->socket.abort();
+        QVERIFY(closedByServer(3));
+        QCOMPARE(kadaiEntries(), QStringList{"taro.doc"});
+        QCOMPARE(readBytes(m_kadai + "/taro.doc"), QByteArray("shorter"));
+    }
+
     void fastSenderWaitsInTheKernel()
     {
         Socket listener;
@@ -435,6 +712,8 @@ int main(int argc, char *argv[])
 {
     // Before any thread exists: a mount namespace is per thread until then.
     g_privateMounts = enterPrivateMountNamespace();
+    // The event dispatcher the program runs on.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     TestFaults test;
     return QTest::qExec(&test, argc, argv);

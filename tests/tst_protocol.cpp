@@ -198,6 +198,27 @@ private Q_SLOTS:
         }
         writeBytes(path, cp932Lines({"daihen=1"}));
         QVERIFY(readServerSettings(path).proxyCheck);
+        QCOMPARE(readServerSettings(path).perAddressLimit, qint64(16));
+    }
+
+    void perAddressLimitSetting_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<qint64>("limit");
+        QTest::newRow("a number") << "per-address-limit=4" << qint64(4);
+        QTest::newRow("no limit") << "per-address-limit=0" << qint64(0);
+        QTest::newRow("empty") << "per-address-limit=" << qint64(16);
+        QTest::newRow("not a number") << "per-address-limit=none" << qint64(16);
+        QTest::newRow("negative") << "per-address-limit=-1" << qint64(16);
+    }
+    void perAddressLimitSetting()
+    {
+        QFETCH(QString, line);
+        QFETCH(qint64, limit);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("inivar.cfg");
+        writeBytes(path, cp932Lines({"kugiri=tab", line}));
+        QCOMPARE(readServerSettings(path).perAddressLimit, limit);
     }
 };
 

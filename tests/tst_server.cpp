@@ -1,3 +1,5 @@
+#include "server/app/processlimits.h"
+#include "server/app/terminationsignals.h"
 #include "support/classroom.h"
 
 #include <QCryptographicHash>
@@ -6,7 +8,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -433,6 +437,9 @@ private Q_SLOTS:
               "put c:x,3", "put a\\b,3", "put a\tb,3", "put noc", "put x.txt,abc", "put x.txt,-3",
               "put x.txt,2147483648", "put x.txt,"})
             QTest::newRow(line) << QByteArray(line);
+        // Longer than a file name may be in the host's encoding (255 bytes).
+        QTest::newRow("256 bytes") << "put " + QByteArray(256, 'a') + ",3";
+        QTest::newRow("86 x 山") << "put " + cp932::encode(QString(86, u'山')) + ",3";
     }
     void hostileNamesAndBadPutLinesAreRefused()
     {
@@ -449,34 +456,55 @@ private Q_SLOTS:
         QVERIFY(m_room->log.text().contains(QStringLiteral("受け付けられないputコマンドです")));
     }
 
-    void storageFailureClosesTheConnection_data()
+    void putLineWithoutUsableTargetIsRefused_data()
     {
         QTest::addColumn<QString>("folder");
         QTest::newRow("no folder") << QString();
         QTest::newRow("missing folder") << QStringLiteral("/nonexistent/kadai");
+        QTest::newRow("a folder of the file's name") << QStringLiteral("taro.doc");
     }
-    void storageFailureClosesTheConnection()
+    void putLineWithoutUsableTargetIsRefused()
     {
         QFETCH(QString, folder);
-        m_room->lecture.setKadaidir(folder);
+        if (folder == u"taro.doc")
+            QDir().mkpath(m_room->kadai + "/taro.doc");
+        else
+            m_room->lecture.setKadaidir(folder);
         auto client = greeted();
-        client->sendNow("put taro.doc,3\r\nabc");
-        QVERIFY(client->waitForClose());
-        QCOMPARE(client->lines().size(), 2); // neither 301 nor 302
-        QVERIFY(m_room->log.text().contains(QStringLiteral("課題ファイルを保存できません")));
-        auto next = greeted(); // the server goes on
-        QCOMPARE(next->lines().size(), 2);
+        // Refused before any byte of the file is sent: no 301, and the
+        // connection goes on in text mode.
+        client->sendNow("put taro.doc,3\r\nuser jiro\r\n");
+        QVERIFY(client->waitForLines(3));
+        QCOMPARE(client->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
+        QVERIFY(m_room->log.text().contains(
+            QStringLiteral("接続番号:1 受け付けられないputコマンドです: put taro.doc,3 (")));
+        QCOMPARE(kadaiFiles(), QStringList{});
     }
 
-    void targetThatCannotBeReplacedIsAFailure()
+    void temporaryFilesOfAnEarlierRunAreRemoved()
     {
-        QDir().mkpath(m_room->kadai + "/taro.doc"); // a folder where the file should go
+        writeBytes(m_room->kadai + "/.tavrelle-00000000deadbeef.part", "left by a crash");
+        writeBytes(m_room->kadai + "/.tavrelle-0000000000c0ffee.old", "left by a crash");
+        writeBytes(m_room->kadai + "/hanako.doc", "hanako's");
         auto client = greeted();
         client->sendNow("put taro.doc,3\r\nabc");
-        QVERIFY(client->waitForClose());
-        QVERIFY(!client->lines().contains("302 jyusin kanryo"));
-        QCOMPARE(kadaiFiles(), QStringList{});
-        QVERIFY(m_room->log.text().contains(m_room->kadai + "/taro.doc"));
+        QVERIFY(client->waitForLines(4));
+        QCOMPARE(kadaiFiles(), (QStringList{"hanako.doc", "taro.doc"}));
+    }
+
+    void everyLineIsItsOwnLogEntry()
+    {
+        auto first = greeted();
+        auto second = greeted();
+        first->sendNow("user ta"); // the rest comes later
+        second->sendNow("user hanako\r\n");
+        QVERIFY(second->waitForLines(3));
+        first->sendNow("ro\r\nuser " + QByteArray(3000, 'x') + "\r\n");
+        QVERIFY(first->waitForLines(4));
+        // Logged when interpreted, whole and apart; a long line only in part.
+        QCOMPARE(logLines().mid(0, 3),
+                 (QStringList{"user " + QString(1019, u'x') + "…(全3007バイト)", "user taro",
+                              "user hanako"}));
     }
 
     void longLineWithoutEndIsDropped()
@@ -489,6 +517,47 @@ private Q_SLOTS:
         QVERIFY(client->waitForLines(3));
         QCOMPARE(client->lines().mid(2), QStringList{"101 - syusseki totta ^^"});
         QVERIFY(m_room->log.text().size() < 200 * 1024);
+    }
+
+    void terminationSignalsEndThroughTheNormalPath_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void terminationSignalsEndThroughTheNormalPath()
+    {
+        QFETCH(int, number);
+        TerminationSignals termination;
+        QVERIFY(termination.isValid());
+        // As the program does: the window closes, the server goes with it.
+        connect(&termination, &TerminationSignals::terminationRequested, this,
+                [this] { m_room->server.reset(); });
+        auto client = greeted();
+        client->sendNow("put taro.doc,100\r\nfirst part");
+        QTRY_COMPARE(m_room->partStored(), qint64(10));
+        QCOMPARE(::raise(number), 0);
+        QTRY_VERIFY(!m_room->server);
+        QVERIFY(termination.received());
+        QCOMPARE(kadaiFiles(), QStringList{}); // no partial file left behind
+    }
+
+    void openFileLimitIsRaisedToTheHardLimit()
+    {
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        if (saved.rlim_max < 2048)
+            QSKIP("the hard open-file limit here is too low to tell");
+        rlimit desktop = saved;
+        desktop.rlim_cur = 1024; // as a desktop session starts programs
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &desktop) == 0);
+        const long raised = raiseOpenFileLimit();
+        rlimit now{};
+        ::getrlimit(RLIMIT_NOFILE, &now);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        QCOMPARE(now.rlim_cur, saved.rlim_max);
+        QCOMPARE(raised, long(saved.rlim_max));
     }
 
     void randomBytesDoNotHurtTheServer()

@@ -37,6 +37,7 @@ bool LectureServer::start(const QString &settingsPath)
     m_settings = readServerSettings(settingsPath);
     m_export.configure(m_settings.delimiter, m_settings.spreadsheetCommand);
     m_book.setProxyCheck(m_settings.proxyCheck);
+    m_network.setPerAddressLimit(m_settings.perAddressLimit);
     if (!m_settings.fileRead)
         m_activity.insertAtTop(
             QStringLiteral("%1 を読み込めないため、既定の設定 (ポート %2) で起動しました｡\r\n")

@@ -67,5 +67,10 @@ ServerSettings readServerSettings(const QString &fileName)
     settings.port = port == 0 ? ServerSettings::DefaultPort : port;
     const QString daihen = readvar(QStringLiteral("daihen"), fileName).valueOr({}).toLower();
     settings.proxyCheck = daihen != u"0" && daihen != u"off" && daihen != u"no";
+    // Only a number replaces the default: a typo must not lift the limit.
+    const QString limit =
+        readvar(QStringLiteral("per-address-limit"), fileName).valueOr({}).trimmed();
+    if (!limit.isEmpty() && limit.front().isDigit())
+        settings.perAddressLimit = leadingNumber(limit);
     return settings;
 }

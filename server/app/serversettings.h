@@ -7,12 +7,16 @@
 struct ServerSettings
 {
     static constexpr qint64 DefaultPort = 10013;
+    // Enough for a shared machine (a terminal server, a lab gateway).
+    static constexpr qint64 DefaultPerAddressLimit = 16;
 
     QString delimiter = QStringLiteral(","); // between cells on the clipboard
     QString spreadsheetCommand;
     qint64 port = DefaultPort;
     bool proxyCheck = true; // flag claims that look like answering for someone else
-    bool fileRead = false;  // false: inivar.cfg could not be read, defaults apply
+    // Simultaneous connections from one address; 0: no limit.
+    qint64 perAddressLimit = DefaultPerAddressLimit;
+    bool fileRead = false; // false: inivar.cfg could not be read, defaults apply
 };
 
 ServerSettings readServerSettings(const QString &fileName);

@@ -9,6 +9,14 @@
 
 #include <QCoreApplication>
 
+namespace {
+
+// Refusals from one address with gaps shorter than this are one burst, and
+// get one log entry.
+constexpr qint64 RefusalBurstGapMs = 5000;
+
+} // namespace
+
 ClassroomServer::ClassroomServer(const Lecture &lecture, AttendanceBook &book, TextLog &log,
                                  QObject *parent)
     : QObject(parent), m_lecture(lecture), m_book(book), m_log(log), m_listener(new Socket(this))
@@ -16,6 +24,8 @@ ClassroomServer::ClassroomServer(const Lecture &lecture, AttendanceBook &book, T
     connect(m_listener, &Socket::connectionRequest, this,
             &ClassroomServer::tcpServer_ConnectionRequest);
     connect(&m_book, &AttendanceBook::logEntry, this, &ClassroomServer::log);
+    connect(m_listener, &Socket::acceptingPaused, this, &ClassroomServer::outOfDescriptors);
+    m_clock.start();
 }
 
 ClassroomServer::~ClassroomServer()
@@ -65,14 +75,44 @@ qint64 ClassroomServer::adopt(Socket *socket)
     return addConnection(socket)->number();
 }
 
+void ClassroomServer::outOfDescriptors(const QString &reason)
+{
+    log(QStringLiteral("ファイル記述子が足りないため、接続の受け付けを一時止めています｡(%1)")
+            .arg(reason));
+}
+
+bool ClassroomServer::overAddressLimit(const QString &address)
+{
+    return m_perAddressLimit > 0 && m_openPerAddress.value(address) >= m_perAddressLimit;
+}
+
+void ClassroomServer::refuseOverLimit(const QString &address)
+{
+    const qint64 now = m_clock.elapsed();
+    const auto last = m_lastRefusalMs.constFind(address);
+    const bool newBurst = last == m_lastRefusalMs.cend() || now - *last > RefusalBurstGapMs;
+    if (newBurst) {
+        m_lastRefusalMs.removeIf([now](auto it) { return now - it.value() > RefusalBurstGapMs; });
+        log(address + QStringLiteral("からの同時接続が上限の%1を超えたため、超えた分を切断します｡")
+                          .arg(m_perAddressLimit));
+    }
+    m_lastRefusalMs.insert(address, now);
+}
+
 void ClassroomServer::tcpServer_ConnectionRequest(qintptr requestId)
 {
+    const QString address = Socket::requestPeerIP(requestId);
+    if (overAddressLimit(address)) {
+        refuseOverLimit(address); // not taken: the socket closes it
+        return;
+    }
     auto *socket = new Socket(this);
     if (!socket->accept(requestId)) {
         delete socket;
         return;
     }
     const qint64 number = addConnection(socket)->number();
+    ++m_openPerAddress[address];
     log(socket->remoteHostIP() + QStringLiteral("から接続要求がありました｡"));
     log(QString::number(socket->remotePort()) + QStringLiteral("portで接続しました｡"));
     socket->sendData(wire::Hello + wire::Eol);
@@ -112,6 +152,12 @@ void ClassroomServer::remove(qint64 number)
     const auto it = m_connections.find(number);
     if (it == m_connections.end())
         return;
+    const QString address = it->second->socket().remoteHostIP();
+    if (const auto open = m_openPerAddress.find(address);
+        open != m_openPerAddress.end() && --*open <= 0)
+        m_openPerAddress.erase(open);
     it->second->deleteLater();
     m_connections.erase(it);
+    // Its descriptor is free again.
+    m_listener->resumeAccepting();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <map>
@@ -25,6 +27,9 @@ public:
     // Starts listening; fails with the system's reason.
     Result<> listen(quint16 port);
     quint16 port() const;
+    // Simultaneous connections one address may hold; 0: no limit. Requests
+    // over it are closed at once.
+    void setPerAddressLimit(qint64 limit) { m_perAddressLimit = limit; }
 
     qint64 connCount() const { return m_connCount; }
     // The connection with this number, while it is open.
@@ -37,6 +42,9 @@ public:
     void tcpServer_ConnectionRequest(qintptr requestId);
 
 private:
+    bool overAddressLimit(const QString &address);
+    void refuseOverLimit(const QString &address);
+    void outOfDescriptors(const QString &reason);
     Connection *addConnection(Socket *socket);
     void letPendingEventsRun(qint64 number);
     void sendLectureLine(qint64 number);
@@ -50,4 +58,8 @@ private:
     qint64 m_connCount = 0;
     bool m_inGreetingPass = false;
     std::map<qint64, Connection *> m_connections;
+    qint64 m_perAddressLimit = 0;
+    QHash<QString, qint64> m_openPerAddress;
+    QHash<QString, qint64> m_lastRefusalMs; // per address, on m_clock
+    QElapsedTimer m_clock;
 };

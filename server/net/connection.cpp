@@ -5,10 +5,15 @@
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
+#include <QFileInfo>
+#include <utility>
+
 namespace {
 
 // A log entry shows this much of a line; the rest is only counted.
 constexpr qsizetype LoggedLineChars = 1024;
+// Replies a client may leave unread before its input waits in the kernel.
+constexpr qint64 MaxUnsentReplyBytes = 64 * 1024;
 
 } // namespace
 
@@ -20,6 +25,7 @@ Connection::Connection(qint64 number, Socket *socket, const Lecture &lecture, At
     connect(m_socket, &Socket::dataArrival, this, &Connection::tcpServer_DataArrival);
     connect(m_socket, &Socket::closed, this, &Connection::tcpServer_Close);
     connect(m_socket, &Socket::error, this, &Connection::tcpServer_Error);
+    connect(m_socket, &Socket::sendProgress, this, &Connection::resumeWhenDrained);
 }
 
 // An unfinished upload leaves no trace: the temporary file goes with it.
@@ -48,7 +54,26 @@ void Connection::close()
 
 void Connection::tcpServer_DataArrival()
 {
-    receive(m_socket->getData());
+    // After a pause, what was held comes first.
+    QByteArray data = std::exchange(m_held, QByteArray());
+    data += m_socket->getData();
+    receive(data);
+}
+
+bool Connection::repliesPiledUp()
+{
+    return m_socket->bytesToSend() > MaxUnsentReplyBytes;
+}
+
+void Connection::resumeWhenDrained()
+{
+    // Half the cap drained before going on: not one line per reply sent.
+    if (m_held.isEmpty() || m_socket->bytesToSend() > MaxUnsentReplyBytes / 2)
+        return;
+    const QByteArray held = std::exchange(m_held, QByteArray());
+    receive(held);
+    if (m_held.isEmpty() && !m_finished)
+        m_socket->setReadingPaused(false);
 }
 
 void Connection::receive(QByteArrayView data)
@@ -57,6 +82,13 @@ void Connection::receive(QByteArrayView data)
         if (m_upload) {
             receiveUpload(data);
             continue;
+        }
+        // A client that sends without reading gets no more answers queued
+        // than this; the rest of its input waits.
+        if (repliesPiledUp()) {
+            m_held = data.toByteArray();
+            m_socket->setReadingPaused(true);
+            return;
         }
         QByteArray line;
         switch (m_framer.take(data, line)) {
@@ -120,24 +152,37 @@ void Connection::recordAttendance(const QString &body)
     }
 }
 
+void Connection::refusePut(const QString &body, const QString &reason)
+{
+    QString entry =
+        QStringLiteral("接続番号:%1 受け付けられないputコマンドです: %2").arg(m_number).arg(body);
+    if (!reason.isEmpty())
+        entry += QStringLiteral(" (%1)").arg(reason);
+    log(entry);
+}
+
 void Connection::startUpload(const QString &body)
 {
     const std::optional<wire::PutRequest> request = wire::parsePutLine(body);
     if (!request || !wire::isSafeFileName(request->fileName)) {
-        log(QStringLiteral("接続番号:%1 受け付けられないputコマンドです: %2")
-                .arg(m_number)
-                .arg(body));
+        refusePut(body);
         return;
     }
-    m_upload = std::make_unique<Upload>();
+    // The folder shown now receives the whole file, whatever is chosen later.
+    const QString folder = m_lecture.kadaidir();
+    // A folder of that name would only refuse the finished file.
+    if (QFileInfo(folder + u'/' + request->fileName).isDir()) {
+        refusePut(body, QStringLiteral("同じ名前のフォルダがあります"));
+        return;
+    }
+    auto upload = std::make_unique<Upload>();
+    if (const Result<> opened = upload->file.open(folder, request->fileName); !opened) {
+        refusePut(body, opened.error());
+        return;
+    }
+    m_upload = std::move(upload);
     m_upload->fileName = request->fileName;
     m_upload->expected = request->size;
-    // The folder shown now receives the whole file, whatever is chosen later.
-    if (const Result<> opened = m_upload->file.open(m_lecture.kadaidir(), request->fileName);
-        !opened) {
-        storageFailed(opened.error());
-        return;
-    }
     if (m_upload->expected == 0) {
         completeUpload();
         return;
@@ -185,6 +230,11 @@ void Connection::storageFailed(const QString &reason)
 
 void Connection::tcpServer_Close()
 {
+    // Input held back while replies piled up is still the client's.
+    if (!m_held.isEmpty())
+        receive(std::exchange(m_held, QByteArray()));
+    if (m_finished)
+        return;
     log(QStringLiteral("接続番号:%1 と切断しました｡").arg(m_number));
     close();
 }

@@ -56,6 +56,9 @@ private:
     void tcpServer_Close();
     void tcpServer_Error(int errorNumber, const QString &description);
 
+    bool repliesPiledUp();
+    void resumeWhenDrained();
+    void refusePut(const QString &body, const QString &reason = QString());
     void interpret(const QByteArray &line);
     void logLine(const QString &line, qsizetype bytes);
     void recordAttendance(const QString &body);
@@ -70,6 +73,8 @@ private:
     const Lecture &m_lecture;
     AttendanceBook &m_book;
     wire::LineFramer m_framer;
+    // What arrived while replies piled up, waiting for them to drain.
+    QByteArray m_held;
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
     bool m_finished = false;

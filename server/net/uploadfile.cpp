@@ -5,14 +5,57 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QByteArray randomName(const char *suffix)
+{
+    return QFile::encodeName(wire::TemporaryPrefix) +
+           QByteArray::number(QRandomGenerator::global()->generate64(), 16)
+               .rightJustified(16, '0') +
+           suffix;
+}
+
+bool isTemporaryName(const QString &name)
+{
+    return name.startsWith(wire::TemporaryPrefix) &&
+           (name.endsWith(QLatin1String(".part")) || name.endsWith(QLatin1String(".old")));
+}
+
+} // namespace
 
 UploadFile::~UploadFile()
 {
     discard();
+}
+
+void UploadFile::removeLeftoversOnce(const QString &folder)
+{
+    static QSet<QString> swept;
+    const QString key = QDir(folder).canonicalPath();
+    if (key.isEmpty() || swept.contains(key))
+        return;
+    swept.insert(key);
+    const QDir dir(key);
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (isTemporaryName(name))
+            QFile::remove(dir.filePath(name));
+    }
 }
 
 Result<> UploadFile::fail(const QString &path, const QString &reason)
@@ -23,27 +66,52 @@ Result<> UploadFile::fail(const QString &path, const QString &reason)
 
 Result<> UploadFile::open(const QString &folder, const QString &fileName)
 {
+    m_folderPath = folder;
     m_targetPath = folder + u'/' + fileName;
+    m_targetName = QFile::encodeName(fileName);
     if (folder.isEmpty())
         return fail(m_targetPath, QStringLiteral("課題提出先が設定されていません"));
     if (!QFileInfo(folder).isDir())
         return fail(folder, QStringLiteral("フォルダがありません"));
+    removeLeftoversOnce(folder);
+    return openTemporary();
+}
+
+Result<> UploadFile::openTemporary()
+{
+    const QByteArray folder = QFile::encodeName(m_folderPath) + '/';
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const QString name =
-            QStringLiteral("%1%2.part")
-                .arg(wire::TemporaryPrefix)
-                .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0'));
-        m_file.setFileName(folder + u'/' + name);
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        m_tempName = randomName(".part");
+        const int fd = ::open((folder + m_tempName).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                        QFileDevice::AutoCloseHandle);
             return Result<>::success();
-        if (m_file.exists())
+        }
+        if (errno == EEXIST)
             continue;
-        break;
+        const int error = errno;
+        const QString path = QFile::decodeName(folder + m_tempName);
+        m_tempName.clear(); // not ours: never remove it
+        return fail(path, systemReason(error));
     }
-    const QString path = m_file.fileName();
-    const QString reason = m_file.errorString();
-    m_file.setFileName(QString()); // not ours: never remove it
-    return fail(path, reason);
+    m_tempName.clear();
+    return fail(m_folderPath, systemReason(EEXIST));
+}
+
+QByteArray UploadFile::currentFolder() const
+{
+    // Where the open file is now, also after its folder has been renamed.
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(m_file.handle());
+    char path[PATH_MAX];
+    const ssize_t size =
+        m_file.handle() >= 0 ? ::readlink(link.constData(), path, sizeof path) : -1;
+    const QByteArray target(path, size > 0 ? size : 0);
+    const qsizetype slash = target.lastIndexOf('/');
+    if (slash <= 0 || target.endsWith(" (deleted)"))
+        return QFile::encodeName(m_folderPath);
+    return target.first(slash);
 }
 
 Result<> UploadFile::write(QByteArrayView bytes)
@@ -53,34 +121,71 @@ Result<> UploadFile::write(QByteArrayView bytes)
     while (done < bytes.size()) {
         const qint64 written = m_file.write(bytes.data() + done, bytes.size() - done);
         if (written <= 0)
-            return fail(m_file.fileName(), m_file.errorString());
+            return fail(m_folderPath + u'/' + QFile::decodeName(m_tempName), m_file.errorString());
         done += qsizetype(written);
     }
     return Result<>::success();
 }
 
+bool UploadFile::replaceTarget(const QByteArray &folder)
+{
+    const QByteArray temp = folder + '/' + m_tempName;
+    const QByteArray target = folder + '/' + m_targetName;
+    // rename() replaces the target in one step where the file system allows.
+    if (::rename(temp.constData(), target.constData()) == 0)
+        return true;
+    // Some (network shares among them) refuse to rename over an existing
+    // file: move the earlier submission aside, and back if the new one
+    // cannot take its place.
+    const int error = errno;
+    struct stat existing
+    {
+    };
+    if ((error != EEXIST && error != EACCES && error != EPERM) ||
+        ::lstat(target.constData(), &existing) != 0 || !S_ISREG(existing.st_mode)) {
+        errno = error;
+        return false;
+    }
+    const QByteArray aside = folder + '/' + randomName(".old");
+    if (::rename(target.constData(), aside.constData()) != 0)
+        return false;
+    if (::rename(temp.constData(), target.constData()) != 0) {
+        const int failed = errno;
+        ::rename(aside.constData(), target.constData());
+        errno = failed;
+        return false;
+    }
+    ::unlink(aside.constData());
+    return true;
+}
+
 Result<> UploadFile::commit()
 {
-    const QString tempPath = m_file.fileName();
+    const QByteArray folder = currentFolder();
     m_file.close();
+    QString failure;
     if (m_file.error() != QFileDevice::NoError)
-        return fail(tempPath, m_file.errorString());
-    // rename() replaces the target in one step; QFile::rename refuses to.
-    if (std::rename(QFile::encodeName(tempPath).constData(),
-                    QFile::encodeName(m_targetPath).constData()) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        return fail(m_targetPath, reason);
-    }
-    m_file.setFileName(QString());
+        failure = m_file.errorString();
+    else if (!replaceTarget(folder))
+        failure = systemReason(errno);
+    if (!failure.isEmpty())
+        ::unlink((folder + '/' + m_tempName).constData());
+    const QByteArray tempName = std::exchange(m_tempName, QByteArray());
+    if (!failure.isEmpty())
+        return fail(m_file.error() != QFileDevice::NoError
+                        ? QFile::decodeName(folder + '/' + tempName)
+                        : m_targetPath,
+                    failure);
     m_sha256 = m_hash.hexResult();
     return Result<>::success();
 }
 
 void UploadFile::discard()
 {
-    if (m_file.fileName().isEmpty())
+    if (m_tempName.isEmpty())
         return;
+    const QByteArray folder = currentFolder();
     m_file.close();
-    QFile::remove(m_file.fileName());
-    m_file.setFileName(QString());
+    ::unlink((folder + '/' + m_tempName).constData());
+    m_tempName.clear();
 }

@@ -9,9 +9,12 @@
 
 // One upload on its way to the assignment folder. The bytes go to a
 // temporary file beside the target, whose name no announced file name can
-// take, and replace the target only when complete, so an earlier submission
-// stays intact until then and an upload that is cut off leaves nothing under
-// the announced name. Failures name the path concerned and the reason.
+// take and every common file system accepts (FAT, exFAT, NTFS, SMB), and
+// replace the target only when complete, so an earlier submission stays
+// intact until then and an upload that is cut off leaves nothing under the
+// announced name. The folder is held open for the whole upload: if it is
+// renamed meanwhile, the file is finished or removed where it really is.
+// Failures name the path concerned and the reason.
 class UploadFile
 {
 public:
@@ -29,10 +32,20 @@ public:
     // SHA-256 of the bytes stored, once committed.
     const QByteArray &sha256() const { return m_sha256; }
 
+    // Temporary files an earlier run left in `folder` (it ended without
+    // cleaning up) are removed the first time this run uses the folder.
+    static void removeLeftoversOnce(const QString &folder);
+
 private:
     Result<> fail(const QString &path, const QString &reason);
+    Result<> openTemporary();
+    QByteArray currentFolder() const;
+    bool replaceTarget(const QByteArray &folder);
 
     QFile m_file;
+    QByteArray m_tempName;
+    QByteArray m_targetName;
+    QString m_folderPath;
     QString m_targetPath;
     Sha256 m_hash;
     QByteArray m_sha256;

@@ -1,0 +1,6 @@
+#pragma once
+
+// Desktops start programs with a soft limit of 1024 open files; every
+// connection and every upload in progress takes one. Raises this process's
+// soft limit to its hard limit and returns the limit now in force.
+long raiseOpenFileLimit();
