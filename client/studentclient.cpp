@@ -43,8 +43,8 @@ QString nameProblem(const QString &name)
             return QStringLiteral("拡張子に制御文字が含まれています｡");
     }
     if (!wire::isSafeFileName(name))
-        return QStringLiteral("拡張子に｢:｣などファイル名に使えない文字が含まれているか､"
-                              "拡張子が長すぎます｡");
+        return QStringLiteral("拡張子に｢:｣｢*｣｢?｣などファイル名に使えない文字が含まれているか､"
+                              "拡張子が｢.｣で終わっているか､長すぎます｡");
     if (cp932::decode(cp932::encode(name)) != name)
         return QStringLiteral("拡張子にShift_JISで表せない文字が含まれています｡");
     return {};

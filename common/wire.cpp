@@ -135,10 +135,11 @@ std::optional<PutRequest> parsePutLine(QStringView body)
 
 bool isSafeFileName(QStringView name)
 {
-    if (name.isEmpty() || name == u"." || name == u"..")
+    static const QString refused = QStringLiteral("/\\:*?\"<>|");
+    if (name.isEmpty() || name.endsWith(u'.') || name.endsWith(u' '))
         return false;
     for (QChar c : name) {
-        if (c == u'/' || c == u'\\' || c == u':' || c.category() == QChar::Other_Control)
+        if (refused.contains(c) || c.category() == QChar::Other_Control)
             return false;
     }
     return !name.startsWith(TemporaryPrefix) &&

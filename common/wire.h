@@ -90,10 +90,11 @@ std::optional<PutRequest> parsePutLine(QStringView body);
 // announced name may have.
 inline const QString TemporaryPrefix = QStringLiteral(".tavrelle-");
 
-// Names that stay inside the assignment folder and that its file system can
-// take: not empty, not "." or "..", no "/", "\", ":" and no control
-// characters, at most MaxFileNameBytes in the host's encoding, and not
-// starting with TemporaryPrefix.
+// Names that stay inside the assignment folder and that every common file
+// system can take (an assignment folder may be a USB stick or a Windows
+// share): not empty, no "/ \ : * ? \" < > |" and no control characters, not
+// ending in a dot or a blank, at most MaxFileNameBytes in the host's
+// encoding, and not starting with TemporaryPrefix.
 bool isSafeFileName(QStringView name);
 
 } // namespace wire

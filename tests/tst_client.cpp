@@ -328,7 +328,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("request");
         QTest::newRow("last dot") << "archive.tar.gz" << QByteArray("put taro.gz,3\r\n");
-        QTest::newRow("ending in dot") << "notes." << QByteArray("put taro.,3\r\n");
+        // Windows and FAT would drop the dot: refused before anything is sent.
+        QTest::newRow("ending in dot") << "notes." << QByteArray();
         QTest::newRow("dotted folder") << "v1.2/README" << QByteArray();
         QTest::newRow("no dot") << "README" << QByteArray();
     }

@@ -129,10 +129,12 @@ private Q_SLOTS:
 
     void fileNamesStayInTheFolder()
     {
-        for (const char *name : {"taro.doc", "山田.txt", "a b", ".hidden", "...", "x..y"})
+        for (const char *name : {"taro.doc", "山田.txt", "a b", ".hidden", "..x", "x..y"})
             QVERIFY2(isSafeFileName(QString::fromUtf8(name)), name);
-        for (const char *name : {"", ".", "..", "../x", "a/b", "/etc/passwd", "a\\b", "c:x",
-                                 "tab\there", "nl\nx", "del\x7f", "\xc2\x80"})
+        for (const char *name :
+             {"",     ".",         "..",    "../x",    "a/b",      "/etc/passwd", "a\\b",
+              "c:x",  "tab\there", "nl\nx", "del\x7f", "\xc2\x80", "a*b",         "a?b",
+              "a\"b", "a<b",       "a>b",   "a|b",     "x.",       "x ",          "..."})
             QVERIFY2(!isSafeFileName(QString::fromUtf8(name)), name);
         // Names the host's file system cannot hold, and temporary files.
         QVERIFY(isSafeFileName(QString(255, u'a')));
