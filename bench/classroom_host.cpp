@@ -19,8 +19,8 @@
 #include "platform/dialogs.h"
 #include "platform/processstarter.h"
 #include "platform/qttextlog.h"
-#include "server/app/heaptuning.h"
 #include "server/app/lectureserver.h"
+#include "server/app/processlimits.h"
 #include "server/ui/frmmain.h"
 
 #include <QApplication>
@@ -93,7 +93,7 @@ void answer(FrmMain &window, const QByteArray &command)
 
 int main(int argc, char *argv[])
 {
-    keepFreedMemoryForUploads(); // as tavrelle's main() does
+    prepareServerProcess(); // as tavrelle's main() does
     QApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: bench_classroom_host FOLDER\n");

@@ -1,5 +1,4 @@
 #include "platform/translations.h"
-#include "server/app/heaptuning.h"
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
 #include "server/ui/frmmain.h"
@@ -9,14 +8,7 @@
 
 int main(int argc, char *argv[])
 {
-    keepFreedMemoryForUploads();
-    raiseOpenFileLimit();
-    // glib's event dispatcher spends longer on every socket the more are
-    // open: a student connecting and closing in a loop starved the whole
-    // class. Qt's own dispatcher keeps the cost per socket flat. It is
-    // chosen before the application object exists.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
+    prepareServerProcess();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRELLE_VERSION));

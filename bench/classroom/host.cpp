@@ -67,6 +67,8 @@ bool Host::start(const std::string &program, const std::string &folder)
         // Only its own descriptors count in the host's baseline.
         ::close_range(3, ~0U, 0);
         useDesktopOpenFileLimit();
+        // A lecture of its own: no journal of an earlier scenario to restore.
+        ::setenv("XDG_DATA_HOME", (folder + "/data-" + std::to_string(::getpid())).c_str(), 1);
         ::execl(program.c_str(), program.c_str(), folder.c_str(), nullptr);
         std::perror(program.c_str());
         ::_exit(127);

@@ -1,5 +1,10 @@
 #include "server/app/processlimits.h"
 
+#include "server/app/heaptuning.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
 #include <sys/resource.h>
 
 long raiseOpenFileLimit()
@@ -14,4 +19,15 @@ long raiseOpenFileLimit()
             limit = raised;
     }
     return long(limit.rlim_cur);
+}
+
+void prepareServerProcess()
+{
+    keepFreedMemoryForUploads();
+    raiseOpenFileLimit();
+    // glib's event dispatcher spends longer on every socket the more are
+    // open: a student connecting and closing in a loop starved the whole
+    // class. Qt's own dispatcher keeps the cost per socket flat.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
 }

@@ -4,3 +4,8 @@
 // connection and every upload in progress takes one. Raises this process's
 // soft limit to its hard limit and returns the limit now in force.
 long raiseOpenFileLimit();
+
+// What the lecturer's program sets up before its application object exists:
+// the heap kept for uploads, the open-file limit, and Qt's own event
+// dispatcher.
+void prepareServerProcess();
