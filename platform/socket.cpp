@@ -324,6 +324,7 @@ void Socket::sendData(const QByteArray &bytes)
         return;
     m_queued += bytes.size();
     m_sends.push_back({bytes.size(), 0, 0});
+    skipWrittenSends(); // an empty send is written at once
     if (bytes.isEmpty()) {
         post(); // nothing will be written, but sendComplete() is still owed
         return;
@@ -410,6 +411,7 @@ void Socket::close()
     m_unsent.clear();
     m_unsentOffset = m_queued = m_fed = m_acked = 0;
     m_sends.clear();
+    m_writtenSends = 0;
     m_readingPaused = false;
     m_connectedDue = m_dataDue = m_closedDue = m_errorDue = false;
     m_state = StateClosed;
@@ -549,15 +551,25 @@ void Socket::onBytesWritten()
     if (fresh <= 0)
         return;
     m_acked = acked;
-    for (PendingSend &send : m_sends) {
+    // Sends already written wait at the front until reported: start after
+    // them, so a client that reads slowly cannot make this walk long.
+    skipWrittenSends();
+    while (fresh > 0 && m_writtenSends < m_sends.size()) {
+        PendingSend &send = m_sends[m_writtenSends];
         const qint64 take = std::min(fresh, send.size - send.written);
         send.written += take;
         fresh -= take;
-        if (fresh == 0)
-            break;
+        skipWrittenSends();
     }
     feed();
     post();
+}
+
+void Socket::skipWrittenSends()
+{
+    while (m_writtenSends < m_sends.size() &&
+           m_sends[m_writtenSends].written == m_sends[m_writtenSends].size)
+        ++m_writtenSends;
 }
 
 void Socket::releaseWatch()
@@ -617,6 +629,7 @@ void Socket::dispatch()
             emit sendProgress(send.written, send.size - send.written);
         } else if (send.written == send.size) {
             m_sends.pop_front();
+            --m_writtenSends;
             emit sendComplete();
         } else {
             break;

@@ -128,6 +128,7 @@ private:
     void onDisconnected();
     void onSocketError(int qtError);
     void onBytesWritten();
+    void skipWrittenSends();
     void releaseWatch();
     void setError(int number, const QString &text);
     void post();
@@ -156,6 +157,7 @@ private:
     qint64 m_fed = 0;                // bytes handed to QTcpSocket so far
     qint64 m_acked = 0;              // of those, bytes the kernel has taken
     std::deque<PendingSend> m_sends;
+    size_t m_writtenSends = 0; // of m_sends, from the front: fully written
 
     int m_dueErrorNumber = 0;
     QString m_dueErrorText;

@@ -14,6 +14,9 @@ namespace {
 constexpr qsizetype LoggedLineChars = 1024;
 // Replies a client may leave unread before its input waits in the kernel.
 constexpr qint64 MaxUnsentReplyBytes = 64 * 1024;
+// Lines interpreted at one go before the other connections get their turn:
+// a client that floods the server must not hold up the class.
+constexpr int LinesPerTurn = 64;
 
 } // namespace
 
@@ -68,7 +71,19 @@ bool Connection::repliesPiledUp()
 void Connection::resumeWhenDrained()
 {
     // Half the cap drained before going on: not one line per reply sent.
-    if (m_held.isEmpty() || m_socket->bytesToSend() > MaxUnsentReplyBytes / 2)
+    if (m_socket->bytesToSend() <= MaxUnsentReplyBytes / 2)
+        takeTurn();
+}
+
+void Connection::hold(QByteArrayView data)
+{
+    m_held = data.toByteArray();
+    m_socket->setReadingPaused(true);
+}
+
+void Connection::takeTurn()
+{
+    if (m_held.isEmpty() || m_finished || repliesPiledUp())
         return;
     const QByteArray held = std::exchange(m_held, QByteArray());
     receive(held);
@@ -78,6 +93,7 @@ void Connection::resumeWhenDrained()
 
 void Connection::receive(QByteArrayView data)
 {
+    int lines = 0;
     while (!data.isEmpty() && !m_finished) {
         if (m_upload) {
             receiveUpload(data);
@@ -86,14 +102,19 @@ void Connection::receive(QByteArrayView data)
         // A client that sends without reading gets no more answers queued
         // than this; the rest of its input waits.
         if (repliesPiledUp()) {
-            m_held = data.toByteArray();
-            m_socket->setReadingPaused(true);
+            hold(data);
+            return;
+        }
+        if (lines == LinesPerTurn && !m_draining) {
+            hold(data);
+            QMetaObject::invokeMethod(this, &Connection::takeTurn, Qt::QueuedConnection);
             return;
         }
         QByteArray line;
         switch (m_framer.take(data, line)) {
         case wire::LineFramer::Status::Line:
             interpret(line);
+            ++lines;
             break;
         case wire::LineFramer::Status::Overflow:
             log(QStringLiteral("接続番号:%1 改行のないデータが64KiBを超えたため破棄しました｡")
@@ -231,6 +252,7 @@ void Connection::storageFailed(const QString &reason)
 void Connection::tcpServer_Close()
 {
     // Input held back while replies piled up is still the client's.
+    m_draining = true;
     if (!m_held.isEmpty())
         receive(std::exchange(m_held, QByteArray()));
     if (m_finished)

@@ -58,6 +58,8 @@ private:
 
     bool repliesPiledUp();
     void resumeWhenDrained();
+    void hold(QByteArrayView data);
+    void takeTurn();
     void refusePut(const QString &body, const QString &reason = QString());
     void interpret(const QByteArray &line);
     void logLine(const QString &line, qsizetype bytes);
@@ -75,6 +77,7 @@ private:
     wire::LineFramer m_framer;
     // What arrived while replies piled up, waiting for them to drain.
     QByteArray m_held;
+    bool m_draining = false; // the peer has closed: its input is read at one go
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
     bool m_finished = false;

@@ -98,13 +98,13 @@ void AttendanceBook::noteClaimAgain(int row, const QString &userId, const QStrin
                                     bool announce)
 {
     const QString first = m_grid.text(row, RosterGrid::Address);
-    if (address == first)
+    QStringList &others = m_otherAddresses[row];
+    // Each further address is told once, however often it claims.
+    if (address == first || others.contains(address))
         return;
+    others << address;
     if (announce)
         Q_EMIT claimedAgain(row, userId, address);
-    QStringList &others = m_otherAddresses[row];
-    if (!others.contains(address))
-        others << address;
     if (!m_proxyCheck)
         return;
     m_grid.flagAddress(row);
