@@ -35,7 +35,14 @@ int openDescriptors(pid_t pid)
     for (const std::string &name : folderEntries(folder)) {
         char target[256];
         const ssize_t n = ::readlink((folder + name).c_str(), target, sizeof target - 1);
-        if (n > 0 && (target[0] == '/' || std::strncmp(target, "socket:", 7) == 0))
+        if (n <= 0)
+            continue;
+        target[n] = '\0';
+        // The lecture's records stay open by design: the journal, the day's
+        // log and the spool of older log entries.
+        const bool records =
+            std::strstr(target, "/journal/") || std::strstr(target, "/tavrelle-log-");
+        if (!records && (target[0] == '/' || std::strncmp(target, "socket:", 7) == 0))
             ++count;
     }
     return count;
