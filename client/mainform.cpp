@@ -36,17 +36,12 @@ QLabel *MainForm::addLabel(const char *name, const QString &text, const QRect &r
     // Lecture names come from the network: shown as written, never as markup.
     label->setTextFormat(Qt::PlainText);
     label->setText(text);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(rect);
-    return label;
+    return placed(label, name, rect);
 }
 
 QPushButton *MainForm::addButton(const char *name, const QString &text, const QRect &rect)
 {
-    auto *button = new QPushButton(text, this);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(rect);
-    return button;
+    return placed(new QPushButton(text, this), name, rect);
 }
 
 void MainForm::buildControls()

@@ -10,10 +10,12 @@
 
 namespace {
 
-bool writeAt(int fd, const char *data, qint64 size, qint64 offset)
+// Repeats pread or pwrite until all `size` bytes at `offset` are done.
+template <typename Transfer, typename Data>
+bool transferAt(Transfer transfer, int fd, Data *data, qint64 size, qint64 offset)
 {
     while (size > 0) {
-        const ssize_t count = ::pwrite(fd, data, size_t(size), offset);
+        const ssize_t count = transfer(fd, data, size_t(size), offset);
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0)
@@ -25,19 +27,14 @@ bool writeAt(int fd, const char *data, qint64 size, qint64 offset)
     return true;
 }
 
+bool writeAt(int fd, const char *data, qint64 size, qint64 offset)
+{
+    return transferAt(::pwrite, fd, data, size, offset);
+}
+
 bool readAt(int fd, char *data, qint64 size, qint64 offset)
 {
-    while (size > 0) {
-        const ssize_t count = ::pread(fd, data, size_t(size), offset);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        data += count;
-        size -= count;
-        offset += count;
-    }
-    return true;
+    return transferAt(::pread, fd, data, size, offset);
 }
 
 } // namespace

@@ -55,28 +55,22 @@ constexpr qint64 kReadChunk = 256 * 1024;
 
 int winsockError(QAbstractSocket::SocketError error)
 {
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return 10061;
-    case QAbstractSocket::HostNotFoundError:
-        return 11001;
-    case QAbstractSocket::SocketTimeoutError:
-        return 10060;
-    case QAbstractSocket::NetworkError:
-        return 10065;
-    case QAbstractSocket::SocketAccessError:
-        return 10013;
-    case QAbstractSocket::AddressInUseError:
-        return 10048;
-    case QAbstractSocket::SocketResourceError:
-        return 10055;
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return 10049;
-    case QAbstractSocket::RemoteHostClosedError:
-        return 10054;
-    default:
-        return 10053; // connection aborted: the closest catch-all
+    static const std::pair<QAbstractSocket::SocketError, int> numbers[] = {
+        {QAbstractSocket::ConnectionRefusedError, 10061},
+        {QAbstractSocket::HostNotFoundError, 11001},
+        {QAbstractSocket::SocketTimeoutError, 10060},
+        {QAbstractSocket::NetworkError, 10065},
+        {QAbstractSocket::SocketAccessError, 10013},
+        {QAbstractSocket::AddressInUseError, 10048},
+        {QAbstractSocket::SocketResourceError, 10055},
+        {QAbstractSocket::SocketAddressNotAvailableError, 10049},
+        {QAbstractSocket::RemoteHostClosedError, 10054},
+    };
+    for (const auto &[qtError, number] : numbers) {
+        if (qtError == error)
+            return number;
     }
+    return 10053; // connection aborted: the closest catch-all
 }
 
 // Connection requests between connectionRequest() and accept(). Whatever is

@@ -105,18 +105,14 @@ private Q_SLOTS:
         QFETCH(QByteArray, line);
         QFETCH(QString, reply);
         auto client = greeted();
-        client->sendNow(cp932::encode(QString::fromUtf8(line)));
-        QVERIFY(client->waitForLines(3));
-        QCOMPARE(client->lines().at(2), reply);
+        QCOMPARE(client->ask(cp932::encode(QString::fromUtf8(line))), reply);
     }
 
     void claimsForSomeoneElseAreFlagged()
     {
         m_room->book.setProxyCheck(true);
         const auto attend = [&](const char *id, const QString &from) {
-            auto client = m_room->greeted(from);
-            client->sendNow(QByteArray("user ") + id + "\r\n");
-            return client->waitForLines(3) ? client->lines().at(2) : QString();
+            return m_room->greeted(from)->ask(QByteArray("user ") + id + "\r\n");
         };
         // Two students from one machine: both rows flagged, replies as ever.
         QCOMPARE(attend("taro", "127.0.0.2"), QStringLiteral("101 - syusseki totta ^^"));
@@ -181,19 +177,15 @@ private Q_SLOTS:
     void markedPresentCellShapeGives102()
     {
         m_room->grid.setText(1, 2, "ab:cd:ef");
-        auto client = greeted();
-        client->sendNow("user jiro\r\n");
-        QVERIFY(client->waitForLines(3));
-        QCOMPARE(client->lines().at(2), QStringLiteral("102 - sudeni syusseki totteru ^^"));
+        QCOMPARE(greeted()->ask("user jiro\r\n"),
+                 QStringLiteral("102 - sudeni syusseki totteru ^^"));
     }
 
     void linesAreFramedAcrossArrivals()
     {
         auto client = greeted();
         // Two lines in one arrival are two commands.
-        client->sendNow("user taro\r\nuser taro\r\n");
-        QVERIFY(client->waitForLines(4));
-        QCOMPARE(client->lines().mid(2),
+        QCOMPARE(client->ask("user taro\r\nuser taro\r\n", 2),
                  (QStringList{"101 - syusseki totta ^^", "102 - sudeni syusseki totteru ^^"}));
         // A line split over arrivals is read once, when complete, and logged
         // as one entry.
@@ -305,17 +297,14 @@ private Q_SLOTS:
         QVERIFY(RosterGrid::isTimeStamp(m_room->grid.text(2, 3)));
         QCOMPARE(kadaiFiles(), QStringList{"hanako.doc"});
         // Back in text mode: commands work again.
-        client->sendNow("user hanako\r\n");
-        QVERIFY(client->waitForLines(6));
-        QCOMPARE(client->lines().at(5), QStringLiteral("102 - sudeni syusseki totteru ^^"));
+        QCOMPARE(client->ask("user hanako\r\n"),
+                 QStringLiteral("102 - sudeni syusseki totteru ^^"));
     }
 
     void putLineDataAndNextCommandInOneArrival()
     {
         auto client = greeted();
-        client->sendNow("user taro\r\nput taro.txt,5\r\nhello\r\nuser taro\r\n");
-        QVERIFY(client->waitForLines(6));
-        QCOMPARE(client->lines().mid(2),
+        QCOMPARE(client->ask("user taro\r\nput taro.txt,5\r\nhello\r\nuser taro\r\n", 4),
                  (QStringList{"101 - syusseki totta ^^", "301 - image mode ok", "302 jyusin kanryo",
                               "102 - sudeni syusseki totteru ^^"}));
         QCOMPARE(stored("taro.txt"), QByteArray("hello"));

@@ -48,31 +48,29 @@ void AttendanceBook::recordSubmission(const Submission &submission)
 
 bool AttendanceBook::restoreMark(const QString &userId, const QString &time, const QString &address)
 {
-    const std::optional<int> row = m_grid.searchtext(userId);
-    if (!row)
-        return false;
-    m_grid.setText(*row, RosterGrid::Attendance, time);
-    m_grid.setText(*row, RosterGrid::Address, address);
-    notePresent(*row, userId, address, false);
-    return true;
+    return inRowOf(userId, [&](int row) {
+        m_grid.setText(row, RosterGrid::Attendance, time);
+        m_grid.setText(row, RosterGrid::Address, address);
+        notePresent(row, userId, address, false);
+    });
 }
 
 bool AttendanceBook::restoreClaim(const QString &userId, const QString &address)
 {
-    const std::optional<int> row = m_grid.searchtext(userId);
-    if (!row)
-        return false;
-    noteClaimAgain(*row, userId, address, false);
-    return true;
+    return inRowOf(userId, [&](int row) { noteClaimAgain(row, userId, address, false); });
 }
 
 bool AttendanceBook::restoreSubmission(const QString &userId, const QString &time)
 {
+    return inRowOf(userId, [&](int row) { m_grid.setText(row, RosterGrid::Assignment, time); });
+}
+
+bool AttendanceBook::inRowOf(const QString &userId, const std::function<void(int)> &write)
+{
     const std::optional<int> row = m_grid.searchtext(userId);
-    if (!row)
-        return false;
-    m_grid.setText(*row, RosterGrid::Assignment, time);
-    return true;
+    if (row)
+        write(*row);
+    return row.has_value();
 }
 
 void AttendanceBook::notePresent(int row, const QString &userId, const QString &address,

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class RosterGrid;
 
@@ -56,6 +57,8 @@ Q_SIGNALS:
 
 private:
     void forget();
+    // Runs `write` on the student's row; false when the ID is not in the roster.
+    bool inRowOf(const QString &userId, const std::function<void(int row)> &write);
     void notePresent(int row, const QString &userId, const QString &address, bool announce);
     void noteClaimAgain(int row, const QString &userId, const QString &address, bool announce);
     QString noteFor(int row) const;

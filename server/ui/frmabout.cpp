@@ -78,19 +78,14 @@ frmAbout::frmAbout(Registry &registry, ProcessStarter &processes, MessageBox &me
 
 QLabel *frmAbout::addLabel(const char *name, const QRect &rect)
 {
-    auto *label = new QLabel(this);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(rect);
+    auto *label = placed(new QLabel(this), name, rect);
     label->setWordWrap(true);
     return label;
 }
 
 QPushButton *frmAbout::addButton(const char *name, const QString &caption, const QRect &rect)
 {
-    auto *button = new QPushButton(caption, this);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(rect);
-    return button;
+    return placed(new QPushButton(caption, this), name, rect);
 }
 
 void frmAbout::Form_Load()

@@ -50,6 +50,16 @@ public:
     {
         return QTest::qWaitFor([&] { return lines().size() >= count; }, timeout);
     }
+    // Sends requests and gives the `count` reply lines they bring (fewer if
+    // they do not come).
+    QStringList ask(const QByteArray &requests, int count)
+    {
+        const qsizetype before = lines().size();
+        sendNow(requests);
+        waitForLines(int(before) + count);
+        return lines().mid(before);
+    }
+    QString ask(const QByteArray &request) { return ask(request, 1).value(0); }
     bool waitForClose(int timeout = 5000)
     {
         return QTest::qWaitFor(
