@@ -271,6 +271,10 @@ private Q_SLOTS:
 
     void uploadIsStoredByteExactInAnyArrivals()
     {
+        QByteArray recorded; // what the journal is given as the receipt
+        connect(
+            &m_room->book, &AttendanceBook::submitted, this,
+            [&](const AttendanceBook::Submission &submission) { recorded = submission.sha256; });
         auto client = greeted();
         client->sendNow("user hanako\r\n");
         QVERIFY(client->waitForLines(3));
@@ -294,6 +298,7 @@ private Q_SLOTS:
         const QByteArray sha256 =
             QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex();
         QCOMPARE(logLines().at(0), "接続:1 SHA-256:" + QString::fromLatin1(sha256.first(16)));
+        QCOMPARE(recorded, sha256);
         QVERIFY(RosterGrid::isTimeStamp(m_room->grid.text(2, 3)));
         QCOMPARE(kadaiFiles(), QStringList{"hanako.doc"});
         // Back in text mode: commands work again.
