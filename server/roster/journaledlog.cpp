@@ -29,8 +29,9 @@ QString JournaledLog::pathFor(QDate day)
 void JournaledLog::insertAtTop(const QString &block)
 {
     m_shown.insertAtTop(block);
-    const QString path = pathFor(QDate::currentDate());
-    if ((m_file.isOpen() && m_file.path() == path) || m_file.open(path)) {
+    // The path is worked out once a day, not for every entry.
+    const QDate today = QDate::currentDate();
+    if ((m_file.isOpen() && m_day == today) || m_file.open(pathFor(m_day = today))) {
         QString lines = block;
         lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
         if (!lines.endsWith(u'\n'))

@@ -3,6 +3,7 @@
 #include "platform/textlog.h"
 #include "server/roster/journalfile.h"
 
+#include <QDate>
 #include <QObject>
 
 // The activity log as the server writes it: every entry goes to the log the
@@ -30,5 +31,6 @@ Q_SIGNALS:
 private:
     TextLog &m_shown;
     JournalFile m_file;
+    QDate m_day; // of the open file
     QString m_reported;
 };

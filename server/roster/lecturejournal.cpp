@@ -158,12 +158,14 @@ void LectureJournal::write(const QString &line)
 
 bool LectureJournal::openToday()
 {
-    // The path is taken anew for every event: a lecture that runs past
-    // midnight goes on in the next day's journal.
-    const QString path = pathFor(m_lecture.kougimei(), QDate::currentDate());
-    if (m_file.isOpen() && m_file.path() == path)
+    // A lecture that runs past midnight goes on in the next day's journal;
+    // the path is worked out only when the day or the lecture changes.
+    const QDate today = QDate::currentDate();
+    if (m_file.isOpen() && m_day == today && m_openedFor == m_lecture.kougimei())
         return true;
-    if (!m_file.open(path))
+    m_day = today;
+    m_openedFor = m_lecture.kougimei();
+    if (!m_file.open(pathFor(m_openedFor, m_day)))
         return false;
     return m_file.size() > 0 ||
            m_file.append(cp932::encode(HeaderWord + u',' + m_lecture.kougimei() + Eol));

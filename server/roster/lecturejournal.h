@@ -58,5 +58,7 @@ private:
     const Lecture &m_lecture;
     AttendanceBook &m_book;
     JournalFile m_file;
+    QDate m_day;         // of the open file
+    QString m_openedFor; // the lecture name it was opened for
     QSet<QString> m_reported;
 };
