@@ -9,40 +9,80 @@ QtTextLog::QtTextLog(QWidget *parent, qsizetype maxShown)
     setUndoRedoEnabled(false);
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_showTimer.setSingleShot(true);
+    m_showTimer.setInterval(ShowEveryMs);
+    connect(&m_showTimer, &QTimer::timeout, this, &QtTextLog::showPending);
+}
+
+// The box's own selections separate lines with U+2029.
+size_t QtTextLog::hashOf(const QString &shownText)
+{
+    return qHash(QString(shownText).replace(u'\n', QChar::ParagraphSeparator));
 }
 
 void QtTextLog::insertAtTop(const QString &block)
 {
     QString lines = block;
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::Start);
-    cursor.insertText(lines);
-    m_shown.push_front(std::move(lines));
-    if (qsizetype(m_shown.size()) > m_maxShown)
-        moveOldestToDisk();
+    m_pendingEntries.push_back({lines.size(), hashOf(lines)});
+    m_pending.prepend(lines);
+    if (!m_showTimer.isActive())
+        m_showTimer.start();
 }
 
-void QtTextLog::moveOldestToDisk()
+void QtTextLog::showPending()
 {
-    QString oldest = std::move(m_shown.back());
-    m_shown.pop_back();
-    // The oldest entry is the end of the text, unless the lecturer edited or
-    // emptied the box; an end that differs is left as the lecturer made it.
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.insertText(m_pending);
+    m_pending.clear();
+    for (const ShownEntry &entry : m_pendingEntries)
+        m_shown.push_front(entry);
+    m_pendingEntries.clear();
+    if (qsizetype(m_shown.size()) > m_maxShown)
+        moveOldestToDisk(qsizetype(m_shown.size()) - m_maxShown);
+}
+
+// Takes the oldest `count` entries off the end of the box in one edit (one
+// at a time, each edit lays out the box anew) and keeps them on disk.
+void QtTextLog::moveOldestToDisk(qsizetype count)
+{
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    const int start = cursor.position() - int(oldest.size());
-    if (start >= 0) {
+    const int end = cursor.position();
+    int start = end;
+    std::vector<QString> moved; // oldest first
+    for (; count > 0; --count) {
+        const ShownEntry oldest = m_shown.back();
+        m_shown.pop_back();
+        // The oldest entry is the end of the text, unless the lecturer edited
+        // or emptied the box; an end that differs is left as the lecturer
+        // made it.
+        const int from = start - int(oldest.length);
+        if (from < 0)
+            continue;
+        cursor.setPosition(from);
         cursor.setPosition(start, QTextCursor::KeepAnchor);
-        if (cursor.selectedText() == QString(oldest).replace(u'\n', QChar::ParagraphSeparator))
-            cursor.removeSelectedText();
+        QString text = cursor.selectedText();
+        if (qHash(text) != oldest.hash)
+            continue;
+        moved.push_back(std::move(text));
+        start = from;
     }
-    m_older.append(cp932::encode(oldest.replace(u'\n', QStringLiteral("\r\n"))));
+    if (start == end)
+        return;
+    cursor.setPosition(start);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    for (QString &text : moved)
+        m_older.append(
+            cp932::encode(text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"))));
 }
 
 QString QtTextLog::text() const
 {
-    return toPlainText().replace(u'\n', QStringLiteral("\r\n"));
+    QString shown = m_pending + toPlainText();
+    return shown.replace(u'\n', QStringLiteral("\r\n"));
 }
 
 bool QtTextLog::writeComplete(const std::function<bool(const QByteArray &)> &write) const

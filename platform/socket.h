@@ -74,6 +74,9 @@ public:
     // Bytes given to sendData() that the kernel has not taken yet; 0 once
     // the connection is gone (they will never leave).
     qint64 bytesToSend() const;
+    // How much the kernel holds for sending; by default it grows to
+    // megabytes for a peer that does not read.
+    void setKernelSendBuffer(int bytes);
 
     // While paused, nothing more is taken from the connection and no
     // dataArrival() is announced; the sender waits in the kernel. The end of

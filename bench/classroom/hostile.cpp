@@ -45,6 +45,9 @@ void Scenarios::hostile()
     const int mismatchesBefore = mismatches();
     m_hostileEnd = Clock::now() + std::chrono::seconds(seconds);
     m_replySeconds.clear();
+    for (auto &kind : m_replySecondsByKind)
+        kind.clear();
+    m_connectSeconds.clear();
     m_cycles = 0;
     m_random.seed(11);
     Intruder storm, flood;
@@ -71,6 +74,10 @@ void Scenarios::hostile()
     std::printf("  storm: %ld connections; flood: %.1f MiB of attendance lines\n", storms,
                 mib(double(flooded)));
     std::printf("  reply latency: %s\n", percentiles(m_replySeconds).c_str());
+    const char *kinds[] = {"greeting", "attendance", "put", "upload"};
+    for (size_t k = 0; k < m_replySecondsByKind.size(); ++k)
+        std::printf("    %-10s %s\n", kinds[k], percentiles(m_replySecondsByKind[k]).c_str());
+    std::printf("    (connect   %s)\n", percentiles(m_connectSeconds).c_str());
 
     const int fds = alive ? settledDescriptors(host) : -1;
     std::vector<std::string> strays;
@@ -134,13 +141,16 @@ void Scenarios::hostileCycle(Student &student)
 
 void Scenarios::recordReplies(Student &student)
 {
-    const auto between = [&](Mark from, Mark to) {
-        m_replySeconds.push_back(secondsBetween(student.marks[from], student.marks[to]));
+    const auto between = [&](size_t kind, Mark from, Mark to) {
+        const double seconds = secondsBetween(student.marks[from], student.marks[to]);
+        m_replySeconds.push_back(seconds);
+        m_replySecondsByKind[kind].push_back(seconds);
     };
-    between(Started, Greeted);
-    between(AskedAttendance, Answered);
-    between(AskedUpload, Accepted);
-    between(Sent, Completed);
+    m_connectSeconds.push_back(secondsBetween(student.marks[Started], student.marks[Connected]));
+    between(0, Started, Greeted);
+    between(1, AskedAttendance, Answered);
+    between(2, AskedUpload, Accepted);
+    between(3, Sent, Completed);
     student.attended = student.stored = true;
     ++m_cycles;
     if (!fileEquals(m_kadai + "/" + storedName(student), m_pattern.data() + offsetOf(student),

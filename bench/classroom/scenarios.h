@@ -18,6 +18,7 @@
 // makes the run fail.
 #include "bench/classroom/support.h"
 
+#include <array>
 #include <random>
 #include <set>
 #include <string>
@@ -101,4 +102,7 @@ private:
     std::mt19937_64 m_random;
     Clock::time_point m_hostileEnd;
     std::vector<double> m_replySeconds;
+    // The same, by what was asked: greeting, attendance, put, upload.
+    std::array<std::vector<double>, 4> m_replySecondsByKind;
+    std::vector<double> m_connectSeconds; // part of the greeting's
 };

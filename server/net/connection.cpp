@@ -25,6 +25,10 @@ Connection::Connection(qint64 number, Socket *socket, const Lecture &lecture, At
     : QObject(parent), m_number(number), m_socket(socket), m_lecture(lecture), m_book(book)
 {
     m_socket->setParent(this);
+    // Replies are short. Without a cap the kernel would hold megabytes of
+    // them for a client that does not read, and the server would go on
+    // interpreting its lines long after our own cap stopped it.
+    m_socket->setKernelSendBuffer(int(MaxUnsentReplyBytes));
     connect(m_socket, &Socket::dataArrival, this, &Connection::tcpServer_DataArrival);
     connect(m_socket, &Socket::closed, this, &Connection::tcpServer_Close);
     connect(m_socket, &Socket::error, this, &Connection::tcpServer_Error);

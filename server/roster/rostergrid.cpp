@@ -10,6 +10,7 @@ void RosterGrid::setRows(int count)
 {
     count = qMax(count, 1); // the header row always stays
     const int old = rows();
+    m_rowOfIdStale = true;
     if (count > old) {
         beginInsertRows(QModelIndex(), old - 1, count - 2);
         m_rows.resize(size_t(count));
@@ -37,6 +38,7 @@ void RosterGrid::setText(int row, int column, const QString &value)
     if (!hasCell(row, column))
         return;
     QString &cell = m_rows[size_t(row)][size_t(column)];
+    m_rowOfIdStale = m_rowOfIdStale || column == UserId;
     const bool wasStamp = isTimeStamp(cell);
     cell = value;
     emitRowChanged(row, column);
@@ -124,6 +126,7 @@ void RosterGrid::replaceRowsFrom(int first, std::vector<Row> newRows)
     m_rows.insert(m_rows.end(), std::make_move_iterator(newRows.begin()),
                   std::make_move_iterator(newRows.end()));
     m_flaggedRows.clear();
+    m_rowOfIdStale = true;
     recount();
     endResetModel();
 }
@@ -136,12 +139,16 @@ int RosterGrid::studentRows() const
 
 std::optional<int> RosterGrid::searchtext(const QString &userId) const
 {
-    const int last = studentRows();
-    for (int row = 1; row <= last; ++row) {
-        if (m_rows[size_t(row)][UserId] == userId)
-            return row;
+    if (m_rowOfIdStale) {
+        m_rowOfId.clear();
+        for (int row = rows() - 1; row >= 1; --row)
+            m_rowOfId.insert(m_rows[size_t(row)][UserId], row);
+        m_rowOfIdStale = false;
     }
-    return std::nullopt;
+    const int row = m_rowOfId.value(userId, 0);
+    if (row < 1 || row > studentRows())
+        return std::nullopt;
+    return row;
 }
 
 bool RosterGrid::isTimeStamp(const QString &cell)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -91,4 +92,9 @@ private:
     int m_submitted = 0;
     std::set<int> m_flaggedRows;
     std::function<QString(int)> m_flagNotes;
+    // User ID -> its first row, made again after the IDs changed: a class
+    // of thousands announcing itself at once would otherwise search the
+    // grid row by row for everyone.
+    mutable QHash<QString, int> m_rowOfId;
+    mutable bool m_rowOfIdStale = true;
 };
