@@ -290,6 +290,10 @@ private Q_SLOTS:
         QCOMPARE(m_grid->searchtext("TARO"), std::nullopt);
         QCOMPARE(m_grid->searchtext("taro "), std::nullopt);
         QCOMPARE(m_grid->searchtext("計"), std::nullopt); // the total line is no student
+        // A user ID changed in the grid is found by its new value only.
+        m_grid->setText(1, RosterGrid::UserId, QStringLiteral("hanako"));
+        QCOMPARE(m_grid->searchtext("hanako"), 1);
+        QCOMPARE(m_grid->searchtext("taro"), 3);
     }
 
     void hugeAndHostileFilesDoNotCrash()
