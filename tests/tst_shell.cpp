@@ -26,6 +26,12 @@ void makeFile(const QString &path, const QByteArray &content = "x",
 
 constexpr QFile::Permissions Executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
+bool readKey(Registry &registry, QString *value, const QString &key = InfoKey,
+             const QString &name = QStringLiteral("PATH"))
+{
+    return GetKeyValue(registry, Registry::Root::LocalMachine, key, name, value);
+}
+
 // Points PATH at one folder for the life of the object.
 class PathOverride
 {
@@ -72,8 +78,7 @@ private Q_SLOTS:
         FakeRegistry registry;
         registry.keys[InfoKey].values[QStringLiteral("PATH")] = {type, data};
         QString value = QStringLiteral("before");
-        QVERIFY(GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey, QStringLiteral("PATH"),
-                            &value));
+        QVERIFY(readKey(registry, &value));
         QCOMPARE(value, expected);
         QCOMPARE(registry.accessAsked, QList<quint32>{0x2003F});
         QCOMPARE(registry.capacities, QList<qsizetype>{1024});
@@ -104,8 +109,7 @@ private Q_SLOTS:
             registry.setText(InfoKey, QStringLiteral("PATH"), "x");
 
         QString value = QStringLiteral("before");
-        QVERIFY(!GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey,
-                             QStringLiteral("PATH"), &value));
+        QVERIFY(!readKey(registry, &value));
         QVERIFY(value.isEmpty());
         QCOMPARE(registry.closeCount, closes);
         QCOMPARE(registry.openCount, closes);
@@ -179,26 +183,20 @@ private Q_SLOTS:
         PathOverride path(bin.path());
         SystemRegistry registry;
         QString value = QStringLiteral("before");
-        QVERIFY(!GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey,
-                             QStringLiteral("PATH"), &value));
+        QVERIFY(!readKey(registry, &value));
         QVERIFY(value.isEmpty());
 
         makeFile(bin.filePath(QStringLiteral("gnome-system-monitor")), "#!/bin/sh\n", Executable);
         makeFile(bin.filePath(QStringLiteral("kinfocenter")), "#!/bin/sh\n", Executable);
-        QVERIFY(GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey.toLower(),
-                            QStringLiteral("PATH"), &value));
+        QVERIFY(readKey(registry, &value, InfoKey.toLower()));
         QCOMPARE(value, bin.filePath(QStringLiteral("kinfocenter")));
 
         // Not executable: not a program that could be started.
         makeFile(bin.filePath(QStringLiteral("hardinfo")));
-        QVERIFY(GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey, QStringLiteral("PATH"),
-                            &value));
+        QVERIFY(readKey(registry, &value));
         QCOMPARE(value, bin.filePath(QStringLiteral("kinfocenter")));
-
-        QVERIFY(!GetKeyValue(registry, Registry::Root::LocalMachine, LocationKey,
-                             QStringLiteral("MSINFO"), &value));
-        QVERIFY(!GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey,
-                             QStringLiteral("Other"), &value));
+        QVERIFY(!readKey(registry, &value, LocationKey, QStringLiteral("MSINFO")));
+        QVERIFY(!readKey(registry, &value, InfoKey, QStringLiteral("Other")));
     }
 
     void manualIsLookedForInOrder()
