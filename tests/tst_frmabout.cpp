@@ -9,7 +9,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>

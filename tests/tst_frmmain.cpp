@@ -22,7 +22,6 @@
 #include <QMenuBar>
 #include <QPaintEngine>
 #include <QProcess>
-#include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTableView>
@@ -181,6 +180,12 @@ class TestFrmMain : public QObject
     MainToolBar *toolBar() const { return child<MainToolBar>(QStringLiteral("tbToolBar")); }
     QWidget *control(const QString &name) const { return child<QWidget>(name); }
     void resetEffects() { *m_desktop = FakeDesktop(); }
+    // Starts the window with the files' settings, the lecturer choosing their roster.
+    bool startLecture(const LectureFiles &files)
+    {
+        m_desktop->dialogs.nextAnswers << files.roster;
+        return m_window->Form_Load(files.settings);
+    }
     void showActive()
     {
         m_window->show();
@@ -463,8 +468,7 @@ private Q_SLOTS:
         QCOMPARE(lecture.exitStatus(), QProcess::CrashExit);
 
         files.newPort();
-        m_desktop->dialogs.nextAnswers << files.roster;
-        QVERIFY(m_window->Form_Load(files.settings));
+        QVERIFY(startLecture(files));
         QCOMPARE(m_desktop->messages.asked.size(), 1);
         QVERIFY(m_desktop->messages.asked[0].startsWith(QStringLiteral(
             "本日の「情報処理演習Ⅰ」の記録が残っています (出席 1 人、課題提出 1 人)｡")));
@@ -490,8 +494,7 @@ private Q_SLOTS:
     void exitAndReopenRestoresAndAnotherLectureOffersNothing()
     {
         LectureFiles files;
-        m_desktop->dialogs.nextAnswers << files.roster;
-        QVERIFY(m_window->Form_Load(files.settings));
+        QVERIFY(startLecture(files));
         QVERIFY(m_desktop->messages.asked.isEmpty());
         attendAndSubmit(m_window->server().network().port());
         const RosterGrid::Row taro = m_window->server().grid().exportRows()[2];
@@ -503,8 +506,7 @@ private Q_SLOTS:
         resetEffects();
         m_window = std::make_unique<FrmMain>(m_desktop->services());
         files.newPort();
-        m_desktop->dialogs.nextAnswers << files.roster;
-        QVERIFY(m_window->Form_Load(files.settings));
+        QVERIFY(startLecture(files));
         QCOMPARE(m_desktop->messages.asked.size(), 1);
         QCOMPARE(m_window->server().grid().exportRows()[2], taro);
 
@@ -522,8 +524,7 @@ private Q_SLOTS:
         LectureFiles files;
         QDir().mkpath(QFileInfo(LectureJournal::folder()).absolutePath());
         writeBytes(LectureJournal::folder(), "a file where the folder should be");
-        m_desktop->dialogs.nextAnswers << files.roster;
-        QVERIFY(m_window->Form_Load(files.settings));
+        QVERIFY(startLecture(files));
         attendAndSubmit(m_window->server().network().port());
         // Both journals fail: the day's log and the lecture's records.
         QTRY_COMPARE(m_desktop->messages.shown.size(), 2);
