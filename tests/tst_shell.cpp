@@ -199,25 +199,6 @@ private Q_SLOTS:
         QVERIFY(!readKey(registry, &value, InfoKey, QStringLiteral("Other")));
     }
 
-    void manualIsLookedForInOrder()
-    {
-        QTemporaryDir current;
-        QTemporaryDir installed;
-        const QStringList folders{current.path(), installed.path()};
-        QVERIFY(findManual(folders).isEmpty());
-
-        makeFile(installed.filePath(QStringLiteral("manual.html")));
-        QCOMPARE(findManual(folders), installed.filePath(QStringLiteral("manual.html")));
-
-        // A folder of that name is no manual.
-        QVERIFY(QDir(current.path()).mkdir(QStringLiteral("manual.html")));
-        QCOMPARE(findManual(folders), installed.filePath(QStringLiteral("manual.html")));
-        QVERIFY(QDir(current.path()).rmdir(QStringLiteral("manual.html")));
-
-        makeFile(current.filePath(QStringLiteral("manual.html")));
-        QCOMPARE(findManual(folders), current.filePath(QStringLiteral("manual.html")));
-    }
-
     void manualFoldersStartWithTheCurrentFolder()
     {
         QTemporaryDir current;
@@ -231,14 +212,14 @@ private Q_SLOTS:
         QVERIFY2(QDir::isAbsolutePath(folders.last()), qPrintable(folders.last()));
     }
 
-    void openManualOpensOrExplains()
+    void manualIsLookedForInOrderAndOpenedOrExplained()
     {
         QTemporaryDir current;
         QTemporaryDir installed;
         const QStringList folders{current.path(), installed.path()};
         FakeDocumentOpener opener;
         FakeMessageBox messages;
-
+        QVERIFY(findManual(folders).isEmpty());
         openManual(folders, opener, messages);
         QVERIFY(opener.opened.isEmpty());
         QCOMPARE(messages.shown,
@@ -247,9 +228,14 @@ private Q_SLOTS:
                              current.path() + "\r\n" + installed.path()});
 
         messages.shown.clear();
-        makeFile(installed.filePath(QStringLiteral("manual.html")));
+        const QString manual = installed.filePath(QStringLiteral("manual.html"));
+        makeFile(manual);
+        QCOMPARE(findManual(folders), manual);
+        // A folder of that name is no manual.
+        QVERIFY(QDir(current.path()).mkdir(QStringLiteral("manual.html")));
+        QCOMPARE(findManual(folders), manual);
         openManual(folders, opener, messages);
-        QCOMPARE(opener.opened, QStringList{installed.filePath(QStringLiteral("manual.html"))});
+        QCOMPARE(opener.opened, QStringList{manual});
         QVERIFY(messages.shown.isEmpty());
 
         // The system reports later that nothing can show the file.
@@ -257,7 +243,11 @@ private Q_SLOTS:
         QCOMPARE(messages.shown.size(), 1);
         QVERIFY(messages.shown.first().startsWith(QStringLiteral(
             "マニュアルを開けませんでした｡\r\nこのファイルを表示するプログラムがありません")));
-        QVERIFY(messages.shown.first().endsWith(installed.filePath(QStringLiteral("manual.html"))));
+        QVERIFY(messages.shown.first().endsWith(manual));
+
+        QVERIFY(QDir(current.path()).rmdir(QStringLiteral("manual.html")));
+        makeFile(current.filePath(QStringLiteral("manual.html")));
+        QCOMPARE(findManual(folders), current.filePath(QStringLiteral("manual.html")));
     }
 
     void documentOpenerReportsWhatXdgOpenReports_data()
