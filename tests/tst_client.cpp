@@ -447,7 +447,7 @@ private Q_SLOTS:
         QVERIFY(!m_messages->shown.contains(QStringLiteral("送信完了しました")));
     }
 
-    void uploadsThatCannotStart()
+    void cancelledOrHugeUploadsSendNothingAnEmptyFileIsSent()
     {
         confirmedClient();
         m_client->btnSendData_Click(); // dialog cancelled
@@ -461,14 +461,11 @@ private Q_SLOTS:
         QVERIFY(m_messages->shown.last().contains(QStringLiteral("大きすぎる")));
         QCOMPARE(m_client->buttons(), Confirmed);
         expectNothingSent();
-    }
-
-    void emptyFileIsAnnouncedWithSizeZero()
-    {
-        confirmedClient();
+        m_server->input().clear();
         m_dialogs->nextAnswers << file("empty.txt", QByteArray());
         m_client->btnSendData_Click();
         QVERIFY(m_server->waitForInput("put taro.txt,0\r\n"));
+        QCOMPARE(m_client->buttons(), Requested);
         m_server->reply("302 jyusin kanryo");
         expectButtons(Confirmed);
     }
