@@ -55,7 +55,7 @@ private Q_SLOTS:
         // Without a roster the lecture line is empty.
         m_room->lecture.setKougimei(QString());
         m_room->lecture.setTantousya(QString());
-        QCOMPARE(greeted()->lines().at(1), QStringLiteral("800 ,"));
+        QCOMPARE(greeted()->lines().value(1), QStringLiteral("800 ,"));
     }
 
     void attendanceIsTakenOnce()
