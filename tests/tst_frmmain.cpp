@@ -21,7 +21,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPaintEngine>
-#include <QPushButton>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -76,35 +75,15 @@ public:
     const QString &text() const { return m_engine.text; }
 
 protected:
+    // The widget's own figures: metric() is protected, but reachable through
+    // a class that makes it public.
     int metric(PaintDeviceMetric metric) const override
     {
-        switch (metric) {
-        case PdmWidth:
-            return m_widget.width();
-        case PdmHeight:
-            return m_widget.height();
-        case PdmWidthMM:
-            return m_widget.widthMM();
-        case PdmHeightMM:
-            return m_widget.heightMM();
-        case PdmNumColors:
-            return m_widget.colorCount();
-        case PdmDepth:
-            return m_widget.depth();
-        case PdmDpiX:
-            return m_widget.logicalDpiX();
-        case PdmDpiY:
-            return m_widget.logicalDpiY();
-        case PdmPhysicalDpiX:
-            return m_widget.physicalDpiX();
-        case PdmPhysicalDpiY:
-            return m_widget.physicalDpiY();
-        case PdmDevicePixelRatio:
-            return int(m_widget.devicePixelRatio());
-        case PdmDevicePixelRatioScaled:
-            return int(m_widget.devicePixelRatio() * devicePixelRatioFScale());
-        }
-        return 0;
+        struct Open : QWidget
+        {
+            using QWidget::metric;
+        };
+        return (m_widget.*&Open::metric)(metric);
     }
 
 private:
@@ -157,15 +136,11 @@ void attendAndSubmit(quint16 port)
 {
     TestClient taro(port);
     QVERIFY(taro.waitForLines(2));
-    taro.sendNow(cp932::encode(wire::userLine(QStringLiteral("taro")) + wire::Eol));
-    QVERIFY(taro.waitForLines(3));
-    QCOMPARE(taro.lines()[2], wire::AttendanceTaken);
-    taro.sendNow(cp932::encode(wire::putLine(QStringLiteral("taro.txt"), 5) + wire::Eol));
-    QVERIFY(taro.waitForLines(4));
-    QCOMPARE(taro.lines()[3], wire::ImageModeOk);
-    QVERIFY(taro.send("hello"));
-    QVERIFY(taro.waitForLines(5));
-    QCOMPARE(taro.lines()[4], wire::ReceiveComplete);
+    QCOMPARE(taro.ask(cp932::encode(wire::userLine(QStringLiteral("taro")) + wire::Eol)),
+             wire::AttendanceTaken);
+    QCOMPARE(taro.ask(cp932::encode(wire::putLine(QStringLiteral("taro.txt"), 5) + wire::Eol)),
+             wire::ImageModeOk);
+    QCOMPARE(taro.ask("hello"), wire::ReceiveComplete);
 }
 
 // The lecturer's program in a process of its own, for the test that kills
@@ -205,6 +180,12 @@ class TestFrmMain : public QObject
     MainToolBar *toolBar() const { return child<MainToolBar>(QStringLiteral("tbToolBar")); }
     QWidget *control(const QString &name) const { return child<QWidget>(name); }
     void resetEffects() { *m_desktop = FakeDesktop(); }
+    // Starts the window with the files' settings, the lecturer choosing their roster.
+    bool startLecture(const LectureFiles &files)
+    {
+        m_desktop->dialogs.nextAnswers << files.roster;
+        return m_window->Form_Load(files.settings);
+    }
     void showActive()
     {
         m_window->show();
@@ -238,27 +219,18 @@ private Q_SLOTS:
                 tree << line;
             }
         }
-        QCOMPARE(tree, (QStringList{
-                           "mnuFile ﾌｧｲﾙ(&F)",
-                           "  mnuFileOpen 開く(&O) Ctrl+O",
-                           "  mnuFileClose 閉じる(&C)",
-                           "  mnuFileBar1",
-                           "  mnuFileSave データ保存(&S) Ctrl+S",
-                           "  mnuFileSaveAs Log保存(&L)...",
-                           "  mnuFileBar2",
-                           "  mnuFileExit 終了(&X)",
-                           "mnuEdit 編集(&E)",
-                           "  mnuEditCopy ｺﾋﾟｰ(&C) Ctrl+C",
-                           "  mnuExcelCopy Excelの起動(&E) Ctrl+E",
-                           "mnuView 表示(&V)",
-                           "  mnuViewToolbar ﾂｰﾙ ﾊﾞｰ(&T) [x]",
-                           "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]",
-                           "  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...",
-                           "mnuHelp ﾍﾙﾌﾟ(&H)",
-                           "  mnuHelpOpen 開く(&O)",
-                           "  mnuHelpBar1",
-                           "  mnuHelpAbout ﾊﾞｰｼﾞｮﾝ情報(&A)...",
-                       }));
+        QCOMPARE(
+            tree.join(u'|'),
+            QStringLiteral("mnuFile ﾌｧｲﾙ(&F)|  mnuFileOpen 開く(&O) Ctrl+O|"
+                           "  mnuFileClose 閉じる(&C)|  mnuFileBar1|"
+                           "  mnuFileSave データ保存(&S) Ctrl+S|  mnuFileSaveAs Log保存(&L)...|"
+                           "  mnuFileBar2|  mnuFileExit 終了(&X)|"
+                           "mnuEdit 編集(&E)|  mnuEditCopy ｺﾋﾟｰ(&C) Ctrl+C|"
+                           "  mnuExcelCopy Excelの起動(&E) Ctrl+E|"
+                           "mnuView 表示(&V)|  mnuViewToolbar ﾂｰﾙ ﾊﾞｰ(&T) [x]|"
+                           "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
+                           "mnuHelp ﾍﾙﾌﾟ(&H)|  mnuHelpOpen 開く(&O)|  mnuHelpBar1|"
+                           "  mnuHelpAbout ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     }
 
     void toolbarButtonsShowPicturesAndTooltips()
@@ -496,8 +468,7 @@ private Q_SLOTS:
         QCOMPARE(lecture.exitStatus(), QProcess::CrashExit);
 
         files.newPort();
-        m_desktop->dialogs.nextAnswers << files.roster;
-        QVERIFY(m_window->Form_Load(files.settings));
+        QVERIFY(startLecture(files));
         QCOMPARE(m_desktop->messages.asked.size(), 1);
         QVERIFY(m_desktop->messages.asked[0].startsWith(QStringLiteral(
             "本日の「情報処理演習Ⅰ」の記録が残っています (出席 1 人、課題提出 1 人)｡")));
@@ -523,8 +494,7 @@ private Q_SLOTS:
     void exitAndReopenRestoresAndAnotherLectureOffersNothing()
     {
         LectureFiles files;
-        m_desktop->dialogs.nextAnswers << files.roster;
-        QVERIFY(m_window->Form_Load(files.settings));
+        QVERIFY(startLecture(files));
         QVERIFY(m_desktop->messages.asked.isEmpty());
         attendAndSubmit(m_window->server().network().port());
         const RosterGrid::Row taro = m_window->server().grid().exportRows()[2];
@@ -536,8 +506,7 @@ private Q_SLOTS:
         resetEffects();
         m_window = std::make_unique<FrmMain>(m_desktop->services());
         files.newPort();
-        m_desktop->dialogs.nextAnswers << files.roster;
-        QVERIFY(m_window->Form_Load(files.settings));
+        QVERIFY(startLecture(files));
         QCOMPARE(m_desktop->messages.asked.size(), 1);
         QCOMPARE(m_window->server().grid().exportRows()[2], taro);
 
@@ -555,8 +524,7 @@ private Q_SLOTS:
         LectureFiles files;
         QDir().mkpath(QFileInfo(LectureJournal::folder()).absolutePath());
         writeBytes(LectureJournal::folder(), "a file where the folder should be");
-        m_desktop->dialogs.nextAnswers << files.roster;
-        QVERIFY(m_window->Form_Load(files.settings));
+        QVERIFY(startLecture(files));
         attendAndSubmit(m_window->server().network().port());
         // Both journals fail: the day's log and the lecture's records.
         QTRY_COMPARE(m_desktop->messages.shown.size(), 2);

@@ -7,31 +7,34 @@
 
 using namespace wire;
 
+namespace {
+
+// Cuts `stream` into arrivals of `step` bytes and frames them; an
+// overflow shows as "<overflow>".
+QList<QByteArray> framed(const QByteArray &stream, qsizetype step)
+{
+    LineFramer framer;
+    QList<QByteArray> lines;
+    for (qsizetype at = 0; at < stream.size(); at += step) {
+        QByteArrayView arrival = QByteArrayView(stream).sliced(at, qMin(step, stream.size() - at));
+        QByteArray line;
+        while (!arrival.isEmpty()) {
+            const LineFramer::Status status = framer.take(arrival, line);
+            if (status == LineFramer::Status::Line)
+                lines << line;
+            else if (status == LineFramer::Status::Overflow)
+                lines << "<overflow>";
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
 class TestProtocol : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    // Cuts `stream` into arrivals of `step` bytes and frames them; an
-    // overflow shows as "<overflow>".
-    static QList<QByteArray> framed(const QByteArray &stream, qsizetype step)
-    {
-        LineFramer framer;
-        QList<QByteArray> lines;
-        for (qsizetype at = 0; at < stream.size(); at += step) {
-            QByteArrayView arrival =
-                QByteArrayView(stream).sliced(at, qMin(step, stream.size() - at));
-            QByteArray line;
-            while (!arrival.isEmpty()) {
-                const LineFramer::Status status = framer.take(arrival, line);
-                if (status == LineFramer::Status::Line)
-                    lines << line;
-                else if (status == LineFramer::Status::Overflow)
-                    lines << "<overflow>";
-            }
-        }
-        return lines;
-    }
-
     void lineFraming()
     {
         const QByteArray stream = "user taro\r\nput a,1\r\n\nlast";

@@ -26,6 +26,12 @@ void makeFile(const QString &path, const QByteArray &content = "x",
 
 constexpr QFile::Permissions Executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
+bool readKey(Registry &registry, QString *value, const QString &key = InfoKey,
+             const QString &name = QStringLiteral("PATH"))
+{
+    return GetKeyValue(registry, Registry::Root::LocalMachine, key, name, value);
+}
+
 // Points PATH at one folder for the life of the object.
 class PathOverride
 {
@@ -72,8 +78,7 @@ private Q_SLOTS:
         FakeRegistry registry;
         registry.keys[InfoKey].values[QStringLiteral("PATH")] = {type, data};
         QString value = QStringLiteral("before");
-        QVERIFY(GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey, QStringLiteral("PATH"),
-                            &value));
+        QVERIFY(readKey(registry, &value));
         QCOMPARE(value, expected);
         QCOMPARE(registry.accessAsked, QList<quint32>{0x2003F});
         QCOMPARE(registry.capacities, QList<qsizetype>{1024});
@@ -104,8 +109,7 @@ private Q_SLOTS:
             registry.setText(InfoKey, QStringLiteral("PATH"), "x");
 
         QString value = QStringLiteral("before");
-        QVERIFY(!GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey,
-                             QStringLiteral("PATH"), &value));
+        QVERIFY(!readKey(registry, &value));
         QVERIFY(value.isEmpty());
         QCOMPARE(registry.closeCount, closes);
         QCOMPARE(registry.openCount, closes);
@@ -179,45 +183,20 @@ private Q_SLOTS:
         PathOverride path(bin.path());
         SystemRegistry registry;
         QString value = QStringLiteral("before");
-        QVERIFY(!GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey,
-                             QStringLiteral("PATH"), &value));
+        QVERIFY(!readKey(registry, &value));
         QVERIFY(value.isEmpty());
 
         makeFile(bin.filePath(QStringLiteral("gnome-system-monitor")), "#!/bin/sh\n", Executable);
         makeFile(bin.filePath(QStringLiteral("kinfocenter")), "#!/bin/sh\n", Executable);
-        QVERIFY(GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey.toLower(),
-                            QStringLiteral("PATH"), &value));
+        QVERIFY(readKey(registry, &value, InfoKey.toLower()));
         QCOMPARE(value, bin.filePath(QStringLiteral("kinfocenter")));
 
         // Not executable: not a program that could be started.
         makeFile(bin.filePath(QStringLiteral("hardinfo")));
-        QVERIFY(GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey, QStringLiteral("PATH"),
-                            &value));
+        QVERIFY(readKey(registry, &value));
         QCOMPARE(value, bin.filePath(QStringLiteral("kinfocenter")));
-
-        QVERIFY(!GetKeyValue(registry, Registry::Root::LocalMachine, LocationKey,
-                             QStringLiteral("MSINFO"), &value));
-        QVERIFY(!GetKeyValue(registry, Registry::Root::LocalMachine, InfoKey,
-                             QStringLiteral("Other"), &value));
-    }
-
-    void manualIsLookedForInOrder()
-    {
-        QTemporaryDir current;
-        QTemporaryDir installed;
-        const QStringList folders{current.path(), installed.path()};
-        QVERIFY(findManual(folders).isEmpty());
-
-        makeFile(installed.filePath(QStringLiteral("manual.html")));
-        QCOMPARE(findManual(folders), installed.filePath(QStringLiteral("manual.html")));
-
-        // A folder of that name is no manual.
-        QVERIFY(QDir(current.path()).mkdir(QStringLiteral("manual.html")));
-        QCOMPARE(findManual(folders), installed.filePath(QStringLiteral("manual.html")));
-        QVERIFY(QDir(current.path()).rmdir(QStringLiteral("manual.html")));
-
-        makeFile(current.filePath(QStringLiteral("manual.html")));
-        QCOMPARE(findManual(folders), current.filePath(QStringLiteral("manual.html")));
+        QVERIFY(!readKey(registry, &value, LocationKey, QStringLiteral("MSINFO")));
+        QVERIFY(!readKey(registry, &value, InfoKey, QStringLiteral("Other")));
     }
 
     void manualFoldersStartWithTheCurrentFolder()
@@ -233,14 +212,14 @@ private Q_SLOTS:
         QVERIFY2(QDir::isAbsolutePath(folders.last()), qPrintable(folders.last()));
     }
 
-    void openManualOpensOrExplains()
+    void manualIsLookedForInOrderAndOpenedOrExplained()
     {
         QTemporaryDir current;
         QTemporaryDir installed;
         const QStringList folders{current.path(), installed.path()};
         FakeDocumentOpener opener;
         FakeMessageBox messages;
-
+        QVERIFY(findManual(folders).isEmpty());
         openManual(folders, opener, messages);
         QVERIFY(opener.opened.isEmpty());
         QCOMPARE(messages.shown,
@@ -249,9 +228,14 @@ private Q_SLOTS:
                              current.path() + "\r\n" + installed.path()});
 
         messages.shown.clear();
-        makeFile(installed.filePath(QStringLiteral("manual.html")));
+        const QString manual = installed.filePath(QStringLiteral("manual.html"));
+        makeFile(manual);
+        QCOMPARE(findManual(folders), manual);
+        // A folder of that name is no manual.
+        QVERIFY(QDir(current.path()).mkdir(QStringLiteral("manual.html")));
+        QCOMPARE(findManual(folders), manual);
         openManual(folders, opener, messages);
-        QCOMPARE(opener.opened, QStringList{installed.filePath(QStringLiteral("manual.html"))});
+        QCOMPARE(opener.opened, QStringList{manual});
         QVERIFY(messages.shown.isEmpty());
 
         // The system reports later that nothing can show the file.
@@ -259,7 +243,11 @@ private Q_SLOTS:
         QCOMPARE(messages.shown.size(), 1);
         QVERIFY(messages.shown.first().startsWith(QStringLiteral(
             "マニュアルを開けませんでした｡\r\nこのファイルを表示するプログラムがありません")));
-        QVERIFY(messages.shown.first().endsWith(installed.filePath(QStringLiteral("manual.html"))));
+        QVERIFY(messages.shown.first().endsWith(manual));
+
+        QVERIFY(QDir(current.path()).rmdir(QStringLiteral("manual.html")));
+        makeFile(current.filePath(QStringLiteral("manual.html")));
+        QCOMPARE(findManual(folders), current.filePath(QStringLiteral("manual.html")));
     }
 
     void documentOpenerReportsWhatXdgOpenReports_data()

@@ -149,24 +149,7 @@ private Q_SLOTS:
         QCOMPARE(error.size(), 0);
     }
 
-    void textTravelsAsCp932()
-    {
-        Pair p;
-        QVERIFY(p.open());
-        const QString text = QStringLiteral("出席：山田～①ｱ");
-        const QByteArray wire = QByteArray::fromHex("8f6f90c881468e52936381608740b1");
-        QByteArray atPeer;
-        collect(p.peer, &atPeer);
-        p.client.sendData(text);
-        QTRY_COMPARE(atPeer, wire);
-
-        QString atClient;
-        connect(&p.client, &Socket::dataArrival, this, [&] { atClient += p.client.getDataText(); });
-        p.peer->sendData(wire);
-        QTRY_COMPARE(atClient, text);
-    }
-
-    void manySendsArriveInOrder()
+    void sendsArriveInOrderTextAsCp932()
     {
         Pair p;
         QVERIFY(p.open());
@@ -184,6 +167,16 @@ private Q_SLOTS:
         QTRY_COMPARE(received.size(), expected.size());
         QVERIFY(received == expected);
         QTRY_COMPARE(complete.size(), sends + 1);
+
+        const QString text = QStringLiteral("出席：山田～①ｱ");
+        const QByteArray wire = QByteArray::fromHex("8f6f90c881468e52936381608740b1");
+        received.clear();
+        p.client.sendData(text);
+        QTRY_COMPARE(received, wire);
+        QString atClient;
+        connect(&p.client, &Socket::dataArrival, this, [&] { atClient += p.client.getDataText(); });
+        p.peer->sendData(wire);
+        QTRY_COMPARE(atClient, text);
     }
 
     void largeSendIsStreamedWithProgress()
@@ -428,7 +421,7 @@ private Q_SLOTS:
         socket.close();
         socket.close();
         QCOMPARE(socket.state(), Socket::StateClosed);
-        QTest::qWait(0);
+        QCoreApplication::processEvents(); // the pass in which a queued announcement would come
         QCOMPARE(complete.size(), 0);
     }
 };

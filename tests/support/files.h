@@ -6,6 +6,8 @@
 #include <QRandomGenerator>
 #include <QStringList>
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
 
 // Writes `lines` as code page 932, each followed by `eol`.
 inline QByteArray cp932Lines(const QStringList &lines, const char *eol = "\r\n")
@@ -40,3 +42,26 @@ inline QByteArray pattern(qsizetype size, quint32 seed)
         c = char(generator.bounded(256));
     return bytes;
 }
+
+// Makes writes beyond `bytes` fail for this process (EFBIG), as a full disk
+// would, while the object lives.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_saved{};
+    sighandler_t m_oldHandler;
+};
