@@ -25,9 +25,12 @@ struct Trend
     double slope = 0;           // MiB per minute
 };
 
-// The least-squares slope of the samples after a warm-up quarter.
-Trend trend(const std::vector<Sample> &samples)
+// The least-squares slope of the samples taken while the class worked
+// (until `end` seconds), after a warm-up quarter. Once the students leave,
+// the server gives memory back: that fall is no trend.
+Trend trend(std::vector<Sample> samples, double end)
 {
+    std::erase_if(samples, [end](const Sample &sample) { return sample.at > end; });
     const size_t from = samples.size() / 4;
     Trend result;
     if (samples.size() - from < 8)
@@ -115,7 +118,7 @@ void Scenarios::soak()
     const double endInUse = heapMiB(host);
     std::printf("  %ld uploads stored, %ld cut off mid-upload, %ld log entries\n", m_cycles,
                 m_cutOff, logEntries);
-    const Trend used = trend(inUse), resident = trend(rss);
+    const Trend used = trend(inUse, seconds), resident = trend(rss, seconds);
     if (!used.valid)
         mismatch("soak: too short to judge memory (%zu samples)", inUse.size());
     std::printf("  in use right after emptying the log: %.1f -> %.1f MiB after warm-up, "

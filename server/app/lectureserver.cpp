@@ -3,8 +3,10 @@
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
+#include "server/app/heaptuning.h"
 
 #include <QFileInfo>
+#include <QTimer>
 
 LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *parent)
     : QObject(parent), m_activity(log), m_messages(desktop.messages),
@@ -46,6 +48,9 @@ bool LectureServer::start(const QString &settingsPath)
     if (!listen())
         return false;
     prepareGrid();
+    auto *giveBack = new QTimer(this);
+    connect(giveBack, &QTimer::timeout, this, [] { giveBackFreedMemory(); });
+    giveBack->start(GiveBackFreedMemoryEveryMs);
     return true;
 }
 
