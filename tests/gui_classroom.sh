@@ -43,8 +43,25 @@ fail() {
     if [[ -n ${DISPLAY:-} ]] && command -v import >/dev/null; then
         import -window root "$WORK/failure.png" 2>/dev/null &&
             echo "gui_classroom: screenshot in $WORK/failure.png" >&2
+        echo "gui_classroom: windows shown:" >&2
+        xdotool search --onlyvisible --name . 2>/dev/null | while read -r id; do
+            echo "  $id $(xdotool getwindowname "$id" 2>/dev/null)" >&2
+        done
+    fi
+    if [[ -n ${TAVRELLE_GUI_STACKS:-} ]]; then
+        for pid in $(pgrep -x tavrelle) $(pgrep -x tavrelle-client); do
+            gdb -batch -ex "thread apply all bt 25" -p "$pid" >"$WORK/stack.$pid.txt" 2>&1
+        done
     fi
     exit 1
+}
+
+# With TAVRELLE_GUI_SHOTS set to a folder, the screen as it is now goes
+# there as $1.png, for a person to look at.
+shot() {
+    [[ -n ${TAVRELLE_GUI_SHOTS:-} ]] || return 0
+    sleep 0.3 # the activity log shows new entries a moment later
+    import -window root "$TAVRELLE_GUI_SHOTS/$1.png"
 }
 
 # Waits for a visible window whose title matches the regular expression.
@@ -140,6 +157,7 @@ if ((inner)); then
     confirm "$client_title"
     appears "$WORK/kadai/$STUDENT.bin" || fail "nothing stored as kadai/$STUDENT.bin"
     cmp "$WORK/report.bin" "$WORK/kadai/$STUDENT.bin" || fail "the stored file differs"
+    shot uploaded
 
     # File > データ保存 (Ctrl+S) on the lecturer's window.
     xdotool windowfocus --sync "$server_window"
@@ -155,6 +173,7 @@ if ((inner)); then
     kill -KILL "$(pgrep -P "$server_pid")"
     wait "$server_pid" 2>/dev/null || true
     gone '^Tavrelle$' || fail "the killed program's window stayed"
+    cd "$WORK/server" # its settings, not the default port
     timeout 120 "$SERVER" >>"$WORK/server.log" 2>&1 &
     server_pid=$!
     choose_file '^開く$' "$WORK/roster.cfg"
@@ -172,6 +191,7 @@ if ((inner)); then
     xdotool key --clearmodifiers ctrl+s
     choose_file '^名前を付けて保存$' "$WORK/restored.txt"
     appears "$WORK/restored.txt" || fail "the restored table was not saved"
+    shot restored
 
     kill "$client_pid" "$server_pid" 2>/dev/null || true
     wait 2>/dev/null || true
