@@ -48,7 +48,8 @@ const NumberOption Numbers[] = {
      [](Options &o, long v) { o.uploadMiB = size_t(v); }},
     {"repeat", "uploads: rounds, the best counts", "3", 1, 1000,
      [](Options &o, long v) { o.repeat = int(v); }},
-    {"soak-seconds", "soak: duration", "60", 1, 1000000,
+    // Shorter, the load's own swing of a few MiB hides a slope of 1 MiB/min.
+    {"soak-seconds", "soak: duration", "240", 1, 1000000,
      [](Options &o, long v) { o.soakSeconds = int(v); }},
     {"soak-students", "soak: students", "300", 1, 1000000,
      [](Options &o, long v) { o.soakStudents = int(v); }},

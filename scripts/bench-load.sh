@@ -10,7 +10,7 @@
 #   scripts/bench-load.sh [bench_classroom options...]
 #
 # For example --only uploads,hostile, or --soak-seconds 600 for the full
-# 10-minute soak (the default soak is 60 s); build-bench/bench/bench_classroom
+# 10-minute soak (the default soak is 240 s); build-bench/bench/bench_classroom
 # --help lists the options. The work folder is a temporary one, removed afterwards.
 # Prints the measured table; exits 1 on a wrong reply or byte, 3 when a goal
 # is missed. TAVRELLE_BENCH_BUILD_DIR overrides the build folder.
