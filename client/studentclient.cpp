@@ -63,6 +63,9 @@ StudentClient::StudentClient(QString userName, QString serverAddress, QString se
     connect(m_socket, &Socket::error, this, &StudentClient::WIRELANE_Error);
     connect(m_socket, &Socket::sendProgress, this, &StudentClient::WIRELANE_SendProgress);
     connect(m_socket, &Socket::sendComplete, this, &StudentClient::WIRELANE_SendComplete);
+    m_uploadStartWait.setSingleShot(true);
+    m_uploadStartWait.setInterval(UploadStartWaitMs);
+    connect(&m_uploadStartWait, &QTimer::timeout, this, &StudentClient::uploadNeverStarted);
 }
 
 StudentClient::~StudentClient()
@@ -126,6 +129,7 @@ bool StudentClient::dispatchReply(const QString &reply)
         break;
     case wire::Reply::Received:
         m_submissionPending = false;
+        m_uploadStartWait.stop(); // an empty file is confirmed without a 301
         if (!showMessage(QStringLiteral("送信完了しました")))
             return false;
         setStatus(QString());
@@ -192,6 +196,7 @@ void StudentClient::btnSendData_Click()
     m_chosenPath = path;
     m_chosenSize = info.size();
     m_submissionPending = true;
+    m_uploadStartWait.start();
     sendLine(wire::putLine(name, m_chosenSize));
     setButtons({m_buttons.attendance, false, m_buttons.reconnect});
 }
@@ -206,6 +211,7 @@ void StudentClient::sendFile()
 {
     if (!m_submissionPending || m_upload || m_chosenPath.isEmpty())
         return;
+    m_uploadStartWait.stop();
     m_upload = std::make_unique<FileUpload>(std::exchange(m_chosenPath, QString()), m_chosenSize);
     m_uploadDone = m_uploadInFlight = 0;
     setStatus(QStringLiteral("課題を送信中"));
@@ -250,6 +256,21 @@ void StudentClient::abandonUpload()
                              : QStringLiteral("ファイルを読めなくなったため､")) +
                     QStringLiteral("課題の送信を中止しました｡\r\n"
                                    "再接続してから送り直してください｡"));
+}
+
+// A 301 arriving after this would make the server wait for the file while
+// the student believes nothing was sent: ending the connection settles it.
+void StudentClient::uploadNeverStarted()
+{
+    if (!m_submissionPending || m_upload)
+        return;
+    m_submissionPending = false;
+    closeConnection();
+    setButtons(disconnectedButtons());
+    setStatus(QString());
+    m_messages.show(
+        QStringLiteral("サーバが課題の受け取りを始めなかったため､送信を取りやめました｡\r\n"
+                       "提出は済んでいません｡再接続してから送り直してください｡"));
 }
 
 void StudentClient::WIRELANE_SendProgress(qint64 bytesSent, qint64 bytesRemaining)
@@ -319,6 +340,7 @@ void StudentClient::Timer_Timer()
 
 void StudentClient::closeConnection()
 {
+    m_uploadStartWait.stop();
     m_socket->close();
     ++m_connectionSerial;
     m_replies.clear();

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 #include <memory>
@@ -45,6 +46,11 @@ public:
     const QString &statusText() const { return m_status; }
     Socket &socket() { return *m_socket; }
 
+    // How long the server may take to start receiving an announced file
+    // (reply 301) before the student is told it did not.
+    static constexpr int UploadStartWaitMs = 30 * 1000;
+    void setUploadStartWait(int ms) { m_uploadStartWait.setInterval(ms); }
+
     void SYUKKETUBTN_Click();
     void btnSendData_Click();
     void btnReConnect_Click();
@@ -68,6 +74,7 @@ private:
     void sendFile();
     void feedFile();
     void abandonUpload();
+    void uploadNeverStarted();
     void setLecture(const QString &line);
     void setButtons(Buttons buttons);
     void setStatus(const QString &text);
@@ -94,6 +101,9 @@ private:
     qint64 m_chosenSize = 0;
     // From the request until reply 302: only that reply confirms.
     bool m_submissionPending = false;
+    // Runs from the request until reply 301. A server that refused the
+    // request says nothing, and the student would wait for ever.
+    QTimer m_uploadStartWait;
     // The file while its bytes are handed to the socket.
     std::unique_ptr<FileUpload> m_upload;
     qint64 m_uploadDone = 0;     // bytes of completed pieces

@@ -447,6 +447,25 @@ private Q_SLOTS:
         QVERIFY(!m_messages->shown.contains(QStringLiteral("送信完了しました")));
     }
 
+    // The server refused the request (it says nothing then): the student is
+    // told, and a late 301 finds the connection gone.
+    void aRequestNeverAnsweredIsNoSuccess()
+    {
+        confirmedClient();
+        m_client->setUploadStartWait(300);
+        m_dialogs->nextAnswers << file("report.txt", "my work");
+        m_client->btnSendData_Click();
+        QVERIFY(m_server->waitForInput("put taro.txt,7\r\n"));
+        QTRY_COMPARE(m_messages->shown.size(), 2);
+        QCOMPARE(m_messages->shown.last(),
+                 QStringLiteral("サーバが課題の受け取りを始めなかったため､送信を取りやめました｡\r\n"
+                                "提出は済んでいません｡再接続してから送り直してください｡"));
+        expectButtons(Disconnected);
+        QCOMPARE(m_client->statusText(), QString());
+        QTRY_COMPARE(m_server->peer().state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(m_server->input(), QByteArray("put taro.txt,7\r\n"));
+    }
+
     void cancelledOrHugeUploadsSendNothingAnEmptyFileIsSent()
     {
         confirmedClient();
