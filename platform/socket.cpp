@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -354,6 +355,17 @@ QByteArray Socket::getData()
 qint64 Socket::bytesToSend() const
 {
     return m_socket && m_state == StateConnected ? m_queued - m_acked : 0;
+}
+
+void Socket::readWaiting()
+{
+    if (!m_socket || m_state != StateConnected)
+        return;
+    // Only when something is there: waiting finds nothing and reports that
+    // as an error.
+    pollfd waiting{int(m_socket->socketDescriptor()), POLLIN, 0};
+    if (::poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN))
+        m_socket->waitForReadyRead(0);
 }
 
 void Socket::setKernelSendBuffer(int bytes)

@@ -74,6 +74,9 @@ public:
     // Bytes given to sendData() that the kernel has not taken yet; 0 once
     // the connection is gone (they will never leave).
     qint64 bytesToSend() const;
+    // Takes in now what the kernel already holds for this connection, instead
+    // of at the next turn of the event loop; it is announced as usual.
+    void readWaiting();
     // How much the kernel holds for sending; by default it grows to
     // megabytes for a peer that does not read.
     void setKernelSendBuffer(int bytes);

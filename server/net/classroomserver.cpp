@@ -7,7 +7,6 @@
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
-#include <QCoreApplication>
 
 namespace {
 
@@ -116,27 +115,18 @@ void ClassroomServer::tcpServer_ConnectionRequest(qintptr requestId)
     log(socket->remoteHostIP() + QStringLiteral("から接続要求がありました｡"));
     log(QString::number(socket->remotePort()) + QStringLiteral("portで接続しました｡"));
     socket->sendData(wire::Hello + wire::Eol);
-    letPendingEventsRun(number);
+    sendLectureLineAfterArrived(number, socket);
 }
 
-void ClassroomServer::letPendingEventsRun(qint64 number)
+void ClassroomServer::sendLectureLineAfterArrived(qint64 number, Socket *socket)
 {
-    // The lecture line follows once the events pending now have run (a user
-    // line that has already arrived is answered first). Only one such nested
-    // pass runs at a time: a class connecting at once would otherwise nest
-    // one pass per waiting client and overflow the stack. Requests that come
-    // in meanwhile send their lecture line from a queued call.
-    if (m_inGreetingPass) {
-        QMetaObject::invokeMethod(
-            this, [this, number] { sendLectureLine(number); }, Qt::QueuedConnection);
-        return;
-    }
-    m_inGreetingPass = true;
-    QCoreApplication::processEvents();
-    // Sockets announce what that pass brought in through queued calls.
-    QCoreApplication::sendPostedEvents();
-    m_inGreetingPass = false;
-    sendLectureLine(number);
+    // A user line that is already here is answered before the lecture line:
+    // both go out from queued calls, in the order they were queued. Greeting
+    // from a nested pass of the event loop instead kept a storm of requests
+    // in pass after pass.
+    socket->readWaiting();
+    QMetaObject::invokeMethod(
+        this, [this, number] { sendLectureLine(number); }, Qt::QueuedConnection);
 }
 
 void ClassroomServer::sendLectureLine(qint64 number)

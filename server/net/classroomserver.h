@@ -46,7 +46,7 @@ private:
     void refuseOverLimit(const QString &address);
     void outOfDescriptors(const QString &reason);
     Connection *addConnection(Socket *socket);
-    void letPendingEventsRun(qint64 number);
+    void sendLectureLineAfterArrived(qint64 number, Socket *socket);
     void sendLectureLine(qint64 number);
     void remove(qint64 number);
     void log(const QString &entry);
@@ -56,7 +56,6 @@ private:
     TextLog &m_log;
     Socket *m_listener = nullptr;
     qint64 m_connCount = 0;
-    bool m_inGreetingPass = false;
     std::map<qint64, Connection *> m_connections;
     qint64 m_perAddressLimit = 0;
     QHash<QString, qint64> m_openPerAddress;
