@@ -32,13 +32,12 @@ constexpr int kErrInvalidArg = 40014;
 // A whole class connects within the same second.
 constexpr int kListenBacklog = 4096;
 
-// Connections accepted per pass of the event loop: as many as the kernel's
-// queue holds. A client in a connect loop fills the queue within a fraction
-// of a second, and a full queue drops the other students' requests, which
-// they repeat only after 1, 3 and 7 s. Refusing a request over its
-// address's limit costs little; the conversations already open get their
-// turn between passes.
-constexpr int kAcceptBatch = kListenBacklog;
+// Connections accepted per pass of the event loop. Enough to keep the
+// kernel's queue (4096) from filling under a client in a connect loop: a full
+// queue drops the other students' requests, which they repeat only after 1,
+// 3 and 7 s. Not the whole queue: each request taken holds a descriptor
+// until its turn, and a storm's would crowd out the class's.
+constexpr int kAcceptBatch = 1024;
 // Requests taken per pass (refusing one costs little): greeting a new
 // student costs far more than accepting, and the listener and the open
 // conversations must not wait for a whole hall to be greeted.

@@ -386,7 +386,11 @@ private Q_SLOTS:
         QVERIFY2(answered, qPrintable(QStringLiteral("after %1 storm connections").arg(during)));
         QCOMPARE(m_room->grid.text(1, RosterGrid::Attendance).size(), 8);
         // Every storm connection is let go.
-        QVERIFY(QTest::qWaitFor([&] { return openDescriptors() <= fds; }, 10000));
+        QVERIFY2(QTest::qWaitFor([&] { return openDescriptors() <= fds; }, 10000),
+                 qPrintable(QStringLiteral("%1 descriptors open, %2 before the storm of %3")
+                                .arg(openDescriptors())
+                                .arg(fds)
+                                .arg(m_room->server->connCount())));
         QVERIFY(m_room->server->connection(1));
     }
 
