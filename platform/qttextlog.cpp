@@ -43,35 +43,36 @@ void QtTextLog::showPending()
         moveOldestToDisk(qsizetype(m_shown.size()) - m_maxShown);
 }
 
-// Takes the oldest `count` entries off the end of the box in one edit (one
-// at a time, each edit lays out the box anew) and keeps them on disk.
+// Takes the oldest `count` entries off the end of the box in one edit and
+// keeps them on disk. The end is read once: placing a cursor lays out its
+// block, and one edit or one read per entry laid out the box again and again.
 void QtTextLog::moveOldestToDisk(qsizetype count)
 {
+    qsizetype candidates = 0;
+    for (auto entry = m_shown.end() - count; entry != m_shown.end(); ++entry)
+        candidates += entry->length;
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     const int end = cursor.position();
-    int start = end;
-    std::vector<QString> moved; // oldest first
+    cursor.setPosition(qMax(0, end - int(candidates)), QTextCursor::KeepAnchor);
+    const QString tail = cursor.selectedText();
+    qsizetype start = tail.size(); // where the entries taken so far begin
+    std::vector<QString> moved;    // oldest first
     for (; count > 0; --count) {
         const ShownEntry oldest = m_shown.back();
         m_shown.pop_back();
         // The oldest entry is the end of the text, unless the lecturer edited
         // or emptied the box; an end that differs is left as the lecturer
         // made it.
-        const int from = start - int(oldest.length);
-        if (from < 0)
+        const qsizetype from = start - oldest.length;
+        if (from < 0 || qHash(tail.sliced(from, oldest.length)) != oldest.hash)
             continue;
-        cursor.setPosition(from);
-        cursor.setPosition(start, QTextCursor::KeepAnchor);
-        QString text = cursor.selectedText();
-        if (qHash(text) != oldest.hash)
-            continue;
-        moved.push_back(std::move(text));
+        moved.push_back(tail.sliced(from, oldest.length));
         start = from;
     }
-    if (start == end)
+    if (start == tail.size())
         return;
-    cursor.setPosition(start);
+    cursor.setPosition(end - int(tail.size() - start));
     cursor.setPosition(end, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
     for (QString &text : moved)

@@ -38,7 +38,8 @@ void RosterGrid::setText(int row, int column, const QString &value)
     if (!hasCell(row, column))
         return;
     QString &cell = m_rows[size_t(row)][size_t(column)];
-    m_rowOfIdStale = m_rowOfIdStale || column == UserId;
+    if (column == UserId)
+        m_rowOfIdStale = true;
     const bool wasStamp = isTimeStamp(cell);
     cell = value;
     emitRowChanged(row, column);
