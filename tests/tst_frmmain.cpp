@@ -1,3 +1,4 @@
+#include "common/clock.h"
 #include "common/wire.h"
 #include "platform/qttextlog.h"
 #include "platform/translations.h"
@@ -486,8 +487,7 @@ private Q_SLOTS:
         QVERIFY(m_window->server().log().text().startsWith(
             QStringLiteral("本日の記録から出席 1 人と課題提出 1 人を復元しました｡\r\n")));
         // The killed program's activity is in the day's log journal too.
-        const QString dayLog =
-            cp932::decode(readBytes(JournaledLog::pathFor(QDate::currentDate())));
+        const QString dayLog = cp932::decode(readBytes(JournaledLog::pathFor(Clock::today())));
         QVERIFY2(dayLog.contains(QStringLiteral("接続:1 受信完了\r\n")), qPrintable(dayLog));
     }
 

@@ -1,3 +1,4 @@
+#include "common/clock.h"
 #include "platform/qtprocessstarter.h"
 #include "platform/qttextlog.h"
 #include "server/roster/attendancebook.h"
@@ -82,7 +83,7 @@ class TestRecords : public QObject
     }
     QString todaysJournal(const QString &lecture = QStringLiteral("情報処理演習Ⅰ")) const
     {
-        return LectureJournal::pathFor(lecture, QDate::currentDate());
+        return LectureJournal::pathFor(lecture, Clock::today());
     }
     // A lecture in the journal: taro present and his file stored, and a
     // student the next roster will not hold.
@@ -185,7 +186,7 @@ private Q_SLOTS:
             LectureJournal lecture(*m_lecture, book);
             connect(&book, &AttendanceBook::submitted, &lecture, &LectureJournal::recordSubmission);
             book.recordSubmission({"taro", "taro.c", 1, QByteArray(64, '0')});
-            QVERIFY2(readBytes(LectureJournal::pathFor(name, QDate::currentDate()))
+            QVERIFY2(readBytes(LectureJournal::pathFor(name, Clock::today()))
                          .startsWith(cp932::encode(QStringLiteral("講義,") + name)),
                      qPrintable(name));
         }

@@ -1,5 +1,6 @@
 #include "server/roster/journaledlog.h"
 
+#include "common/clock.h"
 #include "common/cp932.h"
 #include "server/roster/lecturejournal.h"
 
@@ -30,7 +31,7 @@ void JournaledLog::insertAtTop(const QString &block)
 {
     m_shown.insertAtTop(block);
     // The path is worked out once a day, not for every entry.
-    const QDate today = QDate::currentDate();
+    const QDate today = Clock::today();
     if ((m_file.isOpen() && m_day == today) || m_file.open(pathFor(m_day = today))) {
         QString lines = block;
         lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
@@ -38,6 +39,6 @@ void JournaledLog::insertAtTop(const QString &block)
             lines += u'\n';
         lines.replace(u'\n', QStringLiteral("\r\n"));
         m_file.append(
-            cp932::encode(QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + lines));
+            cp932::encode(Clock::timeOfDay().toString(QStringLiteral("HH:mm:ss ")) + lines));
     }
 }

@@ -1,5 +1,6 @@
 #include "server/roster/lecturejournal.h"
 
+#include "common/clock.h"
 #include "common/cp932.h"
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
@@ -100,7 +101,7 @@ QByteArray readAll(const QString &path)
 // back; it never matches a journal of any lecture.
 QString keptName(const QString &path)
 {
-    const QString stem = path.chopped(4) + QTime::currentTime().toString(QStringLiteral("_HHmmss"));
+    const QString stem = path.chopped(4) + Clock::timeOfDay().toString(QStringLiteral("_HHmmss"));
     QString kept = stem + QStringLiteral(".txt");
     for (int number = 2; QFileInfo::exists(kept); ++number)
         kept = stem + QStringLiteral("_%1.txt").arg(number);
@@ -160,7 +161,7 @@ bool LectureJournal::openToday()
 {
     // A lecture that runs past midnight goes on in the next day's journal;
     // the path is worked out only when the day or the lecture changes.
-    const QDate today = QDate::currentDate();
+    const QDate today = Clock::today();
     if (m_file.isOpen() && m_day == today && m_openedFor == m_lecture.kougimei())
         return true;
     m_day = today;
@@ -173,7 +174,7 @@ bool LectureJournal::openToday()
 
 void LectureJournal::offerRestore(MessageBox &messages, TextLog &log)
 {
-    const QString path = pathFor(m_lecture.kougimei(), QDate::currentDate());
+    const QString path = pathFor(m_lecture.kougimei(), Clock::today());
     if (!QFileInfo::exists(path))
         return;
     // Students go on attending while the question is open: their lines go to
@@ -232,7 +233,7 @@ void LectureJournal::restore(const QByteArray &journal, TextLog &log)
 
 void LectureJournal::startAfresh(qint64 keptBytes, TextLog &log)
 {
-    const QString path = pathFor(m_lecture.kougimei(), QDate::currentDate());
+    const QString path = pathFor(m_lecture.kougimei(), Clock::today());
     const QByteArray whileAsked = readAll(path).mid(keptBytes);
     m_file.close();
     const QString kept = keptName(path);

@@ -1,5 +1,7 @@
 #include "server/roster/rostergrid.h"
 
+#include "common/clock.h"
+
 #include <QBrush>
 #include <QTime>
 
@@ -159,7 +161,7 @@ bool RosterGrid::isTimeStamp(const QString &cell)
 
 QString RosterGrid::timeOfDay()
 {
-    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    return Clock::timeOfDay().toString(QStringLiteral("HH:mm:ss"));
 }
 
 std::vector<RosterGrid::Row> RosterGrid::exportRows() const
