@@ -113,13 +113,15 @@ bool settingsFileIsRefusedAtOnce(const QString &label, const std::function<bool(
 
 bool settingsFilesAreRefusedAtOnce()
 {
-    const bool device = settingsFileIsRefusedAtOnce(
-        QStringLiteral("-> /dev/zero"),
-        [](const QString &path) { return QFile::link(QStringLiteral("/dev/zero"), path); });
-    const bool huge = settingsFileIsRefusedAtOnce(QStringLiteral("of 1 GiB"), [](const QString &path) {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.resize(1024LL * 1024 * 1024);
-    });
+    const bool device =
+        settingsFileIsRefusedAtOnce(QStringLiteral("-> /dev/zero"), [](const QString &path) {
+            return QFile::link(QStringLiteral("/dev/zero"), path);
+        });
+    const bool huge =
+        settingsFileIsRefusedAtOnce(QStringLiteral("of 1 GiB"), [](const QString &path) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.resize(1024LL * 1024 * 1024);
+        });
     return device && huge;
 }
 

@@ -21,9 +21,9 @@ AssignmentFileDialog::AssignmentFileDialog(QWidget *parent)
 
 QString AssignmentFileDialog::openFileName(const QString &filter)
 {
-    const QString path = QFileDialog::getOpenFileName(m_parent, QString(), m_folder,
-                                                      toQtFilter(filter), nullptr,
-                                                      QFileDialog::DontUseNativeDialog);
+    const QString path =
+        QFileDialog::getOpenFileName(m_parent, QString(), m_folder, toQtFilter(filter), nullptr,
+                                     QFileDialog::DontUseNativeDialog);
     if (!path.isEmpty())
         m_folder = QFileInfo(path).absolutePath();
     return path;

@@ -83,11 +83,11 @@ Result<SettingLine> readSetting(const QString &key, const QString &folder)
 Setting invalid(const QString &folder, const QString &key, const SettingLine &line,
                 const QString &why)
 {
-    return Setting::failure(startupFailure(InvalidSetting,
-                                           QStringLiteral("%1 の %2 行目: %3 の値｢%4｣%5")
-                                               .arg(settingsPath(folder))
-                                               .arg(line.number)
-                                               .arg(key, line.value, why)));
+    return Setting::failure(
+        startupFailure(InvalidSetting, QStringLiteral("%1 の %2 行目: %3 の値｢%4｣%5")
+                                           .arg(settingsPath(folder))
+                                           .arg(line.number)
+                                           .arg(key, line.value, why)));
 }
 
 Setting serverAddress(const QString &folder)

@@ -12,8 +12,8 @@ bool FileUpload::open()
 {
     // Opened without waiting and checked on the open file: the path may have
     // become a FIFO or a device since it was chosen.
-    const int fd = ::open(QFile::encodeName(m_file.fileName()).constData(),
-                          O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(m_file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return fail(Problem::Unreadable);
     struct stat status = {};

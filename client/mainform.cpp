@@ -20,7 +20,8 @@ constexpr int Panel1Width = 200;
 
 MainForm::MainForm(MessageBox *messages, FileDialogs *dialogs, QWidget *parent)
     : QWidget(parent), m_qtMessages(this, AppTitle), m_assignmentDialog(this),
-      m_messages(messages ? *messages : m_qtMessages), m_dialogs(dialogs ? *dialogs : m_assignmentDialog)
+      m_messages(messages ? *messages : m_qtMessages),
+      m_dialogs(dialogs ? *dialogs : m_assignmentDialog)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(AppTitle);

@@ -292,7 +292,8 @@ void StudentClient::timeLimitPassed()
         cause = QStringLiteral("サーバが課題の受け取りを始めなかったため､送信を取りやめました｡");
         break;
     case State::Sending:
-        cause = QStringLiteral("サーバが30秒の間データを受け取らなかったため､送信を取りやめました｡");
+        cause =
+            QStringLiteral("サーバが30秒の間データを受け取らなかったため､送信を取りやめました｡");
         break;
     case State::Confirming:
         cause = m_upload ? QStringLiteral("サーバが30秒の間データを受け取らなかったため､"

@@ -102,7 +102,8 @@ private Q_SLOTS:
         const QString path = folder + "/var.cfg";
         QVERIFY(QFile::remove(path));
         QVERIFY(QFile::link("/dev/zero", path));
-        QVERIFY(failure(folder).contains("var.cfg を読み込めません (普通のファイルではありません)"));
+        QVERIFY(
+            failure(folder).contains("var.cfg を読み込めません (普通のファイルではありません)"));
         QVERIFY(QFile::remove(path));
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         QVERIFY(failure(folder).contains("普通のファイルではありません"));
@@ -112,7 +113,8 @@ private Q_SLOTS:
         QVERIFY(big.write("serveraddress=h\r\nport=1\r\n") > 0);
         QVERIFY(big.resize(64 * 1024 + 1));
         big.close();
-        QVERIFY2(failure(folder).contains("65536 バイトを超えています"), qPrintable(failure(folder)));
+        QVERIFY2(failure(folder).contains("65536 バイトを超えています"),
+                 qPrintable(failure(folder)));
         QVERIFY(big.resize(64 * 1024));
         QCOMPARE(failure(folder), QString());
     }

@@ -85,14 +85,14 @@ private Q_SLOTS:
         row("302", State::Confirming, received, State::Ready, "送信完了しました", Action::None);
         row("499", State::Requesting, refused, State::Ready, "理由: 同じ名前のフォルダがあります",
             Action::None);
-        row("499 without reason", State::Requesting, "499", State::Ready,
-            "理由は示されていません", Action::None);
+        row("499 without reason", State::Requesting, "499", State::Ready, "理由は示されていません",
+            Action::None);
         row("empty file: 302 at once", State::RequestingEmpty, received, State::Ready,
             "送信完了しました", Action::None);
         row("empty file: 301", State::RequestingEmpty, imageMode, State::Confirming, "",
             Action::None);
-        row("empty file: 499", State::RequestingEmpty, refused, State::Ready, "提出は済んでいません",
-            Action::None);
+        row("empty file: 499", State::RequestingEmpty, refused, State::Ready,
+            "提出は済んでいません", Action::None);
         row("999 when idle", State::Ready, "999", State::Closed, "", Action::Close);
         row("999 while sending", State::Sending, "999", State::Closed, UploadUnconfirmed,
             Action::Close);
@@ -114,10 +114,10 @@ private Q_SLOTS:
         row("499 when idle", State::Ready, refused, State::Closed, "再接続ボタン", Action::Close);
         row("101 during an upload", State::Requesting, taken, State::Closed, UploadUnconfirmed,
             Action::Close);
-        row("greeting during an upload", State::Sending, greeting, State::Closed,
-            UploadUnconfirmed, Action::Close);
-        row("302 instead of 101", State::Attending, received, State::Closed,
-            AttendanceUnconfirmed, Action::Close);
+        row("greeting during an upload", State::Sending, greeting, State::Closed, UploadUnconfirmed,
+            Action::Close);
+        row("302 instead of 101", State::Attending, received, State::Closed, AttendanceUnconfirmed,
+            Action::Close);
         row("unknown code", State::Attending, "123 what", State::Closed, AttendanceUnconfirmed,
             Action::Close);
         row("too short", State::Ready, "1", State::Closed, "｢1｣", Action::Close);
@@ -176,8 +176,8 @@ private Q_SLOTS:
             Conversation ending = in(row.state);
             const QString unconfirmed = ending.end();
             QCOMPARE(ending.state(), State::Closed);
-            QCOMPARE(unconfirmed.isEmpty(), !in(row.state).attendancePending() &&
-                                                !in(row.state).uploadPending());
+            QCOMPARE(unconfirmed.isEmpty(),
+                     !in(row.state).attendancePending() && !in(row.state).uploadPending());
         }
         // Handing over the last byte means something only while sending.
         Conversation ready = in(State::Ready);

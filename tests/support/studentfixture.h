@@ -90,8 +90,8 @@ protected:
     {
         m_dialogs->nextAnswers << file("report.bin", bytes);
         m_client->btnSendData_Click();
-        QVERIFY(m_server->waitForInput("put taro.bin," + QByteArray::number(bytes.size()) +
-                                       "\r\n"));
+        QVERIFY(
+            m_server->waitForInput("put taro.bin," + QByteArray::number(bytes.size()) + "\r\n"));
         m_server->input().clear();
     }
     // The connection ended with the message that nothing was handed in.
