@@ -112,6 +112,10 @@ bool StudentClient::takeReply(const QString &line)
 {
     const State before = m_talk.state();
     const Conversation::Step step = m_talk.receive(line);
+    // A confirmed file's last sends may still be reported: they change
+    // nothing shown any more.
+    if (step.next == State::Ready)
+        m_upload.reset();
     armDeadline();
     switch (step.action) {
     case Conversation::Action::ShowLecture:
@@ -334,7 +338,7 @@ void StudentClient::tellUnconfirmed(const QString &cause, const QString &unconfi
 
 void StudentClient::WIRELANE_SendProgress(qint64 bytesSent, qint64)
 {
-    if (m_sends.empty() || m_sends.front() < 0 || !m_upload)
+    if (m_sends.empty() || m_sends.front() < 0 || !m_upload || !m_talk.uploadPending())
         return;
     showProgress(m_uploadDone + bytesSent);
     armDeadline(); // the server takes bytes: the stall limit starts again
