@@ -155,10 +155,12 @@ bool StudentClient::takeReply(const QString &line)
         status = m_status;
         break;
     }
+    // Set before the box: a connection lost while it is open must not leave
+    // a confirmed submission shown as awaited.
+    setStatus(status);
     if (!step.message.isEmpty() && !showMessage(step.message))
         return false;
-    // The student sees the change once the box is closed.
-    setStatus(status);
+    // The buttons change once the box is closed.
     refreshButtons();
     return true;
 }

@@ -253,11 +253,16 @@ private Q_SLOTS:
         QVERIFY(statuses.size() > 5);
         QCOMPARE(m_client->buttons(), Uploading);
         Buttons whileShown;
-        m_messages->whileShown = [&](const QString &) { whileShown = m_client->buttons(); };
+        QString statusWhileShown;
+        m_messages->whileShown = [&](const QString &) {
+            whileShown = m_client->buttons();
+            statusWhileShown = m_client->statusText();
+        };
         m_server->reply("302 jyusin kanryo");
         expectButtons(Confirmed);
         QCOMPARE(m_messages->shown.last(), QStringLiteral("送信完了しました"));
         QCOMPARE(whileShown, Uploading);
+        QCOMPARE(statusWhileShown, QStringLiteral("提出完了 (09:05:07)"));
         QCOMPARE(m_client->statusText(), QStringLiteral("提出完了 (09:05:07)"));
     }
 
