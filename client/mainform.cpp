@@ -19,8 +19,9 @@ constexpr int Panel1Width = 200;
 } // namespace
 
 MainForm::MainForm(MessageBox *messages, FileDialogs *dialogs, QWidget *parent)
-    : QWidget(parent), m_qtMessages(this, AppTitle), m_qtDialogs(this),
-      m_messages(messages ? *messages : m_qtMessages), m_dialogs(dialogs ? *dialogs : m_qtDialogs)
+    : QWidget(parent), m_qtMessages(this, AppTitle), m_assignmentDialog(this),
+      m_messages(messages ? *messages : m_qtMessages),
+      m_dialogs(dialogs ? *dialogs : m_assignmentDialog)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(AppTitle);
@@ -116,6 +117,10 @@ void MainForm::showLecture()
 
 void MainForm::closeEvent(QCloseEvent *event)
 {
+    if (m_client && !m_client->mayClose()) {
+        event->ignore();
+        return;
+    }
     // The server sees the connection close; nothing is sent before.
     m_timer.stop();
     if (m_client)

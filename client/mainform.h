@@ -1,5 +1,6 @@
 #pragma once
 
+#include "client/assignmentdialog.h"
 #include "client/clientstartup.h"
 #include "platform/qtdialogs.h"
 
@@ -49,7 +50,7 @@ private:
     QLabel *m_panel2 = nullptr;
     QTimer m_timer;
     QtMessageBox m_qtMessages;
-    QtFileDialogs m_qtDialogs;
+    AssignmentFileDialog m_assignmentDialog;
     MessageBox &m_messages;
     FileDialogs &m_dialogs;
     std::unique_ptr<StudentClient> m_client;

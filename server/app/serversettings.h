@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/readvar.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -20,7 +22,3 @@ struct ServerSettings
 };
 
 ServerSettings readServerSettings(const QString &fileName);
-
-// The leading number of a text, blanks ignored, rounded to an integer with
-// halves going to the even neighbour; 0 when the text starts with no number.
-qint64 leadingNumber(QStringView text);
