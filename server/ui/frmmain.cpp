@@ -2,7 +2,6 @@
 
 #include "platform/qtdesktop.h"
 #include "platform/qtshell.h"
-#include "platform/qttextlog.h"
 #include "platform/twips.h"
 #include "server/app/browsefolder.h"
 #include "server/app/lectureserver.h"
@@ -11,6 +10,7 @@
 #include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
+#include "server/ui/qttextlog.h"
 #include "server/ui/shortcutpriority.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "platform/qttextlog.h"
+#include "server/ui/qttextlog.h"
 
 #include <QTextCursor>
 
