@@ -1,7 +1,7 @@
 #pragma once
 
 #include "client/clientstartup.h"
-#include "platform/qtdialogs.h"
+#include "platform/widgets/qtdialogs.h"
 
 #include <QTimer>
 #include <QWidget>

@@ -1,5 +1,5 @@
 #include "common/clock.h"
-#include "platform/qtprocessstarter.h"
+#include "platform/widgets/qtprocessstarter.h"
 #include "server/app/recordsaves.h"
 #include "server/app/rostercommands.h"
 #include "server/app/tableexport.h"

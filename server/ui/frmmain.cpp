@@ -1,8 +1,8 @@
 #include "server/ui/frmmain.h"
 
-#include "platform/qtdesktop.h"
-#include "platform/qtshell.h"
-#include "platform/twips.h"
+#include "platform/widgets/qtdesktop.h"
+#include "platform/widgets/qtshell.h"
+#include "platform/widgets/twips.h"
 #include "server/app/browsefolder.h"
 #include "server/app/lectureserver.h"
 #include "server/app/manual.h"

@@ -1,4 +1,4 @@
-#include "platform/qtdialogs.h"
+#include "platform/widgets/qtdialogs.h"
 
 #include <QAbstractButton>
 #include <QFileDialog>
