@@ -121,10 +121,12 @@ private Q_SLOTS:
                  QStringLiteral(
                      "代返の疑い: hanako と taro が同じアドレス 127.0.0.2 から出席しました｡"));
         const QModelIndex cell = m_room->grid.index(1, RosterGrid::Address);
-        QVERIFY(cell.data(Qt::BackgroundRole).isValid());
+        QVERIFY(cell.data(RosterGrid::AddressFlaggedRole).isValid());
         QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
                  QStringLiteral("同じアドレスから出席: taro"));
-        QVERIFY(!m_room->grid.index(0, RosterGrid::Address).data(Qt::BackgroundRole).isValid());
+        QVERIFY(!m_room->grid.index(0, RosterGrid::Address)
+                     .data(RosterGrid::AddressFlaggedRole)
+                     .isValid());
         // One student from a second machine.
         QCOMPARE(attend("taro", "127.0.0.3"), Already);
         QCOMPARE(m_room->grid.addressFlag(3),

@@ -6,6 +6,7 @@
 #include "server/app/browsefolder.h"
 #include "server/app/lectureserver.h"
 #include "server/app/manual.h"
+#include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmabout.h"
 #include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
@@ -160,6 +161,7 @@ void FrmMain::buildControls()
 void FrmMain::buildGrid()
 {
     m_userInfoGrid->setModel(&m_server->grid());
+    m_userInfoGrid->setItemDelegate(new FlaggedCellDelegate(m_userInfoGrid));
     m_userInfoGrid->setFont(japaneseFont());
     m_userInfoGrid->verticalHeader()->hide();
     m_userInfoGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
