@@ -185,6 +185,28 @@ private Q_SLOTS:
         QVERIFY(client->isConnected());
     }
 
+    void framingHoldsWhateverTheArrivals()
+    {
+        // A line at the limit is whole; one past it is dropped up to its end
+        // and logged once; an unfinished last line waits.
+        const QByteArray fits = 'x' + QByteArray(wire::MaxLineBytes - 1, 'y') + '\n';
+        const QByteArray stream =
+            "hello\r\n" + QByteArray(wire::MaxLineBytes * 3, 'z') + "tail\r\n" + fits + "last";
+        for (const qsizetype step :
+             {qsizetype(1), qsizetype(1000), qsizetype(65536), qsizetype(65537), stream.size()}) {
+            auto client = greeted();
+            Connection *connection = m_room->server->connection(m_room->server->connCount());
+            const qsizetype before = logLines().size();
+            for (qsizetype at = 0; at < stream.size(); at += step)
+                connection->receive(stream.mid(at, step));
+            const QStringList added = logLines().mid(0, logLines().size() - before);
+            QCOMPARE(added.size(), 3);
+            QCOMPARE(added.at(2), QStringLiteral("hello"));
+            QVERIFY(added.at(1).endsWith(QStringLiteral("64KiBを超えたため破棄しました｡")));
+            QCOMPARE(added.at(0), 'x' + QString(1023, u'y') + QStringLiteral("…(全65537バイト)"));
+        }
+    }
+
     void closingCommandsCloseSilently()
     {
         for (const char *line : {"bye\r\n", "quit\r\n"}) {
