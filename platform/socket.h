@@ -4,11 +4,9 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <deque>
-#include <vector>
 
 class Listener;
 class QTcpSocket;
@@ -17,7 +15,8 @@ class QTcpSocket;
 // against: one object either listens (through its Listener, announcing
 // connection requests that another object accepts) or carries one
 // conversation. Events arrive on the owning thread, one at a time, as
-// signals; arrived bytes come with their event and are not kept here.
+// signals; arrived bytes come with their event, and the socket holds them
+// only until it.
 class Socket : public QObject
 {
     Q_OBJECT
