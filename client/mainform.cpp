@@ -2,7 +2,7 @@
 
 #include "client/studentclient.h"
 #include "platform/socket.h"
-#include "platform/twips.h"
+#include "platform/widgets/twips.h"
 
 #include <QCloseEvent>
 #include <QLabel>

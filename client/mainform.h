@@ -2,7 +2,7 @@
 
 #include "client/assignmentdialog.h"
 #include "client/clientstartup.h"
-#include "platform/qtdialogs.h"
+#include "platform/widgets/qtdialogs.h"
 
 #include <QTimer>
 #include <QWidget>

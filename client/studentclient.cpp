@@ -43,7 +43,7 @@ StudentClient::StudentClient(QString userName, QString serverAddress, QString se
       m_socket(new Socket(this))
 {
     connect(m_socket, &Socket::connected, this, &StudentClient::WIRELANE_Connect);
-    connect(m_socket, &Socket::dataArrival, this, &StudentClient::WIRELANE_DataArrival);
+    connect(m_socket, &Socket::received, this, &StudentClient::WIRELANE_DataArrival);
     connect(m_socket, &Socket::error, this, &StudentClient::WIRELANE_Error);
     connect(m_socket, &Socket::sendProgress, this, &StudentClient::WIRELANE_SendProgress);
     connect(m_socket, &Socket::sendComplete, this, &StudentClient::WIRELANE_SendComplete);
@@ -60,11 +60,13 @@ Result<> StudentClient::connectToServer()
 {
     m_talk.connecting();
     m_socket->setLocalPort(0);
-    if (m_socket->connectToHost(m_serverAddress, m_serverPort))
-        return Result<>::success();
-    m_talk.end();
-    return Result<>::failure(QString::number(m_socket->errorNumber()) + u' ' +
-                             m_socket->errorString());
+    if (const Result<> connecting = m_socket->connectToHost(m_serverAddress, m_serverPort);
+        !connecting) {
+        m_talk.end();
+        return Result<>::failure(QString::number(m_socket->errorNumber()) + u' ' +
+                                 connecting.error());
+    }
+    return Result<>::success();
 }
 
 void StudentClient::WIRELANE_Connect()
@@ -89,9 +91,8 @@ void StudentClient::SYUKKETUBTN_Click()
     refreshButtons();
 }
 
-void StudentClient::WIRELANE_DataArrival()
+void StudentClient::WIRELANE_DataArrival(const QByteArray &arrived)
 {
-    const QByteArray arrived = m_socket->getData();
     QByteArrayView rest(arrived);
     // Every complete reply is judged once, in order; a reply still on its
     // way waits for its line end, and one that never ends is dropped.

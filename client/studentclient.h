@@ -71,7 +71,7 @@ Q_SIGNALS:
 
 private:
     void WIRELANE_Connect();
-    void WIRELANE_DataArrival();
+    void WIRELANE_DataArrival(const QByteArray &arrived);
     void WIRELANE_Error(int number, const QString &description);
     void WIRELANE_SendProgress(qint64 bytesSent, qint64 bytesRemaining);
     void WIRELANE_SendComplete();

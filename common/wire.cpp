@@ -1,5 +1,7 @@
 #include "common/wire.h"
 
+#include "common/cp932.h"
+
 #include <QFile>
 
 namespace wire {
@@ -142,6 +144,19 @@ std::optional<PutRequest> parsePutLine(QStringView body)
     if (size > MaxUploadSize)
         return std::nullopt;
     return PutRequest{body.sliced(4, comma - 4).toString(), size};
+}
+
+Request parseRequest(QByteArrayView line)
+{
+    Request request;
+    request.text = cp932::decode(line);
+    request.body = lineBody(QStringView(request.text)).toString();
+    request.command = commandOf(request.body);
+    if (request.command == Command::User)
+        request.userId = userIdOf(request.body);
+    else if (request.command == Command::Put)
+        request.put = parsePutLine(request.body);
+    return request;
 }
 
 bool isSafeFileName(QStringView name)

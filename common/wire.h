@@ -102,6 +102,20 @@ struct PutRequest
 // is no such ",", or the size is not a decimal number from 0 to 2^31 - 1.
 std::optional<PutRequest> parsePutLine(QStringView body);
 
+// A complete line from a client, understood: its text as it came (line end
+// included), its body without the line end, what it asks for, and that
+// command's argument.
+struct Request
+{
+    QString text;
+    QString body;
+    Command command = Command::None;
+    QString userId;                // User
+    std::optional<PutRequest> put; // Put: nothing when the line is malformed
+};
+// `line` is in code page 932 and ends at its LF.
+Request parseRequest(QByteArrayView line);
+
 // Uploads in progress are kept under names with this prefix, which no
 // announced name may have.
 inline const QString TemporaryPrefix = QStringLiteral(".tavrelle-");

@@ -1,4 +1,4 @@
-#include "platform/translations.h"
+#include "platform/widgets/translations.h"
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
 #include "server/ui/frmmain.h"

@@ -1,14 +1,15 @@
 #include "common/clock.h"
 #include "common/wire.h"
-#include "platform/qttextlog.h"
-#include "platform/translations.h"
-#include "platform/twips.h"
+#include "platform/widgets/translations.h"
+#include "platform/widgets/twips.h"
+#include "server/app/journaledlog.h"
 #include "server/app/lectureserver.h"
-#include "server/roster/journaledlog.h"
 #include "server/roster/lecturejournal.h"
+#include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmmain.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
+#include "server/ui/qttextlog.h"
 #include "support/fakedesktop.h"
 #include "support/files.h"
 #include "support/testclient.h"
@@ -375,6 +376,32 @@ private Q_SLOTS:
         QTest::keyClicks(log, QStringLiteral("memo"));
         QCOMPARE(child<QtTextLog>("TxtOutput")->text(), QStringLiteral("memo"));
         QCOMPARE(effects(*m_desktop), NoEffects);
+    }
+
+    void flaggedAddressCellIsPaintedHighlighted()
+    {
+        RosterGrid &grid = m_window->server().grid();
+        for (int column = 0; column < RosterGrid::ColumnCount; ++column)
+            grid.setColumnWidth(column, 900); // all in sight
+        grid.setRows(3);
+        grid.setRosterCount(2);
+        for (int row = 1; row <= 2; ++row)
+            grid.setText(row, RosterGrid::Address, QStringLiteral("127.0.0.2"));
+        grid.flagAddress(1);
+        m_window->show();
+        auto *view = child<QTableView>(QStringLiteral("UserInfoGrid"));
+        view->clearSelection();
+        const QImage shown = view->viewport()->grab().toImage();
+        const auto background = [&](int row, int column) {
+            const QRect cell = view->visualRect(grid.index(row - 1, column));
+            if (!view->viewport()->rect().contains(cell))
+                qFatal("cell %d,%d is out of sight", row, column);
+            return shown.pixelColor(cell.bottomRight() - QPoint(3, 3));
+        };
+        const QColor flagged = FlaggedCellDelegate::flaggedColour();
+        QCOMPARE(background(1, RosterGrid::Address), flagged);
+        QVERIFY(background(1, RosterGrid::UserId) != flagged);
+        QVERIFY(background(2, RosterGrid::Address) != flagged);
     }
 
     void gridPaintsWholeTimesInTheLecturersFont()

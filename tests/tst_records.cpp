@@ -1,20 +1,23 @@
 #include "common/clock.h"
-#include "platform/qtprocessstarter.h"
-#include "platform/qttextlog.h"
+#include "platform/entryspool.h"
+#include "platform/widgets/qtprocessstarter.h"
+#include "server/app/recordsaves.h"
+#include "server/app/rostercommands.h"
+#include "server/app/tableexport.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 #include "server/roster/lecturejournal.h"
-#include "server/roster/recordsaves.h"
-#include "server/roster/rostercommands.h"
 #include "server/roster/rostergrid.h"
-#include "server/roster/tableexport.h"
+#include "server/ui/qttextlog.h"
 #include "support/fakedesktop.h"
 #include "support/files.h"
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTextCursor>
 #include <cerrno>
 #include <cstring>
@@ -352,6 +355,35 @@ private Q_SLOTS:
         QCOMPARE(m_desktop->dialogs.proposedNames, QStringList(4, "情報処理演習Ⅰ.log"));
         QCOMPARE(m_desktop->dialogs.filters, QStringList(4, "logﾌｧｲﾙ (*.log)|*.log"));
         QVERIFY(m_desktop->messages.shown.isEmpty());
+    }
+
+    void entrySpoolReadsNewestFirstAndSaysWhyItFails()
+    {
+        EntrySpool spool;
+        QVERIFY(spool.append("one"));
+        QVERIFY(spool.append("two"));
+        QList<QByteArray> read;
+        QVERIFY(spool.readNewestFirst([&](const QByteArray &entry) {
+            read << entry;
+            return true;
+        }));
+        QCOMPARE(read, (QList<QByteArray>{"two", "one"}));
+        QVERIFY(!spool.readNewestFirst([](const QByteArray &) { return false; }));
+
+        const QByteArray tmp = qgetenv("TMPDIR");
+        const auto restore = qScopeGuard([&] { qputenv("TMPDIR", tmp); });
+        // A file where the folder for temporary files should be: no spool
+        // can be made there, whoever runs the test.
+        QTemporaryFile notAFolder;
+        QVERIFY(notAFolder.open());
+        qputenv("TMPDIR", QFile::encodeName(notAFolder.fileName()));
+        EntrySpool homeless;
+        const Result<> stored = homeless.append("lost");
+        QVERIFY(!stored);
+        QVERIFY2(stored.error().contains(notAFolder.fileName()), qPrintable(stored.error()));
+        QCOMPARE(homeless.append("later").error(), stored.error());
+        QCOMPARE(homeless.readNewestFirst([](const QByteArray &) { return true; }).error(),
+                 stored.error());
     }
 
     void tableFileHoldsHeaderAndStudentsInCodePage932()

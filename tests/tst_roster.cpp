@@ -1,5 +1,5 @@
+#include "server/app/rostercommands.h"
 #include "server/roster/lecture.h"
-#include "server/roster/rostercommands.h"
 #include "server/roster/rosterfile.h"
 #include "server/roster/rostergrid.h"
 #include "support/fakedialogs.h"

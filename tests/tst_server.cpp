@@ -121,10 +121,12 @@ private Q_SLOTS:
                  QStringLiteral(
                      "代返の疑い: hanako と taro が同じアドレス 127.0.0.2 から出席しました｡"));
         const QModelIndex cell = m_room->grid.index(1, RosterGrid::Address);
-        QVERIFY(cell.data(Qt::BackgroundRole).isValid());
+        QVERIFY(cell.data(RosterGrid::AddressFlaggedRole).isValid());
         QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
                  QStringLiteral("同じアドレスから出席: taro"));
-        QVERIFY(!m_room->grid.index(0, RosterGrid::Address).data(Qt::BackgroundRole).isValid());
+        QVERIFY(!m_room->grid.index(0, RosterGrid::Address)
+                     .data(RosterGrid::AddressFlaggedRole)
+                     .isValid());
         // One student from a second machine.
         QCOMPARE(attend("taro", "127.0.0.3"), Already);
         QCOMPARE(m_room->grid.addressFlag(3),
@@ -181,6 +183,28 @@ private Q_SLOTS:
         QCOMPARE(client->ask("USER taro\r\nbyebye\r\nhello\r\nx\r\n\r\nuser jiro\r\n", 1),
                  QStringList{Taken});
         QVERIFY(client->isConnected());
+    }
+
+    void framingHoldsWhateverTheArrivals()
+    {
+        // A line at the limit is whole; one past it is dropped up to its end
+        // and logged once; an unfinished last line waits.
+        const QByteArray fits = 'x' + QByteArray(wire::MaxLineBytes - 1, 'y') + '\n';
+        const QByteArray stream =
+            "hello\r\n" + QByteArray(wire::MaxLineBytes * 3, 'z') + "tail\r\n" + fits + "last";
+        for (const qsizetype step :
+             {qsizetype(1), qsizetype(1000), qsizetype(65536), qsizetype(65537), stream.size()}) {
+            auto client = greeted();
+            Connection *connection = m_room->server->connection(m_room->server->connCount());
+            const qsizetype before = logLines().size();
+            for (qsizetype at = 0; at < stream.size(); at += step)
+                connection->receive(stream.mid(at, step));
+            const QStringList added = logLines().mid(0, logLines().size() - before);
+            QCOMPARE(added.size(), 3);
+            QCOMPARE(added.at(2), QStringLiteral("hello"));
+            QVERIFY(added.at(1).endsWith(QStringLiteral("64KiBを超えたため破棄しました｡")));
+            QCOMPARE(added.at(0), 'x' + QString(1023, u'y') + QStringLiteral("…(全65537バイト)"));
+        }
     }
 
     void closingCommandsCloseSilently()

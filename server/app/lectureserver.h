@@ -1,15 +1,15 @@
 #pragma once
 
+#include "server/app/journaledlog.h"
+#include "server/app/recordsaves.h"
+#include "server/app/rostercommands.h"
 #include "server/app/serversettings.h"
+#include "server/app/tableexport.h"
 #include "server/net/classroomserver.h"
 #include "server/roster/attendancebook.h"
-#include "server/roster/journaledlog.h"
 #include "server/roster/lecture.h"
 #include "server/roster/lecturejournal.h"
-#include "server/roster/recordsaves.h"
-#include "server/roster/rostercommands.h"
 #include "server/roster/rostergrid.h"
-#include "server/roster/tableexport.h"
 
 #include <QObject>
 

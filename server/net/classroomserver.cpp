@@ -7,7 +7,6 @@
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
-
 namespace {
 
 // Refusals from one address with gaps shorter than this are one burst, and
@@ -37,9 +36,7 @@ ClassroomServer::~ClassroomServer()
 Result<> ClassroomServer::listen(quint16 port)
 {
     m_listener->setLocalPort(port);
-    if (m_listener->listen())
-        return Result<>::success();
-    return Result<>::failure(m_listener->errorString());
+    return m_listener->listen();
 }
 
 quint16 ClassroomServer::port() const

@@ -1,6 +1,5 @@
 #include "server/net/connection.h"
 
-#include "common/cp932.h"
 #include "platform/socket.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
@@ -29,7 +28,7 @@ Connection::Connection(qint64 number, Socket *socket, const Lecture &lecture, At
     // them for a client that does not read, and the server would go on
     // interpreting its lines long after our own cap stopped it.
     m_socket->setKernelSendBuffer(int(MaxUnsentReplyBytes));
-    connect(m_socket, &Socket::dataArrival, this, &Connection::tcpServer_DataArrival);
+    connect(m_socket, &Socket::received, this, &Connection::receive);
     connect(m_socket, &Socket::closed, this, &Connection::tcpServer_Close);
     connect(m_socket, &Socket::error, this, &Connection::tcpServer_Error);
     connect(m_socket, &Socket::sendProgress, this, &Connection::resumeWhenDrained);
@@ -59,14 +58,6 @@ void Connection::close()
     Q_EMIT finished(m_number);
 }
 
-void Connection::tcpServer_DataArrival()
-{
-    // After a pause, what was held comes first.
-    QByteArray data = std::exchange(m_held, QByteArray());
-    data += m_socket->getData();
-    receive(data);
-}
-
 bool Connection::repliesPiledUp()
 {
     return m_socket->bytesToSend() > MaxUnsentReplyBytes;
@@ -79,71 +70,125 @@ void Connection::resumeWhenDrained()
         takeTurn();
 }
 
-void Connection::hold(QByteArrayView data)
+void Connection::receive(const QByteArray &bytes)
 {
-    m_held = data.toByteArray();
-    m_socket->setReadingPaused(true);
+    if (m_finished)
+        return;
+    if (m_taken == m_received.size()) {
+        m_received = bytes; // shared with the socket's event, not copied
+        m_taken = m_searched = 0;
+    } else {
+        dropTaken();
+        m_received += bytes;
+    }
+    interpretReceived();
 }
 
 void Connection::takeTurn()
 {
-    if (m_held.isEmpty() || m_finished || repliesPiledUp())
+    if (!m_waiting || m_finished || repliesPiledUp())
         return;
-    const QByteArray held = std::exchange(m_held, QByteArray());
-    receive(held);
-    if (m_held.isEmpty() && !m_finished)
+    interpretReceived();
+    if (!m_waiting && !m_finished)
         m_socket->setReadingPaused(false);
 }
 
-void Connection::receive(QByteArrayView data)
+void Connection::interpretReceived()
 {
+    m_waiting = false;
     int lines = 0;
-    while (!data.isEmpty() && !m_finished) {
+    while (m_taken < m_received.size() && !m_finished) {
         if (m_upload) {
-            receiveUpload(data);
+            m_taken += receiveUpload(QByteArrayView(m_received).sliced(m_taken));
+            m_searched = m_taken;
             continue;
         }
         // A client that sends without reading gets no more answers queued
         // than this; the rest of its input waits.
         if (repliesPiledUp()) {
-            hold(data);
+            waitForTurn(false);
             return;
         }
         if (lines == LinesPerTurn && !m_draining) {
-            hold(data);
-            QMetaObject::invokeMethod(this, &Connection::takeTurn, Qt::QueuedConnection);
+            waitForTurn(true);
             return;
         }
-        QByteArray line;
-        switch (m_framer.take(data, line)) {
-        case wire::LineFramer::Status::Line:
-            interpret(line);
-            ++lines;
+        QByteArrayView line;
+        if (!takeLine(line))
             break;
-        case wire::LineFramer::Status::Overflow:
-            log(QStringLiteral("接続番号:%1 改行のないデータが64KiBを超えたため破棄しました｡")
-                    .arg(m_number));
-            break;
-        case wire::LineFramer::Status::Incomplete:
-            break;
-        }
+        interpret(line);
+        ++lines;
+    }
+    if (m_taken == m_received.size()) {
+        m_received.clear();
+        m_taken = m_searched = 0;
     }
 }
 
-void Connection::interpret(const QByteArray &line)
+void Connection::waitForTurn(bool queued)
 {
-    const QString text = cp932::decode(line);
-    logLine(text, line.size());
-    const QStringView body = wire::lineBody(text);
-    switch (wire::commandOf(body)) {
+    // The rest stays in m_received; the sender waits in the kernel.
+    m_waiting = true;
+    m_socket->setReadingPaused(true);
+    if (queued)
+        QMetaObject::invokeMethod(this, &Connection::takeTurn, Qt::QueuedConnection);
+}
+
+bool Connection::takeLine(QByteArrayView &line)
+{
+    // Only bytes not looked at yet are searched. A line without its end is
+    // kept up to MaxLineBytes; past that it is dropped up to its end and
+    // logged once.
+    for (;;) {
+        const qsizetype lf = m_received.indexOf('\n', m_searched);
+        if (lf < 0) {
+            m_searched = m_received.size();
+            if (!m_skippingLongLine && m_searched - m_taken <= wire::MaxLineBytes)
+                return false;
+            if (!std::exchange(m_skippingLongLine, true))
+                logLongLine();
+            m_taken = m_searched;
+            return false;
+        }
+        const qsizetype start = m_taken;
+        m_taken = m_searched = lf + 1;
+        if (std::exchange(m_skippingLongLine, false))
+            continue;
+        if (lf - start > wire::MaxLineBytes) {
+            logLongLine();
+            continue;
+        }
+        line = QByteArrayView(m_received).sliced(start, lf + 1 - start);
+        return true;
+    }
+}
+
+void Connection::logLongLine()
+{
+    log(QStringLiteral("接続番号:%1 改行のないデータが64KiBを超えたため破棄しました｡")
+            .arg(m_number));
+}
+
+void Connection::dropTaken()
+{
+    m_received.remove(0, m_taken);
+    m_searched -= m_taken;
+    m_taken = 0;
+}
+
+void Connection::interpret(QByteArrayView line)
+{
+    const wire::Request request = wire::parseRequest(line);
+    logLine(request.text, line.size());
+    switch (request.command) {
     case wire::Command::Close:
         close();
         return;
     case wire::Command::Put:
-        startUpload(body.toString());
+        startUpload(request.body, request.put);
         return;
     case wire::Command::User:
-        recordAttendance(body.toString());
+        recordAttendance(request.userId);
         return;
     case wire::Command::None:
         return;
@@ -161,9 +206,9 @@ void Connection::logLine(const QString &line, qsizetype bytes)
     log(line.first(LoggedLineChars) + QStringLiteral("…(全%1バイト)").arg(bytes));
 }
 
-void Connection::recordAttendance(const QString &body)
+void Connection::recordAttendance(const QString &userId)
 {
-    m_userId = wire::userIdOf(body);
+    m_userId = userId;
     switch (m_book.markPresent(m_userId, m_socket->remoteHostIP())) {
     case AttendanceBook::Attendance::Taken:
         send(wire::AttendanceTaken);
@@ -186,9 +231,8 @@ void Connection::refusePut(const QString &body, const QString &reason)
     log(entry);
 }
 
-void Connection::startUpload(const QString &body)
+void Connection::startUpload(const QString &body, const std::optional<wire::PutRequest> &request)
 {
-    const std::optional<wire::PutRequest> request = wire::parsePutLine(body);
     if (!request || !wire::isSafeFileName(request->fileName)) {
         refusePut(body);
         return;
@@ -216,18 +260,18 @@ void Connection::startUpload(const QString &body)
     log(QStringLiteral("接続Index:%1 イメージモード").arg(m_number));
 }
 
-void Connection::receiveUpload(QByteArrayView &data)
+qsizetype Connection::receiveUpload(QByteArrayView data)
 {
     const qint64 missing = m_upload->expected - m_upload->received;
     const QByteArrayView part = data.first(qsizetype(qMin<qint64>(missing, data.size())));
-    data = data.sliced(part.size());
     if (const Result<> written = m_upload->file.write(part); !written) {
         storageFailed(written.error());
-        return;
+        return part.size();
     }
     m_upload->received += part.size();
     if (m_upload->received == m_upload->expected)
         completeUpload();
+    return part.size();
 }
 
 void Connection::completeUpload()
@@ -257,8 +301,8 @@ void Connection::tcpServer_Close()
 {
     // Input held back while replies piled up is still the client's.
     m_draining = true;
-    if (!m_held.isEmpty())
-        receive(std::exchange(m_held, QByteArray()));
+    if (m_waiting)
+        interpretReceived();
     if (m_finished)
         return;
     log(QStringLiteral("接続番号:%1 と切断しました｡").arg(m_number));

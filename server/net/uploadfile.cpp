@@ -116,7 +116,6 @@ QByteArray UploadFile::currentFolder() const
 
 Result<> UploadFile::write(QByteArrayView bytes)
 {
-    m_hash.add(bytes);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const qint64 written = m_file.write(bytes.data() + done, bytes.size() - done);
@@ -124,6 +123,8 @@ Result<> UploadFile::write(QByteArrayView bytes)
             return fail(m_folderPath + u'/' + QFile::decodeName(m_tempName), m_file.errorString());
         done += qsizetype(written);
     }
+    // The receipt's hash is of the bytes stored.
+    m_hash.add(bytes);
     return Result<>::success();
 }
 

@@ -2,7 +2,6 @@
 
 #include "common/clock.h"
 
-#include <QBrush>
 #include <QTime>
 
 RosterGrid::RosterGrid(QObject *parent) : QAbstractTableModel(parent), m_rows(2)
@@ -190,8 +189,8 @@ QVariant RosterGrid::data(const QModelIndex &index, int role) const
         return {};
     if (role == Qt::ToolTipRole)
         return addressFlag(row);
-    if (role == Qt::BackgroundRole)
-        return QBrush(QColor(0xff, 0xc8, 0x96)); // light orange: look at this row
+    if (role == AddressFlaggedRole)
+        return true;
     return {};
 }
 

@@ -67,6 +67,9 @@ public:
     // so that it always names who is involved now. Cleared when rows are
     // replaced.
     void flagAddress(int row);
+    // The model role of a flagged address cell: true there, nothing
+    // elsewhere. The view picks how to show it.
+    static constexpr int AddressFlaggedRole = Qt::UserRole + 1;
     void setFlagNotes(std::function<QString(int row)> notes) { m_flagNotes = std::move(notes); }
     QString addressFlag(int row) const;
 

@@ -1,16 +1,17 @@
 #include "server/ui/frmmain.h"
 
-#include "platform/qtdesktop.h"
-#include "platform/qtshell.h"
-#include "platform/qttextlog.h"
-#include "platform/twips.h"
+#include "platform/widgets/qtdesktop.h"
+#include "platform/widgets/qtshell.h"
+#include "platform/widgets/twips.h"
 #include "server/app/browsefolder.h"
 #include "server/app/lectureserver.h"
 #include "server/app/manual.h"
+#include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmabout.h"
 #include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
+#include "server/ui/qttextlog.h"
 #include "server/ui/shortcutpriority.h"
 
 #include <QApplication>
@@ -160,6 +161,7 @@ void FrmMain::buildControls()
 void FrmMain::buildGrid()
 {
     m_userInfoGrid->setModel(&m_server->grid());
+    m_userInfoGrid->setItemDelegate(new FlaggedCellDelegate(m_userInfoGrid));
     m_userInfoGrid->setFont(japaneseFont());
     m_userInfoGrid->verticalHeader()->hide();
     m_userInfoGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

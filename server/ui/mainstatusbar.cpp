@@ -1,6 +1,6 @@
 #include "server/ui/mainstatusbar.h"
 
-#include "platform/twips.h"
+#include "platform/widgets/twips.h"
 
 #include <QLabel>
 

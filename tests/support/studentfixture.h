@@ -106,7 +106,7 @@ protected:
     // Sends `bytes` and waits until the client has taken them in.
     void deliver(const QByteArray &bytes)
     {
-        QSignalSpy arrival(&m_client->socket(), &Socket::dataArrival);
+        QSignalSpy arrival(&m_client->socket(), &Socket::received);
         m_server->send(bytes);
         QVERIFY(arrival.wait(5000));
     }

@@ -1,4 +1,4 @@
-#include "server/roster/journaledlog.h"
+#include "server/app/journaledlog.h"
 
 #include "common/clock.h"
 #include "common/cp932.h"

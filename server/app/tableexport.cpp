@@ -1,4 +1,4 @@
-#include "server/roster/tableexport.h"
+#include "server/app/tableexport.h"
 
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/desktop.h"
-#include "platform/qtclipboard.h"
-#include "platform/qtdialogs.h"
-#include "platform/qtprocessstarter.h"
+#include "platform/widgets/qtclipboard.h"
+#include "platform/widgets/qtdialogs.h"
+#include "platform/widgets/qtprocessstarter.h"
 
 // The Qt services of one window: its dialogs and message boxes open over it.
 class QtDesktop

@@ -1,4 +1,4 @@
-#include "platform/qtprocessstarter.h"
+#include "platform/widgets/qtprocessstarter.h"
 
 #include <QProcess>
 #include <QStringList>

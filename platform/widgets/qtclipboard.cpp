@@ -1,4 +1,4 @@
-#include "platform/qtclipboard.h"
+#include "platform/widgets/qtclipboard.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

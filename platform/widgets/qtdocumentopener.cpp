@@ -1,4 +1,4 @@
-#include "platform/qtdocumentopener.h"
+#include "platform/widgets/qtdocumentopener.h"
 
 #include <QDesktopServices>
 #include <QProcess>

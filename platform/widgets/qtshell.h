@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/qtdocumentopener.h"
-#include "platform/qtfolderchooser.h"
 #include "platform/shellservices.h"
 #include "platform/systemregistry.h"
+#include "platform/widgets/qtdocumentopener.h"
+#include "platform/widgets/qtfolderchooser.h"
 
 // The system's own shell services for one window.
 class QtShell

@@ -1,4 +1,4 @@
-#include "server/roster/rostercommands.h"
+#include "server/app/rostercommands.h"
 
 #include "common/cp932.h"
 #include "common/readvar.h"

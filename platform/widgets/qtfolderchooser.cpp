@@ -1,4 +1,4 @@
-#include "platform/qtfolderchooser.h"
+#include "platform/widgets/qtfolderchooser.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "server/roster/recordsaves.h"
+#include "server/app/recordsaves.h"
 
 #include "common/cp932.h"
 #include "platform/dialogs.h"

@@ -1,4 +1,4 @@
-#include "platform/translations.h"
+#include "platform/widgets/translations.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

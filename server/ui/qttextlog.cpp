@@ -1,4 +1,4 @@
-#include "platform/qttextlog.h"
+#include "server/ui/qttextlog.h"
 
 #include <QTextCursor>
 
@@ -88,5 +88,5 @@ QString QtTextLog::text() const
 
 bool QtTextLog::writeComplete(const std::function<bool(const QByteArray &)> &write) const
 {
-    return write(cp932::encode(text())) && m_older.readNewestFirst(write);
+    return write(cp932::encode(text())) && m_older.readNewestFirst(write).ok();
 }
