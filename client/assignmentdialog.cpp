@@ -1,5 +1,7 @@
 #include "client/assignmentdialog.h"
 
+#include "platform/widgets/qtdialogs.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>

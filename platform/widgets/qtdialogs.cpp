@@ -5,9 +5,6 @@
 #include <QMessageBox>
 #include <QStringList>
 
-namespace {
-
-// "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
 QString toQtFilter(const QString &filter)
 {
     const QStringList parts = filter.split(u'|');
@@ -24,8 +21,6 @@ QString toQtFilter(const QString &filter)
     }
     return entries.join(QStringLiteral(";;"));
 }
-
-} // namespace
 
 QString QtFileDialogs::openFileName(const QString &filter)
 {

@@ -5,6 +5,9 @@
 #include <QPointer>
 #include <QWidget>
 
+// "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
+QString toQtFilter(const QString &filter);
+
 class QtFileDialogs : public FileDialogs
 {
 public:
