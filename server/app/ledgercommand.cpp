@@ -2,6 +2,7 @@
 
 #include "common/clock.h"
 #include "common/cp932.h"
+#include "server/roster/coursesettings.h"
 #include "server/roster/ledger.h"
 #include "server/roster/ledgercorrections.h"
 #include "server/roster/ledgercsv.h"
@@ -64,7 +65,7 @@ QString parse(const QStringList &args, Options &options)
             return QStringLiteral("%1 の後に値がありません").arg(arg);
         const QString value = args[++i];
         if (arg == u"--from" || arg == u"--to") {
-            const QDate date = QDate::fromString(value, Qt::ISODate);
+            const QDate date = CourseSettings::dayOf(value);
             if (!date.isValid())
                 return QStringLiteral("%1 の日付「%2」は YYYY-MM-DD ではありません")
                     .arg(arg, value);

@@ -53,6 +53,13 @@ std::pair<QDate, QDate> CourseSettings::termOf(QDate day)
     return {QDate(autumn, 10, 1), QDate(autumn + 1, 3, 31)};
 }
 
+QDate CourseSettings::dayOf(const QString &text)
+{
+    static const QRegularExpression shape(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"));
+    return shape.match(text).hasMatch() ? QDate::fromString(text, QStringLiteral("yyyy-MM-dd"))
+                                        : QDate();
+}
+
 CourseSettings CourseSettings::fromText(QStringView text, QDate today)
 {
     // The rules of the settings lookup: names without regard to case, the
@@ -163,8 +170,8 @@ bool CourseSettings::setPeriod(const QString &value)
     const qsizetype dots = value.indexOf(QStringLiteral(".."));
     if (dots < 0)
         return false;
-    const QDate from = QDate::fromString(value.first(dots), Qt::ISODate);
-    const QDate to = QDate::fromString(value.sliced(dots + 2), Qt::ISODate);
+    const QDate from = dayOf(value.first(dots));
+    const QDate to = dayOf(value.sliced(dots + 2));
     if (!from.isValid() || !to.isValid() || from > to)
         return false;
     m_from = from;

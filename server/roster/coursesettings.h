@@ -42,6 +42,8 @@ public:
     // The Japanese term containing `day`: 1 April – 30 September or
     // 1 October – 31 March.
     static std::pair<QDate, QDate> termOf(QDate day);
+    // A date written exactly YYYY-MM-DD; invalid otherwise.
+    static QDate dayOf(const QString &text);
 
 private:
     void apply(const QString &key, const QString &value, int lineNumber);

@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace {
@@ -20,10 +21,12 @@ const QString NotOnRoster = QStringLiteral("(名簿外)");
 
 using FirstMarks = QHash<QString, int>; // user ID -> seconds of the first mark
 
-// The earliest mark of every student in all journals of one date.
-void readFirstMarks(const QStringList &paths, const QString &lectureName, FirstMarks &marks,
+// The earliest mark of every student in the journals of one date; false
+// when none of them is a journal of the lecture.
+bool readFirstMarks(const QStringList &paths, const QString &lectureName, FirstMarks &marks,
                     QStringList &problems)
 {
+    bool any = false;
     for (const QString &path : paths) {
         JournalReader reader(path);
         if (!reader.open()) {
@@ -35,6 +38,7 @@ void readFirstMarks(const QStringList &paths, const QString &lectureName, FirstM
                 << QStringLiteral("%1 は講義「%2」の記録ではありません").arg(path, lectureName);
             continue;
         }
+        any = true;
         JournalReader::Mark mark;
         while (reader.nextMark(mark)) {
             const auto it = marks.constFind(mark.userId);
@@ -43,6 +47,7 @@ void readFirstMarks(const QStringList &paths, const QString &lectureName, FirstM
         }
         problems << reader.problems();
     }
+    return any;
 }
 
 // Tenths of a percent, rounded half up, of num ÷ den (both ≥ 0, den > 0).
@@ -170,27 +175,29 @@ Ledger buildLedger(const LedgerSource &source, const LedgerCorrections &correcti
         findLectureJournals(source.lectureName, source.journalFolders, source.from, source.to);
     ledger.problems = journals.problems;
 
-    std::set<QDate> dates;
-    for (const auto &[date, paths] : journals.byDate)
-        dates.insert(date);
+    // A session is a date with a journal of the lecture, or one the lecturer
+    // added; a dropped date is none.
+    std::map<QDate, FirstMarks> marksByDate;
+    for (const auto &[date, paths] : journals.byDate) {
+        if (corrections.droppedSessions().count(date))
+            continue;
+        FirstMarks marks;
+        if (readFirstMarks(paths, source.lectureName, marks, ledger.problems))
+            marksByDate[date] = std::move(marks);
+    }
     for (const QDate date : corrections.addedSessions())
         if (date >= source.from && date <= source.to)
-            dates.insert(date);
-    for (const QDate date : corrections.droppedSessions())
-        dates.erase(date);
+            marksByDate.try_emplace(date);
 
-    std::vector<FirstMarks> marks;
     QSet<QString> rosterIds;
     for (const RosterStudent &student : source.students)
         rosterIds.insert(student.userId);
     std::set<QString> strangers;
-    for (const QDate date : dates) {
+    std::vector<const FirstMarks *> marks;
+    for (const auto &[date, firstMarks] : marksByDate) {
         ledger.sessions << date;
-        marks.emplace_back();
-        const auto it = journals.byDate.find(date);
-        if (it != journals.byDate.end())
-            readFirstMarks(it->second, source.lectureName, marks.back(), ledger.problems);
-        for (auto mark = marks.back().cbegin(); mark != marks.back().cend(); ++mark)
+        marks.push_back(&firstMarks);
+        for (auto mark = firstMarks.cbegin(); mark != firstMarks.cend(); ++mark)
             if (!rosterIds.contains(mark.key()))
                 strangers.insert(mark.key());
     }
@@ -206,7 +213,7 @@ Ledger buildLedger(const LedgerSource &source, const LedgerCorrections &correcti
         row.cells.resize(size_t(ledger.sessions.size()));
         for (qsizetype s = 0; s < ledger.sessions.size(); ++s) {
             LedgerCell &cell = row.cells[size_t(s)];
-            cell.markSeconds = marks[size_t(s)].value(row.userId, -1);
+            cell.markSeconds = marks[size_t(s)]->value(row.userId, -1);
             if (cell.markSeconds >= 0)
                 cell.status = statusOfMark(cell.markSeconds, source.settings);
             if (const auto correction = corrections.cell(ledger.sessions[s], row.userId)) {
