@@ -3,13 +3,17 @@
 #include "platform/qttextlog.h"
 #include "platform/translations.h"
 #include "platform/twips.h"
+#include "server/app/attendanceledger.h"
 #include "server/app/lectureserver.h"
 #include "server/roster/journaledlog.h"
 #include "server/roster/lecturejournal.h"
+#include "server/roster/ledgercorrections.h"
+#include "server/ui/frmledger.h"
 #include "server/ui/frmmain.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "support/fakedesktop.h"
+#include "support/fakeshell.h"
 #include "support/files.h"
 #include "support/testclient.h"
 
@@ -18,11 +22,15 @@
 #include <QClipboard>
 #include <QDialogButtonBox>
 #include <QFontInfo>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPaintEngine>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTableView>
@@ -229,7 +237,8 @@ private Q_SLOTS:
                            "mnuEdit 編集(&E)|  mnuEditCopy ｺﾋﾟｰ(&C) Ctrl+C|"
                            "  mnuExcelCopy Excelの起動(&E) Ctrl+E|"
                            "mnuView 表示(&V)|  mnuViewToolbar ﾂｰﾙ ﾊﾞｰ(&T) [x]|"
-                           "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
+                           "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewLedger 出席簿(&L)...|"
+                           "  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
                            "mnuHelp ﾍﾙﾌﾟ(&H)|  mnuHelpOpen 開く(&O)|  mnuHelpBar1|"
                            "  mnuHelpAbout ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     }
@@ -534,6 +543,67 @@ private Q_SLOTS:
         const QString log = m_window->server().log().text();
         QCOMPARE(log.count(QStringLiteral("に書き込めません")), 2);
         QVERIFY(RosterGrid::isTimeStamp(m_window->server().grid().text(2, RosterGrid::Assignment)));
+    }
+
+    void ledgerNeedsARoster()
+    {
+        item(QStringLiteral("mnuViewLedger"))->trigger();
+        QCOMPARE(m_desktop->messages.shown,
+                 QStringList{QStringLiteral("出席簿は受講ﾌｧｲﾙを開いてから表示できます｡")});
+        QVERIFY(!m_window->ledgerWindow());
+    }
+
+    // Today's lecture in the ledger; the lecturer excuses hanako with a reason
+    // and names a second room's journals.
+    void ledgerShowsTodayAndKeepsTheLecturersCorrections()
+    {
+        LectureFiles files;
+        FakeShell shell;
+        m_window = std::make_unique<FrmMain>(m_desktop->services(), shell.services());
+        QVERIFY(startLecture(files));
+        attendAndSubmit(m_window->server().network().port());
+        item(QStringLiteral("mnuViewLedger"))->trigger();
+        FrmLedger *window = m_window->ledgerWindow();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("出席簿 - 情報処理演習Ⅰ"));
+        const Ledger &ledger = window->ledger().ledger();
+        QCOMPARE(ledger.sessions, QList<QDate>{Clock::today()});
+        QCOMPARE(ledger.rows.size(), size_t(2));
+        QCOMPARE(statusLetter(ledger.rows[0].cells[0].status), QStringLiteral("欠"));
+        QCOMPARE(statusLetter(ledger.rows[1].cells[0].status), QStringLiteral("出"));
+
+        auto *table = window->findChild<QTableView *>(QStringLiteral("ledgerTable"));
+        const QModelIndex hanako = table->model()->index(0, 2);
+        QCOMPARE(hanako.data(Qt::BackgroundRole).value<QBrush>().color(), QColor(0xf4, 0xa6, 0xa6));
+        table->selectionModel()->select(hanako, QItemSelectionModel::ClearAndSelect);
+        window->findChild<QLineEdit *>(QStringLiteral("reason"))->setText(QStringLiteral("公欠届"));
+        window->findChild<QPushButton *>(QStringLiteral("excuse"))->click();
+        QCOMPARE(hanako.data().toString(), QStringLiteral("公"));
+        QVERIFY(
+            hanako.data(Qt::ToolTipRole).toString().contains(QStringLiteral("訂正: 公 公欠届")));
+        QVERIFY(
+            window->findChild<QLabel *>(QStringLiteral("summary"))
+                ->text()
+                .startsWith(QStringLiteral("授業 1 回   平均出席率 100.0%   受験資格なし 0 人")));
+
+        const QString room2 = files.dir.filePath(QStringLiteral("room2"));
+        QDir().mkpath(room2);
+        shell.folders.answer = {FolderChoice::Chosen, room2, 0, {}};
+        window->findChild<QPushButton *>(QStringLiteral("addFolder"))->click();
+        QVERIFY(window->findChild<QPlainTextEdit *>(QStringLiteral("status"))
+                    ->toPlainText()
+                    .contains(room2));
+
+        // The same after the program starts again.
+        window->close();
+        m_window.reset();
+        m_window = std::make_unique<FrmMain>(m_desktop->services(), shell.services());
+        files.newPort();
+        QVERIFY(startLecture(files));
+        item(QStringLiteral("mnuViewLedger"))->trigger();
+        const Ledger &again = m_window->ledgerWindow()->ledger().ledger();
+        QCOMPARE(statusLetter(again.rows[0].cells[0].status), QStringLiteral("公"));
+        QVERIFY(QFileInfo::exists(LedgerCorrections::pathFor(QStringLiteral("情報処理演習Ⅰ"))));
     }
 
     void statusBarShowsStatusDateAndTime()
