@@ -20,6 +20,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFontInfo>
 #include <QItemSelectionModel>
@@ -210,7 +211,11 @@ private Q_SLOTS:
         m_window->server().tableExport().configure(QStringLiteral("\t"),
                                                    QStringLiteral("calc --calc"));
     }
-    void cleanup() { m_window.reset(); }
+    void cleanup()
+    {
+        m_window.reset();
+        Clock::setSource({});
+    }
 
     void menuTreeCaptionsNamesAndShortcuts()
     {
@@ -557,6 +562,8 @@ private Q_SLOTS:
     // and names a second room's journals.
     void ledgerShowsTodayAndKeepsTheLecturersCorrections()
     {
+        // A day well inside a term, so that the day before is in it too.
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(9, 5)); });
         LectureFiles files;
         FakeShell shell;
         m_window = std::make_unique<FrmMain>(m_desktop->services(), shell.services());
@@ -585,6 +592,23 @@ private Q_SLOTS:
             window->findChild<QLabel *>(QStringLiteral("summary"))
                 ->text()
                 .startsWith(QStringLiteral("授業 1 回   平均出席率 100.0%   受験資格なし 0 人")));
+
+        // The cell stays chosen for the next step; 記録どおり takes it back.
+        QVERIFY(table->selectionModel()->isSelected(hanako));
+        window->findChild<QPushButton *>(QStringLiteral("asRecorded"))->click();
+        QCOMPARE(hanako.data().toString(), QStringLiteral("欠"));
+        window->findChild<QPushButton *>(QStringLiteral("excuse"))->click();
+
+        // A session held without the server, then dropped again as a test run.
+        const QDate held = Clock::today().addDays(-1);
+        window->findChild<QDateEdit *>(QStringLiteral("newSession"))->setDate(held);
+        window->findChild<QPushButton *>(QStringLiteral("addSession"))->click();
+        QCOMPARE(ledger.sessions, (QList<QDate>{held, Clock::today()}));
+        table->setCurrentIndex(table->model()->index(1, 2));
+        window->findChild<QPushButton *>(QStringLiteral("dropSession"))->click();
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QVERIFY(m_desktop->messages.asked[0].contains(held.toString(QStringLiteral("yyyy/MM/dd"))));
+        QCOMPARE(ledger.sessions, QList<QDate>{Clock::today()});
 
         const QString room2 = files.dir.filePath(QStringLiteral("room2"));
         QDir().mkpath(room2);

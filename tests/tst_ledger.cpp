@@ -351,6 +351,26 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(LedgerCorrections::pathFor(LectureName)));
     }
 
+    void aCorrectionsFileThatCannotBeReadIsNeverWrittenOver()
+    {
+        writeRoster({}, {"taro,太郎"});
+        writeJournal(journalPath(journals(), QDate(2026, 10, 5)), {mark("09:00:00", "taro")});
+        const QString kept = LedgerCorrections::pathFor(LectureName);
+        const QByteArray foreign = cp932Lines({"講義,別の講義", "訂正,2026-10-05,公,taro,"});
+        writeBytes(kept, foreign);
+        FakeDesktop desktop;
+        AttendanceLedger ledger(desktop.dialogs, desktop.messages, desktop.clipboard);
+        QVERIFY(ledger.open(m_roster));
+        QCOMPARE(
+            ledger.problems(),
+            QStringList{"出席簿の訂正を読めません: 講義「情報処理演習Ⅰ」の訂正ではありません"});
+        QCOMPARE(statusLines(ledger.ledger()), QStringLiteral("taro:出"));
+        ledger.correct(QDate(2026, 10, 5), {"taro"}, SessionStatus::Absent, {});
+        QCOMPARE(desktop.messages.shown.size(), 1);
+        QCOMPARE(statusLines(ledger.ledger()), QStringLiteral("taro:出"));
+        QCOMPARE(readBytes(kept), foreign);
+    }
+
     void csvIsCodePage932WithQuotingAndStrangersLast()
     {
         writeRoster({"kaisi=09:00", "tikokukansan=3"},

@@ -27,7 +27,12 @@ bool AttendanceLedger::open(const QString &rosterPath)
         m_messages.show(source.error());
         return false;
     }
+    // Folders named for this lecture stay named while the program runs.
+    const QStringList named = source->lectureName == m_source.lectureName
+                                  ? m_source.journalFolders.mid(source->journalFolders.size())
+                                  : QStringList();
     m_source = *source;
+    m_source.journalFolders << named;
     const Result<> loaded =
         m_corrections.load(LedgerCorrections::pathFor(m_source.lectureName), m_source.lectureName);
     m_correctionsProblem =
@@ -85,9 +90,12 @@ void AttendanceLedger::dropSession(QDate date)
 void AttendanceLedger::keep()
 {
     // A correction the file does not hold would be gone after a restart:
-    // the ledger shows only what was kept.
+    // the ledger shows only what was kept. A file that could not be read is
+    // never written over.
     const QString path = LedgerCorrections::pathFor(m_source.lectureName);
-    const Result<> saved = m_corrections.save(path, m_source.lectureName);
+    const Result<> saved = m_correctionsProblem.isEmpty()
+                               ? m_corrections.save(path, m_source.lectureName)
+                               : Result<>::failure(m_correctionsProblem);
     if (!saved) {
         m_messages.show(QStringLiteral("出席簿の訂正を %1 に保存できませんでした｡\r\n%2")
                             .arg(QDir::toNativeSeparators(path), saved.error()));

@@ -203,7 +203,8 @@ void FrmLedger::correctSelected(std::optional<SessionStatus> status)
     // single students.
     QHash<int, QStringList> bySession;
     const auto &rows = m_ledger->ledger().rows;
-    for (const QModelIndex &index : m_table->selectionModel()->selectedIndexes()) {
+    const QModelIndexList chosen = m_table->selectionModel()->selectedIndexes();
+    for (const QModelIndex &index : chosen) {
         const int session = m_model->sessionOf(index.column());
         if (session >= 0 && size_t(index.row()) < rows.size())
             bySession[session] << rows[size_t(index.row())].userId;
@@ -213,8 +214,14 @@ void FrmLedger::correctSelected(std::optional<SessionStatus> status)
         return;
     }
     const QList<QDate> sessions = m_ledger->ledger().sessions;
+    QList<std::pair<int, int>> cells;
+    for (const QModelIndex &index : chosen)
+        cells.append({index.row(), index.column()});
     for (auto it = bySession.cbegin(); it != bySession.cend(); ++it)
         m_ledger->correct(sessions[it.key()], it.value(), status, m_reason->text());
+    // The ledger was built again: the same cells stay chosen for the next step.
+    for (const auto &[row, column] : cells)
+        m_table->selectionModel()->select(m_model->index(row, column), QItemSelectionModel::Select);
 }
 
 void FrmLedger::addSession()
