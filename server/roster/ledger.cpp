@@ -7,6 +7,7 @@
 #include "server/roster/ledgercorrections.h"
 #include "server/roster/rosterfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QSet>
@@ -30,7 +31,8 @@ bool readFirstMarks(const QStringList &paths, const QString &lectureName, FirstM
     for (const QString &path : paths) {
         JournalReader reader(path);
         if (!reader.open()) {
-            problems << QStringLiteral("%1 を読めません: %2").arg(path, reader.error());
+            problems << QStringLiteral("%1 を読めません: %2")
+                            .arg(QDir::toNativeSeparators(path), reader.error());
             continue;
         }
         if (reader.lectureName() != lectureName) {
@@ -168,60 +170,84 @@ Result<LedgerSource> readLedgerRoster(const QString &path, QDate today)
     return source;
 }
 
-Ledger buildLedger(const LedgerSource &source, const LedgerCorrections &corrections)
+namespace {
+
+// A session is a date with a journal of the lecture, or one the lecturer
+// added; a dropped date is none.
+std::map<QDate, FirstMarks> readSessions(const LedgerSource &source,
+                                         const LedgerCorrections &corrections,
+                                         QStringList &problems)
 {
-    Ledger ledger;
     const LectureJournals journals =
         findLectureJournals(source.lectureName, source.journalFolders, source.from, source.to);
-    ledger.problems = journals.problems;
-
-    // A session is a date with a journal of the lecture, or one the lecturer
-    // added; a dropped date is none.
+    problems << journals.problems;
     std::map<QDate, FirstMarks> marksByDate;
     for (const auto &[date, paths] : journals.byDate) {
         if (corrections.droppedSessions().count(date))
             continue;
         FirstMarks marks;
-        if (readFirstMarks(paths, source.lectureName, marks, ledger.problems))
+        if (readFirstMarks(paths, source.lectureName, marks, problems))
             marksByDate[date] = std::move(marks);
     }
     for (const QDate date : corrections.addedSessions())
         if (date >= source.from && date <= source.to)
             marksByDate.try_emplace(date);
+    return marksByDate;
+}
 
+// IDs with a mark that the roster does not hold, in order.
+std::set<QString> strangersIn(const std::map<QDate, FirstMarks> &marksByDate,
+                              const std::vector<RosterStudent> &students)
+{
     QSet<QString> rosterIds;
-    for (const RosterStudent &student : source.students)
+    for (const RosterStudent &student : students)
         rosterIds.insert(student.userId);
     std::set<QString> strangers;
+    for (const auto &[date, marks] : marksByDate)
+        for (auto mark = marks.cbegin(); mark != marks.cend(); ++mark)
+            if (!rosterIds.contains(mark.key()))
+                strangers.insert(mark.key());
+    return strangers;
+}
+
+void fillRow(LedgerRow &row, const QList<QDate> &sessions,
+             const std::vector<const FirstMarks *> &marks, const LedgerSource &source,
+             const LedgerCorrections &corrections)
+{
+    row.cells.resize(size_t(sessions.size()));
+    for (qsizetype s = 0; s < sessions.size(); ++s) {
+        LedgerCell &cell = row.cells[size_t(s)];
+        cell.markSeconds = marks[size_t(s)]->value(row.userId, -1);
+        if (cell.markSeconds >= 0)
+            cell.status = statusOfMark(cell.markSeconds, source.settings);
+        if (const auto correction = corrections.cell(sessions[s], row.userId)) {
+            cell.status = correction->status;
+            cell.corrected = true;
+        }
+    }
+    row.totals = totalsOf(row.cells, source.settings);
+}
+
+} // namespace
+
+Ledger buildLedger(const LedgerSource &source, const LedgerCorrections &corrections)
+{
+    Ledger ledger;
+    const std::map<QDate, FirstMarks> marksByDate =
+        readSessions(source, corrections, ledger.problems);
     std::vector<const FirstMarks *> marks;
     for (const auto &[date, firstMarks] : marksByDate) {
         ledger.sessions << date;
         marks.push_back(&firstMarks);
-        for (auto mark = firstMarks.cbegin(); mark != firstMarks.cend(); ++mark)
-            if (!rosterIds.contains(mark.key()))
-                strangers.insert(mark.key());
     }
-
+    const std::set<QString> strangers = strangersIn(marksByDate, source.students);
     ledger.rows.reserve(source.students.size() + strangers.size());
     for (const RosterStudent &student : source.students)
         ledger.rows.push_back({student.userId, student.name, true, {}, {}});
     ledger.rosterRows = int(source.students.size());
     for (const QString &userId : strangers)
         ledger.rows.push_back({userId, NotOnRoster, false, {}, {}});
-
-    for (LedgerRow &row : ledger.rows) {
-        row.cells.resize(size_t(ledger.sessions.size()));
-        for (qsizetype s = 0; s < ledger.sessions.size(); ++s) {
-            LedgerCell &cell = row.cells[size_t(s)];
-            cell.markSeconds = marks[size_t(s)]->value(row.userId, -1);
-            if (cell.markSeconds >= 0)
-                cell.status = statusOfMark(cell.markSeconds, source.settings);
-            if (const auto correction = corrections.cell(ledger.sessions[s], row.userId)) {
-                cell.status = correction->status;
-                cell.corrected = true;
-            }
-        }
-        row.totals = totalsOf(row.cells, source.settings);
-    }
+    for (LedgerRow &row : ledger.rows)
+        fillRow(row, ledger.sessions, marks, source, corrections);
     return ledger;
 }
