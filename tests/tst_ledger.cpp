@@ -261,6 +261,8 @@ private Q_SLOTS:
         writeJournal(journalPath(journals(), QDate(2026, 10, 12)), {mark("09:00:00", "hanako")},
                      "別の講義");
         QDir().mkpath(journalPath(journals(), QDate(2026, 10, 19)));
+        // Made by the server a moment before it was killed: no session.
+        writeBytes(journalPath(journals(), QDate(2026, 10, 26)), {});
 
         const Ledger ledger = ledgerOf();
         QCOMPARE(ledger.sessions, QList<QDate>{day});
@@ -278,6 +280,11 @@ private Q_SLOTS:
         QVERIFY(problems.contains(QStringLiteral("の 9 行目を読み飛ばしました: 時刻がありません")));
         QVERIFY(problems.contains(QStringLiteral("は講義「情報処理演習Ⅰ」の記録ではありません")));
         QVERIFY(problems.contains(QStringLiteral("2026-10-19_")));
+        // A folder chosen one level too high holds no journal of the lecture.
+        const QStringList withRoom = ledgerOf({m_dir->path()}).problems;
+        QCOMPARE(withRoom.size(), 7);
+        QVERIFY(withRoom.contains(QStringLiteral("記録フォルダ %1 に講義「%2」の記録はありません")
+                                      .arg(m_dir->path(), LectureName)));
     }
 
     void aLectureNightIsTheDayItBegan()

@@ -157,25 +157,33 @@ LectureJournals findLectureJournals(const QString &lectureName, const QStringLis
     for (const QString &folder : folders) {
         QDir dir(folder);
         if (!dir.exists() || !dir.isReadable()) {
-            found.problems << QStringLiteral("記録フォルダ %1 を読めません")
+            found.problems << (dir.exists() ? QStringLiteral("記録フォルダ %1 を読めません")
+                                            : QStringLiteral("記録フォルダ %1 はありません"))
                                   .arg(QDir::toNativeSeparators(folder));
             continue;
         }
         const QFileInfoList entries =
             dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        bool any = false;
         for (const QFileInfo &entry : entries) {
             const QRegularExpressionMatch match = journalName.match(entry.fileName());
             if (!match.hasMatch())
                 continue;
+            any = true;
             const QDate date = QDate::fromString(match.captured(1), Qt::ISODate);
             if (!entry.isFile() || !date.isValid()) {
                 found.problems << QStringLiteral("%1 は記録ではありません")
                                       .arg(QDir::toNativeSeparators(entry.filePath()));
                 continue;
             }
-            if (date >= from && date <= to)
+            // An empty file is a journal the server had only just made.
+            if (date >= from && date <= to && entry.size() > 0)
                 found.byDate[date] << entry.filePath();
         }
+        // A folder chosen one level too high or too low holds none.
+        if (!any)
+            found.problems << QStringLiteral("記録フォルダ %1 に講義「%2」の記録はありません")
+                                  .arg(QDir::toNativeSeparators(folder), lectureName);
     }
     return found;
 }
