@@ -42,6 +42,9 @@ FrmLedger::FrmLedger(const Desktop &desktop, FolderChooser &folders, QWidget *pa
       m_ledger(new AttendanceLedger(desktop.dialogs, desktop.messages, desktop.clipboard, this))
 {
     setObjectName(QStringLiteral("frmLedger"));
+    // A window of its own does not take the main window's font by itself.
+    if (parent)
+        setFont(parent->font());
     m_model = new LedgerModel(*m_ledger, this);
     buildControls();
     connect(m_ledger, &AttendanceLedger::changed, this, &FrmLedger::showLedger);
