@@ -168,6 +168,17 @@ private Q_SLOTS:
         QCOMPARE(settings.from(), defaults.from());
     }
 
+    void aLateWindowThatEndsBeforeItBeginsIsNamed()
+    {
+        const CourseSettings settings = settingsOf({"kaisi=09:00", "kesseki=5", "tikoku=15"});
+        QCOMPARE(settings.problems().size(), 1);
+        QVERIFY2(settings.problems()[0].startsWith(QStringLiteral("3 行目: kesseki (5 分)")),
+                 qPrintable(settings.problems()[0]));
+        // Past tikoku is absent at once: there is no late window left.
+        QCOMPARE(statusOfMark(9 * 3600 + 15 * 60, settings), SessionStatus::Present);
+        QCOMPARE(statusOfMark(9 * 3600 + 15 * 60 + 1, settings), SessionStatus::Absent);
+    }
+
     void statusesAtTheWindowEdges()
     {
         const CourseSettings settings = settingsOf({"kaisi=09:00"});
@@ -301,6 +312,32 @@ private Q_SLOTS:
         QCOMPARE(second.seconds, 24 * 3600 + 20 * 60);
         const CourseSettings settings = settingsOf({"kaisi=23:45"});
         QCOMPARE(statusOfMark(second.seconds, settings), SessionStatus::Absent);
+    }
+
+    void overlongLinesAndOtherLineEndsDoNotLoseMarks()
+    {
+        const QString path = journalPath(journals(), QDate(2026, 10, 5));
+        QByteArray bytes = cp932Lines({"講義," + LectureName}, "\n");
+        bytes += "\x8f\x6f\x90\xc8,09:00:00,1," + QByteArray(200 * 1024, 'x') + ",addr\r\n";
+        bytes += cp932Lines({mark("09:01:00", "taro")}, "\n");
+        bytes += "\x8f\x6f\x90\xc8,09:02:00,2,\x82\xff,addr\r\n"; // a broken character
+        QDir().mkpath(journals());
+        writeBytes(path, bytes);
+        JournalReader reader(path);
+        QVERIFY(reader.open());
+        QCOMPARE(reader.lectureName(), LectureName);
+        JournalReader::Mark first, second, none;
+        QVERIFY(reader.nextMark(first) && reader.nextMark(second) && !reader.nextMark(none));
+        QCOMPARE(first.userId, QStringLiteral("taro"));
+        QCOMPARE(second.userId.size(), 2);
+        QCOMPARE(second.seconds, 9 * 3600 + 2 * 60);
+        QCOMPARE(reader.problems().size(), 1);
+        QVERIFY2(reader.problems()[0].endsWith(
+                     QStringLiteral("の 2 行目を読み飛ばしました: 行が長すぎます")),
+                 qPrintable(reader.problems()[0]));
+        JournalReader missing(path + ".gone");
+        QVERIFY(!missing.open());
+        QVERIFY(!missing.error().isEmpty());
     }
 
     void correctionsSurviveARestartAndJournalsStayUntouched()
