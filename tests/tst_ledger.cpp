@@ -436,6 +436,15 @@ private Q_SLOTS:
              "zz,(名簿外),出,1,0,0,0,100.0,可,5"});
         QCOMPARE(readBytes(csv), expected);
         QCOMPARE(cp932::encode(ledgerCsv(ledger)), expected);
+        {
+            // A full disk: a message, and the earlier file stays whole.
+            FileSizeLimit full(16);
+            desktop.dialogs.nextAnswers << csv;
+            commands.saveCsv();
+        }
+        QCOMPARE(desktop.messages.shown.size(), 1);
+        QVERIFY(desktop.messages.shown[0].contains(QStringLiteral("に保存できませんでした")));
+        QCOMPARE(readBytes(csv), expected);
         commands.setClipboardDelimiter("\t");
         commands.copy();
         QVERIFY(desktop.clipboard.text.startsWith("ユーザID\tユーザ名\t2026/10/05\t出席"));

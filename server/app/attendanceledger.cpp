@@ -112,7 +112,9 @@ void AttendanceLedger::saveCsv()
         return;
     QSaveFile file(path);
     const QByteArray bytes = cp932::encode(ledgerCsv(m_ledger));
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    // Unbuffered: QSaveFile commits even when its closing flush fails.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+        file.write(bytes) == bytes.size() && file.commit())
         return;
     m_messages.show(QStringLiteral("%1 に保存できませんでした｡\r\n%2")
                         .arg(QDir::toNativeSeparators(path), file.errorString()));

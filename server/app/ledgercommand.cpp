@@ -100,7 +100,9 @@ bool writeOut(const QString &path, const QByteArray &bytes)
                    size_t(bytes.size()) &&
                std::fflush(stdout) == 0;
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    // Unbuffered: QSaveFile commits even when its closing flush fails.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+        file.write(bytes) == bytes.size() && file.commit())
         return true;
     tell(QStringLiteral("tavrelle: %1 に書き込めません: %2").arg(path, file.errorString()));
     return false;
