@@ -1,4 +1,5 @@
 #include "platform/widgets/translations.h"
+#include "server/app/ledgercommand.h"
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
 #include "server/ui/frmmain.h"
@@ -8,6 +9,9 @@
 
 int main(int argc, char *argv[])
 {
+    // The ledger runs without a window: decided before anything needs a display.
+    if (isLedgerCommand(argc, argv))
+        return runLedgerCommand(argc, argv);
     prepareServerProcess();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));

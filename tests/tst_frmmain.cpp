@@ -2,28 +2,37 @@
 #include "common/wire.h"
 #include "platform/widgets/translations.h"
 #include "platform/widgets/twips.h"
+#include "server/app/attendanceledger.h"
 #include "server/app/journaledlog.h"
 #include "server/app/lectureserver.h"
 #include "server/roster/lecturejournal.h"
+#include "server/roster/ledgercorrections.h"
 #include "server/ui/flaggedcelldelegate.h"
+#include "server/ui/frmledger.h"
 #include "server/ui/frmmain.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/qttextlog.h"
 #include "support/fakedesktop.h"
+#include "support/fakeshell.h"
 #include "support/files.h"
 #include "support/testclient.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFontInfo>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPaintEngine>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTableView>
@@ -203,7 +212,11 @@ private Q_SLOTS:
         m_window->server().tableExport().configure(QStringLiteral("\t"),
                                                    QStringLiteral("calc --calc"));
     }
-    void cleanup() { m_window.reset(); }
+    void cleanup()
+    {
+        m_window.reset();
+        Clock::setSource({});
+    }
 
     void menuTreeCaptionsNamesAndShortcuts()
     {
@@ -230,7 +243,8 @@ private Q_SLOTS:
                            "mnuEdit 編集(&E)|  mnuEditCopy ｺﾋﾟｰ(&C) Ctrl+C|"
                            "  mnuExcelCopy Excelの起動(&E) Ctrl+E|"
                            "mnuView 表示(&V)|  mnuViewToolbar ﾂｰﾙ ﾊﾞｰ(&T) [x]|"
-                           "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
+                           "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewLedger 出席簿(&L)...|"
+                           "  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
                            "mnuHelp ﾍﾙﾌﾟ(&H)|  mnuHelpOpen 開く(&O)|  mnuHelpBar1|"
                            "  mnuHelpAbout ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     }
@@ -561,6 +575,86 @@ private Q_SLOTS:
         const QString log = m_window->server().log().text();
         QCOMPARE(log.count(QStringLiteral("に書き込めません")), 2);
         QVERIFY(RosterGrid::isTimeStamp(m_window->server().grid().text(2, RosterGrid::Assignment)));
+    }
+
+    void ledgerNeedsARoster()
+    {
+        item(QStringLiteral("mnuViewLedger"))->trigger();
+        QCOMPARE(m_desktop->messages.shown,
+                 QStringList{QStringLiteral("出席簿は受講ﾌｧｲﾙを開いてから表示できます｡")});
+        QVERIFY(!m_window->ledgerWindow());
+    }
+
+    // Today's lecture in the ledger; the lecturer excuses hanako with a reason
+    // and names a second room's journals.
+    void ledgerShowsTodayAndKeepsTheLecturersCorrections()
+    {
+        // A day well inside a term, so that the day before is in it too.
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(9, 5)); });
+        LectureFiles files;
+        FakeShell shell;
+        m_window = std::make_unique<FrmMain>(m_desktop->services(), shell.services());
+        QVERIFY(startLecture(files));
+        attendAndSubmit(m_window->server().network().port());
+        item(QStringLiteral("mnuViewLedger"))->trigger();
+        FrmLedger *window = m_window->ledgerWindow();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("出席簿 - 情報処理演習Ⅰ"));
+        const Ledger &ledger = window->ledger().ledger();
+        QCOMPARE(ledger.sessions, QList<QDate>{Clock::today()});
+        QCOMPARE(ledger.rows.size(), size_t(2));
+        QCOMPARE(statusLetter(ledger.rows[0].cells[0].status), QStringLiteral("欠"));
+        QCOMPARE(statusLetter(ledger.rows[1].cells[0].status), QStringLiteral("出"));
+
+        auto *table = window->findChild<QTableView *>(QStringLiteral("ledgerTable"));
+        const QModelIndex hanako = table->model()->index(0, 2);
+        QCOMPARE(hanako.data(Qt::BackgroundRole).value<QBrush>().color(), QColor(0xf4, 0xa6, 0xa6));
+        table->selectionModel()->select(hanako, QItemSelectionModel::ClearAndSelect);
+        window->findChild<QLineEdit *>(QStringLiteral("reason"))->setText(QStringLiteral("公欠届"));
+        window->findChild<QPushButton *>(QStringLiteral("excuse"))->click();
+        QCOMPARE(hanako.data().toString(), QStringLiteral("公"));
+        QVERIFY(
+            hanako.data(Qt::ToolTipRole).toString().contains(QStringLiteral("訂正: 公 公欠届")));
+        QVERIFY(
+            window->findChild<QLabel *>(QStringLiteral("summary"))
+                ->text()
+                .startsWith(QStringLiteral("授業 1 回   平均出席率 100.0%   受験資格なし 0 人")));
+
+        // The cell stays chosen for the next step; 記録どおり takes it back.
+        QVERIFY(table->selectionModel()->isSelected(hanako));
+        window->findChild<QPushButton *>(QStringLiteral("asRecorded"))->click();
+        QCOMPARE(hanako.data().toString(), QStringLiteral("欠"));
+        window->findChild<QPushButton *>(QStringLiteral("excuse"))->click();
+
+        // A session held without the server, then dropped again as a test run.
+        const QDate held = Clock::today().addDays(-1);
+        window->findChild<QDateEdit *>(QStringLiteral("newSession"))->setDate(held);
+        window->findChild<QPushButton *>(QStringLiteral("addSession"))->click();
+        QCOMPARE(ledger.sessions, (QList<QDate>{held, Clock::today()}));
+        table->setCurrentIndex(table->model()->index(1, 2));
+        window->findChild<QPushButton *>(QStringLiteral("dropSession"))->click();
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QVERIFY(m_desktop->messages.asked[0].contains(held.toString(QStringLiteral("yyyy/MM/dd"))));
+        QCOMPARE(ledger.sessions, QList<QDate>{Clock::today()});
+
+        const QString room2 = files.dir.filePath(QStringLiteral("room2"));
+        QDir().mkpath(room2);
+        shell.folders.answer = {FolderChoice::Chosen, room2, 0, {}};
+        window->findChild<QPushButton *>(QStringLiteral("addFolder"))->click();
+        QVERIFY(window->findChild<QPlainTextEdit *>(QStringLiteral("status"))
+                    ->toPlainText()
+                    .contains(room2));
+
+        // The same after the program starts again.
+        window->close();
+        m_window.reset();
+        m_window = std::make_unique<FrmMain>(m_desktop->services(), shell.services());
+        files.newPort();
+        QVERIFY(startLecture(files));
+        item(QStringLiteral("mnuViewLedger"))->trigger();
+        const Ledger &again = m_window->ledgerWindow()->ledger().ledger();
+        QCOMPARE(statusLetter(again.rows[0].cells[0].status), QStringLiteral("公"));
+        QVERIFY(QFileInfo::exists(LedgerCorrections::pathFor(QStringLiteral("情報処理演習Ⅰ"))));
     }
 
     void statusBarShowsStatusDateAndTime()

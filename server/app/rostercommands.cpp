@@ -31,6 +31,7 @@ void RosterCommands::open()
 void RosterCommands::load(const QString &path)
 {
     cutGrid();
+    m_lecture.setRosterPath(QString());
     m_lecture.setKougimei(readvar(QStringLiteral("kougimei"), path).valueOr({}));
     m_lecture.setTantousya(readvar(QStringLiteral("tantousya"), path).valueOr({}));
     m_lecture.setKadaidir(readvar(QStringLiteral("kadaidir"), path).valueOr({}));
@@ -62,6 +63,7 @@ void RosterCommands::load(const QString &path)
     case StudentBlock::Loaded:
         m_grid.replaceRowsFrom(1, std::move(block.rows));
         m_grid.setRosterCount(block.studentCount);
+        m_lecture.setRosterPath(path);
         if (m_afterLoad)
             m_afterLoad();
         return;
@@ -73,6 +75,7 @@ void RosterCommands::close()
     cutGrid();
     m_lecture.setKougimei(QString());
     m_lecture.setTantousya(QString());
+    m_lecture.setRosterPath(QString());
 }
 
 void RosterCommands::cutGrid()

@@ -20,6 +20,10 @@ public:
     void setTantousya(const QString &text);
     void setKadaidir(const QString &text);
 
+    // The roster file the lecture was loaded from; empty without one.
+    const QString &rosterPath() const { return m_rosterPath; }
+    void setRosterPath(const QString &path) { m_rosterPath = path; }
+
 Q_SIGNALS:
     void kougimeiChanged(const QString &text);
     void tantousyaChanged(const QString &text);
@@ -29,4 +33,5 @@ private:
     QString m_kougimei;
     QString m_tantousya;
     QString m_kadaidir;
+    QString m_rosterPath;
 };

@@ -8,6 +8,7 @@
 #include "server/app/manual.h"
 #include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmabout.h"
+#include "server/ui/frmledger.h"
 #include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
@@ -89,6 +90,7 @@ void FrmMain::build(const Desktop &desktop, const ShellServices &shell)
     icon.addFile(QStringLiteral(":/images/tavrelle32.png"));
     setWindowIcon(icon);
     setFont(japaneseFont());
+    m_desktop = std::make_unique<Desktop>(desktop);
     m_messages = &desktop.messages;
     m_processes = &desktop.processes;
     m_folders = &shell.folders;
@@ -234,6 +236,7 @@ void FrmMain::connectMenu(const MainMenuActions &items)
         {items.excelCopy, &FrmMain::mnuExcelCopy_Click},
         {items.viewToolbar, &FrmMain::mnuViewToolbar_Click},
         {items.viewStatusBar, &FrmMain::mnuViewStatusBar_Click},
+        {items.viewLedger, &FrmMain::mnuViewLedger_Click},
         {items.viewOptions, &FrmMain::mnuViewOptions_Click},
         {items.helpOpen, &FrmMain::mnuHelpOpen_Click},
         {items.helpAbout, &FrmMain::mnuHelpAbout_Click},
@@ -310,6 +313,28 @@ void FrmMain::mnuViewToolbar_Click()
 void FrmMain::mnuViewStatusBar_Click()
 {
     toggleBar(*m_mnuViewStatusBar, *m_sbStatusBar);
+}
+
+FrmLedger *FrmMain::ledgerWindow() const
+{
+    return m_ledger;
+}
+
+void FrmMain::mnuViewLedger_Click()
+{
+    const QString roster = m_server->lecture().rosterPath();
+    if (roster.isEmpty()) {
+        m_messages->show(QStringLiteral("出席簿は受講ﾌｧｲﾙを開いてから表示できます｡"));
+        return;
+    }
+    if (!m_ledger)
+        m_ledger = new FrmLedger(*m_desktop, *m_folders, this);
+    // Built afresh at every showing: today's marks are in it.
+    if (!m_ledger->open(roster, m_server->settings().delimiter))
+        return;
+    m_ledger->show();
+    m_ledger->raise();
+    m_ledger->activateWindow();
 }
 
 void FrmMain::mnuViewOptions_Click()

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 
 class DocumentOpener;
 class FolderChooser;
+class FrmLedger;
 class LectureServer;
 class MainStatusBar;
 class MainToolBar;
@@ -37,6 +39,8 @@ public:
     ~FrmMain() override;
 
     LectureServer &server() { return *m_server; }
+    // The ledger window once 表示 > 出席簿 has opened it.
+    FrmLedger *ledgerWindow() const;
 
     // The start-up steps that run before the window is first shown. False
     // when the program has to end.
@@ -52,6 +56,7 @@ public Q_SLOTS:
     void mnuExcelCopy_Click();
     void mnuViewToolbar_Click();
     void mnuViewStatusBar_Click();
+    void mnuViewLedger_Click();
     void mnuViewOptions_Click();
     void mnuHelpOpen_Click();
     void mnuHelpAbout_Click();
@@ -75,6 +80,8 @@ private:
 
     std::unique_ptr<QtDesktop> m_qtDesktop;
     std::unique_ptr<QtShell> m_qtShell;
+    std::unique_ptr<Desktop> m_desktop;
+    QPointer<FrmLedger> m_ledger;
     MessageBox *m_messages = nullptr;
     ProcessStarter *m_processes = nullptr;
     FolderChooser *m_folders = nullptr;

@@ -67,6 +67,7 @@ void buildViewMenu(QMenuBar &bar, MainMenuActions &items)
     QMenu &menu = *addMenu(bar, "mnuView", QStringLiteral("表示(&V)"));
     items.viewToolbar = addCheckedItem(menu, "mnuViewToolbar", QStringLiteral("ﾂｰﾙ ﾊﾞｰ(&T)"));
     items.viewStatusBar = addCheckedItem(menu, "mnuViewStatusBar", QStringLiteral("ｽﾃｰﾀｽ ﾊﾞｰ(&B)"));
+    items.viewLedger = addItem(menu, "mnuViewLedger", QStringLiteral("出席簿(&L)..."));
     items.viewOptions = addItem(menu, "mnuViewOptions", QStringLiteral("ｵﾌﾟｼｮﾝ(&O)..."));
 }
 

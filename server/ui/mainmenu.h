@@ -16,6 +16,7 @@ struct MainMenuActions
     QAction *excelCopy = nullptr;
     QAction *viewToolbar = nullptr;
     QAction *viewStatusBar = nullptr;
+    QAction *viewLedger = nullptr;
     QAction *viewOptions = nullptr;
     QAction *helpOpen = nullptr;
     QAction *helpAbout = nullptr;
