@@ -146,6 +146,7 @@ bool StudentClient::dispatchReply(const QString &reply)
         setLecture(reply);
         break;
     case wire::Reply::Greeting:
+    case wire::Reply::Refused:
     case wire::Reply::Other:
         break;
     }

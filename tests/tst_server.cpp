@@ -1,9 +1,13 @@
+#include "common/clock.h"
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
+#include "server/roster/versionnames.h"
 #include "support/classroom.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -354,38 +358,163 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("folder"); // the assignment folder, where it is not `kadai`
+        QTest::addColumn<QString>("reason"); // told to the student with 499
+        const QString badName = QStringLiteral("このファイル名では保存できません｡");
+        const QString badForm = QStringLiteral("putコマンドの形式が正しくありません｡");
+        for (const char *line : {"put ../escape.txt,3", "put /tmp/abs.txt,3", "put a/b.txt,3",
+                                 "put ..,3", "put .,3", "put c:x,3", "put a\\b,3", "put a\tb,3"})
+            QTest::newRow(line) << QByteArray(line) << "kadai" << badName;
         for (const char *line :
-             {"put ../escape.txt,3", "put /tmp/abs.txt,3", "put a/b.txt,3", "put ..,3", "put .,3",
-              "put c:x,3", "put a\\b,3", "put a\tb,3", "put noc", "put x.txt,abc", "put x.txt,-3",
-              "put x.txt,2147483648", "put x.txt,"})
-            QTest::newRow(line) << QByteArray(line) << "kadai";
+             {"put noc", "put x.txt,abc", "put x.txt,-3", "put x.txt,2147483648", "put x.txt,"})
+            QTest::newRow(line) << QByteArray(line) << "kadai" << badForm;
         // Longer than a file name may be in the host's encoding (255 bytes).
         QTest::newRow("256 bytes") << "put " + QByteArray(256, 'a') + ",3"
-                                   << "kadai";
+                                   << "kadai" << badName;
         QTest::newRow("86 x 山") << "put " + cp932::encode(QString(86, u'山')) + ",3"
-                                 << "kadai";
+                                 << "kadai" << badName;
         // No usable target: the reason is logged too.
-        QTest::newRow("no folder") << QByteArray("put taro.doc,3") << "";
-        QTest::newRow("missing folder") << QByteArray("put taro.doc,3") << "/nonexistent/kadai";
-        QTest::newRow("a folder of the file's name") << QByteArray("put taro.doc,3") << "taro.doc";
+        QTest::newRow("no folder") << QByteArray("put taro.doc,3") << ""
+                                   << QStringLiteral("課題提出先が設定されていません｡");
+        QTest::newRow("missing folder") << QByteArray("put taro.doc,3") << "/nonexistent/kadai"
+                                        << QStringLiteral("課題ファイルを保存できません｡");
+        QTest::newRow("a folder of the file's name")
+            << QByteArray("put taro.doc,3") << "taro.doc"
+            << QStringLiteral("同じ名前のフォルダがあるため保存できません｡");
     }
     void putLinesAreRefusedBeforeAnyFileByte()
     {
         QFETCH(QByteArray, line);
         QFETCH(QString, folder);
+        QFETCH(QString, reason);
         if (folder == u"taro.doc")
             QDir().mkpath(m_room->kadai + "/taro.doc");
         else if (folder != u"kadai")
             m_room->lecture.setKadaidir(folder);
         const QStringList before =
             QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden);
-        // No 301, and the connection goes on in text mode.
-        QCOMPARE(greeted()->ask(line + "\r\nabc\r\nuser jiro\r\n", 1), QStringList{Taken});
+        // Refused at once with the reason, no 301, and the connection goes
+        // on in text mode.
+        QCOMPARE(greeted()->ask(line + "\r\nabc\r\nuser jiro\r\n", 2),
+                 (QStringList{"499 " + reason, Taken}));
+        QCOMPARE(wire::replyOf(QString("499 " + reason)), wire::Reply::Refused);
+        QCOMPARE(wire::refusalReason(wire::refusalLine(reason)), reason);
         QVERIFY(kadaiFiles().isEmpty());
         QCOMPARE(QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
         QVERIFY(!QFileInfo::exists("/tmp/abs.txt"));
         QVERIFY(logHas("接続番号:1 受け付けられないputコマンドです: " + cp932::decode(line) +
                        (folder == u"kadai" ? "" : " (")));
+    }
+
+    void uploadsAreJudgedByTheDeadlineWhenComplete()
+    {
+        QDateTime now(QDate(2026, 12, 9), QTime(10, 29, 50));
+        Clock::setSource([&now] { return now; });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        m_room->lecture.setDeadline({QDateTime(QDate(2026, 12, 9), QTime(10, 30)), {}});
+        QSignalSpy submitted(&m_room->book, &AttendanceBook::submitted);
+        auto client = greeted();
+        QCOMPARE(client->ask("user taro\r\nput taro.doc,4\r\n", 2),
+                 (QStringList{Taken, ImageMode}));
+        // The put line came before the due time; completion at it is on time.
+        now = now.addSecs(10);
+        QCOMPARE(client->ask("abcd"), Received);
+        QCOMPARE(m_room->grid.lateNote(3), QString());
+        QCOMPARE(submitted.takeFirst().at(0).value<AttendanceBook::Submission>().lateSeconds, 0);
+        // One second after it: late, in the cell, the receipt and the log.
+        QCOMPARE(client->ask("put taro.doc,4\r\n"), ImageMode);
+        now = now.addSecs(1);
+        QCOMPARE(client->ask("efgh"), Received);
+        QCOMPARE(m_room->grid.lateNote(3), QStringLiteral("締切後 1秒"));
+        const auto late = submitted.takeFirst().at(0).value<AttendanceBook::Submission>();
+        QCOMPARE(late.lateSeconds, 1);
+        QCOMPARE(late.versions, 2);
+        QCOMPARE(late.folder, m_room->kadai);
+        QCOMPARE(late.completedAt, now);
+        QVERIFY(logHas(QStringLiteral("締切後 1秒 の提出です (taro.doc)")));
+        QCOMPARE(m_room->grid.text(3, RosterGrid::Assignment), QStringLiteral("10:30:01"));
+    }
+
+    void putAfterTheCutOffIsRefusedAndNothingStored()
+    {
+        QDateTime now(QDate(2026, 12, 9), QTime(10, 45, 0));
+        Clock::setSource([&now] { return now; });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        const QDateTime due(QDate(2026, 12, 9), QTime(10, 30));
+        m_room->lecture.setDeadline({due, due.addSecs(15 * 60)});
+        QSignalSpy refused(&m_room->book, &AttendanceBook::refused);
+        auto client = greeted();
+        // At the cut-off itself a put line is still taken.
+        QCOMPARE(client->ask("user taro\r\nput taro.doc,3\r\n", 2),
+                 (QStringList{Taken, ImageMode}));
+        now = now.addSecs(30);
+        QCOMPARE(client->ask("abc"), Received); // began in time: stored, late
+        now = QDateTime(QDate(2026, 12, 9), QTime(10, 45, 1));
+        QCOMPARE(client->ask("put taro.doc,5\r\nuser taro\r\n", 2),
+                 (QStringList{"499 受付は締め切られました｡", Already}));
+        QCOMPARE(stored("taro.doc"), QByteArray("abc"));
+        QCOMPARE(refused.size(), 1);
+        QCOMPARE(refused[0].mid(0, 3),
+                 (QVariantList{"taro", "taro.doc", QStringLiteral("受付は締め切られました｡")}));
+        QVERIFY(logHas(
+            "受け付けられないputコマンドです: put taro.doc,5 (受付締切 2026-12-09 10:45 の後)"));
+    }
+
+    void earlierVersionsAreKeptUpToTheLimit()
+    {
+        m_room->server->setKeptVersions(3);
+        auto client = greeted();
+        QCOMPARE(client->ask("user taro\r\n"), Taken);
+        QList<QByteArray> files;
+        for (int i = 1; i <= 5; ++i) {
+            files << "version " + QByteArray::number(i);
+            QCOMPARE(client->ask("put taro.doc," + QByteArray::number(files.last().size()) +
+                                     "\r\n" + files.last(),
+                                 2),
+                     (QStringList{ImageMode, Received}));
+        }
+        QCOMPARE(stored("taro.doc"), files[4]);
+        // Three earlier versions kept, the first dropped when the fourth came.
+        const QString history = m_room->kadai + "/.tavrelle-versions/taro.doc";
+        const QStringList versions = versionnames::versionsIn(history);
+        QCOMPARE(versions.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(readBytes(history + "/" + versions[i]), files[i + 1]);
+            const QByteArray sha =
+                QCryptographicHash::hash(files[i + 1], QCryptographicHash::Sha256).toHex();
+            QVERIFY2(versions[i].endsWith("_" + sha.left(8) + ".doc"), qPrintable(versions[i]));
+        }
+        // hozon=0: replaced as before, nothing kept.
+        m_room->server->setKeptVersions(0);
+        auto other = greeted();
+        QCOMPARE(other->ask("put hanako.doc,1\r\nA", 2), (QStringList{ImageMode, Received}));
+        QCOMPARE(other->ask("put hanako.doc,1\r\nB", 2), (QStringList{ImageMode, Received}));
+        QVERIFY(!QFileInfo::exists(m_room->kadai + "/.tavrelle-versions/hanako.doc"));
+        QCOMPARE(stored("hanako.doc"), QByteArray("B"));
+    }
+
+    void uploadIsRefusedRatherThanTheEarlierVersionLost()
+    {
+        writeBytes(m_room->kadai + "/taro.doc", "the earlier one");
+        // Where the history should go, a file stands.
+        writeBytes(m_room->kadai + "/.tavrelle-versions", "not a folder");
+        auto client = greeted();
+        const QString refusal = QStringLiteral(
+            "499 以前の提出を保存できないため受け取れません｡講師に連絡してください｡");
+        QCOMPARE(client->ask("put taro.doc,3\r\nuser taro\r\n", 2), (QStringList{refusal, Taken}));
+        QVERIFY(logHas(QStringLiteral("以前の版を残せません")));
+        QCOMPARE(stored("taro.doc"), QByteArray("the earlier one"));
+        // The history becomes impossible while the bytes arrive: refused at
+        // the end, the earlier version in place, the connection in text mode.
+        QFile::remove(m_room->kadai + "/.tavrelle-versions");
+        QCOMPARE(client->ask("put taro.doc,3\r\n"), ImageMode);
+        writeBytes(m_room->kadai + "/.tavrelle-versions", "not a folder");
+        QCOMPARE(client->ask("new\r\nuser taro\r\n", 2),
+                 (QStringList{
+                     "499 以前の提出を保存できないため受け取れませんでした｡講師に連絡してください｡",
+                     Already}));
+        QCOMPARE(stored("taro.doc"), QByteArray("the earlier one"));
+        QCOMPARE(kadaiFiles(), (QStringList{".tavrelle-versions", "taro.doc"}));
+        QVERIFY(logHas(QStringLiteral("以前の版を残せないため taro.doc を受け取りませんでした")));
     }
 
     void uploadWithoutAttendanceIsStoredUnstampedAndLeftoversGo()

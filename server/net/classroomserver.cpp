@@ -7,7 +7,6 @@
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
-
 namespace {
 
 // Refusals from one address with gaps shorter than this are one burst, and
@@ -62,6 +61,7 @@ Connection *ClassroomServer::addConnection(Socket *socket)
 {
     const qint64 number = ++m_connCount;
     auto *connection = new Connection(number, socket, m_lecture, m_book, this);
+    connection->setKeptVersions(m_keptVersions);
     connect(connection, &Connection::logEntry, this,
             [this](const QString &entry) { m_log.insertAtTop(entry); });
     connect(connection, &Connection::finished, this, &ClassroomServer::remove);

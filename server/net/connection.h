@@ -2,6 +2,7 @@
 
 #include "common/wire.h"
 #include "server/net/uploadfile.h"
+#include "server/roster/assignmentdeadline.h"
 
 #include <QByteArrayView>
 #include <QObject>
@@ -30,6 +31,8 @@ public:
     const QString &userId() const { return m_userId; }
     bool imageMode() const { return m_upload != nullptr; }
 
+    void setKeptVersions(int kept) { m_keptVersions = kept; }
+
     void send(const QString &line);
     // Everything the connection does with bytes that arrived: lines are
     // interpreted one at a time, the bytes after an accepted put line belong
@@ -50,6 +53,8 @@ private:
         QString fileName;
         qint64 expected = 0;
         qint64 received = 0;
+        QString folder;
+        AssignmentDeadline deadline; // of the folder when the put line came
     };
 
     void tcpServer_DataArrival();
@@ -60,7 +65,9 @@ private:
     void resumeWhenDrained();
     void hold(QByteArrayView data);
     void takeTurn();
-    void refusePut(const QString &body, const QString &reason = QString());
+    void refusePut(const QString &body, const QString &forStudent, const QString &detail = {});
+    bool refusedByDeadlineOrHistory(const QString &body, const QString &folder,
+                                    const QString &fileName);
     void interpret(const QByteArray &line);
     void logLine(const QString &line, qsizetype bytes);
     void recordAttendance(const QString &body);
@@ -81,4 +88,5 @@ private:
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
     bool m_finished = false;
+    int m_keptVersions = 0;
 };
