@@ -1,5 +1,6 @@
 #include "platform/translations.h"
 #include "server/app/processlimits.h"
+#include "server/app/submissionscommand.h"
 #include "server/app/terminationsignals.h"
 #include "server/ui/frmmain.h"
 
@@ -8,6 +9,9 @@
 
 int main(int argc, char *argv[])
 {
+    // A command without a window: no display is needed or touched.
+    if (isSubmissionsCommand(argc, argv))
+        return runSubmissionsCommand(argc, argv);
     prepareServerProcess();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));

@@ -5,6 +5,7 @@
 #include "support/classroom.h"
 
 #include <QCryptographicHash>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -515,6 +516,55 @@ private Q_SLOTS:
         QCOMPARE(stored("taro.doc"), QByteArray("the earlier one"));
         QCOMPARE(kadaiFiles(), (QStringList{".tavrelle-versions", "taro.doc"}));
         QVERIFY(logHas(QStringLiteral("以前の版を残せないため taro.doc を受け取りませんでした")));
+    }
+
+    void submissionsListWithoutAWindow()
+    {
+        // Two uploads through the server, their receipts in a journal folder.
+        auto client = greeted();
+        QCOMPARE(client->ask("user taro\r\nput taro.doc,3\r\nabc", 3),
+                 (QStringList{Taken, ImageMode, Received}));
+        QCOMPARE(client->ask("put taro.doc,3\r\nxyz", 2), (QStringList{ImageMode, Received}));
+        const QString journals = m_room->dir.filePath("journals");
+        QDir().mkpath(journals);
+        const QString today = QDate::currentDate().toString("yyyy/MM/dd");
+        const QByteArray xyz = QCryptographicHash::hash("xyz", QCryptographicHash::Sha256).toHex();
+        const QString time =
+            QFileInfo(m_room->kadai + "/taro.doc").lastModified().toString("HH:mm:ss");
+        writeBytes(journals + "/2026-12-09_演習_0123456789.txt",
+                   cp932Lines({"講義,演習", "提出," + time + ",taro,taro.doc,3," + xyz + "," +
+                                                today + ",,2," + m_room->kadai}));
+        const QString roster = m_room->dir.filePath("roster.cfg");
+        const QString out = m_room->dir.filePath("list.csv");
+        QProcess command;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // No display of any kind: a window system touched would end it.
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        environment.insert("XDG_DATA_HOME", m_room->dir.filePath("nodata"));
+        command.setProcessEnvironment(environment);
+        const auto run = [&](const QStringList &arguments) {
+            command.start(TAVRELLE_BINARY, arguments);
+            return command.waitForFinished(20000) && command.exitStatus() == QProcess::NormalExit
+                       ? command.exitCode()
+                       : -1;
+        };
+        QCOMPARE(run({"--submissions", roster, "--journals", journals, "--out", out}), 0);
+        const QStringList csv = cp932::decode(readBytes(out)).split("\r\n");
+        QCOMPARE(csv.value(0),
+                 QStringLiteral("ユーザID,ユーザ名,ファイル名,提出時刻,サイズ,SHA-256,"
+                                "締切後秒,版数,同一,照合"));
+        QCOMPARE(csv.value(3), QStringLiteral("taro,太郎,taro.doc,%1 %2,3,%3,,2,,一致")
+                                   .arg(today, time, QString::fromLatin1(xyz)));
+        QCOMPARE(csv.value(1), QStringLiteral("jiro,次郎,,,,,,,,"));
+        QCOMPARE(csv.size(), 7);
+        // Bad input: a Japanese message and exit 2.
+        QCOMPARE(run({"--submissions", m_room->dir.filePath("none.cfg")}), 2);
+        QVERIFY(QString::fromLocal8Bit(command.readAllStandardError()).contains("受講ファイル"));
+        QCOMPARE(run({"--submissions", roster, "--journals", m_room->dir.filePath("nowhere")}), 2);
+        QCOMPARE(run({"--submissions", roster, "--folder", "/nonexistent"}), 2);
+        QCOMPARE(run({"--submissions", roster, "--bogus"}), 2);
     }
 
     void uploadWithoutAttendanceIsStoredUnstampedAndLeftoversGo()
