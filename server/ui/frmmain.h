@@ -3,7 +3,11 @@
 #include <QMainWindow>
 #include <memory>
 
+class Clipboard;
 class DocumentOpener;
+class FileDialogs;
+class FrmSubmissions;
+class SubmissionsList;
 class FolderChooser;
 class LectureServer;
 class MainStatusBar;
@@ -53,6 +57,7 @@ public Q_SLOTS:
     void mnuViewToolbar_Click();
     void mnuViewStatusBar_Click();
     void mnuViewOptions_Click();
+    void mnuViewSubmissions_Click();
     void mnuHelpOpen_Click();
     void mnuHelpAbout_Click();
     void tbToolBar_ButtonClick(const QString &key);
@@ -92,4 +97,8 @@ private:
     QAction *m_mnuViewToolbar = nullptr;
     QAction *m_mnuViewStatusBar = nullptr;
     std::unique_ptr<LectureServer> m_server;
+    FileDialogs *m_dialogs = nullptr;
+    Clipboard *m_clipboard = nullptr;
+    std::unique_ptr<SubmissionsList> m_submissions;
+    FrmSubmissions *m_frmSubmissions = nullptr;
 };

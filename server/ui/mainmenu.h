@@ -17,6 +17,7 @@ struct MainMenuActions
     QAction *viewToolbar = nullptr;
     QAction *viewStatusBar = nullptr;
     QAction *viewOptions = nullptr;
+    QAction *viewSubmissions = nullptr;
     QAction *helpOpen = nullptr;
     QAction *helpAbout = nullptr;
 };
