@@ -92,6 +92,10 @@ void DeadlineKeeper::rosterRead(const QString &simekiri, const QString &uketuke)
 void DeadlineKeeper::change(const AssignmentDeadline &deadline)
 {
     apply(deadline, QStringLiteral("締切を設定しました: "));
+    if (deadline.due.isValid() && deadline.due < Clock::now())
+        Q_EMIT logEntry(
+            QStringLiteral("締切 %1 は既に過ぎています｡これからの提出はすべて締切後になります｡")
+                .arg(deadlineTimeText(deadline.due)));
     const QString folder = m_lecture.kadaidir();
     if (folder.isEmpty())
         return;

@@ -73,6 +73,7 @@ FrmSubmissions::FrmSubmissions(SubmissionsList &list, DocumentOpener &documents,
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->setWordWrap(false);
     QStringList heading = submissionsHeading();
     heading[Late] = QStringLiteral("締切後");
