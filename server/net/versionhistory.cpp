@@ -78,14 +78,22 @@ bool linksUnsupported(int error)
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK;
 }
 
-QByteArray freeVersionPath(const QByteArray &folder, const QString &name)
+// A free name for the version, or the name it already has: a replacement
+// cut off after linking leaves the earlier file in the history already.
+QByteArray versionPath(const QByteArray &folder, const QString &name, ino_t earlier,
+                       bool *alreadyKept)
 {
     const QByteArray first = folder + '/' + QFile::encodeName(name);
     struct stat status
     {
     };
+    *alreadyKept = false;
     if (::lstat(first.constData(), &status) != 0)
         return first;
+    if (status.st_ino == earlier) {
+        *alreadyKept = true;
+        return first;
+    }
     // Two versions handed in within one second with the same start of hash.
     const qsizetype dot = name.lastIndexOf(u'.');
     const QString stem = dot > 24 ? name.first(dot) : name;
@@ -168,10 +176,11 @@ VersionHistory::Outcome VersionHistory::replace(const QByteArray &folder,
     if (!makeFolder(fileHistory))
         return failed(fileHistory, errno, true);
     const QDateTime handedIn = QDateTime::fromSecsSinceEpoch(earlier.st_mtim.tv_sec);
-    const QByteArray version = freeVersionPath(
-        fileHistory,
-        versionnames::versionFileName(handedIn, QString::fromLatin1(sha256), fileName));
-    if (::link(target.constData(), version.constData()) == 0) {
+    bool alreadyKept = false;
+    const QByteArray version = versionPath(
+        fileHistory, versionnames::versionFileName(handedIn, QString::fromLatin1(sha256), fileName),
+        earlier.st_ino, &alreadyKept);
+    if (alreadyKept || ::link(target.constData(), version.constData()) == 0) {
         reached(Step::EarlierKept);
         if (::rename(temp.constData(), target.constData()) != 0) {
             const int error = errno;
