@@ -3,7 +3,7 @@
 #include "common/clock.h"
 #include "common/cp932.h"
 #include "platform/socket.h"
-#include "server/net/versionhistory.h"
+#include "server/net/uploadgate.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
@@ -208,8 +208,13 @@ void Connection::startUpload(const QString &body)
                   QStringLiteral("同じ名前のフォルダがあります"));
         return;
     }
-    if (refusedByDeadlineOrHistory(body, folder, request->fileName))
+    if (const std::optional<PutRefusal> refusal = refusalBeforeUpload(
+            m_lecture.deadline(), Clock::now(), folder, request->fileName, m_keptVersions)) {
+        refusePut(body, refusal->forStudent, refusal->detail);
+        if (refusal->journaled)
+            m_book.recordRefusal(m_userId, request->fileName, refusal->forStudent);
         return;
+    }
     auto upload = std::make_unique<Upload>();
     upload->file.setKeptVersions(m_keptVersions);
     if (const Result<> opened = upload->file.open(folder, request->fileName); !opened) {
@@ -315,26 +320,4 @@ void Connection::tcpServer_Error(int errorNumber, const QString &description)
     const Socket::State state = m_socket->state();
     if (state == Socket::StateError || state == Socket::StateClosed)
         close();
-}
-
-bool Connection::refusedByDeadlineOrHistory(const QString &body, const QString &folder,
-                                            const QString &fileName)
-{
-    if (m_lecture.deadline().closed(Clock::now())) {
-        const QString reason = QStringLiteral("受付は締め切られました｡");
-        refusePut(
-            body, reason,
-            QStringLiteral("受付締切 %1 の後").arg(deadlineTimeText(m_lecture.deadline().cutoff)));
-        m_book.recordRefusal(m_userId, fileName, reason);
-        return true;
-    }
-    if (const Result<> keepable = VersionHistory::checkKeepable(folder, fileName, m_keptVersions);
-        !keepable) {
-        refusePut(
-            body,
-            QStringLiteral("以前の提出を保存できないため受け取れません｡講師に連絡してください｡"),
-            QStringLiteral("以前の版を残せません: ") + keepable.error());
-        return true;
-    }
-    return false;
 }

@@ -66,8 +66,6 @@ private:
     void hold(QByteArrayView data);
     void takeTurn();
     void refusePut(const QString &body, const QString &forStudent, const QString &detail = {});
-    bool refusedByDeadlineOrHistory(const QString &body, const QString &folder,
-                                    const QString &fileName);
     void interpret(const QByteArray &line);
     void logLine(const QString &line, qsizetype bytes);
     void recordAttendance(const QString &body);
