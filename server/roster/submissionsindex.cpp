@@ -140,7 +140,8 @@ QString SubmissionRow::checkText(Check check)
 }
 
 SubmissionsIndex::SubmissionsIndex(QString folder, QList<Student> students)
-    : m_folder(cleanFolder(folder)), m_students(std::move(students))
+    : m_folder(folder.isEmpty() ? QString() : cleanFolder(QFileInfo(folder).absoluteFilePath())),
+      m_students(std::move(students))
 {}
 
 bool SubmissionsIndex::belongsHere(const Receipt &receipt) const
