@@ -120,6 +120,7 @@ private Q_SLOTS:
         keeper->change({at(10, 40), at(11, 0)});
         QCOMPARE(lecture.deadline(), (AssignmentDeadline{at(10, 40), at(11, 0)}));
         lecture.setKadaidir(week2);
+        keeper->change({});
         QCOMPARE(lecture.deadline(), AssignmentDeadline());
         // Choosing the folder again, in this run or the next, brings it back.
         keeper = std::make_unique<DeadlineKeeper>(lecture, store);
@@ -138,7 +139,9 @@ private Q_SLOTS:
         lecture.setKadaidir(week2);
         lecture.setKadaidir(week1);
         QCOMPARE(lecture.deadline(), AssignmentDeadline());
-        QVERIFY(cp932::decode(readBytes(store)).contains(week1));
+        // Both folders named for the reader, commas and all.
+        const QString stored = cp932::decode(readBytes(store));
+        QVERIFY(stored.contains("," + week1 + "\r\n") && stored.contains("," + week2 + "\r\n"));
     }
 
     void receiptsAreReadWhateverTheNamesHold()

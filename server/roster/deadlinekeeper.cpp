@@ -129,15 +129,15 @@ void DeadlineKeeper::save(const QHash<QString, Entry> &entries)
 {
     // The folder names are only for reading: they are kept from the file.
     QHash<QString, QString> folders;
-    if (QFile old(m_storePath); old.open(QIODevice::ReadOnly)) {
-        for (QStringView line : splitLines(cp932::decode(old.readAll()))) {
-            const QList<QStringView> fields = line.split(u',');
-            if (fields.size() >= FieldCount)
-                folders.insert(fields[0].toString(),
-                               line.sliced(fields[0].size() + fields[1].size() + fields[2].size() +
-                                           fields[3].size() + fields[4].size() + 5)
-                                   .toString());
-        }
+    QFile old(m_storePath);
+    const QString text = old.open(QIODevice::ReadOnly) ? cp932::decode(old.readAll()) : QString();
+    for (QStringView line : splitLines(text)) {
+        const qsizetype key = line.indexOf(u',');
+        qsizetype folder = key;
+        for (int field = 2; field < FieldCount && folder >= 0; ++field)
+            folder = line.indexOf(u',', folder + 1);
+        if (folder >= 0)
+            folders.insert(line.first(key).toString(), line.sliced(folder + 1).toString());
     }
     folders.insert(keyOf(m_lecture.kadaidir()), m_lecture.kadaidir());
     QByteArray bytes;
