@@ -35,7 +35,8 @@ enum class Reply {
 };
 Reply replyOf(QStringView line);
 
-// The server refuses a request and says why, in words for the student.
+// A request the server will not carry out: "499 " + a reason for the
+// student, in Japanese.
 inline const QString RefusedCode = QStringLiteral("499");
 QString refusalLine(const QString &reason);
 QString refusalReason(QStringView line);

@@ -10,6 +10,7 @@
 #include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmledger.h"
 #include "server/ui/frmmain.h"
+#include "server/ui/frmsubmissions.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/qttextlog.h"
@@ -20,8 +21,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QCryptographicHash>
 #include <QDateEdit>
+#include <QDateTimeEdit>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFontInfo>
 #include <QItemSelectionModel>
@@ -35,10 +40,12 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
 #include <cstdio>
@@ -243,8 +250,9 @@ private Q_SLOTS:
                            "mnuEdit 編集(&E)|  mnuEditCopy ｺﾋﾟｰ(&C) Ctrl+C|"
                            "  mnuExcelCopy Excelの起動(&E) Ctrl+E|"
                            "mnuView 表示(&V)|  mnuViewToolbar ﾂｰﾙ ﾊﾞｰ(&T) [x]|"
-                           "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewLedger 出席簿(&L)...|"
-                           "  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
+                           "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
+                           "  mnuViewBar1|  mnuViewLedger 出席簿(&L)...|"
+                           "  mnuViewSubmissions 提出一覧(&K)...|"
                            "mnuHelp ﾍﾙﾌﾟ(&H)|  mnuHelpOpen 開く(&O)|  mnuHelpBar1|"
                            "  mnuHelpAbout ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     }
@@ -655,6 +663,97 @@ private Q_SLOTS:
         const Ledger &again = m_window->ledgerWindow()->ledger().ledger();
         QCOMPARE(statusLetter(again.rows[0].cells[0].status), QStringLiteral("公"));
         QVERIFY(QFileInfo::exists(LedgerCorrections::pathFor(QStringLiteral("情報処理演習Ⅰ"))));
+    }
+
+    void deadlineIsSetChangedAndClearedBesideTheFolder()
+    {
+        LectureFiles files;
+        QVERIFY(startLecture(files));
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(10, 22, 30)); });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        auto *control = child<QToolButton>("simekiri");
+        QCOMPARE(control->text(), QStringLiteral("締切なし"));
+        // The lecturer sets a due time and a cut-off before it: refused in
+        // the dialog, then a later cut-off is taken.
+        const auto inDialog = [&](const std::function<void(QDialog &)> &act) {
+            QTimer::singleShot(0, this, [&] {
+                auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                QVERIFY(dialog && dialog->objectName() == u"DeadlineDialog");
+                act(*dialog);
+            });
+            QTest::mouseClick(control, Qt::LeftButton);
+        };
+        inDialog([](QDialog &dialog) {
+            dialog.findChild<QCheckBox *>("dueOn")->setChecked(true);
+            dialog.findChild<QDateTimeEdit *>("due")->setDateTime(
+                QDateTime(QDate(2026, 12, 9), QTime(10, 30)));
+            dialog.findChild<QCheckBox *>("cutoffOn")->setChecked(true);
+            auto *cutoff = dialog.findChild<QDateTimeEdit *>("cutoff");
+            cutoff->setDateTime(QDateTime(QDate(2026, 12, 9), QTime(10, 15)));
+            dialog.accept();
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialog.findChild<QLabel *>("problem")->text(),
+                     QStringLiteral("受付締切は締切より後にしてください｡"));
+            cutoff->setDateTime(QDateTime(QDate(2026, 12, 9), QTime(10, 45)));
+            dialog.accept();
+        });
+        const Lecture &lecture = m_window->server().lecture();
+        QCOMPARE(lecture.deadline(),
+                 (AssignmentDeadline{QDateTime(QDate(2026, 12, 9), QTime(10, 30)),
+                                     QDateTime(QDate(2026, 12, 9), QTime(10, 45))}));
+        QCOMPARE(control->text(), QStringLiteral("締切 12/09 10:30\n受付 12/09 10:45"));
+        // The last ten minutes count down in the status line.
+        auto *status = child<MainStatusBar>("sbStatusBar");
+        QTRY_COMPARE(status->panelText(MainStatusBar::Status), QStringLiteral("締切まで 7分30秒"));
+        // Cleared: gone from the window, the status line as before.
+        inDialog([](QDialog &dialog) {
+            QTest::mouseClick(dialog.findChild<QPushButton *>("clear"), Qt::LeftButton);
+            dialog.accept();
+        });
+        QVERIFY(lecture.deadline().isEmpty());
+        QCOMPARE(control->text(), QStringLiteral("締切なし"));
+        QTRY_COMPARE(status->panelText(MainStatusBar::Status), QStringLiteral("ｽﾃｰﾀｽ"));
+        QVERIFY(m_window->server().log().text().contains(
+            QStringLiteral("締切を設定しました: 締切なし")));
+    }
+
+    void submissionsWindowListsSavesAndCopies()
+    {
+        LectureFiles files;
+        QVERIFY(startLecture(files));
+        attendAndSubmit(m_window->server().network().port());
+        TestClient again(m_window->server().network().port()); // a second version
+        QVERIFY(again.waitForLines(2));
+        QCOMPARE(again.ask("user taro\r\nput taro.txt,5\r\nworld", 3).value(2),
+                 wire::ReceiveComplete);
+        item("mnuViewSubmissions")->trigger();
+        auto *window = m_window->findChild<FrmSubmissions *>("frmSubmissions");
+        QVERIFY(window && window->isVisible());
+        const QAbstractItemModel &model = *window->table().model();
+        QCOMPARE(model.rowCount(), 2);
+        const auto cell = [&](int row, int column) {
+            return model.index(row, column).data().toString();
+        };
+        QCOMPARE(cell(0, 0), QStringLiteral("hanako"));
+        QCOMPARE(cell(1, 2), QStringLiteral("taro.txt"));
+        QCOMPARE(
+            cell(1, 5),
+            QString::fromLatin1(
+                QCryptographicHash::hash("world", QCryptographicHash::Sha256).toHex().left(16)));
+        QCOMPARE(cell(1, 7), QStringLiteral("2"));
+        QCOMPARE(cell(1, 9), QStringLiteral("一致"));
+        // A file changed behind the server's back shows at the next check.
+        writeBytes(files.kadai + "/taro.txt", "edited");
+        QTest::mouseClick(window->findChild<QPushButton *>("verify"), Qt::LeftButton);
+        QCOMPARE(cell(1, 9), QStringLiteral("変更あり"));
+        QTest::mouseClick(window->findChild<QPushButton *>("copy"), Qt::LeftButton);
+        QVERIFY(m_desktop->clipboard.text.startsWith(QStringLiteral("ユーザID\tユーザ名\t")));
+        const QString csv = files.dir.filePath("list.csv");
+        m_desktop->dialogs.nextAnswers << csv;
+        QTest::mouseClick(window->findChild<QPushButton *>("saveCsv"), Qt::LeftButton);
+        QCOMPARE(m_desktop->dialogs.filters.last(), QStringLiteral("CSVﾌｧｲﾙ (*.csv)|*.csv"));
+        QCOMPARE(cp932::decode(readBytes(csv)).split("\r\n").value(2).section(u',', 0, 2),
+                 QStringLiteral("taro,太郎,taro.txt"));
     }
 
     void statusBarShowsStatusDateAndTime()

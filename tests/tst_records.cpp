@@ -142,18 +142,28 @@ private Q_SLOTS:
         QCOMPARE(readBytes(todaysJournal()), cp932Lines(header + QStringList{mark}));
         QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Already);
         const QByteArray sha = QByteArray(32, 'f') + QByteArray(32, '0');
-        book.recordSubmission({"hanako", "hanako.c", 1234, sha});
+        // A late third version, in a folder whose name holds a comma.
+        AttendanceBook::Submission late{"hanako", "hanako.c", 1234, sha};
+        late.completedAt = QDateTime(QDate(2026, 12, 9), QTime(10, 42, 13));
+        late.lateSeconds = 733;
+        late.versions = 3;
+        late.folder = "/srv/kadai,第3回";
+        book.recordSubmission(late);
         book.recordSubmission({"nobody", "nobody.txt", 0, sha});
         const QString stamp = m_grid->text(2, RosterGrid::Assignment);
         const QStringList lines =
             cp932::decode(readBytes(todaysJournal())).split(QStringLiteral("\r\n"));
-        const QString submission = "提出," + stamp + ",hanako,hanako.c,1234," + sha;
+        const QString submission = "提出," + stamp + ",hanako,hanako.c,1234," + sha +
+                                   ",2026/12/09,締切後733秒,3,/srv/kadai,第3回";
         QCOMPARE(lines.mid(0, 3), (header + QStringList{mark, submission}));
+        QCOMPARE(m_grid->lateNote(2), QStringLiteral("締切後 12分"));
+        QVERIFY(m_grid->index(1, RosterGrid::Assignment).data(RosterGrid::LateRole).toBool());
         // A file from an ID the roster does not hold is recorded all the same.
-        QVERIFY2(QRegularExpression("^提出,\\d\\d:\\d\\d:\\d\\d,nobody,nobody.txt,0," + sha + "$")
-                     .match(lines.value(3))
-                     .hasMatch(),
-                 qPrintable(lines.value(3)));
+        QVERIFY2(
+            QRegularExpression("^提出,\\d\\d:\\d\\d:\\d\\d,nobody,nobody.txt,0," + sha + ",,,1,$")
+                .match(lines.value(3))
+                .hasMatch(),
+            qPrintable(lines.value(3)));
         QCOMPARE(lines.size(), 5); // and nothing after the last line end
     }
 

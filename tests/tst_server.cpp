@@ -378,33 +378,46 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("folder"); // the assignment folder, where it is not `kadai`
+        QTest::addColumn<QString>("reason"); // told to the student with 499
+        const QString badName = QStringLiteral("このファイル名では保存できません｡");
+        const QString badForm = QStringLiteral("putコマンドの形式が正しくありません｡");
+        for (const char *line : {"put ../escape.txt,3", "put /tmp/abs.txt,3", "put a/b.txt,3",
+                                 "put ..,3", "put .,3", "put c:x,3", "put a\\b,3", "put a\tb,3"})
+            QTest::newRow(line) << QByteArray(line) << "kadai" << badName;
         for (const char *line :
-             {"put ../escape.txt,3", "put /tmp/abs.txt,3", "put a/b.txt,3", "put ..,3", "put .,3",
-              "put c:x,3", "put a\\b,3", "put a\tb,3", "put noc", "put x.txt,abc", "put x.txt,-3",
-              "put x.txt,2147483648", "put x.txt,"})
-            QTest::newRow(line) << QByteArray(line) << "kadai";
+             {"put noc", "put x.txt,abc", "put x.txt,-3", "put x.txt,2147483648", "put x.txt,"})
+            QTest::newRow(line) << QByteArray(line) << "kadai" << badForm;
         // Longer than a file name may be in the host's encoding (255 bytes).
         QTest::newRow("256 bytes") << "put " + QByteArray(256, 'a') + ",3"
-                                   << "kadai";
+                                   << "kadai" << badName;
         QTest::newRow("86 x 山") << "put " + cp932::encode(QString(86, u'山')) + ",3"
-                                 << "kadai";
+                                 << "kadai" << badName;
         // No usable target: the reason is logged too.
-        QTest::newRow("no folder") << QByteArray("put taro.doc,3") << "";
-        QTest::newRow("missing folder") << QByteArray("put taro.doc,3") << "/nonexistent/kadai";
-        QTest::newRow("a folder of the file's name") << QByteArray("put taro.doc,3") << "taro.doc";
+        QTest::newRow("no folder") << QByteArray("put taro.doc,3") << ""
+                                   << QStringLiteral("課題提出先が設定されていません｡");
+        QTest::newRow("missing folder") << QByteArray("put taro.doc,3") << "/nonexistent/kadai"
+                                        << QStringLiteral("課題ファイルを保存できません｡");
+        QTest::newRow("a folder of the file's name")
+            << QByteArray("put taro.doc,3") << "taro.doc"
+            << QStringLiteral("同じ名前のフォルダがあるため保存できません｡");
     }
     void putLinesAreRefusedBeforeAnyFileByte()
     {
         QFETCH(QByteArray, line);
         QFETCH(QString, folder);
+        QFETCH(QString, reason);
         if (folder == u"taro.doc")
             QDir().mkpath(m_room->kadai + "/taro.doc");
         else if (folder != u"kadai")
             m_room->lecture.setKadaidir(folder);
         const QStringList before =
             QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden);
-        // No 301, and the connection goes on in text mode.
-        QCOMPARE(greeted()->ask(line + "\r\nabc\r\nuser jiro\r\n", 1), QStringList{Taken});
+        // Refused at once with the reason, no 301, and the connection goes
+        // on in text mode.
+        QCOMPARE(greeted()->ask(line + "\r\nabc\r\nuser jiro\r\n", 2),
+                 (QStringList{"499 " + reason, Taken}));
+        QCOMPARE(wire::replyOf(QString("499 " + reason)), wire::Reply::Refused);
+        QCOMPARE(wire::refusalReason(wire::refusalLine(reason)), reason);
         QVERIFY(kadaiFiles().isEmpty());
         QCOMPARE(QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
         QVERIFY(!QFileInfo::exists("/tmp/abs.txt"));

@@ -7,6 +7,7 @@
 #include "server/app/tableexport.h"
 #include "server/net/classroomserver.h"
 #include "server/roster/attendancebook.h"
+#include "server/roster/deadlinekeeper.h"
 #include "server/roster/lecture.h"
 #include "server/roster/lecturejournal.h"
 #include "server/roster/rostergrid.h"
@@ -37,6 +38,7 @@ public:
     // The activity log as the server writes it: shown and kept for the day.
     TextLog &log() { return m_activity; }
     LectureJournal &journal() { return m_journal; }
+    DeadlineKeeper &deadlines() { return m_deadlines; }
 
     // The start-up that follows the roster dialog: settings, listening, grid
     // headings. False when the program cannot serve the class and must end;
@@ -59,4 +61,5 @@ private:
     LectureJournal m_journal;
     ClassroomServer m_network;
     ServerSettings m_settings;
+    DeadlineKeeper m_deadlines;
 };

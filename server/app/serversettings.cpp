@@ -21,5 +21,8 @@ ServerSettings readServerSettings(const QString &fileName)
         readvar(QStringLiteral("per-address-limit"), fileName).valueOr({}).trimmed();
     if (!limit.isEmpty() && limit.front().isDigit())
         settings.perAddressLimit = leadingNumber(limit);
+    const QString hozon = readvar(QStringLiteral("hozon"), fileName).valueOr({}).trimmed();
+    if (!hozon.isEmpty() && hozon.front().isDigit())
+        settings.keptVersions = qMin<qint64>(leadingNumber(hozon), 1000);
     return settings;
 }

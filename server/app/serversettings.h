@@ -18,6 +18,8 @@ struct ServerSettings
     bool proxyCheck = true; // flag claims that look like answering for someone else
     // Simultaneous connections from one address; 0: no limit.
     qint64 perAddressLimit = DefaultPerAddressLimit;
+    // Earlier versions kept per submitted file name (hozon); 0 keeps none.
+    qint64 keptVersions = 10;
     bool fileRead = false; // false: inivar.cfg could not be read, defaults apply
 };
 

@@ -59,6 +59,7 @@ Connection *ClassroomServer::addConnection(Socket *socket)
 {
     const qint64 number = ++m_connCount;
     auto *connection = new Connection(number, socket, m_lecture, m_book, this);
+    connection->setKeptVersions(m_keptVersions);
     connect(connection, &Connection::logEntry, this,
             [this](const QString &entry) { m_log.insertAtTop(entry); });
     connect(connection, &Connection::finished, this, &ClassroomServer::remove);

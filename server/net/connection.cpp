@@ -1,6 +1,9 @@
 #include "server/net/connection.h"
 
+#include "common/clock.h"
+#include "common/cp932.h"
 #include "platform/socket.h"
+#include "server/net/uploadgate.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
@@ -222,36 +225,55 @@ void Connection::recordAttendance(const QString &userId)
     }
 }
 
-void Connection::refusePut(const QString &body, const QString &reason)
+void Connection::refusePut(const QString &body, const QString &forStudent, const QString &detail)
 {
     QString entry =
         QStringLiteral("接続番号:%1 受け付けられないputコマンドです: %2").arg(m_number).arg(body);
-    if (!reason.isEmpty())
-        entry += QStringLiteral(" (%1)").arg(reason);
+    if (!detail.isEmpty())
+        entry += QStringLiteral(" (%1)").arg(detail);
     log(entry);
+    send(wire::refusalLine(forStudent));
 }
 
 void Connection::startUpload(const QString &body, const std::optional<wire::PutRequest> &request)
 {
-    if (!request || !wire::isSafeFileName(request->fileName)) {
-        refusePut(body);
+    if (!request) {
+        refusePut(body, QStringLiteral("putコマンドの形式が正しくありません｡"));
+        return;
+    }
+    if (!wire::isSafeFileName(request->fileName)) {
+        refusePut(body, QStringLiteral("このファイル名では保存できません｡"));
         return;
     }
     // The folder shown now receives the whole file, whatever is chosen later.
     const QString folder = m_lecture.kadaidir();
     // A folder of that name would only refuse the finished file.
     if (QFileInfo(folder + u'/' + request->fileName).isDir()) {
-        refusePut(body, QStringLiteral("同じ名前のフォルダがあります"));
+        refusePut(body, QStringLiteral("同じ名前のフォルダがあるため保存できません｡"),
+                  QStringLiteral("同じ名前のフォルダがあります"));
+        return;
+    }
+    if (const std::optional<PutRefusal> refusal = refusalBeforeUpload(
+            m_lecture.deadline(), Clock::now(), folder, request->fileName, m_keptVersions)) {
+        refusePut(body, refusal->forStudent, refusal->detail);
+        if (refusal->journaled)
+            m_book.recordRefusal(m_userId, request->fileName, refusal->forStudent);
         return;
     }
     auto upload = std::make_unique<Upload>();
+    upload->file.setKeptVersions(m_keptVersions);
     if (const Result<> opened = upload->file.open(folder, request->fileName); !opened) {
-        refusePut(body, opened.error());
+        refusePut(body,
+                  folder.isEmpty() ? QStringLiteral("課題提出先が設定されていません｡")
+                                   : QStringLiteral("課題ファイルを保存できません｡"),
+                  opened.error());
         return;
     }
     m_upload = std::move(upload);
     m_upload->fileName = request->fileName;
     m_upload->expected = request->size;
+    m_upload->folder = folder;
+    m_upload->deadline = m_lecture.deadline();
     if (m_upload->expected == 0) {
         completeUpload();
         return;
@@ -277,7 +299,17 @@ qsizetype Connection::receiveUpload(QByteArrayView data)
 void Connection::completeUpload()
 {
     if (const Result<> committed = m_upload->file.commit(); !committed) {
-        storageFailed(committed.error());
+        if (!m_upload->file.historyFailed()) {
+            storageFailed(committed.error());
+            return;
+        }
+        // The earlier version stays where it is; the student may try again.
+        const std::unique_ptr<Upload> refused = std::move(m_upload);
+        log(QStringLiteral("接続番号:%1 以前の版を残せないため %2 を受け取りませんでした: %3")
+                .arg(m_number)
+                .arg(refused->fileName, committed.error()));
+        send(wire::refusalLine(QStringLiteral(
+            "以前の提出を保存できないため受け取れませんでした｡講師に連絡してください｡")));
         return;
     }
     const std::unique_ptr<Upload> upload = std::move(m_upload);
@@ -287,7 +319,23 @@ void Connection::completeUpload()
     log(QStringLiteral("接続:%1 SHA-256:%2")
             .arg(m_number)
             .arg(QLatin1StringView(sha256.first(16))));
-    m_book.recordSubmission({m_userId, upload->fileName, upload->expected, sha256});
+    AttendanceBook::Submission submission;
+    submission.userId = m_userId;
+    submission.fileName = upload->fileName;
+    submission.size = upload->expected;
+    submission.sha256 = sha256;
+    submission.completedAt = Clock::now();
+    // A deadline changed during the upload counts if the folder is the same.
+    const AssignmentDeadline &deadline =
+        upload->folder == m_lecture.kadaidir() ? m_lecture.deadline() : upload->deadline;
+    submission.lateSeconds = deadline.lateSeconds(submission.completedAt);
+    submission.versions = upload->file.versions();
+    submission.folder = upload->folder;
+    if (submission.lateSeconds > 0)
+        log(QStringLiteral("接続:%1 %2 の提出です (%3)")
+                .arg(m_number)
+                .arg(lateText(submission.lateSeconds), upload->fileName));
+    m_book.recordSubmission(submission);
     send(wire::ReceiveComplete);
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/wire.h"
 #include "server/net/uploadfile.h"
+#include "server/roster/assignmentdeadline.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -32,6 +33,8 @@ public:
     const QString &userId() const { return m_userId; }
     bool imageMode() const { return m_upload != nullptr; }
 
+    void setKeptVersions(int kept) { m_keptVersions = kept; }
+
     void send(const QString &line);
     // Everything the connection does with bytes that arrived: lines are
     // interpreted one at a time, the bytes after an accepted put line belong
@@ -52,6 +55,8 @@ private:
         QString fileName;
         qint64 expected = 0;
         qint64 received = 0;
+        QString folder;
+        AssignmentDeadline deadline; // of the folder when the put line came
     };
 
     void tcpServer_Close();
@@ -65,7 +70,7 @@ private:
     bool takeLine(QByteArrayView &line);
     void logLongLine();
     void dropTaken();
-    void refusePut(const QString &body, const QString &reason = QString());
+    void refusePut(const QString &body, const QString &forStudent, const QString &detail = {});
     void interpret(QByteArrayView line);
     void logLine(const QString &line, qsizetype bytes);
     void recordAttendance(const QString &userId);
@@ -91,4 +96,5 @@ private:
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
     bool m_finished = false;
+    int m_keptVersions = 0;
 };

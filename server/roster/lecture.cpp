@@ -17,3 +17,14 @@ void Lecture::setKadaidir(const QString &text)
     m_kadaidir = text;
     Q_EMIT kadaidirChanged(text);
 }
+
+void Lecture::setDeadline(const AssignmentDeadline &deadline)
+{
+    m_deadline = deadline;
+    Q_EMIT deadlineChanged(deadline);
+}
+
+void Lecture::setRosterDeadline(const QString &simekiri, const QString &uketuke)
+{
+    Q_EMIT rosterDeadlineRead(simekiri, uketuke);
+}

@@ -8,4 +8,6 @@ void FlaggedCellDelegate::initStyleOption(QStyleOptionViewItem *option,
     QStyledItemDelegate::initStyleOption(option, index);
     if (index.data(RosterGrid::AddressFlaggedRole).toBool())
         option->backgroundBrush = flaggedColour();
+    else if (index.data(RosterGrid::LateRole).toBool())
+        option->backgroundBrush = lateColour();
 }

@@ -1,14 +1,18 @@
 #include "server/ui/frmmain.h"
 
+#include "common/clock.h"
 #include "platform/widgets/qtdesktop.h"
 #include "platform/widgets/qtshell.h"
 #include "platform/widgets/twips.h"
 #include "server/app/browsefolder.h"
 #include "server/app/lectureserver.h"
 #include "server/app/manual.h"
+#include "server/app/submissionslist.h"
+#include "server/ui/deadlinecontrol.h"
 #include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmabout.h"
 #include "server/ui/frmledger.h"
+#include "server/ui/frmsubmissions.h"
 #include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
@@ -92,6 +96,8 @@ void FrmMain::build(const Desktop &desktop, const ShellServices &shell)
     setFont(japaneseFont());
     m_desktop = std::make_unique<Desktop>(desktop);
     m_messages = &desktop.messages;
+    m_dialogs = &desktop.dialogs;
+    m_clipboard = &desktop.clipboard;
     m_processes = &desktop.processes;
     m_folders = &shell.folders;
     m_documents = &shell.documents;
@@ -135,7 +141,8 @@ void FrmMain::buildControls()
     addLabel("Label2", QStringLiteral("(講義担当者)"), twipsRect(2760, 480, 2292, 252), false);
     m_tantousya = addLabel("tantousya", QString(), twipsRect(2760, 720, 2412, 252), true);
     addLabel("Label3", QStringLiteral("（課題提出先）"), twipsRect(120, 1080, 1092, 252), false);
-    m_kadaidir = addLabel("kadaidir", QString(), twipsRect(1320, 1080, 3852, 252), true);
+    // Narrower than the folder row allows: the deadline sits beside it.
+    m_kadaidir = addLabel("kadaidir", QString(), twipsRect(1320, 1080, 2292, 252), true);
 
     m_dirname = new QPushButton(QIcon(QStringLiteral(":/images/folder.png")), QString(), m_client);
     m_dirname->setObjectName(QStringLiteral("dirname"));
@@ -222,6 +229,11 @@ void FrmMain::bindLecture()
     connect(&lecture, &Lecture::kougimeiChanged, m_kougimei, &QLabel::setText);
     connect(&lecture, &Lecture::tantousyaChanged, m_tantousya, &QLabel::setText);
     connect(&lecture, &Lecture::kadaidirChanged, m_kadaidir, &QLabel::setText);
+    connect(&lecture, &Lecture::kadaidirChanged, m_kadaidir, &QLabel::setToolTip);
+    auto *simekiri = new DeadlineControl(lecture, m_server->deadlines(), m_client);
+    simekiri->setGeometry(twipsRect(3660, 960, 1572, 372));
+    m_sbStatusBar->setStatusSource(
+        [&lecture] { return lecture.deadline().countdown(Clock::now()); });
 }
 
 void FrmMain::connectMenu(const MainMenuActions &items)
@@ -238,6 +250,7 @@ void FrmMain::connectMenu(const MainMenuActions &items)
         {items.viewStatusBar, &FrmMain::mnuViewStatusBar_Click},
         {items.viewLedger, &FrmMain::mnuViewLedger_Click},
         {items.viewOptions, &FrmMain::mnuViewOptions_Click},
+        {items.viewSubmissions, &FrmMain::mnuViewSubmissions_Click},
         {items.helpOpen, &FrmMain::mnuHelpOpen_Click},
         {items.helpAbout, &FrmMain::mnuHelpAbout_Click},
     };
@@ -340,6 +353,18 @@ void FrmMain::mnuViewLedger_Click()
 void FrmMain::mnuViewOptions_Click()
 {
     m_messages->show(OptionsPlaceholder);
+}
+
+void FrmMain::mnuViewSubmissions_Click()
+{
+    if (!m_frmSubmissions) {
+        m_submissions = std::make_unique<SubmissionsList>(m_server->lecture(), m_server->grid(),
+                                                          *m_dialogs, *m_clipboard, *m_messages);
+        m_frmSubmissions = new FrmSubmissions(*m_submissions, *m_documents, *m_messages, this);
+    }
+    m_frmSubmissions->refresh();
+    m_frmSubmissions->show();
+    m_frmSubmissions->raise();
 }
 
 void FrmMain::mnuHelpOpen_Click()

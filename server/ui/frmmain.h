@@ -4,7 +4,11 @@
 #include <QPointer>
 #include <memory>
 
+class Clipboard;
 class DocumentOpener;
+class FileDialogs;
+class FrmSubmissions;
+class SubmissionsList;
 class FolderChooser;
 class FrmLedger;
 class LectureServer;
@@ -58,6 +62,7 @@ public Q_SLOTS:
     void mnuViewStatusBar_Click();
     void mnuViewLedger_Click();
     void mnuViewOptions_Click();
+    void mnuViewSubmissions_Click();
     void mnuHelpOpen_Click();
     void mnuHelpAbout_Click();
     void tbToolBar_ButtonClick(const QString &key);
@@ -99,4 +104,8 @@ private:
     QAction *m_mnuViewToolbar = nullptr;
     QAction *m_mnuViewStatusBar = nullptr;
     std::unique_ptr<LectureServer> m_server;
+    FileDialogs *m_dialogs = nullptr;
+    Clipboard *m_clipboard = nullptr;
+    std::unique_ptr<SubmissionsList> m_submissions;
+    FrmSubmissions *m_frmSubmissions = nullptr;
 };

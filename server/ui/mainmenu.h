@@ -18,6 +18,7 @@ struct MainMenuActions
     QAction *viewStatusBar = nullptr;
     QAction *viewLedger = nullptr;
     QAction *viewOptions = nullptr;
+    QAction *viewSubmissions = nullptr;
     QAction *helpOpen = nullptr;
     QAction *helpAbout = nullptr;
 };
