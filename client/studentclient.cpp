@@ -146,6 +146,8 @@ bool StudentClient::dispatchReply(const QString &reply)
         setLecture(reply);
         break;
     case wire::Reply::Greeting:
+    // A refused upload is reported when the server does not start taking it.
+    case wire::Reply::Refused:
     case wire::Reply::Other:
         break;
     }

@@ -13,12 +13,23 @@ Reply replyOf(QStringView line)
         Reply reply;
     } codes[] = {{u"000", Reply::Greeting},  {u"101", Reply::Taken},    {u"102", Reply::Already},
                  {u"301", Reply::ImageMode}, {u"302", Reply::Received}, {u"501", Reply::Unknown},
-                 {u"999", Reply::Close},     {u"800", Reply::Lecture}};
+                 {u"999", Reply::Close},     {u"800", Reply::Lecture},  {u"499", Reply::Refused}};
     for (const auto &entry : codes) {
         if (code == entry.code)
             return entry.reply;
     }
     return Reply::Other;
+}
+
+QString refusalLine(const QString &reason)
+{
+    return RefusedCode + u' ' + reason;
+}
+
+QString refusalReason(QStringView line)
+{
+    const QString prefix = RefusedCode + u' ';
+    return line.startsWith(prefix) ? line.sliced(prefix.size()).toString() : QString();
 }
 
 QString lectureLine(const QString &kougimei, const QString &tantousya)

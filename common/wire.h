@@ -21,8 +21,24 @@ inline const QString ImageModeOk = QStringLiteral("301 - image mode ok");
 inline const QString ReceiveComplete = QStringLiteral("302 jyusin kanryo");
 
 // A reply is known by its first three characters.
-enum class Reply { Other, Greeting, Lecture, Taken, Already, Unknown, ImageMode, Received, Close };
+enum class Reply {
+    Other,
+    Greeting,
+    Lecture,
+    Taken,
+    Already,
+    Unknown,
+    ImageMode,
+    Received,
+    Close,
+    Refused
+};
 Reply replyOf(QStringView line);
+
+// A request the server will not carry out, with the reason in words.
+inline const QString RefusedCode = QStringLiteral("499");
+QString refusalLine(const QString &reason);
+QString refusalReason(QStringView line);
 
 // A text without a line end is never kept beyond this many bytes.
 constexpr qsizetype MaxLineBytes = 64 * 1024;

@@ -1,4 +1,5 @@
 #include "platform/translations.h"
+#include "server/app/lectureserver.h"
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
 #include "server/ui/frmmain.h"
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
     // inside the start-up dialog.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, [&window] {
+        window.server().endProgram();
         window.close();
         QCoreApplication::quit();
     });

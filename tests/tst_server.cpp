@@ -384,7 +384,9 @@ private Q_SLOTS:
         QVERIFY(kadaiFiles().isEmpty());
         QCOMPARE(QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
         QVERIFY(!QFileInfo::exists("/tmp/abs.txt"));
-        QVERIFY(logHas("接続番号:1 受け付けられないputコマンドです: " + cp932::decode(line) +
+        // A control character shows as a mark.
+        const QString shown = cp932::decode(line).replace(u'\t', QStringLiteral("<09>"));
+        QVERIFY(logHas("接続番号:1 受け付けられないputコマンドです: " + shown +
                        (folder == u"kadai" ? "" : " (")));
     }
 

@@ -38,10 +38,15 @@ public:
     TextLog &log() { return m_activity; }
     LectureJournal &journal() { return m_journal; }
 
-    // The start-up that follows the roster dialog: settings, listening, grid
+    // Start-up: the settings come first, before any roster is loaded or
+    // restored, so that they hold for restored records too.
+    void readSettings(const QString &settingsPath);
+    // The start-up that follows the roster dialog: listening and grid
     // headings. False when the program cannot serve the class and must end;
     // the lecturer has been told why.
-    bool start(const QString &settingsPath);
+    bool start();
+    // A signal ends the program: a question still open is not answered by it.
+    void endProgram();
 
 private:
     bool listen();

@@ -2,9 +2,11 @@
 
 #include "common/cp932.h"
 #include "platform/socket.h"
+#include "server/net/recordbudget.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <utility>
 
@@ -17,6 +19,28 @@ constexpr qint64 MaxUnsentReplyBytes = 64 * 1024;
 // Lines interpreted at one go before the other connections get their turn:
 // a client that floods the server must not hold up the class.
 constexpr int LinesPerTurn = 64;
+// What the receipt of an upload may add to the journal and the log, at most:
+// a bounded user ID, a file name as long as the host allows, a hash.
+constexpr qint64 ReceiptBytes = 1024;
+
+// A client's text as the log shows it: control characters as visible marks,
+// so that no line of a client can pass for an entry of the server's own.
+QString visible(QStringView text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'\r')
+            shown += QStringLiteral("<CR>");
+        else if (c == u'\n')
+            shown += QStringLiteral("<LF>");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            shown += QStringLiteral("<%1>").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            shown += c;
+    }
+    return shown;
+}
 
 } // namespace
 
@@ -152,13 +176,17 @@ void Connection::interpret(const QByteArray &line)
 
 void Connection::logLine(const QString &line, qsizetype bytes)
 {
-    // A line is shown as it came, line end included; a very long one only
+    // A line is shown as it came, up to its line end; a very long one only
     // in part, so that one client cannot fill the log with a single line.
-    if (line.size() <= LoggedLineChars) {
-        Q_EMIT logEntry(line);
+    QStringView text = line;
+    if (text.endsWith(u'\n'))
+        text.chop(text.endsWith(QStringLiteral("\r\n")) ? 2 : 1);
+    const QString shown = visible(text.first(qMin(text.size(), LoggedLineChars)));
+    if (shown.size() <= LoggedLineChars && text.size() <= LoggedLineChars) {
+        log(shown);
         return;
     }
-    log(line.first(LoggedLineChars) + QStringLiteral("…(全%1バイト)").arg(bytes));
+    log(shown.first(LoggedLineChars) + QStringLiteral("…(全%1バイト)").arg(bytes));
 }
 
 void Connection::recordAttendance(const QString &body)
@@ -179,8 +207,9 @@ void Connection::recordAttendance(const QString &body)
 
 void Connection::refusePut(const QString &body, const QString &reason)
 {
-    QString entry =
-        QStringLiteral("接続番号:%1 受け付けられないputコマンドです: %2").arg(m_number).arg(body);
+    QString entry = QStringLiteral("接続番号:%1 受け付けられないputコマンドです: %2")
+                        .arg(m_number)
+                        .arg(visible(QStringView(body).first(qMin(body.size(), LoggedLineChars))));
     if (!reason.isEmpty())
         entry += QStringLiteral(" (%1)").arg(reason);
     log(entry);
@@ -188,6 +217,14 @@ void Connection::refusePut(const QString &body, const QString &reason)
 
 void Connection::startUpload(const QString &body)
 {
+    // A client that has written its share of the records for this minute
+    // gets no receipt it could not be given.
+    if (m_budget && !m_budget->hasRoomFor(ReceiptBytes)) {
+        send(wire::refusalLine(
+            QStringLiteral("記録の上限に達しました｡1分ほど待ってから送ってください")));
+        refusePut(body, QStringLiteral("1分間に書ける記録の量を超えました"));
+        return;
+    }
     const std::optional<wire::PutRequest> request = wire::parsePutLine(body);
     if (!request || !wire::isSafeFileName(request->fileName)) {
         refusePut(body);
@@ -201,6 +238,7 @@ void Connection::startUpload(const QString &body)
         return;
     }
     auto upload = std::make_unique<Upload>();
+    upload->lecture = m_lecture.kougimei();
     if (const Result<> opened = upload->file.open(folder, request->fileName); !opened) {
         refusePut(body, opened.error());
         return;
@@ -237,13 +275,24 @@ void Connection::completeUpload()
         return;
     }
     const std::unique_ptr<Upload> upload = std::move(m_upload);
+    if (m_budget)
+        m_budget->charge(ReceiptBytes);
     const QByteArray sha256 = upload->file.sha256();
     log(QStringLiteral("接続:%1 受信完了").arg(m_number));
     // The receipt's beginning, to compare with the student's sha256sum.
     log(QStringLiteral("接続:%1 SHA-256:%2")
             .arg(m_number)
             .arg(QLatin1StringView(sha256.first(16))));
-    m_book.recordSubmission({m_userId, upload->fileName, upload->expected, sha256});
+    AttendanceBook::Submission submission{m_userId, upload->fileName, upload->expected, sha256};
+    if (upload->lecture != m_lecture.kougimei()) {
+        submission.earlierLecture = upload->lecture;
+        log(QStringLiteral("接続:%1 の課題ファイルは講義「%2」の提出先 %3 に保存しました｡"
+                           "その後に名簿が替わったため、表には記入していません｡")
+                .arg(m_number)
+                .arg(upload->lecture)
+                .arg(QDir::toNativeSeparators(upload->file.targetPath())));
+    }
+    m_book.recordSubmission(submission);
     send(wire::ReceiveComplete);
 }
 

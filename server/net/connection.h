@@ -9,6 +9,7 @@
 #include <memory>
 
 class AttendanceBook;
+class RecordBudget;
 class Lecture;
 class Socket;
 
@@ -30,6 +31,10 @@ public:
     const QString &userId() const { return m_userId; }
     bool imageMode() const { return m_upload != nullptr; }
 
+    // What this client may still add to the records; shared by the
+    // connections from one address.
+    void setRecordBudget(std::shared_ptr<RecordBudget> budget) { m_budget = std::move(budget); }
+
     void send(const QString &line);
     // Everything the connection does with bytes that arrived: lines are
     // interpreted one at a time, the bytes after an accepted put line belong
@@ -50,6 +55,7 @@ private:
         QString fileName;
         qint64 expected = 0;
         qint64 received = 0;
+        QString lecture; // the one open when the upload began
     };
 
     void tcpServer_DataArrival();
@@ -80,5 +86,6 @@ private:
     bool m_draining = false; // the peer has closed: its input is read at one go
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
+    std::shared_ptr<RecordBudget> m_budget;
     bool m_finished = false;
 };

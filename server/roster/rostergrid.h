@@ -67,6 +67,7 @@ public:
     // so that it always names who is involved now. Cleared when rows are
     // replaced.
     void flagAddress(int row);
+    void clearAddressFlags();
     void setFlagNotes(std::function<QString(int row)> notes) { m_flagNotes = std::move(notes); }
     QString addressFlag(int row) const;
 
