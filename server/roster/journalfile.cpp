@@ -41,6 +41,12 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+bool endsWithLine(int fd, qint64 size)
+{
+    char last = 0;
+    return ::pread(fd, &last, 1, size - 1) == 1 && last == '\n';
+}
+
 // The end of the last line of the file, or -1 when none lies in the tail.
 qint64 lastLineEnd(int fd, qint64 size)
 {
@@ -92,7 +98,7 @@ Result<> JournalFile::open(const QString &path)
     m_lineOpen = false;
     // A run that ended in the middle of a record left part of it: the
     // records go on after the last whole line.
-    if (bytes > 0) {
+    if (bytes > 0 && !endsWithLine(m_fd, bytes)) {
         const qint64 end = lastLineEnd(m_fd, bytes);
         if (end >= 0 && ::ftruncate(m_fd, end) == 0)
             m_complete = end;

@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <cstring>
+
 namespace {
 
 constexpr qint64 ChunkBytes = 1024 * 1024;
@@ -64,6 +66,12 @@ bool isId(QByteArrayView field)
     return !field.isEmpty() && field.size() <= JournalReader::MaxIdBytes;
 }
 
+qsizetype lineEndIn(QByteArrayView data, qsizetype from)
+{
+    const void *lf = std::memchr(data.data() + from, '\n', size_t(data.size() - from));
+    return lf ? static_cast<const char *>(lf) - data.data() : -1;
+}
+
 QList<QByteArrayView> fieldsOf(QByteArrayView line)
 {
     // No second byte of a code page 932 character is a comma.
@@ -80,7 +88,7 @@ QList<QByteArrayView> fieldsOf(QByteArrayView line)
 bool JournalReader::read(const QString &path, qint64 from)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(from))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !file.seek(from))
         return false;
     m_end = from;
     qint64 chunkStart = from;
@@ -90,7 +98,7 @@ bool JournalReader::read(const QString &path, qint64 from)
     for (qint64 got; (got = file.read(chunk.data(), ChunkBytes)) > 0; chunkStart += got) {
         const QByteArrayView data(chunk.constData(), got);
         qsizetype lineStart = 0;
-        for (qsizetype lf; (lf = data.indexOf('\n', lineStart)) >= 0; lineStart = lf + 1) {
+        for (qsizetype lf; (lf = lineEndIn(data, lineStart)) >= 0; lineStart = lf + 1) {
             ++m_lineNumber;
             const QByteArrayView tail = data.sliced(lineStart, lf + 1 - lineStart);
             if (overlong || pending.size() + tail.size() > MaxLineBytes)

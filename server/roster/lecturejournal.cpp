@@ -255,14 +255,12 @@ void LectureJournal::offerRestore(MessageBox &messages, TextLog &log)
     }
     if (!QFileInfo::exists(m_path))
         return;
+    JournalReader records;
+    if (!records.read(m_path) || records.isEmpty())
+        return; // nothing to give back: the journal simply goes on
     // Students go on attending while the question is open: their lines go to
     // this journal, and a fresh one takes them along.
     follow();
-    JournalReader records;
-    if (!records.read(m_path))
-        return;
-    if (records.isEmpty())
-        return; // nothing to give back: the journal simply goes on
     const QString question =
         QStringLiteral("%4の「%1」の記録が残っています (出席 %2 人、課題提出 %3 人)｡\r\n"
                        "記録を表に復元しますか?\r\n"
