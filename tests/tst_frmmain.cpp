@@ -519,6 +519,22 @@ private Q_SLOTS:
         QVERIFY(m_desktop->messages.shown.isEmpty());
     }
 
+    void settingsHoldForRestoredRecordsToo()
+    {
+        LectureFiles files;
+        writeBytes(files.settings,
+                   readBytes(files.settings) + cp932Lines({QStringLiteral("daihen=0")}));
+        QDir().mkpath(LectureJournal::folder());
+        writeBytes(LectureJournal::pathFor(QStringLiteral("情報処理演習Ⅰ"), Clock::today()),
+                   cp932Lines({"講義,情報処理演習Ⅰ", "出席,09:15:02,1,hanako,192.168.0.12",
+                               "出席,09:15:09,2,taro,192.168.0.12"}));
+        QVERIFY(startLecture(files));
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QCOMPARE(m_window->server().grid().presentCount(), 2);
+        QCOMPARE(m_window->server().grid().addressFlag(1), QString());
+        QCOMPARE(m_window->server().grid().addressFlag(2), QString());
+    }
+
     void unwritableJournalIsReportedInTheLogAndABox()
     {
         LectureFiles files;
