@@ -72,15 +72,10 @@ qsizetype lineEndIn(QByteArrayView data, qsizetype from)
     return lf ? static_cast<const char *>(lf) - data.data() : -1;
 }
 
-QList<QByteArrayView> fieldsOf(QByteArrayView line)
+// Looks `view` up without copying it.
+QByteArray keyOf(QByteArrayView view)
 {
-    // No second byte of a code page 932 character is a comma.
-    QList<QByteArrayView> fields;
-    qsizetype start = 0;
-    for (qsizetype comma; (comma = line.indexOf(',', start)) >= 0; start = comma + 1)
-        fields << line.sliced(start, comma - start);
-    fields << line.sliced(start);
-    return fields;
+    return QByteArray::fromRawData(view.data(), view.size());
 }
 
 } // namespace
@@ -107,7 +102,8 @@ bool JournalReader::read(const QString &path, qint64 from)
                 takeLine(tail);
             else
                 takeLine(pending.append(tail));
-            pending.clear();
+            if (!pending.isEmpty())
+                pending.clear();
             overlong = false;
             m_end = chunkStart + lf + 1;
         }
@@ -126,6 +122,19 @@ bool JournalReader::read(const QString &path, qint64 from)
     return file.error() == QFileDevice::NoError;
 }
 
+JournalReader::Fields JournalReader::fieldsOf(QByteArrayView line)
+{
+    // No second byte of a code page 932 character is a comma.
+    Fields fields;
+    qsizetype start = 0;
+    for (qsizetype comma;
+         fields.count < qsizetype(fields.at.size()) - 1 && (comma = line.indexOf(',', start)) >= 0;
+         start = comma + 1)
+        fields.at[size_t(fields.count++)] = line.sliced(start, comma - start);
+    fields.at[size_t(fields.count++)] = line.sliced(start);
+    return fields;
+}
+
 void JournalReader::skip()
 {
     ++m_skipped;
@@ -139,8 +148,8 @@ void JournalReader::takeLine(QByteArrayView line)
         skip();
         return;
     }
-    const QList<QByteArrayView> fields = fieldsOf(line.chopped(2));
-    const QByteArrayView kind = fields.front();
+    const Fields fields = fieldsOf(line.chopped(2));
+    const QByteArrayView kind = fields[0];
     if (kind == MarkKind)
         takeMark(fields);
     else if (kind == ClaimKind)
@@ -155,7 +164,7 @@ void JournalReader::takeLine(QByteArrayView line)
 
 bool JournalReader::roomFor(const QByteArray &id)
 {
-    if (m_ids.contains(id))
+    if (m_ids.contains(keyOf(id)))
         return true;
     if (m_ids.size() >= MaxIds) {
         ++m_idsLeftOut;
@@ -165,17 +174,17 @@ bool JournalReader::roomFor(const QByteArray &id)
     return true;
 }
 
-void JournalReader::takeMark(const QList<QByteArrayView> &fields)
+void JournalReader::takeMark(const Fields &fields)
 {
-    if (fields.size() != 5 || !isTime(fields[1]) || !isDigits(fields[2], 9) || !isId(fields[3]) ||
+    if (fields.count != 5 || !isTime(fields[1]) || !isDigits(fields[2], 9) || !isId(fields[3]) ||
         !isDottedAddress(fields[4])) {
         skip();
         return;
     }
+    const auto known = m_marks.constFind(keyOf(fields[3]));
     const QByteArray id = fields[3].toByteArray();
-    if (!roomFor(id))
+    if (known == m_marks.cend() && !roomFor(id))
         return;
-    const auto known = m_marks.constFind(id);
     if (known == m_marks.cend()) {
         m_marks.insert(id, {fields[1].toByteArray(), fields[4].toByteArray()});
         m_markOrder << id;
@@ -185,9 +194,9 @@ void JournalReader::takeMark(const QList<QByteArrayView> &fields)
     }
 }
 
-void JournalReader::takeClaim(const QList<QByteArrayView> &fields)
+void JournalReader::takeClaim(const Fields &fields)
 {
-    if (fields.size() != 5 || !isTime(fields[1]) || !isDigits(fields[2], 9) || !isId(fields[3]) ||
+    if (fields.count != 5 || !isTime(fields[1]) || !isDigits(fields[2], 9) || !isId(fields[3]) ||
         !isDottedAddress(fields[4])) {
         skip();
         return;
@@ -200,21 +209,21 @@ void JournalReader::takeClaim(const QList<QByteArrayView> &fields)
     m_others.append({id, fields[4].toByteArray()});
 }
 
-void JournalReader::takeSubmission(const QList<QByteArrayView> &fields)
+void JournalReader::takeSubmission(const Fields &fields)
 {
-    if (fields.size() != 6 || !isTime(fields[1]) || !isId(fields[2]) || fields[3].isEmpty() ||
+    if (fields.count != 6 || !isTime(fields[1]) || !isId(fields[2]) || fields[3].isEmpty() ||
         !isDigits(fields[4], 18) || !isHash(fields[5])) {
         skip();
+        return;
+    }
+    // Most lines of a long journal are later receipts of IDs already seen.
+    if (const auto stamp = m_stamps.find(keyOf(fields[2])); stamp != m_stamps.end()) {
+        std::memcpy(stamp->data(), fields[1].data(), size_t(fields[1].size()));
         return;
     }
     const QByteArray id = fields[2].toByteArray();
     if (!roomFor(id))
         return;
-    auto stamp = m_stamps.find(id);
-    if (stamp == m_stamps.end()) {
-        m_stamps.insert(id, fields[1].toByteArray());
-        m_stampOrder << id;
-    } else if (*stamp != fields[1]) {
-        *stamp = fields[1].toByteArray();
-    }
+    m_stamps.insert(id, fields[1].toByteArray());
+    m_stampOrder << id;
 }

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <array>
 
 // What a lecture journal holds, read as a stream: the file is never held
 // whole, and what is kept is bounded whatever the file's size. Per user ID:
@@ -56,10 +57,19 @@ public:
 private:
     void takeLine(QByteArrayView line);
     void skip();
+    // The fields of a line: no known kind has more than six.
+    struct Fields
+    {
+        std::array<QByteArrayView, 7> at;
+        qsizetype count = 0;
+        const QByteArrayView &operator[](qsizetype i) const { return at[size_t(i)]; }
+    };
+    static Fields fieldsOf(QByteArrayView line);
+
     bool roomFor(const QByteArray &id);
-    void takeMark(const QList<QByteArrayView> &fields);
-    void takeClaim(const QList<QByteArrayView> &fields);
-    void takeSubmission(const QList<QByteArrayView> &fields);
+    void takeMark(const Fields &fields);
+    void takeClaim(const Fields &fields);
+    void takeSubmission(const Fields &fields);
 
     QHash<QByteArray, Mark> m_marks;
     QList<QByteArray> m_markOrder;
