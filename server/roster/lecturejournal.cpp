@@ -244,7 +244,8 @@ void LectureJournal::writeToEarlierLecture(const QString &lecture, const QString
 
 void LectureJournal::offerRestore(MessageBox &messages, TextLog &log)
 {
-    if (m_openedFor != m_lecture.kougimei())
+    // Opened again after the other program let the lecture go: it is ours now.
+    if (m_openedFor != m_lecture.kougimei() || m_heldElsewhere)
         beginLecture();
     if (m_heldElsewhere) {
         messages.show(QStringLiteral("「%1」の講義は別のウィンドウで開かれています｡\r\n"
