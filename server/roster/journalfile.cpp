@@ -94,16 +94,12 @@ Result<> JournalFile::open(const QString &path)
     if (m_fd < 0)
         return failure(systemReason(errno));
     const qint64 bytes = size();
-    m_complete = bytes;
     m_lineOpen = false;
     // A run that ended in the middle of a record left part of it: the
     // records go on after the last whole line.
     if (bytes > 0 && !endsWithLine(m_fd, bytes)) {
         const qint64 end = lastLineEnd(m_fd, bytes);
-        if (end >= 0 && ::ftruncate(m_fd, end) == 0)
-            m_complete = end;
-        else
-            m_lineOpen = end != bytes;
+        m_lineOpen = end < 0 || ::ftruncate(m_fd, end) != 0;
     }
     return Result<>::success();
 }
@@ -132,12 +128,13 @@ Result<> JournalFile::append(const QByteArray &record)
     if (m_fd < 0)
         return failure(QStringLiteral("開かれていません"));
     const QByteArray bytes = m_lineOpen ? QByteArrayLiteral("\r\n") + record : record;
+    // Where the record begins: another program may append to a day log too.
+    const qint64 start = size();
     if (!writeAll(m_fd, bytes)) {
         const int error = errno;
-        takeBackPartialRecord();
+        takeBackPartialRecord(start);
         return failure(systemReason(error));
     }
-    m_complete += bytes.size();
     m_lineOpen = false;
     if (m_syncing.valid())
         m_syncAgain = true;
@@ -146,13 +143,13 @@ Result<> JournalFile::append(const QByteArray &record)
     return Result<>::success();
 }
 
-void JournalFile::takeBackPartialRecord()
+void JournalFile::takeBackPartialRecord(qint64 start)
 {
     // Shortening needs no new block, so it works on a full disk too; where
     // it does not, the next record begins on a line of its own.
-    if (size() == m_complete)
+    if (start < 0 || size() <= start)
         return;
-    m_lineOpen = ::ftruncate(m_fd, m_complete) != 0;
+    m_lineOpen = ::ftruncate(m_fd, start) != 0;
 }
 
 Result<> JournalFile::sync()

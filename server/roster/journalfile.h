@@ -48,14 +48,13 @@ Q_SIGNALS:
     void syncFailed(const QString &message);
 
 private:
-    void takeBackPartialRecord();
+    void takeBackPartialRecord(qint64 start);
     void startBackgroundSync();
     void finishBackgroundSync(quint64 generation, int error);
     void waitForBackgroundSync();
 
     int m_fd = -1;
     QString m_path;
-    qint64 m_complete = 0;    // bytes up to the end of the last whole record
     bool m_lineOpen = false;  // the file ends inside a record we could not take back
     bool m_syncAgain = false; // appended while a flush was running
     std::future<void> m_syncing;
