@@ -205,7 +205,7 @@ void benchFlood(const QString &kadai)
     std::thread students(attend, port, std::ref(stop), std::ref(done), std::ref(times));
     QElapsedTimer run;
     run.start();
-    // Just under the minute the budget is counted in, as the figure is.
+    // Just under the minute the budget is counted in.
     while (run.elapsed() < seconds * 1000 - 100)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     stop = true;
