@@ -61,13 +61,12 @@ void ClassroomServer::log(const QString &entry)
 
 std::shared_ptr<RecordBudget> ClassroomServer::budgetOf(const QString &address)
 {
-    std::shared_ptr<RecordBudget> &budget = m_budgets[address];
-    if (!budget) {
-        if (m_budgets.size() > IdleBudgetsKept)
-            m_budgets.removeIf([](auto it) { return it.value() && it.value().use_count() == 1; });
-        budget = std::make_shared<RecordBudget>();
-    }
-    return m_budgets[address];
+    if (const auto known = m_budgets.constFind(address); known != m_budgets.cend())
+        return *known;
+    // Budgets no connection uses any more go when there are many.
+    if (m_budgets.size() > IdleBudgetsKept)
+        m_budgets.removeIf([](auto it) { return it.value().use_count() == 1; });
+    return *m_budgets.insert(address, std::make_shared<RecordBudget>());
 }
 
 // An entry caused by the client at `address`, within what it may write.

@@ -125,7 +125,7 @@ QString LectureJournal::boundedId(const QString &userId)
         else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
             c = u'?';
     }
-    if (shown.back().isHighSurrogate())
+    if (!shown.isEmpty() && shown.back().isHighSurrogate())
         shown.chop(1);
     if (userId.size() > ShownIdChars)
         shown += QStringLiteral("…(%1文字)").arg(userId.size());
