@@ -21,8 +21,8 @@ int main(int argc, char *argv[])
     // A signal to end closes the window as the lecturer would, also from
     // inside the start-up dialog.
     TerminationSignals termination;
+    window.server().endOn(termination);
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, [&window] {
-        window.server().endProgram();
         window.close();
         QCoreApplication::quit();
     });

@@ -4,6 +4,7 @@
 #include "platform/translations.h"
 #include "platform/twips.h"
 #include "server/app/lectureserver.h"
+#include "server/app/terminationsignals.h"
 #include "server/roster/journaledlog.h"
 #include "server/roster/lecturejournal.h"
 #include "server/ui/frmmain.h"
@@ -533,6 +534,33 @@ private Q_SLOTS:
         QCOMPARE(m_window->server().grid().presentCount(), 2);
         QCOMPARE(m_window->server().grid().addressFlag(1), QString());
         QCOMPARE(m_window->server().grid().addressFlag(2), QString());
+    }
+
+    void aSignalDuringTheRestoreQuestionIsNoAnswer()
+    {
+        LectureFiles files;
+        const QString journal =
+            LectureJournal::pathFor(QStringLiteral("情報処理演習Ⅰ"), Clock::today());
+        QDir().mkpath(LectureJournal::folder());
+        const QByteArray records =
+            cp932Lines({"講義,情報処理演習Ⅰ", "出席,09:15:02,2,taro,192.168.0.12"});
+        writeBytes(journal, records);
+        TerminationSignals termination;
+        m_window->server().endOn(termination);
+        // As the program does: the window closes; the box goes as if declined.
+        m_desktop->messages.nextAnswers << false;
+        m_desktop->messages.whileShown = [&](const QString &) {
+            ::raise(SIGTERM);
+            QTRY_VERIFY(termination.received());
+        };
+        QVERIFY(startLecture(files));
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QCOMPARE(readBytes(journal), records);
+        QCOMPARE(QDir(LectureJournal::folder())
+                     .entryList(QDir::Files)
+                     .filter(QFileInfo(journal).completeBaseName()),
+                 QStringList{QFileInfo(journal).fileName()});
+        QCOMPARE(m_window->server().grid().presentCount(), 0);
     }
 
     void unwritableJournalIsReportedInTheLogAndABox()

@@ -4,6 +4,7 @@
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
 #include "server/app/heaptuning.h"
+#include "server/app/terminationsignals.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -31,6 +32,12 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
 void LectureServer::endProgram()
 {
     m_journal.endProgram();
+}
+
+void LectureServer::endOn(TerminationSignals &termination)
+{
+    connect(&termination, &TerminationSignals::terminationRequested, this,
+            &LectureServer::endProgram);
 }
 
 void LectureServer::reportJournalFailure(const QString &text)

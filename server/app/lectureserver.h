@@ -14,6 +14,7 @@
 #include <QObject>
 
 class MessageBox;
+class TerminationSignals;
 class TextLog;
 struct Desktop;
 
@@ -47,6 +48,9 @@ public:
     bool start();
     // A signal ends the program: a question still open is not answered by it.
     void endProgram();
+    // Calls endProgram() when one of `termination`'s signals arrives, before
+    // handlers connected later (the window closing).
+    void endOn(TerminationSignals &termination);
 
 private:
     bool listen();
