@@ -1,10 +1,13 @@
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
+#include "server/roster/journalfile.h"
 #include "support/classroom.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
 #include <csignal>
+#include <cstring>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -421,7 +424,9 @@ private Q_SLOTS:
         QVERIFY(kadaiFiles().isEmpty());
         QCOMPARE(QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
         QVERIFY(!QFileInfo::exists("/tmp/abs.txt"));
-        QVERIFY(logHas("接続番号:1 受け付けられないputコマンドです: " + cp932::decode(line) +
+        // A control character shows as a mark.
+        const QString shown = cp932::decode(line).replace(u'\t', QStringLiteral("<09>"));
+        QVERIFY(logHas("接続番号:1 受け付けられないputコマンドです: " + shown +
                        (folder == u"kadai" ? "" : " (")));
     }
 
@@ -449,6 +454,60 @@ private Q_SLOTS:
         QCOMPARE(logLines().mid(0, 3),
                  (QStringList{"user " + QString(1019, u'x') + "…(全3007バイト)", "user taro",
                               "user hanako"}));
+    }
+
+    void clientTextShowsItsControlCharacters()
+    {
+        auto client = greeted();
+        client->sendNow(cp932::encode(u"hello\r10:07:30 接続:3 SHA-256:0123\r\n") +
+                        "a\x1b[2J\tb\r\n");
+        QCOMPARE(client->ask("user jiro\r\n"), Taken);
+        QCOMPARE(logLines().mid(1, 2),
+                 (QStringList{"a<1B>[2J<09>b", "hello<CR>10:07:30 接続:3 SHA-256:0123"}));
+        QVERIFY(!m_room->log.text().contains(QStringLiteral("\n10:07:30")));
+    }
+
+    void uploadBelongsToTheLectureItBeganIn()
+    {
+        std::optional<QString> recordedFor;
+        connect(&m_room->book, &AttendanceBook::submitted, this,
+                [&](const AttendanceBook::Submission &submission) {
+                    recordedFor = submission.earlierLecture.value_or(QStringLiteral("(now)"));
+                });
+        auto client = greeted();
+        QCOMPARE(client->ask("user taro\r\nput taro.doc,10\r\n", 2),
+                 (QStringList{Taken, ImageMode}));
+        client->sendNow("first");
+        QTRY_COMPARE(m_room->partStored(), qint64(5));
+        // The lecturer opens another lecture's roster meanwhile.
+        m_room->lecture.setKougimei(QStringLiteral("情報処理演習Ⅱ"));
+        QCOMPARE(client->ask("later"), Received);
+        QCOMPARE(stored("taro.doc"), QByteArray("firstlater"));
+        QCOMPARE(recordedFor, std::optional<QString>(QStringLiteral("情報処理演習Ⅰ")));
+        QCOMPARE(m_room->grid.text(3, RosterGrid::Assignment), QString());
+        QVERIFY(logHas(QStringLiteral("接続:1 の課題ファイルは講義「情報処理演習Ⅰ」の提出先 %1 "
+                                      "に保存しました｡")
+                           .arg(m_room->kadai + QStringLiteral("/taro.doc"))));
+    }
+
+    void fileSizeLimitIsAnErrorNotADeath()
+    {
+        QTemporaryDir dir;
+        JournalFile file;
+        QVERIFY(file.open(dir.filePath(QStringLiteral("journal.txt"))).ok());
+        const auto defaultAction = std::signal(SIGXFSZ, SIG_DFL);
+        ignoreFileSizeSignal();
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 4;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const Result<> written = file.append("0123456789\r\n");
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, defaultAction);
+        QVERIFY(!written.ok());
+        QCOMPARE(written.error(), QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QCOMPARE(file.size(), qint64(0)); // nothing of the record is left
     }
 
     void longLineWithoutEndIsDropped()

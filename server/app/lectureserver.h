@@ -15,6 +15,7 @@
 #include <QObject>
 
 class MessageBox;
+class TerminationSignals;
 class TextLog;
 struct Desktop;
 
@@ -40,10 +41,18 @@ public:
     LectureJournal &journal() { return m_journal; }
     DeadlineKeeper &deadlines() { return m_deadlines; }
 
-    // The start-up that follows the roster dialog: settings, listening, grid
+    // Start-up: the settings come first, before any roster is loaded or
+    // restored, so that they hold for restored records too.
+    void readSettings(const QString &settingsPath);
+    // The start-up that follows the roster dialog: listening and grid
     // headings. False when the program cannot serve the class and must end;
     // the lecturer has been told why.
-    bool start(const QString &settingsPath);
+    bool start();
+    // A signal ends the program: a question still open is not answered by it.
+    void endProgram();
+    // Calls endProgram() when one of `termination`'s signals arrives, before
+    // handlers connected later (the window closing).
+    void endOn(TerminationSignals &termination);
 
 private:
     bool listen();

@@ -5,8 +5,10 @@
 #include <QObject>
 #include <QString>
 #include <map>
+#include <memory>
 
 #include "common/result.h"
+#include "server/net/recordbudget.h"
 
 class AttendanceBook;
 class Connection;
@@ -52,6 +54,9 @@ private:
     void sendLectureLine(qint64 number);
     void remove(qint64 number);
     void log(const QString &entry);
+    std::shared_ptr<RecordBudget> budgetOf(const QString &address);
+    void logFrom(const QString &address, const QString &entry);
+    void tellLeftOut(const QString &address);
 
     const Lecture &m_lecture;
     AttendanceBook &m_book;
@@ -64,4 +69,5 @@ private:
     QHash<QString, qint64> m_openPerAddress;
     QHash<QString, qint64> m_lastRefusalMs; // per address, on m_clock
     QElapsedTimer m_clock;
+    QHash<QString, std::shared_ptr<RecordBudget>> m_budgets; // per address
 };

@@ -11,6 +11,7 @@
 #include <memory>
 
 class AttendanceBook;
+class RecordBudget;
 class Lecture;
 class Socket;
 
@@ -34,6 +35,9 @@ public:
     bool imageMode() const { return m_upload != nullptr; }
 
     void setKeptVersions(int kept) { m_keptVersions = kept; }
+    // What this client may still add to the records; shared by the
+    // connections from one address.
+    void setRecordBudget(std::shared_ptr<RecordBudget> budget) { m_budget = std::move(budget); }
 
     void send(const QString &line);
     // Everything the connection does with bytes that arrived: lines are
@@ -57,6 +61,7 @@ private:
         qint64 received = 0;
         QString folder;
         AssignmentDeadline deadline; // of the folder when the put line came
+        QString lecture;             // the one open when the upload began
     };
 
     void tcpServer_Close();
@@ -95,6 +100,7 @@ private:
     bool m_draining = false;         // the peer has closed: its input is read at one go
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
+    std::shared_ptr<RecordBudget> m_budget;
     bool m_finished = false;
     int m_keptVersions = 0;
 };
