@@ -1,5 +1,7 @@
 #include "server/roster/journalfile.h"
 
+#include "server/roster/durablefile.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -21,24 +23,6 @@ std::atomic<JournalFile::SyncCall> g_syncCall{&::fdatasync};
 QString systemReason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count =
-            ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (count == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        written += count;
-    }
-    return true;
 }
 
 bool endsWithLine(int fd, qint64 size)
