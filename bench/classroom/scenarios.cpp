@@ -181,12 +181,38 @@ void Scenarios::checkFolderHolds(const std::vector<std::string> &expected)
                  expected.size(), names.empty() ? "-" : names.front().c_str());
 }
 
+namespace {
+
+// The assignment folder's entries. Earlier versions are kept by design in
+// the history folder; only a temporary file in it would be a stray.
+std::vector<std::string> assignmentEntries(const std::string &kadai)
+{
+    static const std::string History = ".tavrelle-versions";
+    std::vector<std::string> names;
+    for (const std::string &name : folderEntries(kadai)) {
+        if (name != History) {
+            names.push_back(name);
+            continue;
+        }
+        for (const std::string &file : folderEntries(kadai + "/" + History)) {
+            for (const std::string &version : folderEntries(kadai + "/" + History + "/" + file)) {
+                if (version.rfind(".tavrelle-", 0) == 0)
+                    names.push_back(History + "/" + file + "/" + version);
+            }
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
 std::vector<std::string> Scenarios::settledFolder(const std::vector<std::string> &expected)
 {
-    std::vector<std::string> names = folderEntries(m_kadai);
+    std::vector<std::string> names = assignmentEntries(m_kadai);
     for (int i = 0; i < 50 && names != expected; ++i) {
         ::usleep(100 * 1000);
-        names = folderEntries(m_kadai);
+        names = assignmentEntries(m_kadai);
     }
     return names;
 }
