@@ -21,8 +21,27 @@ inline const QString ImageModeOk = QStringLiteral("301 - image mode ok");
 inline const QString ReceiveComplete = QStringLiteral("302 jyusin kanryo");
 
 // A reply is known by its first three characters.
-enum class Reply { Other, Greeting, Lecture, Taken, Already, Unknown, ImageMode, Received, Close };
+enum class Reply {
+    Other,
+    Greeting,
+    Lecture,
+    Taken,
+    Already,
+    Unknown,
+    ImageMode,
+    Received,
+    Close,
+    HandoutList, // 401
+    HandoutData, // 402
+    Refused,     // 499
+};
 Reply replyOf(QStringView line);
+
+// A request the server will not carry out: "499 " + the reason, in Japanese
+// for the student.
+inline const QString RefusedCode = QStringLiteral("499");
+QString refusalLine(const QString &reason);
+QString refusalReason(QStringView line);
 
 // A text without a line end is never kept beyond this many bytes.
 constexpr qsizetype MaxLineBytes = 64 * 1024;
@@ -69,7 +88,7 @@ private:
     bool m_skipping = false;
 };
 
-enum class Command { None, Close, Put, User };
+enum class Command { None, Close, Put, User, List, Get };
 // What a line (without its line end) asks for. Commands are case-sensitive.
 Command commandOf(QStringView body);
 
@@ -96,5 +115,28 @@ inline const QString TemporaryPrefix = QStringLiteral(".tavrelle-");
 // ending in a dot or a blank, at most MaxFileNameBytes in the host's
 // encoding, and not starting with TemporaryPrefix.
 bool isSafeFileName(QStringView name);
+
+// Handouts: the lecturer's files, offered to every student.
+//   "list"        -> "401 " + count, then per handout "<name>,<size>,<SHA-256 hex>"
+//   "get " + name -> "402 " + size and exactly that many bytes, or "499 " + reason
+inline const QString ListCommand = QStringLiteral("list");
+QString getLine(const QString &fileName);
+// The name asked for by a get line (without its line end).
+QString getNameOf(QStringView body);
+
+struct HandoutEntry
+{
+    QString fileName;
+    qint64 size = 0;
+    QByteArray sha256; // 64 lower-case hex digits
+};
+QString handoutListLine(qsizetype count);
+QString handoutEntryLine(const HandoutEntry &entry);
+// A name may hold ",": the last two commas separate the fields. Nothing for
+// a size that is no decimal from 0 to MaxUploadSize or a malformed hash.
+std::optional<HandoutEntry> parseHandoutEntry(QStringView line);
+QString handoutDataLine(qint64 size);
+// The number after "401 " or "402 ": a count or size from 0 to MaxUploadSize.
+std::optional<qint64> parseCountReply(QStringView line);
 
 } // namespace wire

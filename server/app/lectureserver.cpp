@@ -20,6 +20,8 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
     connect(&m_book, &AttendanceBook::marked, &m_journal, &LectureJournal::recordMark);
     connect(&m_book, &AttendanceBook::submitted, &m_journal, &LectureJournal::recordSubmission);
     connect(&m_book, &AttendanceBook::claimedAgain, &m_journal, &LectureJournal::recordClaimAgain);
+    connect(&m_network.handouts(), &HandoutCatalog::delivered, &m_journal,
+            &LectureJournal::recordHandout);
     m_roster.setAfterLoad([this] { m_journal.offerRestore(m_messages, m_activity); });
     // Reported from the event loop, not from inside a student's request.
     connect(&m_journal, &LectureJournal::failed, this, &LectureServer::reportJournalFailure,

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "common/result.h"
+#include "server/net/handoutcatalog.h"
 
 class AttendanceBook;
 class Connection;
@@ -30,6 +31,9 @@ public:
     // Simultaneous connections one address may hold; 0: no limit. Requests
     // over it are closed at once.
     void setPerAddressLimit(qint64 limit) { m_perAddressLimit = limit; }
+
+    // The handouts every connection offers; their folder follows the lecture's.
+    HandoutCatalog &handouts() { return m_handouts; }
 
     qint64 connCount() const { return m_connCount; }
     // The connection with this number, while it is open.
@@ -55,6 +59,7 @@ private:
     AttendanceBook &m_book;
     TextLog &m_log;
     Socket *m_listener = nullptr;
+    HandoutCatalog m_handouts;
     qint64 m_connCount = 0;
     std::map<qint64, Connection *> m_connections;
     qint64 m_perAddressLimit = 0;

@@ -2,6 +2,7 @@
 
 #include "common/cp932.h"
 #include "platform/socket.h"
+#include "server/net/handoutdesk.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
@@ -40,7 +41,18 @@ Connection::~Connection() = default;
 
 void Connection::send(const QString &line)
 {
+    if (m_handouts && m_handouts->sending()) {
+        m_handouts->deferLine(line);
+        return;
+    }
     m_socket->sendData(line + wire::Eol);
+}
+
+void Connection::offerHandouts(HandoutCatalog &catalog)
+{
+    m_handouts = new HandoutDesk(*this, catalog);
+    connect(m_handouts, &HandoutDesk::logEntry, this, &Connection::logEntry);
+    connect(m_handouts, &HandoutDesk::idle, this, &Connection::takeTurn, Qt::QueuedConnection);
 }
 
 void Connection::log(const QString &entry)
@@ -103,6 +115,11 @@ void Connection::receive(QByteArrayView data)
             receiveUpload(data);
             continue;
         }
+        // Lines wait while a listing is awaited or a handout goes out.
+        if (m_handouts && m_handouts->busy()) {
+            hold(data);
+            return;
+        }
         // A client that sends without reading gets no more answers queued
         // than this; the rest of its input waits.
         if (repliesPiledUp()) {
@@ -135,7 +152,8 @@ void Connection::interpret(const QByteArray &line)
     const QString text = cp932::decode(line);
     logLine(text, line.size());
     const QStringView body = wire::lineBody(text);
-    switch (wire::commandOf(body)) {
+    const wire::Command command = wire::commandOf(body);
+    switch (command) {
     case wire::Command::Close:
         close();
         return;
@@ -144,6 +162,11 @@ void Connection::interpret(const QByteArray &line)
         return;
     case wire::Command::User:
         recordAttendance(body.toString());
+        return;
+    case wire::Command::List:
+    case wire::Command::Get:
+        if (m_handouts)
+            m_handouts->request(command, body);
         return;
     case wire::Command::None:
         return;

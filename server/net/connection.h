@@ -9,6 +9,8 @@
 #include <memory>
 
 class AttendanceBook;
+class HandoutCatalog;
+class HandoutDesk;
 class Lecture;
 class Socket;
 
@@ -31,6 +33,8 @@ public:
     bool imageMode() const { return m_upload != nullptr; }
 
     void send(const QString &line);
+    // Answers "list" and "get" from `catalog`; without it they are no commands.
+    void offerHandouts(HandoutCatalog &catalog);
     // Everything the connection does with bytes that arrived: lines are
     // interpreted one at a time, the bytes after an accepted put line belong
     // to the upload, and what follows a completed upload is text again.
@@ -80,5 +84,6 @@ private:
     bool m_draining = false; // the peer has closed: its input is read at one go
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
+    HandoutDesk *m_handouts = nullptr;
     bool m_finished = false;
 };

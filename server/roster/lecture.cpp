@@ -17,3 +17,9 @@ void Lecture::setKadaidir(const QString &text)
     m_kadaidir = text;
     Q_EMIT kadaidirChanged(text);
 }
+
+void Lecture::setHaifudir(const QString &text)
+{
+    m_haifudir = text;
+    Q_EMIT haifudirChanged(text);
+}

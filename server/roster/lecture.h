@@ -3,8 +3,8 @@
 #include <QObject>
 #include <QString>
 
-// The lecture values the window shows in its three labels: lecture name,
-// lecturer in charge and assignment folder. The labels display them; the
+// The lecture values the window shows in its labels: lecture name, lecturer
+// in charge, assignment folder and handout folder. The labels display them; the
 // protocol reads them from here at the moment it needs them.
 class Lecture : public QObject
 {
@@ -15,18 +15,23 @@ public:
     const QString &kougimei() const { return m_kougimei; }
     const QString &tantousya() const { return m_tantousya; }
     const QString &kadaidir() const { return m_kadaidir; }
+    // The folder whose files are handed out to the students.
+    const QString &haifudir() const { return m_haifudir; }
 
     void setKougimei(const QString &text);
     void setTantousya(const QString &text);
     void setKadaidir(const QString &text);
+    void setHaifudir(const QString &text);
 
 Q_SIGNALS:
     void kougimeiChanged(const QString &text);
     void tantousyaChanged(const QString &text);
     void kadaidirChanged(const QString &text);
+    void haifudirChanged(const QString &text);
 
 private:
     QString m_kougimei;
     QString m_tantousya;
     QString m_kadaidir;
+    QString m_haifudir;
 };

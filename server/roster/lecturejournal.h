@@ -23,6 +23,8 @@ class TextLog;
 //   提出,<hh:mm:ss>,<user ID>,<file name>,<size>,<SHA-256 in hex>
 //   再申告,<hh:mm:ss>,<grid row>,<user ID>,<address>  (present, claimed again
 //                                                    from another address)
+//   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
+//                                  (a handout delivered; the name may hold ",")
 class LectureJournal : public QObject
 {
     Q_OBJECT
@@ -38,6 +40,7 @@ public:
     void recordMark(int row, const QString &userId, const QString &time, const QString &address);
     void recordSubmission(const AttendanceBook::Submission &submission, const QString &time);
     void recordClaimAgain(int row, const QString &userId, const QString &address);
+    void recordHandout(const QString &who, const QString &fileName, const QByteArray &sha256);
 
     // After a roster load: when today's journal of the lecture exists, asks
     // whether to put its records back into the grid. Yes restores them and

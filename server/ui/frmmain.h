@@ -57,6 +57,7 @@ public Q_SLOTS:
     void mnuHelpAbout_Click();
     void tbToolBar_ButtonClick(const QString &key);
     void dirname_Click();
+    void haifudirBtn_Click();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -86,6 +87,8 @@ private:
     QLabel *m_tantousya = nullptr;
     QLabel *m_kadaidir = nullptr;
     QAbstractButton *m_dirname = nullptr;
+    QLabel *m_haifudir = nullptr;
+    QAbstractButton *m_haifudirBtn = nullptr;
     QTableView *m_userInfoGrid = nullptr;
     QtTextLog *m_txtOutput = nullptr;
     MainStatusBar *m_sbStatusBar = nullptr;
