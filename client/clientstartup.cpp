@@ -47,7 +47,7 @@ Result<ClientSettings> prepareClient(const std::optional<QString> &userName, con
         return Result<ClientSettings>::failure(startupFailure(
             PathNotFound, QStringLiteral("フォルダ %1 が見つかりません｡").arg(folder)));
     }
-    ClientSettings settings{*userName, {}, {}};
+    ClientSettings settings{*userName, {}, {}, {}};
     const Result<QString> address = readvar(QStringLiteral("serveraddress"), SettingsFile);
     const Result<QString> port = readvar(QStringLiteral("port"), SettingsFile);
     if (!address || !port) {
@@ -60,5 +60,6 @@ Result<ClientSettings> prepareClient(const std::optional<QString> &userName, con
     }
     settings.serverAddress = *address;
     settings.serverPort = *port;
+    settings.handoutFolder = readvar(QStringLiteral("haifusaki"), SettingsFile).valueOr({});
     return settings;
 }

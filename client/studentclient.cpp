@@ -1,6 +1,7 @@
 #include "client/studentclient.h"
 
 #include "client/fileupload.h"
+#include "client/handoutfetch.h"
 #include "common/cp932.h"
 #include "platform/dialogs.h"
 #include "platform/socket.h"
@@ -56,7 +57,9 @@ StudentClient::StudentClient(QString userName, QString serverAddress, QString se
                              MessageBox &messages, FileDialogs &dialogs, QObject *parent)
     : QObject(parent), m_userName(std::move(userName)), m_serverAddress(std::move(serverAddress)),
       m_serverPort(std::move(serverPort)), m_messages(messages), m_dialogs(dialogs),
-      m_socket(new Socket(this))
+      m_socket(new Socket(this)),
+      m_handouts(new HandoutFetch(
+          messages, [this](const QString &line) { sendLine(line); }, this))
 {
     connect(m_socket, &Socket::connected, this, &StudentClient::WIRELANE_Connect);
     connect(m_socket, &Socket::dataArrival, this, &StudentClient::WIRELANE_DataArrival);
@@ -66,6 +69,12 @@ StudentClient::StudentClient(QString userName, QString serverAddress, QString se
     m_uploadStartWait.setSingleShot(true);
     m_uploadStartWait.setInterval(UploadStartWaitMs);
     connect(&m_uploadStartWait, &QTimer::timeout, this, &StudentClient::uploadNeverStarted);
+    connect(m_handouts, &HandoutFetch::statusChanged, this, &StudentClient::setStatus);
+    connect(m_handouts, &HandoutFetch::activeChanged, this, &StudentClient::buttonsChanged);
+    connect(m_handouts, &HandoutFetch::connectionUnusable, this, [this] {
+        closeConnection();
+        setButtons(disconnectedButtons());
+    });
 }
 
 StudentClient::~StudentClient()
@@ -103,14 +112,34 @@ void StudentClient::WIRELANE_DataArrival()
     // way waits for its line end, and one that never ends is dropped.
     QByteArray line;
     for (;;) {
+        if (m_handouts->wantsBytes()) { // a handout's bytes, not lines
+            if (rest.isEmpty())
+                return;
+            m_handouts->takeBytes(rest);
+            continue;
+        }
         const wire::LineFramer::Status status = m_replies.take(rest, line);
         if (status == wire::LineFramer::Status::Incomplete)
             return;
         if (status == wire::LineFramer::Status::Overflow)
             continue;
-        if (!dispatchReply(cp932::decode(wire::lineBody(line))) || serial != m_connectionSerial)
+        const QString reply = cp932::decode(wire::lineBody(line));
+        if (m_handouts->takeLine(reply))
+            continue;
+        if (!dispatchReply(reply) || serial != m_connectionSerial)
             return; // the connection ended meanwhile; its replies are void
     }
+}
+
+bool StudentClient::handoutsEnabled() const
+{
+    return m_lectureSeen && !m_handouts->active();
+}
+
+void StudentClient::btnHandouts_Click()
+{
+    if (handoutsEnabled() && m_socket->state() == Socket::StateConnected)
+        m_handouts->start(handoutFolderFor(m_handoutFolder, m_kougimei));
 }
 
 bool StudentClient::dispatchReply(const QString &reply)
@@ -147,6 +176,9 @@ bool StudentClient::dispatchReply(const QString &reply)
         break;
     case wire::Reply::Greeting:
     case wire::Reply::Other:
+    case wire::Reply::HandoutList: // only when no fetch asked
+    case wire::Reply::HandoutData:
+    case wire::Reply::Refused:
         break;
     }
     return true;
@@ -161,6 +193,8 @@ bool StudentClient::showMessage(const QString &text)
 
 void StudentClient::setLecture(const QString &line)
 {
+    m_lectureSeen = true;
+    Q_EMIT buttonsChanged();
     const std::optional<wire::LectureInfo> lecture = wire::parseLectureLine(line);
     if (!lecture)
         return;
@@ -347,6 +381,9 @@ void StudentClient::closeConnection()
     m_chosenPath.clear();
     m_upload.reset();
     m_sends.clear();
+    m_lectureSeen = false;
+    m_handouts->abandon();
+    Q_EMIT buttonsChanged();
 }
 
 // Bytes that left are no submission: only the server's confirmation is.

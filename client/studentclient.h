@@ -12,6 +12,7 @@
 
 class FileDialogs;
 class FileUpload;
+class HandoutFetch;
 class MessageBox;
 class Socket;
 
@@ -50,6 +51,12 @@ public:
     // (reply 301) before the student is told it did not.
     static constexpr int UploadStartWaitMs = 30 * 1000;
     void setUploadStartWait(int ms) { m_uploadStartWait.setInterval(ms); }
+
+    // Handouts land here instead of the lecture's folder in the documents.
+    void setHandoutFolder(const QString &folder) { m_handoutFolder = folder; }
+    // "配布物": once the lecture line has come, while no fetch runs.
+    bool handoutsEnabled() const;
+    void btnHandouts_Click();
 
     void SYUKKETUBTN_Click();
     void btnSendData_Click();
@@ -92,6 +99,10 @@ private:
     QString m_kougimei;
     QString m_tantousya;
     QString m_status;
+
+    HandoutFetch *m_handouts;
+    QString m_handoutFolder;
+    bool m_lectureSeen = false;
 
     wire::LineFramer m_replies;
     quint64 m_connectionSerial = 0;

@@ -11,10 +11,11 @@ Reply replyOf(QStringView line)
     {
         QStringView code;
         Reply reply;
-    } codes[] = {{u"000", Reply::Greeting},  {u"101", Reply::Taken},    {u"102", Reply::Already},
-                 {u"301", Reply::ImageMode}, {u"302", Reply::Received}, {u"501", Reply::Unknown},
-                 {u"999", Reply::Close},     {u"800", Reply::Lecture},  {u"401", Reply::HandoutList},
-                 {u"402", Reply::HandoutData}, {u"499", Reply::Refused}};
+    } codes[] = {
+        {u"000", Reply::Greeting},    {u"101", Reply::Taken},    {u"102", Reply::Already},
+        {u"301", Reply::ImageMode},   {u"302", Reply::Received}, {u"501", Reply::Unknown},
+        {u"999", Reply::Close},       {u"800", Reply::Lecture},  {u"401", Reply::HandoutList},
+        {u"402", Reply::HandoutData}, {u"499", Reply::Refused}};
     for (const auto &entry : codes) {
         if (code == entry.code)
             return entry.reply;
@@ -204,7 +205,8 @@ std::optional<HandoutEntry> parseHandoutEntry(QStringView line)
     const qsizetype sizeComma = line.first(hashComma).lastIndexOf(u',');
     if (sizeComma < 1)
         return std::nullopt;
-    const std::optional<qint64> size = decimalSize(line.sliced(sizeComma + 1, hashComma - sizeComma - 1));
+    const std::optional<qint64> size =
+        decimalSize(line.sliced(sizeComma + 1, hashComma - sizeComma - 1));
     const QStringView hash = line.sliced(hashComma + 1);
     if (!size || !isSha256Hex(hash))
         return std::nullopt;

@@ -7,7 +7,6 @@
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
-
 namespace {
 
 // Refusals from one address with gaps shorter than this are one burst, and

@@ -40,13 +40,17 @@ FileVersion versionOf(const struct stat &info)
 
 FileVersion versionOfDescriptor(int fd)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return ::fstat(fd, &info) == 0 ? versionOf(info) : FileVersion{};
 }
 
 FileVersion versionOfPath(const QString &path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? versionOf(info)
                                                                    : FileVersion{};
 }
@@ -153,9 +157,8 @@ HandoutCatalog::Scan HandoutCatalog::scan()
     const QDir dir(m_folder);
     const QFileInfo folderInfo(m_folder);
     if (!folderInfo.isDir() || !folderInfo.isReadable() || !folderInfo.isExecutable()) {
-        logOnce(QStringLiteral("folder"),
-                QStringLiteral("配布物のフォルダ %1 を読み込めません｡")
-                    .arg(QDir::toNativeSeparators(m_folder)));
+        logOnce(QStringLiteral("folder"), QStringLiteral("配布物のフォルダ %1 を読み込めません｡")
+                                              .arg(QDir::toNativeSeparators(m_folder)));
         result.refusal = FolderUnreadable;
         return result;
     }
@@ -245,8 +248,7 @@ void HandoutCatalog::serveWaiters()
         if (!waiter.context)
             continue;
         ++waiter.rounds;
-        if (now.pending.isEmpty() || !now.refusal.isEmpty() ||
-            waiter.rounds >= MaxRoundsPerListing)
+        if (now.pending.isEmpty() || !now.refusal.isEmpty() || waiter.rounds >= MaxRoundsPerListing)
             waiter.done({now.ready, now.refusal});
         else
             m_waiters.push_back(std::move(waiter));

@@ -31,8 +31,8 @@ void HandoutDesk::list()
         } else {
             sendLine(wire::handoutListLine(listing.handouts.size()));
             for (const Handout &handout : listing.handouts)
-                sendLine(wire::handoutEntryLine(
-                    {handout.name, handout.version.size, handout.sha256}));
+                sendLine(
+                    wire::handoutEntryLine({handout.name, handout.version.size, handout.sha256}));
         }
         becomeIdle();
     });

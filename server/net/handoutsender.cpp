@@ -13,8 +13,7 @@ constexpr qint64 MaxWaiting = 128 * 1024;
 } // namespace
 
 HandoutSender::HandoutSender(Socket &socket, Handout handout, QObject *parent)
-    : QObject(parent), m_socket(socket), m_handout(std::move(handout)),
-      m_file(m_handout.path)
+    : QObject(parent), m_socket(socket), m_handout(std::move(handout)), m_file(m_handout.path)
 {}
 
 Result<> HandoutSender::open()
