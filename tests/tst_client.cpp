@@ -1,16 +1,20 @@
 #include "client/clientstartup.h"
 #include "client/fileupload.h"
+#include "client/handoutfetch.h"
 #include "client/mainform.h"
 #include "client/studentclient.h"
 #include "platform/socket.h"
+#include "platform/twips.h"
 #include "support/fakedialogs.h"
 #include "support/files.h"
 #include "support/scriptedserver.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,6 +28,11 @@ const Buttons Confirmed{false, true, false};
 const Buttons Requested{false, false, false};
 const Buttons Disconnected{false, false, true};
 const QString ReconnectLater = QStringLiteral("\r\n少し待って再接続ボタンを押してください｡");
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
 
 } // namespace
 
@@ -127,6 +136,7 @@ private Q_SLOTS:
         QVERIFY(settings);
         QCOMPARE(settings->serverAddress, QStringLiteral("192.0.2.1"));
         QCOMPARE(settings->serverPort, QStringLiteral("10014"));
+        QCOMPARE(settings->handoutFolder, QString()); // the default: in the documents
         QCOMPARE(QDir::currentPath(), QDir(folder.path()).canonicalPath());
         // Blanks belong to the name; 255 bytes still fit, 256 do not.
         QCOMPARE(prepareClient(QStringLiteral(" ta ro "), folder.path())->userName,
@@ -163,13 +173,24 @@ private Q_SLOTS:
         auto *upload = form.findChild<QPushButton *>("btnSendData");
         auto *reconnect = form.findChild<QPushButton *>("btnReConnect");
         QCOMPARE(attendance->text(), QStringLiteral("出欠"));
+        auto *handouts = form.findChild<QPushButton *>("btnHaifu");
         QVERIFY(!attendance->isEnabled() && !upload->isEnabled() && reconnect->isEnabled());
+        // The three buttons keep their places; the fourth sits below them.
+        QCOMPARE(attendance->geometry(), twipsRect(120, 960, 852, 492));
+        QCOMPARE(upload->geometry(), twipsRect(960, 960, 972, 492));
+        QCOMPARE(reconnect->geometry(), twipsRect(1920, 960, 972, 492));
+        QCOMPARE(handouts->text(), QStringLiteral("配布物"));
+        QVERIFY(handouts->geometry().top() >= attendance->geometry().bottom());
+        QVERIFY(handouts->geometry().bottom() <
+                form.findChild<QLabel *>("StatusBarPanel2")->geometry().top());
+        QVERIFY(!handouts->isEnabled());
         QVERIFY(m_server->waitForPeer());
         QTRY_VERIFY(attendance->isEnabled() && !reconnect->isEnabled());
         m_server->reply("000 hello I am tavrelle server");
         m_server->reply("800 情報処理演習Ⅰ,中村　誠");
         QTRY_COMPARE(form.findChild<QLabel *>("kougimei")->text(), QStringLiteral("情報処理演習Ⅰ"));
         QCOMPARE(form.findChild<QLabel *>("tantousya")->text(), QStringLiteral("中村　誠"));
+        QVERIFY(handouts->isEnabled()); // once the lecture line has come
         // Markup from the network is shown as written: a label that read it
         // as rich text would open files named in it while painting.
         m_server->reply(QStringLiteral("800 HTML入門 <h1>見出し,佐藤 <br> 先生"));
@@ -487,6 +508,125 @@ private Q_SLOTS:
         QCOMPARE(m_client->buttons(), Requested);
         m_server->reply("302 jyusin kanryo");
         expectButtons(Confirmed);
+    }
+
+    // A client whose lecture line has come, its handouts going to `folder`.
+    void handoutClient(const QString &folder)
+    {
+        connectedClient();
+        QVERIFY(!m_client->handoutsEnabled());
+        m_server->reply("800 講義,先生");
+        QTRY_VERIFY(m_client->handoutsEnabled());
+        m_client->setHandoutFolder(folder);
+        m_client->btnHandouts_Click();
+        QVERIFY(!m_client->handoutsEnabled());
+        QVERIFY(m_server->waitForInput("list\r\n"));
+        m_server->input().clear();
+    }
+    QStringList entriesOf(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    void served(const QByteArray &get, const QByteArray &reply)
+    {
+        QVERIFY(m_server->waitForInput(get));
+        m_server->input().clear();
+        m_server->send(reply);
+    }
+
+    // Every file is checked against its listing before it is put in place;
+    // a refusal and a failed check name the file and the reason.
+    void handoutsAreCheckedBeforeTheyAreSaved()
+    {
+        QTemporaryDir target;
+        handoutClient(target.path());
+        m_server->reply("401 4");
+        m_server->reply("101 a.txt,5," + sha256("hello")); // an entry, not a reply
+        m_server->reply("b.txt,5," + sha256("hellO"));
+        m_server->reply("c.txt,3," + sha256("abc"));
+        m_server->reply("d.txt,3," + sha256("abc"));
+        served("get 101 a.txt\r\n", "402 5\r\nhello");
+        served("get b.txt\r\n", "402 5\r\nhello");
+        served("get c.txt\r\n", cp932::encode(u"499 配布物を読み込めません｡\r\n"));
+        served("get d.txt\r\n", "402 4\r\nabcd");
+        QTRY_COMPARE(m_messages->shown.size(), 1);
+        QCOMPARE(
+            m_messages->shown.last(),
+            "保存しました: 101 a.txt\r\n保存できませんでした: b.txt (SHA-256が一覧と違います), "
+            "c.txt (配布物を読み込めません｡), d.txt (大きさが一覧と違います)\r\n保存先: " +
+                QDir::toNativeSeparators(target.path()));
+        QCOMPARE(entriesOf(target.path()), QStringList{"101 a.txt"});
+        QCOMPARE(readBytes(target.filePath("101 a.txt")), QByteArray("hello"));
+        QCOMPARE(m_client->buttons(), Connected); // attendance untouched
+        QVERIFY(m_client->handoutsEnabled());
+        QCOMPARE(m_client->statusText(), QString());
+        // The connection goes on in text mode.
+        m_client->SYUKKETUBTN_Click();
+        QVERIFY(m_server->waitForInput("user taro\r\n"));
+    }
+
+    void handoutNamesThatWouldLeaveTheFolderAreNotAskedFor()
+    {
+        QTemporaryDir target;
+        handoutClient(target.path());
+        m_server->reply("401 3");
+        m_server->reply("../evil.txt,1," + sha256("x"));
+        m_server->reply(".bashrc,1," + sha256("x"));
+        m_server->reply("not an entry");
+        QTRY_COMPARE(m_messages->shown.size(), 1);
+        QVERIFY2(
+            m_messages->shown.last().startsWith(
+                "保存できませんでした: not an entry (一覧の行が正しくありません), "
+                "../evil.txt (この名前では保存できません), .bashrc (この名前では保存できません)"),
+            qPrintable(m_messages->shown.last()));
+        QCOMPARE(m_server->input(), QByteArray());
+        QVERIFY(entriesOf(target.path()).isEmpty());
+        // A refused listing says why.
+        m_client->btnHandouts_Click();
+        QVERIFY(m_server->waitForInput("list\r\n"));
+        m_server->reply("499 配布物のフォルダを読み込めません｡");
+        QTRY_COMPARE(m_messages->shown.size(), 2);
+        QVERIFY(m_messages->shown.last().startsWith(
+            "配布物の一覧を受け取れませんでした: 配布物のフォルダを読み込めません｡\r\n"));
+    }
+
+    void connectionLostMidHandoutLeavesNoPartialFile()
+    {
+        QTemporaryDir target;
+        handoutClient(target.path());
+        m_timer.start(500);
+        m_server->reply("401 1");
+        m_server->reply("a.bin,10," + sha256("0123456789"));
+        served("get a.bin\r\n", "402 10\r\n01234");
+        QTRY_COMPARE(m_client->statusText(), QStringLiteral("配布物を受信中: a.bin 50%"));
+        // Nothing shows under the handout's name before it is checked.
+        QVERIFY(!QFileInfo::exists(target.filePath("a.bin")));
+        m_server->peer().close();
+        QTRY_COMPARE(m_messages->shown.size(), 1);
+        QVERIFY(m_messages->shown.last().startsWith(
+            "保存できませんでした: a.bin (受信中に接続が切れました)"));
+        QVERIFY(entriesOf(target.path()).isEmpty());
+        QVERIFY(!m_client->handoutsEnabled());
+        expectButtons(Disconnected);
+    }
+
+    void handoutFolderAndNumberedNames()
+    {
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(handoutFolderFor({}, "情報処理演習Ⅰ"), documents + "/情報処理演習Ⅰ");
+        QCOMPARE(handoutFolderFor({}, "C言語/応用:第2回"), documents + "/C言語_応用_第2回");
+        QCOMPARE(handoutFolderFor({}, ".."), documents + "/配布物");
+        QCOMPARE(handoutFolderFor("/srv/haifu", "講義"), QStringLiteral("/srv/haifu"));
+        QCOMPARE(numberedName("report.pdf", 2), QStringLiteral("report (2).pdf"));
+        QCOMPARE(numberedName("archive.tar.gz", 3), QStringLiteral("archive.tar (3).gz"));
+        QCOMPARE(numberedName("README", 2), QStringLiteral("README (2)"));
+        QCOMPARE(numberedName("a.txt", 1), QStringLiteral("a.txt"));
+        QTemporaryDir folder;
+        writeBytes(folder.filePath("var.cfg"),
+                   cp932Lines({"serveraddress=127.0.0.1", "port=1", "haifusaki=/srv/配布物"}));
+        QCOMPARE(prepareClient(QStringLiteral("taro"), folder.path())->handoutFolder,
+                 QStringLiteral("/srv/配布物"));
     }
 };
 
