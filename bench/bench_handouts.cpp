@@ -31,6 +31,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,6 +66,15 @@ qint64 statusKiB(const char *field)
             return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toLongLong();
     }
     return -1;
+}
+
+// Processor seconds this process has spent, user and system.
+double cpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 void resetPeak()
@@ -145,7 +155,10 @@ void pump(std::vector<Student> &students, const std::string &expected, Done done
         }
         if (fds.empty())
             return;
-        ::poll(fds.data(), nfds_t(fds.size()), 10000);
+        if (::poll(fds.data(), nfds_t(fds.size()), 30000) == 0) {
+            std::fprintf(stderr, "no reply for 30 s\n");
+            ::_exit(1);
+        }
         for (size_t i = 0; i < fds.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
@@ -176,7 +189,7 @@ void pump(std::vector<Student> &students, const std::string &expected, Done done
     pump(all, expected, [&](Student &s) {
         if (s.seconds == 0 && s.got >= expected.size())
             s.seconds = std::chrono::duration<double>(Steady::now() - start).count();
-        return s.got >= expected.size();
+        return s.wrong || s.got >= expected.size();
     });
     const double total = std::chrono::duration<double>(Steady::now() - start).count();
     double slowest = 0;
@@ -347,7 +360,8 @@ void waitForHashes(HandoutCatalog &catalog)
 
 int main(int argc, char *argv[])
 {
-    raiseOpenFileLimit();
+    prepareServerProcess(); // as tavrelle's main() does
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
@@ -373,20 +387,40 @@ int main(int argc, char *argv[])
     lecture.setHaifudir(haifu);
     waitForHashes(server.handouts());
 
+    // The machine is shared: the two are run in turns and the best of each
+    // compared.
     int failed = 0;
-    const Outcome plain = plainCopy(path, expected);
-    const qint64 baseline = statusKiB("VmRSS:");
-    resetPeak();
-    const Outcome served = inChild(server.port(), Fetchers, "get h.bin\r\n", expected);
-    const qint64 growth = statusKiB("VmHWM:") - baseline;
-    if (plain.total < 0 || served.total < 0)
-        return 1;
+    constexpr int Rounds = 3;
+    double plainBest = 1e9;
+    double servedBest = 1e9;
+    double plainCpu = 0;
+    double servedCpu = 0;
+    qint64 growth = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        const double beforePlain = cpuSeconds();
+        const Outcome plain = plainCopy(path, expected);
+        plainCpu += cpuSeconds() - beforePlain;
+        const qint64 baseline = statusKiB("VmRSS:");
+        resetPeak();
+        const double beforeServed = cpuSeconds();
+        const Outcome served = inChild(server.port(), Fetchers, "get h.bin\r\n", expected);
+        servedCpu += cpuSeconds() - beforeServed;
+        growth = std::max(growth, statusKiB("VmHWM:") - baseline);
+        if (plain.total < 0 || served.total < 0)
+            return 1;
+        plainBest = std::min(plainBest, plain.total);
+        servedBest = std::min(servedBest, served.total);
+    }
     const double total = double(Fetchers) * double(HandoutSize) / (1 << 20);
-    const double ratio = plain.total / served.total;
-    std::printf("%d students x %lld MiB: %.0f MiB/s (plain copy %.0f MiB/s), ratio %.2f "
-                "(goal %.1f)\n",
-                Fetchers, HandoutSize >> 20, total / served.total, total / plain.total, ratio,
+    const double ratio = plainBest / servedBest;
+    std::printf("%d students x %lld MiB, best of %d: %.0f MiB/s (plain copy %.0f MiB/s), "
+                "ratio %.2f (goal %.1f)\n",
+                Fetchers, HandoutSize >> 20, Rounds, total / servedBest, total / plainBest, ratio,
                 ThroughputGoal);
+    // On a busy machine the time taken swings with the other programs; the
+    // sending side's processor time does not.
+    std::printf("sender processor time: server %.2f s, plain copy %.2f s\n", servedCpu / Rounds,
+                plainCpu / Rounds);
     std::printf("server memory growth %.1f MiB (budget %lld MiB)\n", double(growth) / 1024,
                 GrowthBudgetKiB >> 10);
     failed += ratio < ThroughputGoal || growth >= GrowthBudgetKiB;

@@ -19,8 +19,8 @@
 
 namespace {
 
-// A file that changes under every look still lets the students' listings
-// go out after this many, without it.
+// A file that keeps changing while it is hashed still lets the students'
+// listings go out after this many attempts, without it.
 constexpr int MaxRoundsPerListing = 3;
 constexpr qsizetype HashBlock = 1024 * 1024;
 
@@ -236,10 +236,10 @@ void HandoutCatalog::hashed(const QString &path, const HandoutHash &outcome)
                     QStringLiteral("配布物 %1 を読み込めないため配布しません: %2")
                         .arg(QDir::toNativeSeparators(path), outcome.problem));
     }
-    serveWaiters();
+    serveWaiters(outcome.changed);
 }
 
-void HandoutCatalog::serveWaiters()
+void HandoutCatalog::serveWaiters(bool afterChange)
 {
     std::vector<Waiter> waiting = std::exchange(m_waiters, {});
     Scan now = scan();
@@ -247,7 +247,7 @@ void HandoutCatalog::serveWaiters()
     for (Waiter &waiter : waiting) {
         if (!waiter.context)
             continue;
-        ++waiter.rounds;
+        waiter.rounds += afterChange;
         if (now.pending.isEmpty() || !now.refusal.isEmpty() || waiter.rounds >= MaxRoundsPerListing)
             waiter.done({now.ready, now.refusal});
         else

@@ -106,7 +106,7 @@ private:
     void look(const QFileInfo &entry, Scan &scan);
     void startHashing(const QString &path);
     void hashed(const QString &path, const HandoutHash &outcome);
-    void serveWaiters();
+    void serveWaiters(bool afterChange);
     void noteHashes(const Scan &scan);
     void logOnce(const QString &key, const QString &entry);
 

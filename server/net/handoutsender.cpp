@@ -7,8 +7,13 @@ namespace {
 
 // Read per step, and the most that waits in the socket for one student
 // (the kernel's buffer comes on top).
-constexpr qint64 Piece = 64 * 1024;
+constexpr qint64 Piece = 256 * 1024;
 constexpr qint64 MaxWaiting = 128 * 1024;
+// The kernel's buffer for the connection while a file goes out: the replies'
+// small one would wake the program for every few pieces. Kernel memory, not
+// the program's; it goes back to the replies' size afterwards.
+constexpr int KernelBuffer = 1024 * 1024;
+constexpr int ReplyKernelBuffer = 64 * 1024;
 
 } // namespace
 
@@ -30,6 +35,7 @@ void HandoutSender::start()
 {
     connect(&m_socket, &Socket::sendProgress, this, &HandoutSender::pump);
     connect(&m_socket, &Socket::sendComplete, this, &HandoutSender::pump);
+    m_socket.setKernelSendBuffer(KernelBuffer);
     m_socket.sendData(wire::handoutDataLine(m_handout.version.size) + wire::Eol);
     pump();
 }
@@ -61,6 +67,7 @@ void HandoutSender::finish(const QString &problem)
 {
     m_finished = true;
     m_file.close();
+    m_socket.setKernelSendBuffer(ReplyKernelBuffer);
     m_socket.disconnect(this);
     Q_EMIT finished(problem);
 }
