@@ -112,6 +112,8 @@ void StudentClient::WIRELANE_DataArrival()
     // way waits for its line end, and one that never ends is dropped.
     QByteArray line;
     for (;;) {
+        if (serial != m_connectionSerial)
+            return;                     // the connection ended meanwhile; its replies are void
         if (m_handouts->wantsBytes()) { // a handout's bytes, not lines
             if (rest.isEmpty())
                 return;
@@ -126,8 +128,8 @@ void StudentClient::WIRELANE_DataArrival()
         const QString reply = cp932::decode(wire::lineBody(line));
         if (m_handouts->takeLine(reply))
             continue;
-        if (!dispatchReply(reply) || serial != m_connectionSerial)
-            return; // the connection ended meanwhile; its replies are void
+        if (!dispatchReply(reply))
+            return;
     }
 }
 

@@ -1,3 +1,4 @@
+#include "platform/socket.h"
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
 #include "support/classroom.h"
@@ -560,6 +561,28 @@ private Q_SLOTS:
         QVERIFY(client->received == expected);
         QTRY_VERIFY(logHas("接続:" + QString::number(m_room->server->connCount()) +
                            " 配布完了 big.bin SHA-256:" + sha256(big).left(16)));
+    }
+
+    // A reply sent while a handout goes out (the lecture line, for a client
+    // that asked at once) waits until the bytes are out.
+    void repliesWaitWhileAHandoutGoesOut()
+    {
+        const QByteArray big = pattern(4 * 1024 * 1024, 8);
+        m_room->handout("big.bin", big);
+        auto client = greeted();
+        QCOMPARE(client->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        client->received.clear();
+        client->socket.setReadBufferSize(1); // reads nothing for now
+        client->sendNow("get big.bin\r\n");
+        Connection *connection = m_room->server->connection(m_room->server->connCount());
+        QVERIFY(QTest::qWaitFor([&] { return connection->socket().bytesToSend() > 0; }, 10000));
+        connection->send(QStringLiteral("800 後から,送る行"));
+        client->socket.setReadBufferSize(0);
+        client->received += client->socket.readAll();
+        const QByteArray expected = "402 " + QByteArray::number(big.size()) + "\r\n" + big +
+                                    cp932::encode(u"800 後から,送る行\r\n");
+        QVERIFY(QTest::qWaitFor([&] { return client->received.size() >= expected.size(); }, 20000));
+        QVERIFY(client->received == expected);
     }
 
     void listingsAtOnceHashEachFileOnce()

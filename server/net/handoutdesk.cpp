@@ -5,6 +5,13 @@
 #include "server/net/handoutcatalog.h"
 #include "server/net/handoutsender.h"
 
+namespace {
+
+// A name asked for is logged this far: it is whatever the client sent.
+constexpr qsizetype LoggedNameChars = 200;
+
+} // namespace
+
 HandoutDesk::HandoutDesk(Connection &connection, HandoutCatalog &catalog)
     : QObject(&connection), m_connection(connection), m_catalog(catalog)
 {}
@@ -61,7 +68,7 @@ void HandoutDesk::refuse(const QString &name, const QString &reason)
     sendLine(wire::refusalLine(reason));
     Q_EMIT logEntry(QStringLiteral("接続番号:%1 配布物 %2 を送れません: %3")
                         .arg(m_connection.number())
-                        .arg(name, reason) +
+                        .arg(name.left(LoggedNameChars), reason) +
                     wire::Eol);
 }
 
