@@ -110,7 +110,7 @@ void MainForm::showButtons()
 {
     const StudentClient::Buttons &buttons = m_client->buttons();
     m_syukketuBtn->setEnabled(buttons.attendance);
-    m_btnSendData->setEnabled(buttons.upload);
+    m_btnSendData->setEnabled(buttons.upload && !m_client->fetchingHandouts());
     m_btnReConnect->setEnabled(buttons.reconnect);
     m_btnHaifu->setEnabled(m_client->handoutsEnabled());
 }

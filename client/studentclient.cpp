@@ -135,7 +135,12 @@ void StudentClient::WIRELANE_DataArrival()
 
 bool StudentClient::handoutsEnabled() const
 {
-    return m_lectureSeen && !m_handouts->active();
+    return m_lectureSeen && !m_handouts->active() && !m_submissionPending;
+}
+
+bool StudentClient::fetchingHandouts() const
+{
+    return m_handouts->active();
 }
 
 void StudentClient::btnHandouts_Click()
@@ -207,6 +212,8 @@ void StudentClient::setLecture(const QString &line)
 
 void StudentClient::btnSendData_Click()
 {
+    if (fetchingHandouts())
+        return;
     const QString path = m_dialogs.openFileName(AllFiles);
     if (path.isEmpty())
         return;

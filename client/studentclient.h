@@ -54,8 +54,11 @@ public:
 
     // Handouts land here instead of the lecture's folder in the documents.
     void setHandoutFolder(const QString &folder) { m_handoutFolder = folder; }
-    // "配布物": once the lecture line has come, while no fetch runs.
+    // "配布物": once the lecture line has come, while neither a fetch nor a
+    // submission is under way. The two never overlap: a get line sent
+    // during an upload would be stored as the file's bytes.
     bool handoutsEnabled() const;
+    bool fetchingHandouts() const;
     void btnHandouts_Click();
 
     void SYUKKETUBTN_Click();

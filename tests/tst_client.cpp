@@ -565,6 +565,34 @@ private Q_SLOTS:
         QVERIFY(m_server->waitForInput("user taro\r\n"));
     }
 
+    // An upload and a fetch never overlap: a get line sent between a put
+    // line and its file would be stored as part of the file.
+    void uploadAndHandoutFetchWaitForEachOther()
+    {
+        QTemporaryDir target;
+        confirmedClient();
+        m_client->setHandoutFolder(target.path());
+        QVERIFY(m_client->handoutsEnabled());
+        m_client->btnHandouts_Click();
+        QVERIFY(m_server->waitForInput("list\r\n"));
+        m_server->input().clear();
+        m_dialogs->nextAnswers << file("report.txt", "abc");
+        m_client->btnSendData_Click(); // does nothing while fetching
+        m_server->reply("401 0");
+        QTRY_COMPARE(m_messages->shown.size(), 2); // attendance, then the handouts
+        QCOMPARE(m_server->input(), QByteArray());
+        QVERIFY(m_client->handoutsEnabled());
+        m_client->btnSendData_Click();
+        QVERIFY(m_server->waitForInput("put taro.txt,3\r\n"));
+        QVERIFY(!m_client->handoutsEnabled());
+        m_client->btnHandouts_Click();
+        m_server->reply("301 - image mode ok");
+        QVERIFY(m_server->waitForInput("put taro.txt,3\r\nabc"));
+        m_server->reply("302 jyusin kanryo");
+        QTRY_VERIFY(m_client->handoutsEnabled());
+        QCOMPARE(m_server->input(), QByteArray("put taro.txt,3\r\nabc"));
+    }
+
     void handoutNamesThatWouldLeaveTheFolderAreNotAskedFor()
     {
         QTemporaryDir target;
