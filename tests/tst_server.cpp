@@ -541,8 +541,12 @@ private Q_SLOTS:
         QCOMPARE(client->ask("user taro\r\n"), Taken);
         QCOMPARE(client->lines().size(), 2);
         QVERIFY(logHas("を送れません"));
-        QCOMPARE(client->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        m_room->handout("empty.txt", "");
+        QCOMPARE(client->ask("list\r\n", 3).value(0), QStringLiteral("401 2"));
         QCOMPARE(client->fetch("a.txt"), QByteArray("handout"));
+        QCOMPARE(client->fetch("empty.txt", &reply), QByteArray());
+        QCOMPARE(reply, QStringLiteral("402 0"));
+        QCOMPARE(client->ask("user taro\r\n"), Already);
     }
 
     // The bytes of a handout go out alone: a line sent behind the get line
@@ -624,8 +628,12 @@ private Q_SLOTS:
             m_room->log.text().count("配布物のフォルダ " + QDir::toNativeSeparators(m_room->haifu)),
             1);
         QVERIFY(QDir().rename(m_room->haifu + ".moved", m_room->haifu));
-        QCOMPARE(client->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        m_room->handout("empty.txt", "");
+        QCOMPARE(client->ask("list\r\n", 3).value(0), QStringLiteral("401 2"));
         QCOMPARE(client->fetch("a.txt"), QByteArray("handout"));
+        QCOMPARE(client->fetch("empty.txt", &reply), QByteArray());
+        QCOMPARE(reply, QStringLiteral("402 0"));
+        QCOMPARE(client->ask("user taro\r\n"), Taken);
     }
 };
 
