@@ -6,10 +6,10 @@
 // through the server's log (shown, kept for the day, older ones moved to
 // disk): its resident memory above the start, and the time to hand the
 // complete log to a save.
-#include "platform/qttextlog.h"
 #include "server/app/heaptuning.h"
 #include "server/app/lectureserver.h"
 #include "server/ui/frmmain.h"
+#include "server/ui/qttextlog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,8 +3,8 @@
 #include "bench/fixedfiledialogs.h"
 #include "common/cp932.h"
 #include "platform/dialogs.h"
+#include "server/app/rostercommands.h"
 #include "server/roster/lecture.h"
-#include "server/roster/rostercommands.h"
 #include "server/roster/rostergrid.h"
 
 #include <QApplication>

@@ -18,10 +18,10 @@
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/processstarter.h"
-#include "platform/qttextlog.h"
 #include "server/app/lectureserver.h"
 #include "server/app/processlimits.h"
 #include "server/ui/frmmain.h"
+#include "server/ui/qttextlog.h"
 
 #include <QApplication>
 #include <QDir>

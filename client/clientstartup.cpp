@@ -13,6 +13,7 @@ namespace {
 constexpr int PathNotFound = 76;
 constexpr int FileNotFound = 53;
 constexpr int FileAccessError = 75;
+constexpr int InvalidSetting = 380;
 
 const QString SettingsFile = QStringLiteral("var.cfg");
 
@@ -37,6 +38,97 @@ QString clientFolder()
 #endif
 }
 
+namespace {
+
+// var.cfg is a few lines written by hand: anything larger is not it.
+constexpr qint64 MaxSettingsBytes = 64 * 1024;
+
+using Setting = Result<QString>;
+
+QString settingsPath(const QString &folder)
+{
+    return QDir(folder).filePath(SettingsFile);
+}
+
+Result<SettingLine> settingFailure(int number, const QString &description)
+{
+    return Result<SettingLine>::failure(startupFailure(number, description));
+}
+
+// The line of `key`, or the start-up message that says what is wrong.
+Result<SettingLine> readSetting(const QString &key, const QString &folder)
+{
+    const QString path = settingsPath(folder);
+    const Result<std::optional<SettingLine>> found =
+        lookupSetting(key, SettingsFile, MaxSettingsBytes);
+    if (!found) {
+        const bool missing = !QFileInfo::exists(SettingsFile);
+        return settingFailure(missing ? FileNotFound : FileAccessError,
+                              QStringLiteral("%1 を読み込めません (%2)｡").arg(path, found.error()));
+    }
+    if (!*found) {
+        return settingFailure(
+            InvalidSetting,
+            QStringLiteral("%1 に %2 の行がありません｡%2=… の行を書いてください｡").arg(path, key));
+    }
+    if ((*found)->value.isEmpty()) {
+        return settingFailure(InvalidSetting, QStringLiteral("%1 の %2 行目: %3 の値が空です｡")
+                                                  .arg(path)
+                                                  .arg((*found)->number)
+                                                  .arg(key));
+    }
+    return **found;
+}
+
+Setting invalid(const QString &folder, const QString &key, const SettingLine &line,
+                const QString &why)
+{
+    return Setting::failure(
+        startupFailure(InvalidSetting, QStringLiteral("%1 の %2 行目: %3 の値｢%4｣%5")
+                                           .arg(settingsPath(folder))
+                                           .arg(line.number)
+                                           .arg(key, line.value, why)));
+}
+
+Setting serverAddress(const QString &folder)
+{
+    const QString key = QStringLiteral("serveraddress");
+    const Result<SettingLine> line = readSetting(key, folder);
+    if (!line)
+        return Setting::failure(line.error());
+    // Nothing is trimmed, as in every settings file: a blank is a typo.
+    for (QChar c : line->value) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            return invalid(folder, key, *line,
+                           QStringLiteral("に空白が含まれています｡アドレスだけを書いてください｡"));
+    }
+    return line->value;
+}
+
+// The leading number of the value, as the lecturer's program reads its port.
+Setting serverPort(const QString &folder)
+{
+    const QString key = QStringLiteral("port");
+    const Result<SettingLine> line = readSetting(key, folder);
+    if (!line)
+        return Setting::failure(line.error());
+    const qint64 port = leadingNumber(line->value);
+    if (port < 1 || port > 65535)
+        return invalid(folder, key, *line,
+                       QStringLiteral("はポート番号 (1～65535) ではありません｡"));
+    return QString::number(port);
+}
+
+// haifusaki= may be left out: handouts then land in the default folder.
+QString handoutFolder()
+{
+    const Result<std::optional<SettingLine>> found =
+        lookupSetting(QStringLiteral("haifusaki"), SettingsFile, MaxSettingsBytes);
+    return found && *found ? (*found)->value : QString();
+}
+
+} // namespace
+
 Result<ClientSettings> prepareClient(const std::optional<QString> &userName, const QString &folder)
 {
     if (!userName || userName->isEmpty() || cp932::encode(*userName).size() > MaxUserNameBytes) {
@@ -47,19 +139,11 @@ Result<ClientSettings> prepareClient(const std::optional<QString> &userName, con
         return Result<ClientSettings>::failure(startupFailure(
             PathNotFound, QStringLiteral("フォルダ %1 が見つかりません｡").arg(folder)));
     }
-    ClientSettings settings{*userName, {}, {}, {}};
-    const Result<QString> address = readvar(QStringLiteral("serveraddress"), SettingsFile);
-    const Result<QString> port = readvar(QStringLiteral("port"), SettingsFile);
-    if (!address || !port) {
-        const QString reason = address ? port.error() : address.error();
-        const bool missing = !QFileInfo::exists(SettingsFile);
-        return Result<ClientSettings>::failure(
-            startupFailure(missing ? FileNotFound : FileAccessError,
-                           QStringLiteral("%1 を読み込めません (%2)｡")
-                               .arg(QDir(folder).filePath(SettingsFile), reason)));
-    }
-    settings.serverAddress = *address;
-    settings.serverPort = *port;
-    settings.handoutFolder = readvar(QStringLiteral("haifusaki"), SettingsFile).valueOr({});
-    return settings;
+    const Setting address = serverAddress(folder);
+    if (!address)
+        return Result<ClientSettings>::failure(address.error());
+    const Setting port = serverPort(folder);
+    if (!port)
+        return Result<ClientSettings>::failure(port.error());
+    return ClientSettings{*userName, *address, *port, handoutFolder()};
 }

@@ -1,13 +1,27 @@
 #include "client/fileupload.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 FileUpload::FileUpload(const QString &path, qint64 announcedSize)
     : m_file(path), m_size(announcedSize)
 {}
 
 bool FileUpload::open()
 {
-    if (!m_file.open(QIODevice::ReadOnly))
+    // Opened without waiting and checked on the open file: the path may have
+    // become a FIFO or a device since it was chosen.
+    const int fd =
+        ::open(QFile::encodeName(m_file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return fail(Problem::Unreadable);
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        !m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(Problem::Unreadable);
+    }
     if (m_file.size() != m_size)
         return fail(Problem::SizeChanged);
     return true;

@@ -40,18 +40,18 @@ QString handoutFolderFor(const QString &override, const QString &lectureName)
            folderName(lectureName);
 }
 
-HandoutFetch::HandoutFetch(MessageBox &messages, SendLine sendLine, QObject *parent)
-    : QObject(parent), m_messages(messages), m_sendLine(std::move(sendLine))
+HandoutFetch::HandoutFetch(MessageBox &messages, SendLine sendGet, QObject *parent)
+    : QObject(parent), m_messages(messages), m_sendGet(std::move(sendGet))
 {
     connect(&m_checking, &QFutureWatcherBase::finished, this, &HandoutFetch::checked);
 }
 
 HandoutFetch::~HandoutFetch() = default;
 
-void HandoutFetch::start(const QString &folder)
+bool HandoutFetch::start(const QString &folder)
 {
     if (active())
-        return;
+        return false;
     m_folder = folder;
     m_entries.clear();
     m_toFetch.clear();
@@ -61,60 +61,27 @@ void HandoutFetch::start(const QString &folder)
     if (!QDir().mkpath(folder)) {
         m_messages.show(QStringLiteral("配布物の保存先 %1 を作れません｡")
                             .arg(QDir::toNativeSeparators(folder)));
-        return;
+        return false;
     }
     setStep(Step::Listing);
     Q_EMIT statusChanged(QStringLiteral("配布物の一覧を取得中"));
-    m_sendLine(wire::ListCommand + wire::Eol);
+    return true;
 }
 
-bool HandoutFetch::takeLine(const QString &line)
-{
-    switch (m_step) {
-    case Step::Entries:
-        takeEntry(line); // whatever it looks like: the count said so
-        return true;
-    case Step::Listing:
-    case Step::Requesting:
-        break;
-    case Step::Idle:
-    case Step::Checking:
-    case Step::Receiving:
-        return false;
-    }
-    switch (wire::replyOf(line)) {
-    case wire::Reply::HandoutList:
-        if (m_step != Step::Listing)
-            return false;
-        takeCount(line);
-        return true;
-    case wire::Reply::HandoutData:
-        if (m_step != Step::Requesting)
-            return false;
-        takeData(line);
-        return true;
-    case wire::Reply::Refused:
-        refused(wire::refusalReason(line));
-        return true;
-    default:
-        return false; // another request's reply
-    }
-}
-
-void HandoutFetch::takeCount(const QString &line)
+bool HandoutFetch::takeCount(const QString &line)
 {
     const std::optional<qint64> count = wire::parseCountReply(line);
     if (!count) {
         finish(QStringLiteral("サーバの応答が正しくありません｡"));
-        Q_EMIT connectionUnusable();
-        return;
+        return false;
     }
     m_expectedEntries = qsizetype(*count);
     if (m_expectedEntries == 0) {
         finish();
-        return;
+        return true;
     }
     setStep(Step::Entries);
+    return true;
 }
 
 void HandoutFetch::takeEntry(const QString &line)
@@ -167,23 +134,23 @@ void HandoutFetch::fetchNext()
     setStep(Step::Requesting);
     m_lastPercent = -1;
     showProgress();
-    m_sendLine(wire::getLine(m_incoming->entry().fileName));
+    m_sendGet(wire::getLine(m_incoming->entry().fileName));
 }
 
-void HandoutFetch::takeData(const QString &line)
+bool HandoutFetch::takeData(const QString &line)
 {
     const std::optional<qint64> size = wire::parseCountReply(line);
     if (!size) {
         m_failed << QStringLiteral("%1 (サーバの応答が正しくありません)")
                         .arg(m_incoming->entry().fileName);
         finish();
-        Q_EMIT connectionUnusable();
-        return;
+        return false;
     }
     m_incoming->begin(*size);
     setStep(Step::Receiving);
     if (m_incoming->remaining() == 0)
         endFile();
+    return true;
 }
 
 void HandoutFetch::takeBytes(QByteArrayView &data)
@@ -210,7 +177,7 @@ void HandoutFetch::endFile()
 
 void HandoutFetch::refused(const QString &reason)
 {
-    if (m_step == Step::Listing) {
+    if (!m_incoming) {
         finish(QStringLiteral("配布物の一覧を受け取れませんでした: ") + reason);
         return;
     }

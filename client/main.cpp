@@ -1,7 +1,7 @@
 #include "client/clientstartup.h"
 #include "client/mainform.h"
-#include "platform/translations.h"
 #include "platform/username.h"
+#include "platform/widgets/translations.h"
 
 #include <QApplication>
 

@@ -2,7 +2,7 @@
 
 #include "client/studentclient.h"
 #include "platform/socket.h"
-#include "platform/twips.h"
+#include "platform/widgets/twips.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -20,8 +20,9 @@ constexpr int Panel1Width = 200;
 } // namespace
 
 MainForm::MainForm(MessageBox *messages, FileDialogs *dialogs, QWidget *parent)
-    : QWidget(parent), m_qtMessages(this, AppTitle), m_qtDialogs(this),
-      m_messages(messages ? *messages : m_qtMessages), m_dialogs(dialogs ? *dialogs : m_qtDialogs)
+    : QWidget(parent), m_qtMessages(this, AppTitle), m_assignmentDialog(this),
+      m_messages(messages ? *messages : m_qtMessages),
+      m_dialogs(dialogs ? *dialogs : m_assignmentDialog)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(AppTitle);
@@ -110,9 +111,9 @@ void MainForm::showButtons()
 {
     const StudentClient::Buttons &buttons = m_client->buttons();
     m_syukketuBtn->setEnabled(buttons.attendance);
-    m_btnSendData->setEnabled(buttons.upload && !m_client->fetchingHandouts());
+    m_btnSendData->setEnabled(buttons.upload);
     m_btnReConnect->setEnabled(buttons.reconnect);
-    m_btnHaifu->setEnabled(m_client->handoutsEnabled());
+    m_btnHaifu->setEnabled(buttons.handouts);
 }
 
 void MainForm::showLecture()
@@ -123,6 +124,10 @@ void MainForm::showLecture()
 
 void MainForm::closeEvent(QCloseEvent *event)
 {
+    if (m_client && !m_client->mayClose()) {
+        event->ignore();
+        return;
+    }
     // The server sees the connection close; nothing is sent before.
     m_timer.stop();
     if (m_client)

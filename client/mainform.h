@@ -1,7 +1,8 @@
 #pragma once
 
+#include "client/assignmentdialog.h"
 #include "client/clientstartup.h"
-#include "platform/qtdialogs.h"
+#include "platform/widgets/qtdialogs.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -50,7 +51,7 @@ private:
     QLabel *m_panel2 = nullptr;
     QTimer m_timer;
     QtMessageBox m_qtMessages;
-    QtFileDialogs m_qtDialogs;
+    AssignmentFileDialog m_assignmentDialog;
     MessageBox &m_messages;
     FileDialogs &m_dialogs;
     std::unique_ptr<StudentClient> m_client;

@@ -2,53 +2,37 @@
 
 #include "client/fileupload.h"
 #include "client/handoutfetch.h"
+#include "common/clock.h"
 #include "common/cp932.h"
 #include "platform/dialogs.h"
 #include "platform/socket.h"
 
-#include <QFileInfo>
-
 namespace {
 
-const QString AllFiles = QStringLiteral("すべてのファイル (*.*)|*.*");
+using State = Conversation::State;
+
+const QString AllFiles = QStringLiteral("すべてのファイル (*)|*");
+const QString WaitingForAnswer = QStringLiteral("サーバの応答待ち");
+const QString NotHandedIn = QStringLiteral("提出は済んでいません");
+const QString NotConfirmed = QStringLiteral("出席は確認されていません");
 
 // A file is read in pieces of this size, and at most this many bytes of it
 // wait in the socket at any time.
 constexpr qint64 UploadPiece = 256 * 1024;
 constexpr qint64 UploadInFlight = 1024 * 1024;
 
-StudentClient::Buttons disconnectedButtons()
+QString stamped(const QString &what)
 {
-    return {false, false, true};
+    return what + QStringLiteral(" (") + Clock::timeOfDay().toString(QStringLiteral("hh:mm:ss")) +
+           u')';
 }
 
-// From the last "." of the file's own name; empty when the name has none.
-QString suffixOf(const QString &path)
+// "3.1 MB" or "512.0 KB", in the unit that suits `total`.
+QString amount(qint64 bytes, qint64 total)
 {
-    const qsizetype separator = qMax(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
-    const qsizetype dot = path.lastIndexOf(u'.');
-    return dot > separator ? path.sliced(dot) : QString();
-}
-
-// Why the server would refuse or alter the announced name, in the student's
-// words; empty when it takes the name as it is. The name itself is not
-// repeated: it may hold anything.
-QString nameProblem(const QString &name)
-{
-    const QString body = wire::putLine(name, 0).chopped(wire::Eol.size());
-    const std::optional<wire::PutRequest> request = wire::parsePutLine(body);
-    if (!request || request->fileName != name)
-        return QStringLiteral("拡張子に｢,｣が含まれています｡");
-    for (QChar c : name) {
-        if (c.category() == QChar::Other_Control)
-            return QStringLiteral("拡張子に制御文字が含まれています｡");
-    }
-    if (!wire::isSafeFileName(name))
-        return QStringLiteral("拡張子に｢:｣｢*｣｢?｣などファイル名に使えない文字が含まれているか､"
-                              "拡張子が｢.｣で終わっているか､長すぎます｡");
-    if (cp932::decode(cp932::encode(name)) != name)
-        return QStringLiteral("拡張子にShift_JISで表せない文字が含まれています｡");
-    return {};
+    const bool mega = total >= 1000 * 1000;
+    const double value = double(bytes) / (mega ? 1e6 : 1e3);
+    return QString::number(value, 'f', 1) + (mega ? QStringLiteral(" MB") : QStringLiteral(" KB"));
 }
 
 } // namespace
@@ -59,22 +43,17 @@ StudentClient::StudentClient(QString userName, QString serverAddress, QString se
       m_serverPort(std::move(serverPort)), m_messages(messages), m_dialogs(dialogs),
       m_socket(new Socket(this)),
       m_handouts(new HandoutFetch(
-          messages, [this](const QString &line) { sendLine(line); }, this))
+          messages, [this](const QString &line) { sendGet(line); }, this))
 {
     connect(m_socket, &Socket::connected, this, &StudentClient::WIRELANE_Connect);
-    connect(m_socket, &Socket::dataArrival, this, &StudentClient::WIRELANE_DataArrival);
+    connect(m_socket, &Socket::received, this, &StudentClient::WIRELANE_DataArrival);
     connect(m_socket, &Socket::error, this, &StudentClient::WIRELANE_Error);
     connect(m_socket, &Socket::sendProgress, this, &StudentClient::WIRELANE_SendProgress);
     connect(m_socket, &Socket::sendComplete, this, &StudentClient::WIRELANE_SendComplete);
-    m_uploadStartWait.setSingleShot(true);
-    m_uploadStartWait.setInterval(UploadStartWaitMs);
-    connect(&m_uploadStartWait, &QTimer::timeout, this, &StudentClient::uploadNeverStarted);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &StudentClient::timeLimitPassed);
     connect(m_handouts, &HandoutFetch::statusChanged, this, &StudentClient::setStatus);
-    connect(m_handouts, &HandoutFetch::activeChanged, this, &StudentClient::buttonsChanged);
-    connect(m_handouts, &HandoutFetch::connectionUnusable, this, [this] {
-        closeConnection();
-        setButtons(disconnectedButtons());
-    });
+    connect(m_handouts, &HandoutFetch::activeChanged, this, &StudentClient::handoutsActiveChanged);
 }
 
 StudentClient::~StudentClient()
@@ -84,37 +63,49 @@ StudentClient::~StudentClient()
 
 Result<> StudentClient::connectToServer()
 {
+    m_talk.connecting();
     m_socket->setLocalPort(0);
-    if (m_socket->connectToHost(m_serverAddress, m_serverPort))
-        return Result<>::success();
-    return Result<>::failure(QString::number(m_socket->errorNumber()) + u' ' +
-                             m_socket->errorString());
+    if (const Result<> connecting = m_socket->connectToHost(m_serverAddress, m_serverPort);
+        !connecting) {
+        m_talk.end();
+        return Result<>::failure(QString::number(m_socket->errorNumber()) + u' ' +
+                                 connecting.error());
+    }
+    return Result<>::success();
 }
 
 void StudentClient::WIRELANE_Connect()
 {
     ++m_connectionSerial;
-    setButtons({true, m_buttons.upload, false});
+    m_talk.connected();
+    refreshButtons();
 }
 
 void StudentClient::SYUKKETUBTN_Click()
 {
-    if (m_socket->state() == Socket::StateConnected)
-        sendLine(wire::userLine(m_userName));
+    if (m_socket->state() != Socket::StateConnected || m_talk.state() != State::Connected)
+        return;
+    if (const QString refusal = attendanceRefusal(m_userName); !refusal.isEmpty()) {
+        m_messages.show(refusal);
+        return;
+    }
+    m_talk.startAttendance();
+    sendLine(wire::userLine(m_userName));
+    setStatus(WaitingForAnswer);
+    armDeadline();
+    refreshButtons();
 }
 
-void StudentClient::WIRELANE_DataArrival()
+void StudentClient::WIRELANE_DataArrival(const QByteArray &arrived)
 {
-    const QByteArray arrived = m_socket->getData();
     QByteArrayView rest(arrived);
-    const quint64 serial = m_connectionSerial;
     // Every complete reply is judged once, in order; a reply still on its
-    // way waits for its line end, and one that never ends is dropped.
+    // way waits for its line end, and one that never ends is dropped. The
+    // lines a 401 announced and the bytes after a 402 are the fetch's.
     QByteArray line;
-    for (;;) {
-        if (serial != m_connectionSerial)
-            return;                     // the connection ended meanwhile; its replies are void
-        if (m_handouts->wantsBytes()) { // a handout's bytes, not lines
+    const quint64 serial = m_connectionSerial;
+    while (serial == m_connectionSerial) {
+        if (m_talk.state() == State::Receiving && m_handouts->wantsBytes()) {
             if (rest.isEmpty())
                 return;
             m_handouts->takeBytes(rest);
@@ -126,68 +117,137 @@ void StudentClient::WIRELANE_DataArrival()
         if (status == wire::LineFramer::Status::Overflow)
             continue;
         const QString reply = cp932::decode(wire::lineBody(line));
-        if (m_handouts->takeLine(reply))
+        if (m_talk.state() == State::ListEntries) {
+            takeHandoutEntry(reply);
             continue;
-        if (!dispatchReply(reply))
-            return;
+        }
+        if (!takeReply(reply))
+            return; // the connection ended meanwhile; its replies are void
     }
 }
 
 bool StudentClient::handoutsEnabled() const
 {
-    return m_lectureSeen && !m_handouts->active() && !m_submissionPending;
+    return m_buttons.handouts;
 }
 
 bool StudentClient::fetchingHandouts() const
 {
-    return m_handouts->active();
+    return m_talk.handoutsPending();
 }
 
 void StudentClient::btnHandouts_Click()
 {
-    if (handoutsEnabled() && m_socket->state() == Socket::StateConnected)
-        m_handouts->start(handoutFolderFor(m_handoutFolder, m_kougimei));
+    if (m_socket->state() != Socket::StateConnected || !m_talk.startHandouts())
+        return;
+    if (!m_handouts->start(handoutFolderFor(m_handoutFolder, m_kougimei))) {
+        m_talk.handoutsDone(); // the folder cannot be made: nothing was asked
+        refreshButtons();
+        return;
+    }
+    sendLine(wire::ListCommand + wire::Eol);
+    refreshButtons();
 }
 
-bool StudentClient::dispatchReply(const QString &reply)
+void StudentClient::sendGet(const QString &line)
 {
-    switch (wire::replyOf(reply)) {
-    case wire::Reply::Taken:
-    case wire::Reply::Already:
-        if (!showMessage(wire::replyOf(reply) == wire::Reply::Taken
-                             ? QStringLiteral("出席をとりました｡")
-                             : QStringLiteral("既に出席を取っています｡")))
-            return false;
-        setButtons({false, true, m_buttons.reconnect});
-        break;
-    case wire::Reply::ImageMode:
+    if (m_talk.requestHandout())
+        sendLine(line);
+}
+
+void StudentClient::takeHandoutEntry(const QString &line)
+{
+    m_handouts->takeEntry(line);
+    if (!m_handouts->wantsEntries())
+        m_talk.handoutsListed();
+}
+
+// The fetch ends (its message follows): the conversation is back where it
+// was before 配布物.
+void StudentClient::handoutsActiveChanged()
+{
+    if (!m_handouts->active()) {
+        m_talk.handoutsDone();
+        refreshButtons();
+    }
+}
+
+// The 401 or 402 line, or a refusal of the fetch's request. A malformed
+// 401 or 402 leaves no way to tell lines from bytes: the connection ends.
+bool StudentClient::takeHandoutReply(Conversation::Action action, const QString &line)
+{
+    bool understood = true;
+    if (action == Conversation::Action::TakeHandoutList)
+        understood = m_handouts->takeCount(line);
+    else if (action == Conversation::Action::TakeHandout)
+        understood = m_handouts->takeData(line);
+    else
+        m_handouts->refused(wire::refusalReason(line));
+    if (understood)
+        return true;
+    lose();
+    return false;
+}
+
+// False when the connection ended while the reply was handled.
+bool StudentClient::takeReply(const QString &line)
+{
+    const State before = m_talk.state();
+    const Conversation::Step step = m_talk.receive(line);
+    // A confirmed file's last sends may still be reported: they change
+    // nothing shown any more.
+    if (step.next == State::Ready)
+        m_upload.reset();
+    armDeadline();
+    switch (step.action) {
+    case Conversation::Action::ShowLecture:
+        setLecture(line);
+        return true;
+    case Conversation::Action::SendFile:
         sendFile();
-        break;
-    case wire::Reply::Received:
-        m_submissionPending = false;
-        m_uploadStartWait.stop(); // an empty file is confirmed without a 301
-        if (!showMessage(QStringLiteral("送信完了しました")))
-            return false;
-        setStatus(QString());
-        setButtons({m_buttons.attendance, true, m_buttons.reconnect});
-        break;
-    case wire::Reply::Unknown:
-        return showMessage(QStringLiteral("ユーザ名が登録されてません"));
-    case wire::Reply::Close:
+        return m_talk.state() != State::Closed;
+    case Conversation::Action::Close:
         closeConnection();
-        setButtons(disconnectedButtons());
-        tellIfUnconfirmed();
+        if (!Conversation::unconfirmed(before).isEmpty())
+            setStatus(before == State::Attending ? NotConfirmed : NotHandedIn);
+        tellUnconfirmed(QString(), step.message);
         return false;
-    case wire::Reply::Lecture:
-        setLecture(reply);
-        break;
-    case wire::Reply::Greeting:
-    case wire::Reply::Other:
-    case wire::Reply::HandoutList: // only when no fetch asked
-    case wire::Reply::HandoutData:
-    case wire::Reply::Refused:
+    case Conversation::Action::TakeHandoutList:
+    case Conversation::Action::TakeHandout:
+    case Conversation::Action::HandoutRefused:
+        return takeHandoutReply(step.action, line);
+    case Conversation::Action::None:
         break;
     }
+    QString status;
+    switch (wire::replyOf(line)) {
+    case wire::Reply::Taken:
+    case wire::Reply::Already:
+        status = stamped(QStringLiteral("出席済み"));
+        break;
+    case wire::Reply::Received:
+        status = stamped(QStringLiteral("提出完了"));
+        break;
+    case wire::Reply::Unknown:
+        status = NotConfirmed;
+        break;
+    case wire::Reply::Refused:
+        status = NotHandedIn;
+        break;
+    case wire::Reply::ImageMode: // an empty file: nothing to send
+        status = QStringLiteral("サーバの確認待ち");
+        break;
+    default:
+        status = m_status;
+        break;
+    }
+    // Set before the box: a connection lost while it is open must not leave
+    // a confirmed submission shown as awaited.
+    setStatus(status);
+    if (!step.message.isEmpty() && !showMessage(step.message))
+        return false;
+    // The buttons change once the box is closed.
+    refreshButtons();
     return true;
 }
 
@@ -200,8 +260,7 @@ bool StudentClient::showMessage(const QString &text)
 
 void StudentClient::setLecture(const QString &line)
 {
-    m_lectureSeen = true;
-    Q_EMIT buttonsChanged();
+    refreshButtons(); // 配布物 once the lecture line came
     const std::optional<wire::LectureInfo> lecture = wire::parseLectureLine(line);
     if (!lecture)
         return;
@@ -212,36 +271,29 @@ void StudentClient::setLecture(const QString &line)
 
 void StudentClient::btnSendData_Click()
 {
-    if (fetchingHandouts())
+    if (m_talk.state() != State::Ready)
         return;
     const QString path = m_dialogs.openFileName(AllFiles);
     if (path.isEmpty())
         return;
-    const QString suffix = suffixOf(path);
-    if (suffix.isEmpty())
-        return;
-    const QString name = m_userName + suffix;
-    if (const QString problem = nameProblem(name); !problem.isEmpty()) {
-        m_messages.show(QStringLiteral("このファイルは送信できません｡\r\n") + problem +
-                        QStringLiteral("\r\nファイル名を変えてから送ってください｡"));
+    // The dialog kept the event loop going: the connection may be gone.
+    Timer_Timer();
+    if (m_talk.state() != State::Ready || m_socket->state() != Socket::StateConnected) {
+        m_messages.show(QStringLiteral("ファイルを選んでいる間にサーバとの接続が切れました｡\r\n"
+                                       "再接続してから送り直してください｡"));
         return;
     }
-    const QFileInfo info(path);
-    if (!info.isFile() || !info.isReadable())
-        return;
-    if (info.size() > wire::MaxUploadSize) {
-        m_messages.show(QStringLiteral("ファイルが大きすぎるため送信できません｡\r\n"
-                                       "2GB未満のファイルを選んでください｡"));
+    const Result<ChosenFile> chosen = checkChosenFile(path, m_userName);
+    if (!chosen) {
+        m_messages.show(chosen.error());
         return;
     }
-    if (m_socket->state() != Socket::StateConnected)
-        return;
-    m_chosenPath = path;
-    m_chosenSize = info.size();
-    m_submissionPending = true;
-    m_uploadStartWait.start();
-    sendLine(wire::putLine(name, m_chosenSize));
-    setButtons({m_buttons.attendance, false, m_buttons.reconnect});
+    m_chosen = *chosen;
+    m_talk.startUpload(m_chosen.size);
+    sendLine(wire::putLine(m_chosen.announcedName, m_chosen.size));
+    setStatus(WaitingForAnswer);
+    armDeadline();
+    refreshButtons();
 }
 
 void StudentClient::sendLine(const QString &line)
@@ -252,80 +304,145 @@ void StudentClient::sendLine(const QString &line)
 
 void StudentClient::sendFile()
 {
-    if (!m_submissionPending || m_upload || m_chosenPath.isEmpty())
-        return;
-    m_uploadStartWait.stop();
-    m_upload = std::make_unique<FileUpload>(std::exchange(m_chosenPath, QString()), m_chosenSize);
+    m_upload = std::make_unique<FileUpload>(m_chosen.path, m_chosen.size);
     m_uploadDone = m_uploadInFlight = 0;
-    setStatus(QStringLiteral("課題を送信中"));
     if (!m_upload->open()) {
-        abandonUpload();
+        fileTrouble();
         return;
     }
-    if (m_upload->size() == 0) {
-        m_upload.reset();
-        setStatus(QStringLiteral("送信完了"));
-        return;
-    }
+    showProgress(0);
     feedFile();
 }
 
-// Reads further pieces as the socket gets rid of earlier ones.
+// Reads further pieces as the socket gets rid of earlier ones; a line is
+// never sent while they are queued, since the server counts every byte.
 void StudentClient::feedFile()
 {
     while (m_upload && !m_upload->allRead() && m_uploadInFlight < UploadInFlight &&
            m_socket->state() == Socket::StateConnected) {
         const QByteArray piece = m_upload->nextPiece(UploadPiece);
         if (m_upload->problem() != FileUpload::Problem::None) {
-            abandonUpload();
+            fileTrouble();
             return;
         }
         m_sends.push_back(piece.size());
         m_uploadInFlight += piece.size();
         m_socket->sendData(piece);
     }
+    if (m_upload && m_upload->allRead() && m_talk.state() == State::Sending) {
+        m_talk.fileHandedOver();
+        armDeadline();
+    }
 }
 
 // The server waits for the announced count of bytes, and a different count
 // would store a wrong file: ending the connection is the only honest way out.
-void StudentClient::abandonUpload()
+void StudentClient::fileTrouble()
 {
     const bool changed = m_upload->problem() == FileUpload::Problem::SizeChanged;
-    m_submissionPending = false;
-    closeConnection();
-    setButtons(disconnectedButtons());
-    setStatus(QString());
-    m_messages.show((changed ? QStringLiteral("選んだ後にファイルの大きさが変わったため､")
+    tellUnconfirmed((changed ? QStringLiteral("選んだ後にファイルの大きさが変わったため､")
                              : QStringLiteral("ファイルを読めなくなったため､")) +
-                    QStringLiteral("課題の送信を中止しました｡\r\n"
-                                   "再接続してから送り直してください｡"));
+                        QStringLiteral("課題の送信を中止しました｡"),
+                    lose());
 }
 
-// A 301 arriving after this would make the server wait for the file while
-// the student believes nothing was sent: ending the connection settles it.
-void StudentClient::uploadNeverStarted()
+void StudentClient::armDeadline()
 {
-    if (!m_submissionPending || m_upload)
+    int limit = -1;
+    switch (m_talk.state()) {
+    case State::Attending:
+    case State::Requesting:
+    case State::RequestingEmpty:
+        limit = m_limits.replyMs;
+        break;
+    case State::Sending:
+        limit = m_limits.stallMs;
+        break;
+    case State::Confirming:
+        limit = m_upload ? m_limits.stallMs : m_limits.confirmationMs;
+        break;
+    case State::Connecting:
+    case State::Connected:
+    case State::Ready:
+    case State::Closed:
+    // A listing waits for hashes and a handout may be large: no limit,
+    // 再接続 ends a fetch that stalls.
+    case State::Listing:
+    case State::ListEntries:
+    case State::Fetching:
+    case State::Getting:
+    case State::Receiving:
+        break;
+    }
+    if (limit < 0)
+        m_deadline.stop();
+    else
+        m_deadline.start(limit);
+}
+
+void StudentClient::timeLimitPassed()
+{
+    QString cause;
+    switch (m_talk.state()) {
+    case State::Attending:
+        cause = QStringLiteral("サーバが出欠に答えないため､接続を切りました｡");
+        break;
+    case State::Requesting:
+    case State::RequestingEmpty:
+        cause = QStringLiteral("サーバが課題の受け取りを始めなかったため､送信を取りやめました｡");
+        break;
+    case State::Sending:
+        cause =
+            QStringLiteral("サーバが30秒の間データを受け取らなかったため､送信を取りやめました｡");
+        break;
+    case State::Confirming:
+        cause = m_upload ? QStringLiteral("サーバが30秒の間データを受け取らなかったため､"
+                                          "送信を取りやめました｡")
+                         : QStringLiteral("送り終えてから60秒たってもサーバが受け取りを"
+                                          "確認しないため､接続を切りました｡");
+        break;
+    case State::Connecting:
+    case State::Connected:
+    case State::Ready:
+    case State::Closed:
+    case State::Listing:
+    case State::ListEntries:
+    case State::Fetching:
+    case State::Getting:
+    case State::Receiving:
         return;
-    m_submissionPending = false;
+    }
+    tellUnconfirmed(cause, lose());
+}
+
+// Ends the connection in whatever state it is; gives what is therefore not
+// confirmed, and shows it in the status line.
+QString StudentClient::lose()
+{
+    const bool attending = m_talk.attendancePending();
+    const QString unconfirmed = m_talk.end();
     closeConnection();
-    setButtons(disconnectedButtons());
-    setStatus(QString());
-    m_messages.show(
-        QStringLiteral("サーバが課題の受け取りを始めなかったため､送信を取りやめました｡\r\n"
-                       "提出は済んでいません｡再接続してから送り直してください｡"));
+    if (!unconfirmed.isEmpty())
+        setStatus(attending ? NotConfirmed : NotHandedIn);
+    refreshButtons();
+    return unconfirmed;
 }
 
-void StudentClient::WIRELANE_SendProgress(qint64 bytesSent, qint64 bytesRemaining)
+void StudentClient::tellUnconfirmed(const QString &cause, const QString &unconfirmed)
 {
-    if (m_sends.empty())
+    refreshButtons();
+    if (cause.isEmpty() && unconfirmed.isEmpty())
         return;
-    // A file goes out in pieces; the student sees what is left of the file.
-    const qint64 remaining = m_sends.front() >= 0 && m_upload
-                                 ? m_upload->size() - m_uploadDone - bytesSent
-                                 : bytesRemaining;
-    setStatus(QStringLiteral("送信中: ") + QString::number(remaining) +
-              QStringLiteral(" が未送信"));
+    const QString separator = cause.isEmpty() || unconfirmed.isEmpty() ? QString() : wire::Eol;
+    m_messages.show(cause + separator + unconfirmed);
+}
+
+void StudentClient::WIRELANE_SendProgress(qint64 bytesSent, qint64)
+{
+    if (m_sends.empty() || m_sends.front() < 0 || !m_upload || !m_talk.uploadPending())
+        return;
+    showProgress(m_uploadDone + bytesSent);
+    armDeadline(); // the server takes bytes: the stall limit starts again
 }
 
 void StudentClient::WIRELANE_SendComplete()
@@ -334,79 +451,104 @@ void StudentClient::WIRELANE_SendComplete()
         return;
     const qint64 piece = m_sends.front();
     m_sends.pop_front();
-    if (piece < 0 || !m_upload) {
-        setStatus(QStringLiteral("送信完了"));
+    if (piece < 0 || !m_upload)
         return;
-    }
     m_uploadDone += piece;
     m_uploadInFlight -= piece;
+    showProgress(m_uploadDone);
     if (m_uploadDone == m_upload->size()) {
         m_upload.reset();
-        setStatus(QStringLiteral("送信完了"));
-        return;
+        setStatus(QStringLiteral("サーバの確認待ち"));
+    } else {
+        feedFile();
     }
-    feedFile();
+    armDeadline();
+}
+
+void StudentClient::showProgress(qint64 accepted)
+{
+    const qint64 total = m_chosen.size;
+    const qint64 percent = total > 0 ? accepted * 100 / total : 100;
+    setStatus(QStringLiteral("送信中: %1% (%2 / %3)")
+                  .arg(percent)
+                  .arg(amount(accepted, total), amount(total, total)));
 }
 
 void StudentClient::btnReConnect_Click()
 {
+    if (m_talk.uploadPending()) {
+        cancelUpload();
+        if (m_talk.uploadPending())
+            return;
+    }
+    // A fetch ends with the connection; what it saved so far stays.
+    if (m_talk.handoutsPending())
+        lose();
     // A pending or open connection is left alone.
     if (m_socket->state() != Socket::StateClosed)
         return;
+    m_talk.connecting();
+    refreshButtons();
     m_socket->setLocalPort(0);
     if (!m_socket->connectToHost(m_serverAddress, m_serverPort))
         WIRELANE_Error(m_socket->errorNumber(), m_socket->errorString());
 }
 
+// 再接続 during an upload gives it up, once the student has agreed.
+void StudentClient::cancelUpload()
+{
+    const bool agreed = m_messages.ask(
+        QStringLiteral("課題の送信を取りやめて､接続し直しますか?\r\n"
+                       "取りやめた場合､提出は済んでいません｡接続し直してから送り直してください｡"));
+    // The upload may have been confirmed or lost while the question was open.
+    if (agreed && m_talk.uploadPending())
+        lose();
+}
+
+bool StudentClient::mayClose()
+{
+    return !m_talk.uploadPending() ||
+           m_messages.ask(QStringLiteral("課題の送信中です｡今閉じると提出は済みません｡\r\n"
+                                         "閉じますか?"));
+}
+
 void StudentClient::WIRELANE_Error(int number, const QString &description)
 {
+    const QString unconfirmed = lose();
     m_messages.show(QStringLiteral("エラー番号:") + QString::number(number) + QStringLiteral("->") +
                     description + wire::Eol +
                     QStringLiteral("少し待って再接続ボタンを押してください｡"));
-    closeConnection();
-    setButtons(disconnectedButtons());
-    tellIfUnconfirmed();
+    tellUnconfirmed(QString(), unconfirmed);
 }
 
 void StudentClient::Timer_Timer()
 {
     if (m_socket->state() != Socket::StateClosing)
         return;
-    closeConnection();
+    const QString unconfirmed = lose();
     m_socket->setLocalPort(0);
-    setButtons(disconnectedButtons());
     m_kougimei.clear();
     m_tantousya.clear();
     Q_EMIT lectureChanged();
-    tellIfUnconfirmed();
+    tellUnconfirmed(unconfirmed.isEmpty() ? QString()
+                                          : QStringLiteral("サーバとの接続が切れました｡"),
+                    unconfirmed);
 }
 
 void StudentClient::closeConnection()
 {
-    m_uploadStartWait.stop();
+    m_deadline.stop();
     m_socket->close();
     ++m_connectionSerial;
     m_replies.clear();
-    m_chosenPath.clear();
     m_upload.reset();
     m_sends.clear();
-    m_lectureSeen = false;
     m_handouts->abandon();
-    Q_EMIT buttonsChanged();
 }
 
-// Bytes that left are no submission: only the server's confirmation is.
-void StudentClient::tellIfUnconfirmed()
+void StudentClient::refreshButtons()
 {
-    if (!std::exchange(m_submissionPending, false))
-        return;
-    setStatus(QString());
-    m_messages.show(QStringLiteral("課題の受け取りがサーバから確認される前に接続が切れました｡\r\n"
-                                   "提出は済んでいません｡再接続してから送り直してください｡"));
-}
-
-void StudentClient::setButtons(Buttons buttons)
-{
+    const Buttons buttons = m_talk.buttons();
     if (buttons == m_buttons)
         return;
     m_buttons = buttons;
@@ -415,6 +557,8 @@ void StudentClient::setButtons(Buttons buttons)
 
 void StudentClient::setStatus(const QString &text)
 {
+    if (text == m_status)
+        return;
     m_status = text;
     Q_EMIT statusChanged();
 }

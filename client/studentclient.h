@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/conversation.h"
+#include "client/uploadchecks.h"
 #include "common/result.h"
 #include "common/wire.h"
 
@@ -17,19 +19,23 @@ class MessageBox;
 class Socket;
 
 // The student's side of the lecture after start-up: the connection to the
-// lecturer's program, attendance, replies and the assignment upload. It
-// holds what the window shows (button states, lecture labels, status text)
-// and announces every change; the window only displays it.
+// lecturer's program, attendance, replies and the assignment upload. The
+// Conversation decides what a reply means; this class sends, reads the
+// file, watches the time limits and holds what the window shows (button
+// states, lecture labels, status text), announcing every change.
 class StudentClient : public QObject
 {
     Q_OBJECT
 public:
-    struct Buttons
+    using Buttons = Conversation::Buttons;
+
+    // How long the server may stay silent before the student is told that
+    // nothing was confirmed and the connection is ended.
+    struct TimeLimits
     {
-        bool attendance = false; // "出欠"
-        bool upload = false;     // "課題"
-        bool reconnect = true;   // "再接続"
-        bool operator==(const Buttons &) const = default;
+        int replyMs = 30 * 1000;        // an answer to a user line or a put line
+        int stallMs = 30 * 1000;        // no byte of the file taken by the server
+        int confirmationMs = 60 * 1000; // reply 302 after the file's last byte
     };
 
     StudentClient(QString userName, QString serverAddress, QString serverPort, MessageBox &messages,
@@ -45,17 +51,19 @@ public:
     const QString &kougimei() const { return m_kougimei; }
     const QString &tantousya() const { return m_tantousya; }
     const QString &statusText() const { return m_status; }
+    Conversation::State state() const { return m_talk.state(); }
     Socket &socket() { return *m_socket; }
 
-    // How long the server may take to start receiving an announced file
-    // (reply 301) before the student is told it did not.
-    static constexpr int UploadStartWaitMs = 30 * 1000;
-    void setUploadStartWait(int ms) { m_uploadStartWait.setInterval(ms); }
+    void setTimeLimits(const TimeLimits &limits) { m_limits = limits; }
+
+    // Whether the window may close now: during an upload the student is
+    // asked first, since closing leaves the assignment not handed in.
+    bool mayClose();
 
     // Handouts land here instead of the lecture's folder in the documents.
     void setHandoutFolder(const QString &folder) { m_handoutFolder = folder; }
-    // "配布物": once the lecture line has come, while neither a fetch nor a
-    // submission is under way. The two never overlap: a get line sent
+    // "配布物": once the lecture line has come, while no other request is
+    // outstanding. A fetch and a submission never overlap: a get line sent
     // during an upload would be stored as the file's bytes.
     bool handoutsEnabled() const;
     bool fetchingHandouts() const;
@@ -73,23 +81,31 @@ Q_SIGNALS:
 
 private:
     void WIRELANE_Connect();
-    void WIRELANE_DataArrival();
+    void WIRELANE_DataArrival(const QByteArray &arrived);
     void WIRELANE_Error(int number, const QString &description);
     void WIRELANE_SendProgress(qint64 bytesSent, qint64 bytesRemaining);
     void WIRELANE_SendComplete();
 
-    bool dispatchReply(const QString &reply);
+    bool takeReply(const QString &line);
+    bool takeHandoutReply(Conversation::Action action, const QString &line);
+    void takeHandoutEntry(const QString &line);
+    void sendGet(const QString &line);
+    void handoutsActiveChanged();
     bool showMessage(const QString &text);
     void sendLine(const QString &line);
     void sendFile();
     void feedFile();
-    void abandonUpload();
-    void uploadNeverStarted();
+    void fileTrouble();
+    void timeLimitPassed();
+    void armDeadline();
+    void cancelUpload();
+    QString lose();
+    void tellUnconfirmed(const QString &cause, const QString &unconfirmed);
     void setLecture(const QString &line);
-    void setButtons(Buttons buttons);
+    void refreshButtons();
     void setStatus(const QString &text);
+    void showProgress(qint64 accepted);
     void closeConnection();
-    void tellIfUnconfirmed();
 
     QString m_userName;
     QString m_serverAddress;
@@ -98,6 +114,7 @@ private:
     FileDialogs &m_dialogs;
     Socket *m_socket;
 
+    Conversation m_talk;
     Buttons m_buttons{false, false, true};
     QString m_kougimei;
     QString m_tantousya;
@@ -105,22 +122,20 @@ private:
 
     HandoutFetch *m_handouts;
     QString m_handoutFolder;
-    bool m_lectureSeen = false;
 
     wire::LineFramer m_replies;
     quint64 m_connectionSerial = 0;
 
-    // The chosen file, from the request until reply 301 starts it.
-    QString m_chosenPath;
-    qint64 m_chosenSize = 0;
-    // From the request until reply 302: only that reply confirms.
-    bool m_submissionPending = false;
-    // Runs from the request until reply 301. A server that refused the
-    // request says nothing, and the student would wait for ever.
-    QTimer m_uploadStartWait;
+    TimeLimits m_limits;
+    // Runs while an answer or a byte of the file is awaited; which limit
+    // depends on the state.
+    QTimer m_deadline;
+
+    // The file announced by the last put line.
+    ChosenFile m_chosen;
     // The file while its bytes are handed to the socket.
     std::unique_ptr<FileUpload> m_upload;
-    qint64 m_uploadDone = 0;     // bytes of completed pieces
+    qint64 m_uploadDone = 0;     // bytes of pieces the socket has sent
     qint64 m_uploadInFlight = 0; // bytes of pieces the socket still holds
     // Our sends the socket has not reported complete, in order: a file
     // piece's size, or -1 for a line.

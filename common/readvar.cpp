@@ -4,6 +4,10 @@
 #include "common/lines.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -12,28 +16,99 @@ bool isIgnoredLine(QStringView line)
     return line.isEmpty() || line.front() == u'[' || line.front() == u'#';
 }
 
-} // namespace
-
-Result<QString> readvar(const QString &key, const QString &fileName)
+Result<QByteArray> readSettingsBytes(const QString &fileName, qint64 maxBytes)
 {
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile())
+        return Result<QByteArray>::failure(QStringLiteral("普通のファイルではありません"));
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return Result<QString>::failure(file.errorString());
-    const QByteArray bytes = file.readAll();
+        return Result<QByteArray>::failure(file.errorString());
+    const qint64 limit = maxBytes < 0 ? std::numeric_limits<qint64>::max() : maxBytes;
+    if (file.size() > limit)
+        return Result<QByteArray>::failure(QStringLiteral("%1 バイトを超えています").arg(limit));
+    // The file may grow while it is read: one byte past the limit tells.
+    const QByteArray bytes = maxBytes < 0 ? file.readAll() : file.read(limit + 1);
     if (file.error() != QFileDevice::NoError)
-        return Result<QString>::failure(file.errorString());
-    file.close();
+        return Result<QByteArray>::failure(file.errorString());
+    if (bytes.size() > limit)
+        return Result<QByteArray>::failure(QStringLiteral("%1 バイトを超えています").arg(limit));
+    return bytes;
+}
 
-    const QString text = cp932::decode(bytes);
+// The longest prefix of `text` that reads as a decimal number: sign, digits,
+// a decimal point and an exponent.
+QString numberPrefix(const QString &text)
+{
+    qsizetype i = 0;
+    const auto digits = [&] {
+        while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128)
+            ++i;
+    };
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    digits();
+    if (i < text.size() && text[i] == u'.') {
+        ++i;
+        digits();
+    }
+    const qsizetype mantissaEnd = i;
+    if (i < text.size() && (text[i].toLower() == u'e' || text[i].toLower() == u'd')) {
+        ++i;
+        if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+            ++i;
+        const qsizetype exponentStart = i;
+        digits();
+        if (i == exponentStart)
+            i = mantissaEnd;
+    }
+    QString prefix = text.first(i);
+    prefix.replace(u'd', u'e').replace(u'D', u'e');
+    return prefix;
+}
+
+} // namespace
+
+Result<std::optional<SettingLine>> lookupSetting(const QString &key, const QString &fileName,
+                                                 qint64 maxBytes)
+{
+    using Found = Result<std::optional<SettingLine>>;
+    const Result<QByteArray> bytes = readSettingsBytes(fileName, maxBytes);
+    if (!bytes)
+        return Found::failure(bytes.error());
+    const QString text = cp932::decode(*bytes);
     const QString wanted = key.toLower();
+    int number = 0;
     for (QStringView line : splitLines(text)) {
+        ++number;
         if (isIgnoredLine(line))
             continue;
         const qsizetype equals = line.indexOf(u'=');
         if (equals <= 0)
             continue;
         if (line.first(equals).toString().toLower() == wanted)
-            return line.sliced(equals + 1).toString();
+            return std::optional(SettingLine{line.sliced(equals + 1).toString(), number});
     }
-    return QString();
+    return std::optional<SettingLine>();
+}
+
+Result<QString> readvar(const QString &key, const QString &fileName)
+{
+    const Result<std::optional<SettingLine>> found = lookupSetting(key, fileName, -1);
+    if (!found)
+        return Result<QString>::failure(found.error());
+    return *found ? (*found)->value : QString();
+}
+
+qint64 leadingNumber(QStringView text)
+{
+    QString compact = text.toString();
+    compact.remove(u' ').remove(u'\t');
+    bool ok = false;
+    const double value = numberPrefix(compact).toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return 0;
+    const double rounded = std::nearbyint(value); // ties go to even
+    constexpr double limit = 1e15;                // far beyond any port, still exact
+    return qint64(qBound(-limit, rounded, limit));
 }

@@ -1,5 +1,7 @@
 #include "common/wire.h"
 
+#include "common/cp932.h"
+
 #include <QFile>
 
 namespace wire {
@@ -30,7 +32,8 @@ QString refusalLine(const QString &reason)
 
 QString refusalReason(QStringView line)
 {
-    return line.size() > 4 ? line.sliced(4).toString() : QString();
+    const QString prefix = RefusedCode + u' ';
+    return line.startsWith(prefix) ? line.sliced(prefix.size()).toString() : QString();
 }
 
 QString lectureLine(const QString &kougimei, const QString &tantousya)
@@ -223,6 +226,19 @@ std::optional<qint64> parseCountReply(QStringView line)
     if (line.size() < 5 || line[3] != u' ')
         return std::nullopt;
     return decimalSize(line.sliced(4));
+}
+
+Request parseRequest(QByteArrayView line)
+{
+    Request request;
+    request.text = cp932::decode(line);
+    request.body = lineBody(QStringView(request.text)).toString();
+    request.command = commandOf(request.body);
+    if (request.command == Command::User)
+        request.userId = userIdOf(request.body);
+    else if (request.command == Command::Put)
+        request.put = parsePutLine(request.body);
+    return request;
 }
 
 bool isSafeFileName(QStringView name)

@@ -37,8 +37,8 @@ enum class Reply {
 };
 Reply replyOf(QStringView line);
 
-// A request the server will not carry out: "499 " + the reason, in Japanese
-// for the student.
+// A request the server will not carry out: "499 " + a reason for the
+// student, in Japanese.
 inline const QString RefusedCode = QStringLiteral("499");
 QString refusalLine(const QString &reason);
 QString refusalReason(QStringView line);
@@ -104,6 +104,20 @@ struct PutRequest
 // first "," found from the 6th character on. Nothing is returned when there
 // is no such ",", or the size is not a decimal number from 0 to 2^31 - 1.
 std::optional<PutRequest> parsePutLine(QStringView body);
+
+// A complete line from a client, understood: its text as it came (line end
+// included), its body without the line end, what it asks for, and that
+// command's argument.
+struct Request
+{
+    QString text;
+    QString body;
+    Command command = Command::None;
+    QString userId;                // User
+    std::optional<PutRequest> put; // Put: nothing when the line is malformed
+};
+// `line` is in code page 932 and ends at its LF.
+Request parseRequest(QByteArrayView line);
 
 // Uploads in progress are kept under names with this prefix, which no
 // announced name may have.

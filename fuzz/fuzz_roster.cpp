@@ -2,8 +2,8 @@
 // into the grid with its header lookups.
 #include "common/cp932.h"
 #include "fuzz/fuzzsupport.h"
+#include "server/app/rostercommands.h"
 #include "server/roster/lecture.h"
-#include "server/roster/rostercommands.h"
 #include "server/roster/rosterfile.h"
 #include "server/roster/rostergrid.h"
 #include "support/fakedialogs.h"

@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // A socket that never connects: replies go nowhere.
         const qint64 number = server.adopt(new Socket);
         for (qsizetype at = 0; at < stream.size() && server.connection(number); at += step)
-            server.connection(number)->receive(stream.sliced(at, qMin(step, stream.size() - at)));
+            server.connection(number)->receive(
+                stream.sliced(at, qMin(step, stream.size() - at)).toByteArray());
         if (Connection *connection = server.connection(number))
             connection->close();
         FUZZ_CHECK(!server.connection(number));

@@ -30,6 +30,3 @@ public:
         return true;
     }
 };
-
-// "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
-QString toQtFilter(const QString &filter);

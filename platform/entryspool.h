@@ -1,6 +1,9 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QByteArray>
+#include <QString>
 #include <functional>
 
 // Log entries kept on disk instead of in memory: an unnamed temporary file
@@ -14,15 +17,18 @@ public:
     EntrySpool &operator=(const EntrySpool &) = delete;
     ~EntrySpool();
 
-    // False when the entry could not be stored (and every later one as well).
-    bool append(const QByteArray &entry);
+    // Fails with the system's reason when the entry could not be stored;
+    // every later one then fails as well, as the spool has a gap.
+    Result<> append(const QByteArray &entry);
     bool isEmpty() const { return m_end == 0; }
-    // Hands every entry to `take`, newest first. False when `take` says so or
+    // Hands every entry to `take`, newest first. Fails when `take` says so or
     // the file cannot be read or lost an entry.
-    bool readNewestFirst(const std::function<bool(const QByteArray &)> &take) const;
+    Result<> readNewestFirst(const std::function<bool(const QByteArray &)> &take) const;
 
 private:
+    Result<> breakDown(const QString &reason);
+
     int m_fd = -1;
     qint64 m_end = 0;
-    bool m_broken = false;
+    QString m_broken; // why entries were lost, once they were
 };

@@ -1,19 +1,14 @@
 #include "platform/socket.h"
 
 #include "common/cp932.h"
+#include "platform/listener.h"
+#include "platform/socketsupport.h"
 
-#include <QHostAddress>
 #include <QNetworkProxy>
-#include <QSet>
-#include <QSocketNotifier>
-#include <QTcpServer>
+#include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <functional>
 #include <utility>
 
 #include <fcntl.h>
@@ -25,30 +20,9 @@
 
 namespace {
 
-// Error numbers the programs were written against (Winsock and its control).
-constexpr int kErrBadState = 40006;
-constexpr int kErrInvalidArg = 40014;
-
-// A whole class connects within the same second.
-constexpr int kListenBacklog = 4096;
-
-// Connections accepted per pass of the event loop. Enough to keep the
-// kernel's queue (4096) from filling under a client in a connect loop: a full
-// queue drops the other students' requests, which they repeat only after 1,
-// 3 and 7 s. Not the whole queue: each request taken holds a descriptor
-// until its turn, and a storm's would crowd out the class's.
-constexpr int kAcceptBatch = 1024;
-// Requests taken per pass (refusing one costs little): greeting a new
-// student costs far more than accepting, and the listener and the open
-// conversations must not wait for a whole hall to be greeted.
-constexpr int kRequestsPerPass = 256;
-// Out of descriptors, accepting is tried again after this long, unless a
-// descriptor is freed before.
-constexpr int kAcceptRetryMs = 200;
-// Descriptors the listener keeps in hand and gives up when accepting runs
-// out: Qt aborts the program when it cannot get one for a new thread's
-// event dispatcher (its thread pool starts threads at any time).
-constexpr int kReserveDescriptors = 16;
+using socketsupport::ErrBadState;
+using socketsupport::ErrInvalidArg;
+using socketsupport::winsockError;
 
 // Large sends are handed to QTcpSocket piecewise so that its buffer (a copy)
 // stays small; the caller's block is kept, shared, until it is all handed over.
@@ -56,56 +30,15 @@ constexpr qint64 kFeedChunk = 256 * 1024;
 constexpr qint64 kFeedHighWater = 1024 * 1024;
 
 // Arrived data is held up to this much in Qt's buffer and at most twice as
-// much in ours; the rest waits in the kernel, which slows the sender down.
-// Without a bound a class uploading at once fills the server's memory
-// whenever it falls behind. 64 KiB keeps uploads near the speed of a
-// hashing copy; 256 KiB held twice the memory for a busy class.
+// much on its way to the handler; the rest waits in the kernel, which slows
+// the sender down. Without a bound a class uploading at once fills the
+// server's memory whenever it falls behind. 64 KiB keeps uploads near the
+// speed of a hashing copy; 256 KiB held twice the memory for a busy class.
 constexpr qint64 kReadChunk = 64 * 1024;
-
-int winsockError(QAbstractSocket::SocketError error)
-{
-    static const std::pair<QAbstractSocket::SocketError, int> numbers[] = {
-        {QAbstractSocket::ConnectionRefusedError, 10061},
-        {QAbstractSocket::HostNotFoundError, 11001},
-        {QAbstractSocket::SocketTimeoutError, 10060},
-        {QAbstractSocket::NetworkError, 10065},
-        {QAbstractSocket::SocketAccessError, 10013},
-        {QAbstractSocket::AddressInUseError, 10048},
-        {QAbstractSocket::SocketResourceError, 10055},
-        {QAbstractSocket::SocketAddressNotAvailableError, 10049},
-        {QAbstractSocket::RemoteHostClosedError, 10054},
-    };
-    for (const auto &[qtError, number] : numbers) {
-        if (qtError == error)
-            return number;
-    }
-    return 10053; // connection aborted: the closest catch-all
-}
-
-// Connection requests between connectionRequest() and accept(). Whatever is
-// still here when the handler returns was not wanted and gets closed.
-QSet<qintptr> &offeredRequests()
-{
-    static QSet<qintptr> requests;
-    return requests;
-}
-
-void closeDescriptor(qintptr descriptor)
-{
-    ::close(int(descriptor));
-}
-
-// IPv4 peers of the dual-stack listener show up as ::ffff:a.b.c.d.
-QString dottedIP(const QHostAddress &peer)
-{
-    bool isV4 = false;
-    const quint32 v4 = peer.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4).toString() : peer.toString();
-}
 
 QString peerIP(const QTcpSocket *socket)
 {
-    return dottedIP(socket->peerAddress());
+    return socketsupport::dottedIP(socket->peerAddress());
 }
 
 bool isPortText(const QString &text, quint16 *port)
@@ -159,137 +92,52 @@ quint16 Socket::localPort() const
     return m_localPort;
 }
 
-bool Socket::listen()
+Result<> Socket::listen()
 {
-    if (m_state != StateClosed) {
-        setError(kErrBadState, tr("The socket is not closed"));
-        return false;
+    if (m_state != StateClosed)
+        return fail(ErrBadState, tr("The socket is not closed"));
+    auto *listener = new Listener(this);
+    if (const Result<> listening = listener->listen(m_localPort); !listening) {
+        const int number = listener->errorNumber();
+        delete listener;
+        return fail(number, listening.error());
     }
-    auto *server = new QTcpServer(this);
-    server->setProxy(QNetworkProxy::NoProxy);
-    server->setListenBacklogSize(kListenBacklog);
-    if (!server->listen(QHostAddress::Any, m_localPort)) {
-        setError(winsockError(server->serverError()), server->errorString());
-        delete server;
-        return false;
-    }
-    // QTcpServer accepts until the queue is empty and gives up for good on
-    // the first shortage of descriptors; this socket accepts by itself.
-    server->pauseAccepting();
-    m_server = server;
-    m_acceptNotifier = new QSocketNotifier(server->socketDescriptor(), QSocketNotifier::Read, this);
-    connect(m_acceptNotifier, &QSocketNotifier::activated, this, &Socket::acceptPending);
-    m_localPort = server->serverPort();
+    m_listener = listener;
+    connect(listener, &Listener::connectionRequest, this, &Socket::connectionRequest);
+    connect(listener, &Listener::acceptingPaused, this, &Socket::acceptingPaused);
+    m_localPort = listener->localPort();
     m_state = StateListening;
-    takeReserve();
-    return true;
-}
-
-bool Socket::takeReserve()
-{
-    while (m_reserve.size() < size_t(kReserveDescriptors)) {
-        const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (descriptor < 0)
-            return false;
-        m_reserve.push_back(descriptor);
-    }
-    return true;
-}
-
-void Socket::releaseReserve()
-{
-    for (int descriptor : m_reserve)
-        ::close(descriptor);
-    m_reserve.clear();
-}
-
-void Socket::acceptPending()
-{
-    const int listening = int(m_server->socketDescriptor());
-    for (int accepted = 0; accepted < kAcceptBatch;) {
-        const int descriptor = ::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (descriptor >= 0) {
-            m_outOfDescriptors = false;
-            queueRequest(descriptor);
-            ++accepted;
-            continue;
-        }
-        switch (errno) {
-        case EINTR:
-        case ECONNABORTED:
-        case EPROTO:
-            continue;
-        case EMFILE:
-        case ENFILE:
-        case ENOBUFS:
-        case ENOMEM:
-            pauseAccepting(QString::fromLocal8Bit(std::strerror(errno)));
-            return;
-        default: // EAGAIN: nothing more waiting
-            return;
-        }
-    }
-}
-
-void Socket::pauseAccepting(const QString &reason)
-{
-    // The request stays in the kernel's queue; asking again at once would
-    // only fail again, as fast as the processor allows.
-    m_acceptNotifier->setEnabled(false);
-    releaseReserve();
-    if (!m_acceptRetryDue) {
-        m_acceptRetryDue = true;
-        QTimer::singleShot(kAcceptRetryMs, this, [this] {
-            m_acceptRetryDue = false;
-            resumeAccepting();
-        });
-    }
-    if (std::exchange(m_outOfDescriptors, true))
-        return;
-    emit acceptingPaused(reason);
+    return Result<>::success();
 }
 
 void Socket::resumeAccepting()
 {
-    if (!m_acceptNotifier || m_acceptNotifier->isEnabled())
-        return;
-    // Only with the reserve back in hand; otherwise later.
-    if (!takeReserve()) {
-        releaseReserve();
-        pauseAccepting(QString::fromLocal8Bit(std::strerror(EMFILE)));
-        return;
-    }
-    m_acceptNotifier->setEnabled(true);
+    if (m_listener)
+        m_listener->resumeAccepting();
 }
 
-bool Socket::accept(qintptr requestId)
+Result<> Socket::accept(qintptr requestId)
 {
-    if (m_state != StateClosed || !offeredRequests().contains(requestId)) {
-        setError(kErrBadState, tr("No such connection request, or the socket is not closed"));
-        return false;
-    }
+    if (m_state != StateClosed || !Listener::takeOffered(requestId))
+        return fail(ErrBadState, tr("No such connection request, or the socket is not closed"));
     auto *socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(requestId)) {
-        setError(winsockError(socket->error()), socket->errorString());
+        const Result<> failed = fail(winsockError(socket->error()), socket->errorString());
         delete socket;
-        return false;
+        ::close(int(requestId)); // taken from the listener: nobody else will
+        return failed;
     }
-    offeredRequests().remove(requestId);
     attach(socket);
     m_watch = watchDescriptor(requestId);
     m_state = StateConnected;
     m_remoteIP = peerIP(socket);
     m_remotePort = socket->peerPort();
-    return true;
+    return Result<>::success();
 }
 
 QString Socket::requestPeerIP(qintptr requestId)
 {
-    sockaddr_storage peer{};
-    socklen_t size = sizeof peer;
-    if (::getpeername(int(requestId), reinterpret_cast<sockaddr *>(&peer), &size) != 0)
-        return {};
-    return dottedIP(QHostAddress(reinterpret_cast<const sockaddr *>(&peer)));
+    return Listener::requestPeerIP(requestId);
 }
 
 QString Socket::remoteHostIP() const
@@ -302,23 +150,19 @@ quint16 Socket::remotePort() const
     return m_remotePort;
 }
 
-bool Socket::connectToHost(const QString &host, const QString &port)
+Result<> Socket::connectToHost(const QString &host, const QString &port)
 {
     quint16 number = 0;
-    if (m_state != StateClosed) {
-        setError(kErrBadState, tr("The socket is not closed"));
-        return false;
-    }
-    if (!isPortText(port, &number)) {
-        setError(kErrInvalidArg, tr("Invalid port number: %1").arg(port));
-        return false;
-    }
+    if (m_state != StateClosed)
+        return fail(ErrBadState, tr("The socket is not closed"));
+    if (!isPortText(port, &number))
+        return fail(ErrInvalidArg, tr("Invalid port number: %1").arg(port));
     auto *socket = new QTcpSocket(this);
     socket->setProxy(QNetworkProxy::NoProxy);
     attach(socket);
     m_state = StateConnecting;
     socket->connectToHost(host, number);
-    return true;
+    return Result<>::success();
 }
 
 void Socket::sendData(const QByteArray &bytes)
@@ -339,16 +183,6 @@ void Socket::sendData(const QByteArray &bytes)
 void Socket::sendData(const QString &text)
 {
     sendData(cp932::encode(text));
-}
-
-QByteArray Socket::getData()
-{
-    pull();
-    QByteArray data = std::exchange(m_inbox, QByteArray());
-    // What waited in Qt's buffer behind a full inbox comes in and is
-    // announced anew.
-    pull();
-    return data;
 }
 
 qint64 Socket::bytesToSend() const
@@ -381,34 +215,19 @@ void Socket::setReadingPaused(bool paused)
     if (paused)
         return;
     pull();
-    if (!m_inbox.isEmpty())
+    if (!m_arrived.isEmpty())
         m_dataDue = true;
     post();
 }
 
-QString Socket::getDataText()
-{
-    return cp932::decode(getData());
-}
-
 qint64 Socket::bytesAvailable() const
 {
-    return m_inbox.size() + (m_socket ? m_socket->bytesAvailable() : 0);
+    return m_arrived.size() + (m_socket ? m_socket->bytesAvailable() : 0);
 }
 
 void Socket::close()
 {
-    if (m_server) {
-        releaseReserve();
-        delete m_acceptNotifier;
-        m_acceptNotifier = nullptr;
-        m_server->close();
-        m_server->deleteLater();
-        m_server = nullptr;
-    }
-    for (qintptr descriptor : m_requests)
-        closeDescriptor(descriptor);
-    m_requests.clear();
+    delete std::exchange(m_listener, nullptr);
 
     if (QTcpSocket *socket = std::exchange(m_socket, nullptr)) {
         socket->disconnect(this);
@@ -427,7 +246,7 @@ void Socket::close()
         }
     }
     releaseWatch();
-    m_inbox.clear();
+    m_arrived.clear();
     m_unsent.clear();
     m_unsentOffset = m_queued = m_fed = m_acked = 0;
     m_sends.clear();
@@ -466,16 +285,11 @@ void Socket::attach(QTcpSocket *socket)
             [this](QAbstractSocket::SocketError e) { onSocketError(e); });
 }
 
-void Socket::queueRequest(qintptr descriptor)
-{
-    m_requests.push_back(descriptor);
-    post();
-}
-
 void Socket::pull()
 {
-    // A full inbox takes more only once the handler has taken what is there.
-    if (m_inbox.size() < kReadChunk && !m_readingPaused)
+    // Bytes on their way to the handler are not added to while they are a
+    // chunk already: the rest waits in Qt's buffer and the kernel.
+    if (m_arrived.size() < kReadChunk && !m_readingPaused)
         pullAll();
 }
 
@@ -485,7 +299,7 @@ void Socket::pullAll()
     // read from the kernel again.
     if (!m_socket || m_socket->bytesAvailable() <= 0)
         return;
-    m_inbox += m_socket->readAll();
+    m_arrived += m_socket->readAll();
     m_dataDue = true;
     post();
 }
@@ -605,6 +419,12 @@ void Socket::setError(int number, const QString &text)
     m_errorString = text;
 }
 
+Result<> Socket::fail(int number, const QString &text)
+{
+    setError(number, text);
+    return Result<>::failure(text);
+}
+
 void Socket::post()
 {
     if (m_posted)
@@ -613,33 +433,15 @@ void Socket::post()
     QMetaObject::invokeMethod(this, &Socket::dispatch, Qt::QueuedConnection);
 }
 
-// Every event leaves from here, never from inside a QTcpSocket/QTcpServer
-// signal, so a handler may close or delete this object, or spin a nested
-// event loop, without pulling Qt's socket out from under itself. Handlers may
-// re-enter dispatch() through a nested loop; the state is always updated
-// before the emit, and dataArrival() alone is held back until its handler
-// has returned.
+// Every event leaves from here, never from inside a QTcpSocket signal, so a
+// handler may close or delete this object, or spin a nested event loop,
+// without pulling Qt's socket out from under itself. Handlers may re-enter
+// dispatch() through a nested loop; the state is always updated before the
+// emit, and received() alone is held back until its handler has returned.
 void Socket::dispatch()
 {
     m_posted = false;
     const QPointer<Socket> self(this);
-
-    for (int taken = 0; !m_requests.empty();) {
-        if (taken == kRequestsPerPass) {
-            post(); // the rest after the others' turn
-            break;
-        }
-        const qintptr descriptor = m_requests.front();
-        m_requests.pop_front();
-        offeredRequests().insert(descriptor);
-        emit connectionRequest(descriptor);
-        if (offeredRequests().remove(descriptor))
-            closeDescriptor(descriptor);
-        else
-            ++taken;
-        if (!self)
-            return;
-    }
 
     if (m_connectedDue) {
         m_connectedDue = false;
@@ -664,16 +466,16 @@ void Socket::dispatch()
             return;
     }
 
-    if (m_dataDue && !m_inDataArrival && !m_readingPaused) {
+    if (m_dataDue && !m_inReceived && !m_readingPaused) {
         m_dataDue = false;
-        if (!m_inbox.isEmpty()) {
-            m_inDataArrival = true;
-            emit dataArrival(m_inbox.size());
+        if (!m_arrived.isEmpty()) {
+            m_inReceived = true;
+            emit received(std::exchange(m_arrived, QByteArray()));
             if (!self)
                 return;
-            m_inDataArrival = false;
-            // What arrived while the handler ran gets its own event; what it
-            // merely left untaken does not.
+            m_inReceived = false;
+            // What waited behind this piece, or arrived while the handler
+            // ran, gets its own event.
             pull();
             if (m_dataDue)
                 post();
@@ -681,7 +483,7 @@ void Socket::dispatch()
     }
 
     // The end of the conversation is told only after its data.
-    if (m_dataDue || m_inDataArrival)
+    if (m_dataDue || m_inReceived)
         return;
     if (m_closedDue) {
         m_closedDue = false;

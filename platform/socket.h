@@ -1,21 +1,22 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QByteArray>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <deque>
-#include <vector>
 
-class QSocketNotifier;
-class QTcpServer;
+class Listener;
 class QTcpSocket;
 
 // A TCP socket with the operations and events both programs are written
-// against: one object either listens (and announces connection requests that
-// another object accepts) or carries one conversation. Events arrive on the
-// owning thread, one at a time, as signals.
+// against: one object either listens (through its Listener, announcing
+// connection requests that another object accepts) or carries one
+// conversation. Events arrive on the owning thread, one at a time, as
+// signals; arrived bytes come with their event, and the socket holds them
+// only until it.
 class Socket : public QObject
 {
     Q_OBJECT
@@ -41,9 +42,9 @@ public:
     quint16 localPort() const;
 
     // Listens on every local address, IPv4 and IPv6, at localPort() (0 picks
-    // a free port; localPort() then tells which). On failure returns false
-    // and errorString() tells why.
-    bool listen();
+    // a free port; localPort() then tells which). Fails with the system's
+    // reason (errorNumber() and errorString() tell it as well).
+    Result<> listen();
 
     // Accepting again after acceptingPaused(), at once: a descriptor has
     // been freed. Without this call it resumes by itself after a short delay.
@@ -51,7 +52,7 @@ public:
 
     // Takes over the connection that connectionRequest(requestId) announced
     // on a listening socket. Only valid on a closed socket.
-    bool accept(qintptr requestId);
+    Result<> accept(qintptr requestId);
 
     // The peer of a connection request not yet accepted, as remoteHostIP()
     // will give it.
@@ -62,10 +63,10 @@ public:
     quint16 remotePort() const;
 
     // Starts connecting and returns at once; the outcome arrives as
-    // connected() or error(). Returns false, with errorNumber()/errorString()
-    // set, when the request is refused at once (port text not a number from 1
-    // to 65535, or the socket is not closed).
-    bool connectToHost(const QString &host, const QString &port);
+    // connected() or error(). Fails, with errorNumber()/errorString() set,
+    // when the request is refused at once (port text not a number from 1 to
+    // 65535, or the socket is not closed).
+    Result<> connectToHost(const QString &host, const QString &port);
 
     // Queues the bytes for sending, in order after earlier sends. Progress is
     // reported by sendProgress() and sendComplete().
@@ -81,16 +82,12 @@ public:
     // megabytes for a peer that does not read.
     void setKernelSendBuffer(int bytes);
 
-    // While paused, nothing more is taken from the connection and no
-    // dataArrival() is announced; the sender waits in the kernel. The end of
+    // While paused, nothing more is taken from the connection and nothing is
+    // announced by received(); the sender waits in the kernel. The end of
     // the connection lifts the pause, so its data and close are still told.
     void setReadingPaused(bool paused);
 
-    // Takes everything that has arrived and not been taken yet; a fast
-    // stream comes in pieces of a few hundred KiB, each announced by its
-    // own dataArrival() once the one before has been taken.
-    QByteArray getData();
-    QString getDataText(); // decoded from code page 932
+    // Bytes that have arrived and are not yet announced.
     qint64 bytesAvailable() const;
 
     // No closed() event follows a local close.
@@ -105,7 +102,10 @@ Q_SIGNALS:
     // The listener cannot accept for lack of descriptors (once per episode).
     void acceptingPaused(const QString &reason);
     void connected();
-    void dataArrival(qint64 bytesTotal);
+    // Bytes that have arrived, in order, each once. A fast stream comes in
+    // pieces of at most a few hundred KiB; the next is announced only once
+    // the handler of this one has returned.
+    void received(const QByteArray &bytes);
     void closed(); // the peer closed in order
     // The socket failed: refused, unreachable, reset by the peer (10054), ...
     void error(int number, const QString &description);
@@ -122,11 +122,7 @@ private:
     };
 
     void attach(QTcpSocket *socket);
-    void acceptPending();
-    void pauseAccepting(const QString &reason);
-    bool takeReserve();
-    void releaseReserve();
-    void queueRequest(qintptr descriptor);
+    Result<> fail(int number, const QString &text);
     void pull();
     void pullAll(); // also past the inbox's bound: at the end of the stream
     void feed();
@@ -140,11 +136,7 @@ private:
     void post();
     void dispatch();
 
-    QTcpServer *m_server = nullptr;
-    QSocketNotifier *m_acceptNotifier = nullptr;
-    bool m_acceptRetryDue = false;
-    bool m_outOfDescriptors = false;
-    std::vector<int> m_reserve; // descriptors held for the rest of the program
+    Listener *m_listener = nullptr;
     QTcpSocket *m_socket = nullptr;
     int m_watch = -1; // our own descriptor on m_socket's connection
     quint16 m_localPort = 0;
@@ -154,8 +146,9 @@ private:
     QString m_remoteIP;
     quint16 m_remotePort = 0;
 
-    std::deque<qintptr> m_requests; // accepted by the kernel, not yet announced
-    QByteArray m_inbox;             // arrived, not yet taken
+    // Read from Qt's buffer and not yet announced: only while an announcement
+    // is due, which hands over all of it.
+    QByteArray m_arrived;
 
     std::deque<QByteArray> m_unsent; // not yet handed to QTcpSocket
     qint64 m_unsentOffset = 0;       // into m_unsent.front()
@@ -172,7 +165,7 @@ private:
     bool m_dataDue = false;
     bool m_closedDue = false;
     bool m_errorDue = false;
-    bool m_inDataArrival = false;
+    bool m_inReceived = false;
     bool m_feeding = false;
     bool m_readingPaused = false;
 };

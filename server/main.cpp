@@ -1,5 +1,7 @@
-#include "platform/translations.h"
+#include "platform/widgets/translations.h"
+#include "server/app/ledgercommand.h"
 #include "server/app/processlimits.h"
+#include "server/app/submissionscommand.h"
 #include "server/app/terminationsignals.h"
 #include "server/ui/frmmain.h"
 
@@ -8,6 +10,12 @@
 
 int main(int argc, char *argv[])
 {
+    // The ledger runs without a window: decided before anything needs a display.
+    if (isLedgerCommand(argc, argv))
+        return runLedgerCommand(argc, argv);
+    // A command without a window: no display is needed or touched.
+    if (isSubmissionsCommand(argc, argv))
+        return runSubmissionsCommand(argc, argv);
     prepareServerProcess();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));

@@ -65,10 +65,15 @@ shot() {
 }
 
 # Waits for a visible window whose title matches the regular expression.
+# A search can fail at once when another window vanishes during it, so it
+# is repeated until the deadline rather than trusted once.
 window() {
-    local id
-    id=$(timeout 20 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n1) ||
-        true
+    local id=
+    for _ in $(seq 200); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1) || true
+        [[ -n $id ]] && break
+        sleep 0.1
+    done
     [[ -n $id ]] || fail "no window named $1"
     echo "$id"
 }

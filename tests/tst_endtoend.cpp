@@ -49,7 +49,10 @@ private Q_SLOTS:
         QCOMPARE(grid.text(1, RosterGrid::Assignment), QString());
         // Back to ready: another upload may follow.
         QVERIFY(client.buttons().upload);
-        QCOMPARE(client.statusText(), QString());
+        const QString status = client.statusText();
+        QVERIFY2(status.startsWith(QStringLiteral("提出完了 (")) && status.endsWith(u')') &&
+                     RosterGrid::isTimeStamp(status.sliced(6, 8)),
+                 qPrintable(status));
     }
 
     // The lecturer's handouts reach the student's folder: new ones saved,

@@ -4,6 +4,8 @@
 // server, a client that stalls. Real loopback sockets and the real handlers
 // throughout.
 #include "platform/socket.h"
+#include "server/net/versionhistory.h"
+#include "server/roster/versionnames.h"
 #include "support/classroom.h"
 
 #include <QProcess>
@@ -20,6 +22,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -261,8 +264,8 @@ private Q_SLOTS:
         }
 
         // The next put line finds no usable folder: refused at the line.
-        QCOMPARE(greeted()->ask("put taro.doc,3\r\nuser taro\r\n", 1),
-                 QStringList{"101 - syusseki totta ^^"});
+        QCOMPARE(greeted()->ask("put taro.doc,3\r\nuser taro\r\n", 2),
+                 (QStringList{"499 課題ファイルを保存できません｡", "101 - syusseki totta ^^"}));
         QVERIFY(m_room->log.text().contains(QStringLiteral("受け付けられないputコマンドです")));
 
         // Once the lecturer gives the folder back, uploads work again.
@@ -460,7 +463,8 @@ private Q_SLOTS:
         const int entries = m_room->log.text().count(QStringLiteral("ファイル記述子が足りない"));
         restore();
         QVERIFY(paused && refused);
-        QCOMPARE(student->lines().size(), 2); // no 301
+        QVERIFY(student->waitForLines(3));
+        QCOMPARE(student->lines().mid(2), QStringList{"499 課題ファイルを保存できません｡"});
         QVERIFY2(cpu < 0.2, qPrintable(QStringLiteral("%1 s of CPU in 0.5 s").arg(cpu)));
         QCOMPARE(entries, 1);
         // Descriptors free again: the waiting client is accepted and greeted.
@@ -640,8 +644,82 @@ private Q_SLOTS:
         auto cut = uploadUnderWay("first half ", 22);
         cut->socket.abort();
         QVERIFY(closedByServer(3));
-        QCOMPARE(kadaiEntries(), QStringList{"taro.doc"});
+        QCOMPARE(kadaiEntries(), (QStringList{".tavrelle-versions", "taro.doc"}));
         QCOMPARE(m_room->stored("taro.doc"), QByteArray("shorter"));
+        // FAT has no hard links: the earlier version was moved into the history.
+        const QString history = m_kadai + "/.tavrelle-versions/taro.doc";
+        const QStringList versions = versionnames::versionsIn(history);
+        QCOMPARE(versions.size(), 1);
+        QCOMPARE(readBytes(history + "/" + versions[0]), pattern(100000, 11));
+    }
+
+    void killedDuringAReplacementLosesNoVersion_data()
+    {
+        QTest::addColumn<int>("step"); // -1: the new file is written, not yet committed
+        QTest::newRow("new file written") << -1;
+        QTest::newRow("earlier version kept") << int(VersionHistory::Step::EarlierKept);
+        QTest::newRow("new file in place") << int(VersionHistory::Step::Replaced);
+        QTest::newRow("oldest version dropped") << int(VersionHistory::Step::Pruned);
+    }
+    void killedDuringAReplacementLosesNoVersion()
+    {
+        QFETCH(int, step);
+        // Two versions already kept: a replacement with hozon=2 drops one.
+        const QByteArray earlier = pattern(200000, 21), fresh = pattern(150000, 22);
+        uploadSucceeds("taro.doc", "first");
+        uploadSucceeds("taro.doc", "second");
+        uploadSucceeds("taro.doc", earlier);
+        const QString history = m_kadai + "/.tavrelle-versions/taro.doc";
+        QCOMPARE(versionnames::versionsIn(history).size(), 2);
+        m_room->server.reset();
+        // The replacement in a process of its own, killed by SIGKILL between
+        // two of its steps, as kill -9 would.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            VersionHistory::setStepHook([step](VersionHistory::Step reached) {
+                if (int(reached) == step)
+                    ::raise(SIGKILL);
+            });
+            UploadFile file;
+            file.setKeptVersions(2);
+            if (!file.open(m_kadai, "taro.doc") || !file.write(fresh))
+                ::_exit(1);
+            if (step == -1)
+                ::raise(SIGKILL);
+            file.commit();
+            ::_exit(2); // the step was never reached
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL,
+                 qPrintable(QString::number(status)));
+        // In place: the earlier file or the new one, whole. The earlier one,
+        // which its student was told about, is in place or in the history.
+        const QByteArray inPlace = m_room->stored("taro.doc");
+        QVERIFY(inPlace == earlier || inPlace == fresh);
+        QCOMPARE(inPlace == fresh, step >= int(VersionHistory::Step::Replaced));
+        QStringList kept;
+        for (const QString &name : versionnames::versionsIn(history)) {
+            const QByteArray bytes = readBytes(history + "/" + name);
+            QVERIFY2(bytes == earlier || bytes == "first" || bytes == "second", qPrintable(name));
+            kept << QString::fromLatin1(bytes == earlier ? "earlier" : bytes);
+        }
+        if (inPlace == fresh)
+            QVERIFY(kept.contains("earlier"));
+        if (step == int(VersionHistory::Step::Pruned))
+            QCOMPARE(kept, (QStringList{"second", "earlier"}));
+        // The server goes on. What is left besides is the killed upload's
+        // temporary file, which the next start of the program sweeps away.
+        m_room->listen(m_room->log);
+        m_room->server->setKeptVersions(2);
+        uploadSucceeds("taro.doc", "after the crash");
+        QStringList entries = kadaiEntries();
+        entries.removeIf([&](const QString &name) {
+            return step < int(VersionHistory::Step::Replaced) &&
+                   name.startsWith(wire::TemporaryPrefix) && name.endsWith(".part");
+        });
+        QCOMPARE(entries, (QStringList{".tavrelle-versions", "taro.doc"}));
+        QVERIFY(versionnames::versionsIn(history).size() <= 2);
     }
 
     void fastSenderWaitsInTheKernel()
@@ -661,20 +739,26 @@ private Q_SLOTS:
         pinger.connectToHost(QHostAddress::LocalHost, listener.localPort());
         QTRY_COMPARE(witness.state(), Socket::StateConnected);
         const QByteArray flood = pattern(16 << 20, 9);
-        sender.write(flood);
+        QByteArray pings;
+        connect(&witness, &Socket::received, this,
+                [&](const QByteArray &bytes) { pings += bytes; });
         // Nobody takes the data yet: the receiver holds a bounded part of it
         // (under 1 MiB of 16); the rest waits in the kernel and the sender.
+        peer.setReadingPaused(true);
+        sender.write(flood);
         QVERIFY(QTest::qWaitFor([&] { return peer.bytesAvailable() > 0; }));
         for (int i = 0; i < 30; ++i) {
             pinger.write("p");
-            QVERIFY(QTest::qWaitFor([&] { return witness.getData() == "p"; }));
+            QVERIFY(QTest::qWaitFor([&] { return std::exchange(pings, {}) == "p"; }));
             QVERIFY2(peer.bytesAvailable() <= 1024 * 1024,
                      qPrintable(QString::number(peer.bytesAvailable())));
         }
         QVERIFY(sender.bytesToWrite() > 0);
         // Taken piece by piece, all of it arrives, in order.
-        QByteArray received = peer.getData();
-        connect(&peer, &Socket::dataArrival, this, [&] { received += peer.getData(); });
+        QByteArray received;
+        connect(&peer, &Socket::received, this,
+                [&](const QByteArray &bytes) { received += bytes; });
+        peer.setReadingPaused(false);
         QVERIFY(QTest::qWaitFor([&] { return received.size() >= flood.size(); }, 20000));
         QVERIFY(received == flood);
     }

@@ -1,4 +1,4 @@
-#include "platform/twips.h"
+#include "platform/widgets/twips.h"
 #include "server/app/lectureserver.h"
 #include "server/ui/frmabout.h"
 #include "server/ui/frmmain.h"

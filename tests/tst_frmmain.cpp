@@ -1,34 +1,51 @@
 #include "common/clock.h"
 #include "common/wire.h"
-#include "platform/qttextlog.h"
-#include "platform/translations.h"
-#include "platform/twips.h"
+#include "platform/widgets/translations.h"
+#include "platform/widgets/twips.h"
+#include "server/app/attendanceledger.h"
+#include "server/app/journaledlog.h"
 #include "server/app/lectureserver.h"
-#include "server/roster/journaledlog.h"
 #include "server/roster/lecturejournal.h"
+#include "server/roster/ledgercorrections.h"
+#include "server/ui/flaggedcelldelegate.h"
+#include "server/ui/frmledger.h"
 #include "server/ui/frmmain.h"
+#include "server/ui/frmsubmissions.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
+#include "server/ui/qttextlog.h"
 #include "support/fakedesktop.h"
+#include "support/fakeshell.h"
 #include "support/files.h"
 #include "support/testclient.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QCryptographicHash>
+#include <QDateEdit>
+#include <QDateTimeEdit>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFontInfo>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPaintEngine>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
 #include <cstdio>
@@ -202,7 +219,11 @@ private Q_SLOTS:
         m_window->server().tableExport().configure(QStringLiteral("\t"),
                                                    QStringLiteral("calc --calc"));
     }
-    void cleanup() { m_window.reset(); }
+    void cleanup()
+    {
+        m_window.reset();
+        Clock::setSource({});
+    }
 
     void menuTreeCaptionsNamesAndShortcuts()
     {
@@ -230,6 +251,8 @@ private Q_SLOTS:
                            "  mnuExcelCopy Excelの起動(&E) Ctrl+E|"
                            "mnuView 表示(&V)|  mnuViewToolbar ﾂｰﾙ ﾊﾞｰ(&T) [x]|"
                            "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
+                           "  mnuViewBar1|  mnuViewLedger 出席簿(&L)...|"
+                           "  mnuViewSubmissions 提出一覧(&K)...|"
                            "mnuHelp ﾍﾙﾌﾟ(&H)|  mnuHelpOpen 開く(&O)|  mnuHelpBar1|"
                            "  mnuHelpAbout ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     }
@@ -377,6 +400,32 @@ private Q_SLOTS:
         QTest::keyClicks(log, QStringLiteral("memo"));
         QCOMPARE(child<QtTextLog>("TxtOutput")->text(), QStringLiteral("memo"));
         QCOMPARE(effects(*m_desktop), NoEffects);
+    }
+
+    void flaggedAddressCellIsPaintedHighlighted()
+    {
+        RosterGrid &grid = m_window->server().grid();
+        for (int column = 0; column < RosterGrid::ColumnCount; ++column)
+            grid.setColumnWidth(column, 900); // all in sight
+        grid.setRows(3);
+        grid.setRosterCount(2);
+        for (int row = 1; row <= 2; ++row)
+            grid.setText(row, RosterGrid::Address, QStringLiteral("127.0.0.2"));
+        grid.flagAddress(1);
+        m_window->show();
+        auto *view = child<QTableView>(QStringLiteral("UserInfoGrid"));
+        view->clearSelection();
+        const QImage shown = view->viewport()->grab().toImage();
+        const auto background = [&](int row, int column) {
+            const QRect cell = view->visualRect(grid.index(row - 1, column));
+            if (!view->viewport()->rect().contains(cell))
+                qFatal("cell %d,%d is out of sight", row, column);
+            return shown.pixelColor(cell.bottomRight() - QPoint(3, 3));
+        };
+        const QColor flagged = FlaggedCellDelegate::flaggedColour();
+        QCOMPARE(background(1, RosterGrid::Address), flagged);
+        QVERIFY(background(1, RosterGrid::UserId) != flagged);
+        QVERIFY(background(2, RosterGrid::Address) != flagged);
     }
 
     void gridPaintsWholeTimesInTheLecturersFont()
@@ -536,6 +585,177 @@ private Q_SLOTS:
         const QString log = m_window->server().log().text();
         QCOMPARE(log.count(QStringLiteral("に書き込めません")), 2);
         QVERIFY(RosterGrid::isTimeStamp(m_window->server().grid().text(2, RosterGrid::Assignment)));
+    }
+
+    void ledgerNeedsARoster()
+    {
+        item(QStringLiteral("mnuViewLedger"))->trigger();
+        QCOMPARE(m_desktop->messages.shown,
+                 QStringList{QStringLiteral("出席簿は受講ﾌｧｲﾙを開いてから表示できます｡")});
+        QVERIFY(!m_window->ledgerWindow());
+    }
+
+    // Today's lecture in the ledger; the lecturer excuses hanako with a reason
+    // and names a second room's journals.
+    void ledgerShowsTodayAndKeepsTheLecturersCorrections()
+    {
+        // A day well inside a term, so that the day before is in it too.
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(9, 5)); });
+        LectureFiles files;
+        FakeShell shell;
+        m_window = std::make_unique<FrmMain>(m_desktop->services(), shell.services());
+        QVERIFY(startLecture(files));
+        attendAndSubmit(m_window->server().network().port());
+        item(QStringLiteral("mnuViewLedger"))->trigger();
+        FrmLedger *window = m_window->ledgerWindow();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("出席簿 - 情報処理演習Ⅰ"));
+        const Ledger &ledger = window->ledger().ledger();
+        QCOMPARE(ledger.sessions, QList<QDate>{Clock::today()});
+        QCOMPARE(ledger.rows.size(), size_t(2));
+        QCOMPARE(statusLetter(ledger.rows[0].cells[0].status), QStringLiteral("欠"));
+        QCOMPARE(statusLetter(ledger.rows[1].cells[0].status), QStringLiteral("出"));
+
+        auto *table = window->findChild<QTableView *>(QStringLiteral("ledgerTable"));
+        const QModelIndex hanako = table->model()->index(0, 2);
+        QCOMPARE(hanako.data(Qt::BackgroundRole).value<QBrush>().color(), QColor(0xf4, 0xa6, 0xa6));
+        table->selectionModel()->select(hanako, QItemSelectionModel::ClearAndSelect);
+        window->findChild<QLineEdit *>(QStringLiteral("reason"))->setText(QStringLiteral("公欠届"));
+        window->findChild<QPushButton *>(QStringLiteral("excuse"))->click();
+        QCOMPARE(hanako.data().toString(), QStringLiteral("公"));
+        QVERIFY(
+            hanako.data(Qt::ToolTipRole).toString().contains(QStringLiteral("訂正: 公 公欠届")));
+        QVERIFY(
+            window->findChild<QLabel *>(QStringLiteral("summary"))
+                ->text()
+                .startsWith(QStringLiteral("授業 1 回   平均出席率 100.0%   受験資格なし 0 人")));
+
+        // The cell stays chosen for the next step; 記録どおり takes it back.
+        QVERIFY(table->selectionModel()->isSelected(hanako));
+        window->findChild<QPushButton *>(QStringLiteral("asRecorded"))->click();
+        QCOMPARE(hanako.data().toString(), QStringLiteral("欠"));
+        window->findChild<QPushButton *>(QStringLiteral("excuse"))->click();
+
+        // A session held without the server, then dropped again as a test run.
+        const QDate held = Clock::today().addDays(-1);
+        window->findChild<QDateEdit *>(QStringLiteral("newSession"))->setDate(held);
+        window->findChild<QPushButton *>(QStringLiteral("addSession"))->click();
+        QCOMPARE(ledger.sessions, (QList<QDate>{held, Clock::today()}));
+        table->setCurrentIndex(table->model()->index(1, 2));
+        window->findChild<QPushButton *>(QStringLiteral("dropSession"))->click();
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QVERIFY(m_desktop->messages.asked[0].contains(held.toString(QStringLiteral("yyyy/MM/dd"))));
+        QCOMPARE(ledger.sessions, QList<QDate>{Clock::today()});
+
+        const QString room2 = files.dir.filePath(QStringLiteral("room2"));
+        QDir().mkpath(room2);
+        shell.folders.answer = {FolderChoice::Chosen, room2, 0, {}};
+        window->findChild<QPushButton *>(QStringLiteral("addFolder"))->click();
+        QVERIFY(window->findChild<QPlainTextEdit *>(QStringLiteral("status"))
+                    ->toPlainText()
+                    .contains(room2));
+
+        // The same after the program starts again.
+        window->close();
+        m_window.reset();
+        m_window = std::make_unique<FrmMain>(m_desktop->services(), shell.services());
+        files.newPort();
+        QVERIFY(startLecture(files));
+        item(QStringLiteral("mnuViewLedger"))->trigger();
+        const Ledger &again = m_window->ledgerWindow()->ledger().ledger();
+        QCOMPARE(statusLetter(again.rows[0].cells[0].status), QStringLiteral("公"));
+        QVERIFY(QFileInfo::exists(LedgerCorrections::pathFor(QStringLiteral("情報処理演習Ⅰ"))));
+    }
+
+    void deadlineIsSetChangedAndClearedBesideTheFolder()
+    {
+        LectureFiles files;
+        QVERIFY(startLecture(files));
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(10, 22, 30)); });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        auto *control = child<QToolButton>("simekiri");
+        QCOMPARE(control->text(), QStringLiteral("締切なし"));
+        // The lecturer sets a due time and a cut-off before it: refused in
+        // the dialog, then a later cut-off is taken.
+        const auto inDialog = [&](const std::function<void(QDialog &)> &act) {
+            QTimer::singleShot(0, this, [&] {
+                auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                QVERIFY(dialog && dialog->objectName() == u"DeadlineDialog");
+                act(*dialog);
+            });
+            QTest::mouseClick(control, Qt::LeftButton);
+        };
+        inDialog([](QDialog &dialog) {
+            dialog.findChild<QCheckBox *>("dueOn")->setChecked(true);
+            dialog.findChild<QDateTimeEdit *>("due")->setDateTime(
+                QDateTime(QDate(2026, 12, 9), QTime(10, 30)));
+            dialog.findChild<QCheckBox *>("cutoffOn")->setChecked(true);
+            auto *cutoff = dialog.findChild<QDateTimeEdit *>("cutoff");
+            cutoff->setDateTime(QDateTime(QDate(2026, 12, 9), QTime(10, 15)));
+            dialog.accept();
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialog.findChild<QLabel *>("problem")->text(),
+                     QStringLiteral("受付締切は締切より後にしてください｡"));
+            cutoff->setDateTime(QDateTime(QDate(2026, 12, 9), QTime(10, 45)));
+            dialog.accept();
+        });
+        const Lecture &lecture = m_window->server().lecture();
+        QCOMPARE(lecture.deadline(),
+                 (AssignmentDeadline{QDateTime(QDate(2026, 12, 9), QTime(10, 30)),
+                                     QDateTime(QDate(2026, 12, 9), QTime(10, 45))}));
+        QCOMPARE(control->text(), QStringLiteral("締切 12/09 10:30\n受付 12/09 10:45"));
+        // The last ten minutes count down in the status line.
+        auto *status = child<MainStatusBar>("sbStatusBar");
+        QTRY_COMPARE(status->panelText(MainStatusBar::Status), QStringLiteral("締切まで 7分30秒"));
+        // Cleared: gone from the window, the status line as before.
+        inDialog([](QDialog &dialog) {
+            QTest::mouseClick(dialog.findChild<QPushButton *>("clear"), Qt::LeftButton);
+            dialog.accept();
+        });
+        QVERIFY(lecture.deadline().isEmpty());
+        QCOMPARE(control->text(), QStringLiteral("締切なし"));
+        QTRY_COMPARE(status->panelText(MainStatusBar::Status), QStringLiteral("ｽﾃｰﾀｽ"));
+        QVERIFY(m_window->server().log().text().contains(
+            QStringLiteral("締切を設定しました: 締切なし")));
+    }
+
+    void submissionsWindowListsSavesAndCopies()
+    {
+        LectureFiles files;
+        QVERIFY(startLecture(files));
+        attendAndSubmit(m_window->server().network().port());
+        TestClient again(m_window->server().network().port()); // a second version
+        QVERIFY(again.waitForLines(2));
+        QCOMPARE(again.ask("user taro\r\nput taro.txt,5\r\nworld", 3).value(2),
+                 wire::ReceiveComplete);
+        item("mnuViewSubmissions")->trigger();
+        auto *window = m_window->findChild<FrmSubmissions *>("frmSubmissions");
+        QVERIFY(window && window->isVisible());
+        const QAbstractItemModel &model = *window->table().model();
+        QCOMPARE(model.rowCount(), 2);
+        const auto cell = [&](int row, int column) {
+            return model.index(row, column).data().toString();
+        };
+        QCOMPARE(cell(0, 0), QStringLiteral("hanako"));
+        QCOMPARE(cell(1, 2), QStringLiteral("taro.txt"));
+        QCOMPARE(
+            cell(1, 5),
+            QString::fromLatin1(
+                QCryptographicHash::hash("world", QCryptographicHash::Sha256).toHex().left(16)));
+        QCOMPARE(cell(1, 7), QStringLiteral("2"));
+        QCOMPARE(cell(1, 9), QStringLiteral("一致"));
+        // A file changed behind the server's back shows at the next check.
+        writeBytes(files.kadai + "/taro.txt", "edited");
+        QTest::mouseClick(window->findChild<QPushButton *>("verify"), Qt::LeftButton);
+        QCOMPARE(cell(1, 9), QStringLiteral("変更あり"));
+        QTest::mouseClick(window->findChild<QPushButton *>("copy"), Qt::LeftButton);
+        QVERIFY(m_desktop->clipboard.text.startsWith(QStringLiteral("ユーザID\tユーザ名\t")));
+        const QString csv = files.dir.filePath("list.csv");
+        m_desktop->dialogs.nextAnswers << csv;
+        QTest::mouseClick(window->findChild<QPushButton *>("saveCsv"), Qt::LeftButton);
+        QCOMPARE(m_desktop->dialogs.filters.last(), QStringLiteral("CSVﾌｧｲﾙ (*.csv)|*.csv"));
+        QCOMPARE(cp932::decode(readBytes(csv)).split("\r\n").value(2).section(u',', 0, 2),
+                 QStringLiteral("taro,太郎,taro.txt"));
     }
 
     void statusBarShowsStatusDateAndTime()

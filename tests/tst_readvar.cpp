@@ -1,8 +1,10 @@
 #include "common/readvar.h"
 #include "support/files.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 class TestReadvar : public QObject
 {
@@ -91,6 +93,26 @@ private Q_SLOTS:
         QVERIFY(!missing.ok());
         QVERIFY(!missing.error().isEmpty());
         QVERIFY(!readvar("port", m_dir.path()).ok()); // a folder
+    }
+
+    void lookupTellsTheLineAndKeepsToItsBound()
+    {
+        const QString path = file({"# c", "", "[s]", "PORT=81", "port=82"}, "\n");
+        const auto found = lookupSetting("port", path, 1024);
+        QVERIFY(found && *found);
+        QCOMPARE((*found)->value, QStringLiteral("81"));
+        QCOMPARE((*found)->number, 4);
+        QVERIFY(found && !*lookupSetting("kugiri", path, 1024));
+        // One byte past the bound is refused, the bound itself is read.
+        const qint64 size = QFileInfo(path).size();
+        QVERIFY(lookupSetting("port", path, size));
+        QVERIFY(!lookupSetting("port", path, size - 1));
+        // A device or a FIFO is no settings file: refused without reading.
+        QVERIFY(!readvar("port", "/dev/zero"));
+        const QString fifo = m_dir.filePath("fifo.cfg");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(!readvar("port", fifo));
+        QVERIFY(!lookupSetting("port", fifo, 1024));
     }
 
     void bareNameIsResolvedInTheCurrentDirectory()

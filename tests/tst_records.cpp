@@ -1,13 +1,14 @@
 #include "common/clock.h"
-#include "platform/qtprocessstarter.h"
-#include "platform/qttextlog.h"
+#include "platform/entryspool.h"
+#include "platform/widgets/qtprocessstarter.h"
+#include "server/app/recordsaves.h"
+#include "server/app/rostercommands.h"
+#include "server/app/tableexport.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 #include "server/roster/lecturejournal.h"
-#include "server/roster/recordsaves.h"
-#include "server/roster/rostercommands.h"
 #include "server/roster/rostergrid.h"
-#include "server/roster/tableexport.h"
+#include "server/ui/qttextlog.h"
 #include "support/fakedesktop.h"
 #include "support/files.h"
 
@@ -16,6 +17,7 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTextCursor>
 #include <cerrno>
 #include <cstring>
@@ -140,18 +142,28 @@ private Q_SLOTS:
         QCOMPARE(readBytes(todaysJournal()), cp932Lines(header + QStringList{mark}));
         QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Already);
         const QByteArray sha = QByteArray(32, 'f') + QByteArray(32, '0');
-        book.recordSubmission({"hanako", "hanako.c", 1234, sha});
+        // A late third version, in a folder whose name holds a comma.
+        AttendanceBook::Submission late{"hanako", "hanako.c", 1234, sha};
+        late.completedAt = QDateTime(QDate(2026, 12, 9), QTime(10, 42, 13));
+        late.lateSeconds = 733;
+        late.versions = 3;
+        late.folder = "/srv/kadai,第3回";
+        book.recordSubmission(late);
         book.recordSubmission({"nobody", "nobody.txt", 0, sha});
         const QString stamp = m_grid->text(2, RosterGrid::Assignment);
         const QStringList lines =
             cp932::decode(readBytes(todaysJournal())).split(QStringLiteral("\r\n"));
-        const QString submission = "提出," + stamp + ",hanako,hanako.c,1234," + sha;
+        const QString submission = "提出," + stamp + ",hanako,hanako.c,1234," + sha +
+                                   ",2026/12/09,締切後733秒,3,/srv/kadai,第3回";
         QCOMPARE(lines.mid(0, 3), (header + QStringList{mark, submission}));
+        QCOMPARE(m_grid->lateNote(2), QStringLiteral("締切後 12分"));
+        QVERIFY(m_grid->index(1, RosterGrid::Assignment).data(RosterGrid::LateRole).toBool());
         // A file from an ID the roster does not hold is recorded all the same.
-        QVERIFY2(QRegularExpression("^提出,\\d\\d:\\d\\d:\\d\\d,nobody,nobody.txt,0," + sha + "$")
-                     .match(lines.value(3))
-                     .hasMatch(),
-                 qPrintable(lines.value(3)));
+        QVERIFY2(
+            QRegularExpression("^提出,\\d\\d:\\d\\d:\\d\\d,nobody,nobody.txt,0," + sha + ",,,1,$")
+                .match(lines.value(3))
+                .hasMatch(),
+            qPrintable(lines.value(3)));
         QCOMPARE(lines.size(), 5); // and nothing after the last line end
     }
 
@@ -377,6 +389,35 @@ private Q_SLOTS:
         QCOMPARE(m_desktop->dialogs.proposedNames, QStringList(4, "情報処理演習Ⅰ.log"));
         QCOMPARE(m_desktop->dialogs.filters, QStringList(4, "logﾌｧｲﾙ (*.log)|*.log"));
         QVERIFY(m_desktop->messages.shown.isEmpty());
+    }
+
+    void entrySpoolReadsNewestFirstAndSaysWhyItFails()
+    {
+        EntrySpool spool;
+        QVERIFY(spool.append("one"));
+        QVERIFY(spool.append("two"));
+        QList<QByteArray> read;
+        QVERIFY(spool.readNewestFirst([&](const QByteArray &entry) {
+            read << entry;
+            return true;
+        }));
+        QCOMPARE(read, (QList<QByteArray>{"two", "one"}));
+        QVERIFY(!spool.readNewestFirst([](const QByteArray &) { return false; }));
+
+        const QByteArray tmp = qgetenv("TMPDIR");
+        const auto restore = qScopeGuard([&] { qputenv("TMPDIR", tmp); });
+        // A file where the folder for temporary files should be: no spool
+        // can be made there, whoever runs the test.
+        QTemporaryFile notAFolder;
+        QVERIFY(notAFolder.open());
+        qputenv("TMPDIR", QFile::encodeName(notAFolder.fileName()));
+        EntrySpool homeless;
+        const Result<> stored = homeless.append("lost");
+        QVERIFY(!stored);
+        QVERIFY2(stored.error().contains(notAFolder.fileName()), qPrintable(stored.error()));
+        QCOMPARE(homeless.append("later").error(), stored.error());
+        QCOMPARE(homeless.readNewestFirst([](const QByteArray &) { return true; }).error(),
+                 stored.error());
     }
 
     void tableFileHoldsHeaderAndStudentsInCodePage932()

@@ -1,5 +1,5 @@
+#include "server/app/rostercommands.h"
 #include "server/roster/lecture.h"
-#include "server/roster/rostercommands.h"
 #include "server/roster/rosterfile.h"
 #include "server/roster/rostergrid.h"
 #include "support/fakedialogs.h"
@@ -211,9 +211,12 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         open(header() + students(5));
+        QVERIFY(!m_lecture->rosterPath().isEmpty());
         markPresent(1);
         open(bytes);
         QCOMPARE(m_messages.shown, QStringList{Invalid});
+        // The ledger has no roster to read the course from.
+        QCOMPARE(m_lecture->rosterPath(), QString());
         QCOMPARE(m_grid->rows(), 2);
         QCOMPARE(column(2), (QStringList{"h2", ""}));
         // Nothing of the earlier roster can be found or exported any more.
@@ -259,6 +262,7 @@ private Q_SLOTS:
         open(header() + students(3));
         markPresent(1);
         m_commands->close();
+        QCOMPARE(m_lecture->rosterPath(), QString());
         QCOMPARE(m_grid->rows(), 2);
         QCOMPARE(column(0), (QStringList{"h0", ""}));
         QCOMPARE(column(2), (QStringList{"h2", ""}));

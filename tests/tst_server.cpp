@@ -127,10 +127,12 @@ private Q_SLOTS:
                  QStringLiteral(
                      "代返の疑い: hanako と taro が同じアドレス 127.0.0.2 から出席しました｡"));
         const QModelIndex cell = m_room->grid.index(1, RosterGrid::Address);
-        QVERIFY(cell.data(Qt::BackgroundRole).isValid());
+        QVERIFY(cell.data(RosterGrid::AddressFlaggedRole).isValid());
         QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
                  QStringLiteral("同じアドレスから出席: taro"));
-        QVERIFY(!m_room->grid.index(0, RosterGrid::Address).data(Qt::BackgroundRole).isValid());
+        QVERIFY(!m_room->grid.index(0, RosterGrid::Address)
+                     .data(RosterGrid::AddressFlaggedRole)
+                     .isValid());
         // One student from a second machine.
         QCOMPARE(attend("taro", "127.0.0.3"), Already);
         QCOMPARE(m_room->grid.addressFlag(3),
@@ -187,6 +189,28 @@ private Q_SLOTS:
         QCOMPARE(client->ask("USER taro\r\nbyebye\r\nhello\r\nx\r\n\r\nuser jiro\r\n", 1),
                  QStringList{Taken});
         QVERIFY(client->isConnected());
+    }
+
+    void framingHoldsWhateverTheArrivals()
+    {
+        // A line at the limit is whole; one past it is dropped up to its end
+        // and logged once; an unfinished last line waits.
+        const QByteArray fits = 'x' + QByteArray(wire::MaxLineBytes - 1, 'y') + '\n';
+        const QByteArray stream =
+            "hello\r\n" + QByteArray(wire::MaxLineBytes * 3, 'z') + "tail\r\n" + fits + "last";
+        for (const qsizetype step :
+             {qsizetype(1), qsizetype(1000), qsizetype(65536), qsizetype(65537), stream.size()}) {
+            auto client = greeted();
+            Connection *connection = m_room->server->connection(m_room->server->connCount());
+            const qsizetype before = logLines().size();
+            for (qsizetype at = 0; at < stream.size(); at += step)
+                connection->receive(stream.mid(at, step));
+            const QStringList added = logLines().mid(0, logLines().size() - before);
+            QCOMPARE(added.size(), 3);
+            QCOMPARE(added.at(2), QStringLiteral("hello"));
+            QVERIFY(added.at(1).endsWith(QStringLiteral("64KiBを超えたため破棄しました｡")));
+            QCOMPARE(added.at(0), 'x' + QString(1023, u'y') + QStringLiteral("…(全65537バイト)"));
+        }
     }
 
     void closingCommandsCloseSilently()
@@ -360,33 +384,46 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QString>("folder"); // the assignment folder, where it is not `kadai`
+        QTest::addColumn<QString>("reason"); // told to the student with 499
+        const QString badName = QStringLiteral("このファイル名では保存できません｡");
+        const QString badForm = QStringLiteral("putコマンドの形式が正しくありません｡");
+        for (const char *line : {"put ../escape.txt,3", "put /tmp/abs.txt,3", "put a/b.txt,3",
+                                 "put ..,3", "put .,3", "put c:x,3", "put a\\b,3", "put a\tb,3"})
+            QTest::newRow(line) << QByteArray(line) << "kadai" << badName;
         for (const char *line :
-             {"put ../escape.txt,3", "put /tmp/abs.txt,3", "put a/b.txt,3", "put ..,3", "put .,3",
-              "put c:x,3", "put a\\b,3", "put a\tb,3", "put noc", "put x.txt,abc", "put x.txt,-3",
-              "put x.txt,2147483648", "put x.txt,"})
-            QTest::newRow(line) << QByteArray(line) << "kadai";
+             {"put noc", "put x.txt,abc", "put x.txt,-3", "put x.txt,2147483648", "put x.txt,"})
+            QTest::newRow(line) << QByteArray(line) << "kadai" << badForm;
         // Longer than a file name may be in the host's encoding (255 bytes).
         QTest::newRow("256 bytes") << "put " + QByteArray(256, 'a') + ",3"
-                                   << "kadai";
+                                   << "kadai" << badName;
         QTest::newRow("86 x 山") << "put " + cp932::encode(QString(86, u'山')) + ",3"
-                                 << "kadai";
+                                 << "kadai" << badName;
         // No usable target: the reason is logged too.
-        QTest::newRow("no folder") << QByteArray("put taro.doc,3") << "";
-        QTest::newRow("missing folder") << QByteArray("put taro.doc,3") << "/nonexistent/kadai";
-        QTest::newRow("a folder of the file's name") << QByteArray("put taro.doc,3") << "taro.doc";
+        QTest::newRow("no folder") << QByteArray("put taro.doc,3") << ""
+                                   << QStringLiteral("課題提出先が設定されていません｡");
+        QTest::newRow("missing folder") << QByteArray("put taro.doc,3") << "/nonexistent/kadai"
+                                        << QStringLiteral("課題ファイルを保存できません｡");
+        QTest::newRow("a folder of the file's name")
+            << QByteArray("put taro.doc,3") << "taro.doc"
+            << QStringLiteral("同じ名前のフォルダがあるため保存できません｡");
     }
     void putLinesAreRefusedBeforeAnyFileByte()
     {
         QFETCH(QByteArray, line);
         QFETCH(QString, folder);
+        QFETCH(QString, reason);
         if (folder == u"taro.doc")
             QDir().mkpath(m_room->kadai + "/taro.doc");
         else if (folder != u"kadai")
             m_room->lecture.setKadaidir(folder);
         const QStringList before =
             QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden);
-        // No 301, and the connection goes on in text mode.
-        QCOMPARE(greeted()->ask(line + "\r\nabc\r\nuser jiro\r\n", 1), QStringList{Taken});
+        // Refused at once with the reason, no 301, and the connection goes
+        // on in text mode.
+        QCOMPARE(greeted()->ask(line + "\r\nabc\r\nuser jiro\r\n", 2),
+                 (QStringList{"499 " + reason, Taken}));
+        QCOMPARE(wire::replyOf(QString("499 " + reason)), wire::Reply::Refused);
+        QCOMPARE(wire::refusalReason(wire::refusalLine(reason)), reason);
         QVERIFY(kadaiFiles().isEmpty());
         QCOMPARE(QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
         QVERIFY(!QFileInfo::exists("/tmp/abs.txt"));

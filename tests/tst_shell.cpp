@@ -1,5 +1,5 @@
-#include "platform/qtdocumentopener.h"
 #include "platform/systemregistry.h"
+#include "platform/widgets/qtdocumentopener.h"
 #include "server/app/manual.h"
 #include "server/app/sysinfo.h"
 #include "support/fakedesktop.h"

@@ -13,7 +13,9 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
       m_roster(m_grid, m_lecture, desktop.dialogs, desktop.messages),
       m_records(m_grid, m_lecture, m_activity, desktop.dialogs, desktop.messages),
       m_export(m_grid, desktop.clipboard, desktop.processes, desktop.messages), m_book(m_grid),
-      m_journal(m_lecture, m_book), m_network(m_lecture, m_book, m_activity)
+      m_journal(m_lecture, m_book), m_network(m_lecture, m_book, m_activity),
+      m_deadlines(m_lecture),
+      m_submissions(m_lecture, m_grid, desktop.dialogs, desktop.clipboard, desktop.messages)
 {
     // Direct connections: the journal line is written before the student's
     // reply is sent.
@@ -22,6 +24,13 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
     connect(&m_book, &AttendanceBook::claimedAgain, &m_journal, &LectureJournal::recordClaimAgain);
     connect(&m_network.handouts(), &HandoutCatalog::delivered, &m_journal,
             &LectureJournal::recordHandout);
+    connect(&m_book, &AttendanceBook::refused, &m_journal, &LectureJournal::recordRefusal);
+    HandoutCatalog &handouts = m_network.handouts();
+    connect(&handouts, &HandoutCatalog::hashesChanged, this,
+            [this, &handouts] { m_submissions.setExcludedHashes(handouts.hashes()); });
+    connect(&m_deadlines, &DeadlineKeeper::logEntry, this, [this](const QString &entry) {
+        m_activity.insertAtTop(entry + QStringLiteral("\r\n"));
+    });
     m_roster.setAfterLoad([this] { m_journal.offerRestore(m_messages, m_activity); });
     // Reported from the event loop, not from inside a student's request.
     connect(&m_journal, &LectureJournal::failed, this, &LectureServer::reportJournalFailure,
@@ -42,6 +51,7 @@ bool LectureServer::start(const QString &settingsPath)
     m_export.configure(m_settings.delimiter, m_settings.spreadsheetCommand);
     m_book.setProxyCheck(m_settings.proxyCheck);
     m_network.setPerAddressLimit(m_settings.perAddressLimit);
+    m_network.setKeptVersions(m_settings.keptVersions);
     if (!m_settings.fileRead)
         m_activity.insertAtTop(
             QStringLiteral("%1 を読み込めないため、既定の設定 (ポート %2) で起動しました｡\r\n")

@@ -1,15 +1,17 @@
 #pragma once
 
+#include "server/app/journaledlog.h"
+#include "server/app/recordsaves.h"
+#include "server/app/rostercommands.h"
 #include "server/app/serversettings.h"
+#include "server/app/submissionslist.h"
+#include "server/app/tableexport.h"
 #include "server/net/classroomserver.h"
 #include "server/roster/attendancebook.h"
-#include "server/roster/journaledlog.h"
+#include "server/roster/deadlinekeeper.h"
 #include "server/roster/lecture.h"
 #include "server/roster/lecturejournal.h"
-#include "server/roster/recordsaves.h"
-#include "server/roster/rostercommands.h"
 #include "server/roster/rostergrid.h"
-#include "server/roster/tableexport.h"
 
 #include <QObject>
 
@@ -37,6 +39,9 @@ public:
     // The activity log as the server writes it: shown and kept for the day.
     TextLog &log() { return m_activity; }
     LectureJournal &journal() { return m_journal; }
+    DeadlineKeeper &deadlines() { return m_deadlines; }
+    // 提出一覧, which leaves copies of the handouts out of its identical files.
+    SubmissionsList &submissions() { return m_submissions; }
 
     // The start-up that follows the roster dialog: settings, listening, grid
     // headings. False when the program cannot serve the class and must end;
@@ -59,4 +64,6 @@ private:
     LectureJournal m_journal;
     ClassroomServer m_network;
     ServerSettings m_settings;
+    DeadlineKeeper m_deadlines;
+    SubmissionsList m_submissions;
 };

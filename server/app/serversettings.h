@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/readvar.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -16,11 +18,9 @@ struct ServerSettings
     bool proxyCheck = true; // flag claims that look like answering for someone else
     // Simultaneous connections from one address; 0: no limit.
     qint64 perAddressLimit = DefaultPerAddressLimit;
+    // Earlier versions kept per submitted file name (hozon); 0 keeps none.
+    qint64 keptVersions = 10;
     bool fileRead = false; // false: inivar.cfg could not be read, defaults apply
 };
 
 ServerSettings readServerSettings(const QString &fileName);
-
-// The leading number of a text, blanks ignored, rounded to an integer with
-// halves going to the even neighbour; 0 when the text starts with no number.
-qint64 leadingNumber(QStringView text);

@@ -39,9 +39,7 @@ ClassroomServer::~ClassroomServer()
 Result<> ClassroomServer::listen(quint16 port)
 {
     m_listener->setLocalPort(port);
-    if (m_listener->listen())
-        return Result<>::success();
-    return Result<>::failure(m_listener->errorString());
+    return m_listener->listen();
 }
 
 quint16 ClassroomServer::port() const
@@ -64,6 +62,7 @@ Connection *ClassroomServer::addConnection(Socket *socket)
 {
     const qint64 number = ++m_connCount;
     auto *connection = new Connection(number, socket, m_lecture, m_book, this);
+    connection->setKeptVersions(m_keptVersions);
     connect(connection, &Connection::logEntry, this,
             [this](const QString &entry) { m_log.insertAtTop(entry); });
     connect(connection, &Connection::finished, this, &ClassroomServer::remove);

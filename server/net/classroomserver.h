@@ -31,6 +31,8 @@ public:
     // Simultaneous connections one address may hold; 0: no limit. Requests
     // over it are closed at once.
     void setPerAddressLimit(qint64 limit) { m_perAddressLimit = limit; }
+    // Earlier versions kept per file name when an upload replaces one.
+    void setKeptVersions(qint64 kept) { m_keptVersions = int(kept); }
 
     // The handouts every connection offers; their folder follows the lecture's.
     HandoutCatalog &handouts() { return m_handouts; }
@@ -63,6 +65,7 @@ private:
     qint64 m_connCount = 0;
     std::map<qint64, Connection *> m_connections;
     qint64 m_perAddressLimit = 0;
+    int m_keptVersions = 10;
     QHash<QString, qint64> m_openPerAddress;
     QHash<QString, qint64> m_lastRefusalMs; // per address, on m_clock
     QElapsedTimer m_clock;

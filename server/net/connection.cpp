@@ -1,8 +1,10 @@
 #include "server/net/connection.h"
 
+#include "common/clock.h"
 #include "common/cp932.h"
 #include "platform/socket.h"
 #include "server/net/handoutdesk.h"
+#include "server/net/uploadgate.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
@@ -30,7 +32,7 @@ Connection::Connection(qint64 number, Socket *socket, const Lecture &lecture, At
     // them for a client that does not read, and the server would go on
     // interpreting its lines long after our own cap stopped it.
     m_socket->setKernelSendBuffer(int(MaxUnsentReplyBytes));
-    connect(m_socket, &Socket::dataArrival, this, &Connection::tcpServer_DataArrival);
+    connect(m_socket, &Socket::received, this, &Connection::receive);
     connect(m_socket, &Socket::closed, this, &Connection::tcpServer_Close);
     connect(m_socket, &Socket::error, this, &Connection::tcpServer_Error);
     connect(m_socket, &Socket::sendProgress, this, &Connection::resumeWhenDrained);
@@ -71,14 +73,6 @@ void Connection::close()
     Q_EMIT finished(m_number);
 }
 
-void Connection::tcpServer_DataArrival()
-{
-    // After a pause, what was held comes first.
-    QByteArray data = std::exchange(m_held, QByteArray());
-    data += m_socket->getData();
-    receive(data);
-}
-
 bool Connection::repliesPiledUp()
 {
     return m_socket->bytesToSend() > MaxUnsentReplyBytes;
@@ -91,82 +85,135 @@ void Connection::resumeWhenDrained()
         takeTurn();
 }
 
-void Connection::hold(QByteArrayView data)
+void Connection::receive(const QByteArray &bytes)
 {
-    m_held = data.toByteArray();
-    m_socket->setReadingPaused(true);
+    if (m_finished)
+        return;
+    if (m_taken == m_received.size()) {
+        m_received = bytes; // shared with the socket's event, not copied
+        m_taken = m_searched = 0;
+    } else {
+        dropTaken();
+        m_received += bytes;
+    }
+    interpretReceived();
 }
 
 void Connection::takeTurn()
 {
-    if (m_held.isEmpty() || m_finished || repliesPiledUp())
+    if (!m_waiting || m_finished || repliesPiledUp())
         return;
-    const QByteArray held = std::exchange(m_held, QByteArray());
-    receive(held);
-    if (m_held.isEmpty() && !m_finished)
+    interpretReceived();
+    if (!m_waiting && !m_finished)
         m_socket->setReadingPaused(false);
 }
 
-void Connection::receive(QByteArrayView data)
+void Connection::interpretReceived()
 {
+    m_waiting = false;
     int lines = 0;
-    while (!data.isEmpty() && !m_finished) {
+    while (m_taken < m_received.size() && !m_finished) {
         if (m_upload) {
-            receiveUpload(data);
+            m_taken += receiveUpload(QByteArrayView(m_received).sliced(m_taken));
+            m_searched = m_taken;
             continue;
         }
         // Lines wait while a listing is awaited or a handout goes out.
         if (m_handouts && m_handouts->busy()) {
-            hold(data);
+            waitForTurn(false);
             return;
         }
         // A client that sends without reading gets no more answers queued
         // than this; the rest of its input waits.
         if (repliesPiledUp()) {
-            hold(data);
+            waitForTurn(false);
             return;
         }
         if (lines == LinesPerTurn && !m_draining) {
-            hold(data);
-            QMetaObject::invokeMethod(this, &Connection::takeTurn, Qt::QueuedConnection);
+            waitForTurn(true);
             return;
         }
-        QByteArray line;
-        switch (m_framer.take(data, line)) {
-        case wire::LineFramer::Status::Line:
-            interpret(line);
-            ++lines;
+        QByteArrayView line;
+        if (!takeLine(line))
             break;
-        case wire::LineFramer::Status::Overflow:
-            log(QStringLiteral("接続番号:%1 改行のないデータが64KiBを超えたため破棄しました｡")
-                    .arg(m_number));
-            break;
-        case wire::LineFramer::Status::Incomplete:
-            break;
-        }
+        interpret(line);
+        ++lines;
+    }
+    if (m_taken == m_received.size()) {
+        m_received.clear();
+        m_taken = m_searched = 0;
     }
 }
 
-void Connection::interpret(const QByteArray &line)
+void Connection::waitForTurn(bool queued)
 {
-    const QString text = cp932::decode(line);
-    logLine(text, line.size());
-    const QStringView body = wire::lineBody(text);
-    const wire::Command command = wire::commandOf(body);
-    switch (command) {
+    // The rest stays in m_received; the sender waits in the kernel.
+    m_waiting = true;
+    m_socket->setReadingPaused(true);
+    if (queued)
+        QMetaObject::invokeMethod(this, &Connection::takeTurn, Qt::QueuedConnection);
+}
+
+bool Connection::takeLine(QByteArrayView &line)
+{
+    // Only bytes not looked at yet are searched. A line without its end is
+    // kept up to MaxLineBytes; past that it is dropped up to its end and
+    // logged once.
+    for (;;) {
+        const qsizetype lf = m_received.indexOf('\n', m_searched);
+        if (lf < 0) {
+            m_searched = m_received.size();
+            if (!m_skippingLongLine && m_searched - m_taken <= wire::MaxLineBytes)
+                return false;
+            if (!std::exchange(m_skippingLongLine, true))
+                logLongLine();
+            m_taken = m_searched;
+            return false;
+        }
+        const qsizetype start = m_taken;
+        m_taken = m_searched = lf + 1;
+        if (std::exchange(m_skippingLongLine, false))
+            continue;
+        if (lf - start > wire::MaxLineBytes) {
+            logLongLine();
+            continue;
+        }
+        line = QByteArrayView(m_received).sliced(start, lf + 1 - start);
+        return true;
+    }
+}
+
+void Connection::logLongLine()
+{
+    log(QStringLiteral("接続番号:%1 改行のないデータが64KiBを超えたため破棄しました｡")
+            .arg(m_number));
+}
+
+void Connection::dropTaken()
+{
+    m_received.remove(0, m_taken);
+    m_searched -= m_taken;
+    m_taken = 0;
+}
+
+void Connection::interpret(QByteArrayView line)
+{
+    const wire::Request request = wire::parseRequest(line);
+    logLine(request.text, line.size());
+    switch (request.command) {
     case wire::Command::Close:
         close();
         return;
     case wire::Command::Put:
-        startUpload(body.toString());
+        startUpload(request.body, request.put);
         return;
     case wire::Command::User:
-        recordAttendance(body.toString());
+        recordAttendance(request.userId);
         return;
     case wire::Command::List:
     case wire::Command::Get:
         if (m_handouts)
-            m_handouts->request(command, body);
+            m_handouts->request(request.command, request.body);
         return;
     case wire::Command::None:
         return;
@@ -184,9 +231,9 @@ void Connection::logLine(const QString &line, qsizetype bytes)
     log(line.first(LoggedLineChars) + QStringLiteral("…(全%1バイト)").arg(bytes));
 }
 
-void Connection::recordAttendance(const QString &body)
+void Connection::recordAttendance(const QString &userId)
 {
-    m_userId = wire::userIdOf(body);
+    m_userId = userId;
     switch (m_book.markPresent(m_userId, m_socket->remoteHostIP())) {
     case AttendanceBook::Attendance::Taken:
         send(wire::AttendanceTaken);
@@ -200,37 +247,55 @@ void Connection::recordAttendance(const QString &body)
     }
 }
 
-void Connection::refusePut(const QString &body, const QString &reason)
+void Connection::refusePut(const QString &body, const QString &forStudent, const QString &detail)
 {
     QString entry =
         QStringLiteral("接続番号:%1 受け付けられないputコマンドです: %2").arg(m_number).arg(body);
-    if (!reason.isEmpty())
-        entry += QStringLiteral(" (%1)").arg(reason);
+    if (!detail.isEmpty())
+        entry += QStringLiteral(" (%1)").arg(detail);
     log(entry);
+    send(wire::refusalLine(forStudent));
 }
 
-void Connection::startUpload(const QString &body)
+void Connection::startUpload(const QString &body, const std::optional<wire::PutRequest> &request)
 {
-    const std::optional<wire::PutRequest> request = wire::parsePutLine(body);
-    if (!request || !wire::isSafeFileName(request->fileName)) {
-        refusePut(body);
+    if (!request) {
+        refusePut(body, QStringLiteral("putコマンドの形式が正しくありません｡"));
+        return;
+    }
+    if (!wire::isSafeFileName(request->fileName)) {
+        refusePut(body, QStringLiteral("このファイル名では保存できません｡"));
         return;
     }
     // The folder shown now receives the whole file, whatever is chosen later.
     const QString folder = m_lecture.kadaidir();
     // A folder of that name would only refuse the finished file.
     if (QFileInfo(folder + u'/' + request->fileName).isDir()) {
-        refusePut(body, QStringLiteral("同じ名前のフォルダがあります"));
+        refusePut(body, QStringLiteral("同じ名前のフォルダがあるため保存できません｡"),
+                  QStringLiteral("同じ名前のフォルダがあります"));
+        return;
+    }
+    if (const std::optional<PutRefusal> refusal = refusalBeforeUpload(
+            m_lecture.deadline(), Clock::now(), folder, request->fileName, m_keptVersions)) {
+        refusePut(body, refusal->forStudent, refusal->detail);
+        if (refusal->journaled)
+            m_book.recordRefusal(m_userId, request->fileName, refusal->forStudent);
         return;
     }
     auto upload = std::make_unique<Upload>();
+    upload->file.setKeptVersions(m_keptVersions);
     if (const Result<> opened = upload->file.open(folder, request->fileName); !opened) {
-        refusePut(body, opened.error());
+        refusePut(body,
+                  folder.isEmpty() ? QStringLiteral("課題提出先が設定されていません｡")
+                                   : QStringLiteral("課題ファイルを保存できません｡"),
+                  opened.error());
         return;
     }
     m_upload = std::move(upload);
     m_upload->fileName = request->fileName;
     m_upload->expected = request->size;
+    m_upload->folder = folder;
+    m_upload->deadline = m_lecture.deadline();
     if (m_upload->expected == 0) {
         completeUpload();
         return;
@@ -239,24 +304,34 @@ void Connection::startUpload(const QString &body)
     log(QStringLiteral("接続Index:%1 イメージモード").arg(m_number));
 }
 
-void Connection::receiveUpload(QByteArrayView &data)
+qsizetype Connection::receiveUpload(QByteArrayView data)
 {
     const qint64 missing = m_upload->expected - m_upload->received;
     const QByteArrayView part = data.first(qsizetype(qMin<qint64>(missing, data.size())));
-    data = data.sliced(part.size());
     if (const Result<> written = m_upload->file.write(part); !written) {
         storageFailed(written.error());
-        return;
+        return part.size();
     }
     m_upload->received += part.size();
     if (m_upload->received == m_upload->expected)
         completeUpload();
+    return part.size();
 }
 
 void Connection::completeUpload()
 {
     if (const Result<> committed = m_upload->file.commit(); !committed) {
-        storageFailed(committed.error());
+        if (!m_upload->file.historyFailed()) {
+            storageFailed(committed.error());
+            return;
+        }
+        // The earlier version stays where it is; the student may try again.
+        const std::unique_ptr<Upload> refused = std::move(m_upload);
+        log(QStringLiteral("接続番号:%1 以前の版を残せないため %2 を受け取りませんでした: %3")
+                .arg(m_number)
+                .arg(refused->fileName, committed.error()));
+        send(wire::refusalLine(QStringLiteral(
+            "以前の提出を保存できないため受け取れませんでした｡講師に連絡してください｡")));
         return;
     }
     const std::unique_ptr<Upload> upload = std::move(m_upload);
@@ -266,7 +341,23 @@ void Connection::completeUpload()
     log(QStringLiteral("接続:%1 SHA-256:%2")
             .arg(m_number)
             .arg(QLatin1StringView(sha256.first(16))));
-    m_book.recordSubmission({m_userId, upload->fileName, upload->expected, sha256});
+    AttendanceBook::Submission submission;
+    submission.userId = m_userId;
+    submission.fileName = upload->fileName;
+    submission.size = upload->expected;
+    submission.sha256 = sha256;
+    submission.completedAt = Clock::now();
+    // A deadline changed during the upload counts if the folder is the same.
+    const AssignmentDeadline &deadline =
+        upload->folder == m_lecture.kadaidir() ? m_lecture.deadline() : upload->deadline;
+    submission.lateSeconds = deadline.lateSeconds(submission.completedAt);
+    submission.versions = upload->file.versions();
+    submission.folder = upload->folder;
+    if (submission.lateSeconds > 0)
+        log(QStringLiteral("接続:%1 %2 の提出です (%3)")
+                .arg(m_number)
+                .arg(lateText(submission.lateSeconds), upload->fileName));
+    m_book.recordSubmission(submission);
     send(wire::ReceiveComplete);
 }
 
@@ -280,8 +371,8 @@ void Connection::tcpServer_Close()
 {
     // Input held back while replies piled up is still the client's.
     m_draining = true;
-    if (!m_held.isEmpty())
-        receive(std::exchange(m_held, QByteArray()));
+    if (m_waiting)
+        interpretReceived();
     if (m_finished)
         return;
     log(QStringLiteral("接続番号:%1 と切断しました｡").arg(m_number));

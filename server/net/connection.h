@@ -2,7 +2,9 @@
 
 #include "common/wire.h"
 #include "server/net/uploadfile.h"
+#include "server/roster/assignmentdeadline.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
@@ -15,9 +17,10 @@ class Lecture;
 class Socket;
 
 // One student's conversation with the lecturer's program: its socket, the
-// line being received, the open upload and the user ID. Arrived bytes go in
-// at one place (receive); what the conversation did comes out as log entries
-// and, through the attendance book, as marks and stamps.
+// bytes received and not yet interpreted, the open upload and the user ID.
+// Arrived bytes go in at one place (receive), straight from the socket's
+// event; what the conversation did comes out as log entries and, through the
+// attendance book, as marks and stamps.
 class Connection : public QObject
 {
     Q_OBJECT
@@ -32,13 +35,15 @@ public:
     const QString &userId() const { return m_userId; }
     bool imageMode() const { return m_upload != nullptr; }
 
+    void setKeptVersions(int kept) { m_keptVersions = kept; }
+
     void send(const QString &line);
     // Answers "list" and "get" from `catalog`; without it they are no commands.
     void offerHandouts(HandoutCatalog &catalog);
     // Everything the connection does with bytes that arrived: lines are
     // interpreted one at a time, the bytes after an accepted put line belong
     // to the upload, and what follows a completed upload is text again.
-    void receive(QByteArrayView data);
+    void receive(const QByteArray &bytes);
     // Closes the socket; the connection is finished.
     void close();
 
@@ -54,22 +59,27 @@ private:
         QString fileName;
         qint64 expected = 0;
         qint64 received = 0;
+        QString folder;
+        AssignmentDeadline deadline; // of the folder when the put line came
     };
 
-    void tcpServer_DataArrival();
     void tcpServer_Close();
     void tcpServer_Error(int errorNumber, const QString &description);
 
     bool repliesPiledUp();
     void resumeWhenDrained();
-    void hold(QByteArrayView data);
     void takeTurn();
-    void refusePut(const QString &body, const QString &reason = QString());
-    void interpret(const QByteArray &line);
+    void interpretReceived();
+    void waitForTurn(bool queued);
+    bool takeLine(QByteArrayView &line);
+    void logLongLine();
+    void dropTaken();
+    void refusePut(const QString &body, const QString &forStudent, const QString &detail = {});
+    void interpret(QByteArrayView line);
     void logLine(const QString &line, qsizetype bytes);
-    void recordAttendance(const QString &body);
-    void startUpload(const QString &body);
-    void receiveUpload(QByteArrayView &data);
+    void recordAttendance(const QString &userId);
+    void startUpload(const QString &body, const std::optional<wire::PutRequest> &request);
+    qsizetype receiveUpload(QByteArrayView data);
     void completeUpload();
     void storageFailed(const QString &reason);
     void log(const QString &entry);
@@ -78,12 +88,18 @@ private:
     Socket *m_socket;
     const Lecture &m_lecture;
     AttendanceBook &m_book;
-    wire::LineFramer m_framer;
-    // What arrived while replies piled up, waiting for them to drain.
-    QByteArray m_held;
-    bool m_draining = false; // the peer has closed: its input is read at one go
+    // The only receive buffer: bytes arrived and not yet interpreted, from
+    // m_taken on. Held here while replies pile up (the socket then reads no
+    // more) and while a line is incomplete.
+    QByteArray m_received;
+    qsizetype m_taken = 0;
+    qsizetype m_searched = 0;        // up to here no line end (from m_taken)
+    bool m_skippingLongLine = false; // a line past MaxLineBytes, up to its end
+    bool m_waiting = false;          // input waits for its turn; reading paused
+    bool m_draining = false;         // the peer has closed: its input is read at one go
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
     HandoutDesk *m_handouts = nullptr;
     bool m_finished = false;
+    int m_keptVersions = 0;
 };

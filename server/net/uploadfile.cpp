@@ -1,6 +1,7 @@
 #include "server/net/uploadfile.h"
 
 #include "common/wire.h"
+#include "server/net/versionhistory.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -116,7 +117,6 @@ QByteArray UploadFile::currentFolder() const
 
 Result<> UploadFile::write(QByteArrayView bytes)
 {
-    m_hash.add(bytes);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const qint64 written = m_file.write(bytes.data() + done, bytes.size() - done);
@@ -124,6 +124,8 @@ Result<> UploadFile::write(QByteArrayView bytes)
             return fail(m_folderPath + u'/' + QFile::decodeName(m_tempName), m_file.errorString());
         done += qsizetype(written);
     }
+    // The receipt's hash is of the bytes stored.
+    m_hash.add(bytes);
     return Result<>::success();
 }
 
@@ -164,19 +166,28 @@ Result<> UploadFile::commit()
     const QByteArray folder = currentFolder();
     m_file.close();
     QString failure;
-    if (m_file.error() != QFileDevice::NoError)
-        failure = m_file.errorString();
-    else if (!replaceTarget(folder))
-        failure = systemReason(errno);
-    if (!failure.isEmpty())
+    if (m_file.error() != QFileDevice::NoError) {
+        failure = QStringLiteral("%1 (%2)").arg(QFile::decodeName(folder + '/' + m_tempName),
+                                                m_file.errorString());
+    } else {
+        const VersionHistory::Outcome outcome =
+            VersionHistory::replace(folder, m_tempName, QFile::decodeName(m_targetName),
+                                    m_keptVersions, [&] { return replaceTarget(folder); });
+        if (!outcome.replaced)
+            failure = outcome.historyFailed
+                          ? outcome.reason
+                          : QStringLiteral("%1 (%2)").arg(m_targetPath, outcome.reason);
+        m_historyFailed = outcome.historyFailed;
+        m_versions = outcome.versions;
+    }
+    if (!failure.isEmpty()) {
         ::unlink((folder + '/' + m_tempName).constData());
-    const QByteArray tempName = std::exchange(m_tempName, QByteArray());
-    if (!failure.isEmpty())
-        return fail(m_file.error() != QFileDevice::NoError
-                        ? QFile::decodeName(folder + '/' + tempName)
-                        : m_targetPath,
-                    failure);
+        m_tempName.clear();
+        return Result<>::failure(failure);
+    }
+    m_tempName.clear();
     m_sha256 = m_hash.hexResult();
+    VersionHistory::remember(folder + '/' + m_targetName, m_sha256);
     return Result<>::success();
 }
 

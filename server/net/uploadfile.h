@@ -23,6 +23,9 @@ public:
     UploadFile &operator=(const UploadFile &) = delete;
     ~UploadFile();
 
+    // Earlier versions kept per file name when a commit replaces one (see
+    // VersionHistory); 0 replaces without keeping.
+    void setKeptVersions(int kept) { m_keptVersions = kept; }
     Result<> open(const QString &folder, const QString &fileName);
     Result<> write(QByteArrayView bytes);
     Result<> commit();
@@ -31,6 +34,10 @@ public:
     const QString &targetPath() const { return m_targetPath; }
     // SHA-256 of the bytes stored, once committed.
     const QByteArray &sha256() const { return m_sha256; }
+    // After commit: versions of the file now kept, this one included; and
+    // whether a failed commit failed because the earlier one could not be kept.
+    int versions() const { return m_versions; }
+    bool historyFailed() const { return m_historyFailed; }
 
     // Temporary files an earlier run left in `folder` (it ended without
     // cleaning up) are removed the first time this run uses the folder.
@@ -49,4 +56,7 @@ private:
     QString m_targetPath;
     Sha256 m_hash;
     QByteArray m_sha256;
+    int m_keptVersions = 0;
+    int m_versions = 1;
+    bool m_historyFailed = false;
 };

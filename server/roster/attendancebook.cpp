@@ -1,5 +1,6 @@
 #include "server/roster/attendancebook.h"
 
+#include "server/roster/assignmentdeadline.h"
 #include "server/roster/rostergrid.h"
 
 AttendanceBook::AttendanceBook(RosterGrid &grid, QObject *parent) : QObject(parent), m_grid(grid)
@@ -41,9 +42,18 @@ AttendanceBook::Attendance AttendanceBook::markPresent(const QString &userId,
 void AttendanceBook::recordSubmission(const Submission &submission)
 {
     const QString time = RosterGrid::timeOfDay();
-    if (const std::optional<int> row = m_grid.searchtext(submission.userId))
+    if (const std::optional<int> row = m_grid.searchtext(submission.userId)) {
         m_grid.setText(*row, RosterGrid::Assignment, time);
+        m_grid.setLateNote(*row, submission.lateSeconds > 0 ? lateText(submission.lateSeconds)
+                                                            : QString());
+    }
     Q_EMIT submitted(submission, time);
+}
+
+void AttendanceBook::recordRefusal(const QString &userId, const QString &fileName,
+                                   const QString &reason)
+{
+    Q_EMIT refused(userId, fileName, reason, RosterGrid::timeOfDay());
 }
 
 bool AttendanceBook::restoreMark(const QString &userId, const QString &time, const QString &address)

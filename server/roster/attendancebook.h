@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -28,7 +29,11 @@ public:
         QString userId;
         QString fileName;
         qint64 size = 0;
-        QByteArray sha256; // 64 hex digits
+        QByteArray sha256;          // 64 hex digits
+        QDateTime completedAt = {}; // by the lecturer's clock
+        qint64 lateSeconds = 0;     // after the due time; 0: on time or no due time
+        int versions = 1;           // versions of the file kept, this one included
+        QString folder = {};        // where it was stored
     };
 
     explicit AttendanceBook(RosterGrid &grid, QObject *parent = nullptr);
@@ -41,6 +46,8 @@ public:
     Attendance markPresent(const QString &userId, const QString &address);
     // Stamps the submission time in the student's row, if there is one.
     void recordSubmission(const Submission &submission);
+    // A put line turned away before anything was stored (after the cut-off).
+    void recordRefusal(const QString &userId, const QString &fileName, const QString &reason);
 
     // Puts back what an earlier run recorded, flags included, without
     // announcing it again. False when the ID is not in the roster.
@@ -53,6 +60,8 @@ Q_SIGNALS:
     // A student already present claimed again from another address.
     void claimedAgain(int row, const QString &userId, const QString &address);
     void submitted(const AttendanceBook::Submission &submission, const QString &time);
+    void refused(const QString &userId, const QString &fileName, const QString &reason,
+                 const QString &time);
     void logEntry(const QString &entry);
 
 private:

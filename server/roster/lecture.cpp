@@ -23,3 +23,14 @@ void Lecture::setHaifudir(const QString &text)
     m_haifudir = text;
     Q_EMIT haifudirChanged(text);
 }
+
+void Lecture::setDeadline(const AssignmentDeadline &deadline)
+{
+    m_deadline = deadline;
+    Q_EMIT deadlineChanged(deadline);
+}
+
+void Lecture::setRosterDeadline(const QString &simekiri, const QString &uketuke)
+{
+    Q_EMIT rosterDeadlineRead(simekiri, uketuke);
+}

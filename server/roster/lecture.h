@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/roster/assignmentdeadline.h"
+
 #include <QObject>
 #include <QString>
 
@@ -23,15 +25,28 @@ public:
     void setKadaidir(const QString &text);
     void setHaifudir(const QString &text);
 
+    // The roster file the lecture was loaded from; empty without one.
+    const QString &rosterPath() const { return m_rosterPath; }
+    void setRosterPath(const QString &path) { m_rosterPath = path; }
+    // The due time and cut-off in force for the assignment folder now.
+    const AssignmentDeadline &deadline() const { return m_deadline; }
+    void setDeadline(const AssignmentDeadline &deadline);
+    // The roster file's simekiri and uketuke values, as a load read them.
+    void setRosterDeadline(const QString &simekiri, const QString &uketuke);
+
 Q_SIGNALS:
     void kougimeiChanged(const QString &text);
     void tantousyaChanged(const QString &text);
     void kadaidirChanged(const QString &text);
     void haifudirChanged(const QString &text);
+    void deadlineChanged(const AssignmentDeadline &deadline);
+    void rosterDeadlineRead(const QString &simekiri, const QString &uketuke);
 
 private:
     QString m_kougimei;
     QString m_tantousya;
     QString m_kadaidir;
     QString m_haifudir;
+    QString m_rosterPath;
+    AssignmentDeadline m_deadline;
 };

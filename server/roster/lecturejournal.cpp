@@ -141,8 +141,19 @@ void LectureJournal::recordSubmission(const AttendanceBook::Submission &submissi
                                       const QString &time)
 {
     write(QStringList{SubmissionWord, time, submission.userId, submission.fileName,
-                      QString::number(submission.size), QString::fromLatin1(submission.sha256)}
+                      QString::number(submission.size), QString::fromLatin1(submission.sha256),
+                      submission.completedAt.toString(QStringLiteral("yyyy/MM/dd")),
+                      submission.lateSeconds > 0
+                          ? QStringLiteral("締切後%1秒").arg(submission.lateSeconds)
+                          : QString(),
+                      QString::number(submission.versions), submission.folder}
               .join(u','));
+}
+
+void LectureJournal::recordRefusal(const QString &userId, const QString &fileName,
+                                   const QString &reason, const QString &time)
+{
+    write(QStringList{QStringLiteral("拒否"), time, userId, fileName, reason}.join(u','));
 }
 
 void LectureJournal::recordClaimAgain(int row, const QString &userId, const QString &address)

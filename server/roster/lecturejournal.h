@@ -20,7 +20,9 @@ class TextLog;
 // A line is one event, code page 932, ended by CR LF:
 //   講義,<lecture name>                              (first line of a file)
 //   出席,<hh:mm:ss>,<grid row>,<user ID>,<address>
-//   提出,<hh:mm:ss>,<user ID>,<file name>,<size>,<SHA-256 in hex>
+//   提出,<hh:mm:ss>,<user ID>,<file name>,<size>,<SHA-256 in hex>,<yyyy/MM/dd>,
+//        <"締切後" + seconds + "秒" when late, else empty>,<versions kept>,<folder>
+//   拒否,<hh:mm:ss>,<user ID>,<file name>,<reason>     (a put line refused)
 //   再申告,<hh:mm:ss>,<grid row>,<user ID>,<address>  (present, claimed again
 //                                                    from another address)
 //   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
@@ -41,6 +43,8 @@ public:
     void recordSubmission(const AttendanceBook::Submission &submission, const QString &time);
     void recordClaimAgain(int row, const QString &userId, const QString &address);
     void recordHandout(const QString &who, const QString &fileName, const QByteArray &sha256);
+    void recordRefusal(const QString &userId, const QString &fileName, const QString &reason,
+                       const QString &time);
 
     // After a roster load: when today's journal of the lecture exists, asks
     // whether to put its records back into the grid. Yes restores them and

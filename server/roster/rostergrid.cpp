@@ -2,7 +2,6 @@
 
 #include "common/clock.h"
 
-#include <QBrush>
 #include <QTime>
 
 RosterGrid::RosterGrid(QObject *parent) : QAbstractTableModel(parent), m_rows(2)
@@ -108,6 +107,17 @@ QString RosterGrid::addressFlag(int row) const
     return m_flagNotes ? m_flagNotes(row) : QStringLiteral("!");
 }
 
+void RosterGrid::setLateNote(int row, const QString &note)
+{
+    if (!isStudentRow(row))
+        return;
+    if (note.isEmpty())
+        m_lateNotes.remove(row);
+    else
+        m_lateNotes.insert(row, note);
+    emitRowChanged(row, Assignment);
+}
+
 void RosterGrid::setColumnWidth(int column, int twips)
 {
     if (!hasCell(0, column))
@@ -129,6 +139,7 @@ void RosterGrid::replaceRowsFrom(int first, std::vector<Row> newRows)
     m_rows.insert(m_rows.end(), std::make_move_iterator(newRows.begin()),
                   std::make_move_iterator(newRows.end()));
     m_flaggedRows.clear();
+    m_lateNotes.clear();
     m_rowOfIdStale = true;
     recount();
     endResetModel();
@@ -186,12 +197,19 @@ QVariant RosterGrid::data(const QModelIndex &index, int role) const
     const int row = index.row() + 1;
     if (role == Qt::DisplayRole || role == Qt::EditRole)
         return m_rows[size_t(row)][size_t(index.column())];
+    if (index.column() == Assignment && m_lateNotes.contains(row)) {
+        if (role == Qt::ToolTipRole)
+            return m_lateNotes.value(row);
+        if (role == LateRole)
+            return true;
+        return {};
+    }
     if (index.column() != Address || !m_flaggedRows.count(row))
         return {};
     if (role == Qt::ToolTipRole)
         return addressFlag(row);
-    if (role == Qt::BackgroundRole)
-        return QBrush(QColor(0xff, 0xc8, 0x96)); // light orange: look at this row
+    if (role == AddressFlaggedRole)
+        return true;
     return {};
 }
 

@@ -67,8 +67,19 @@ public:
     // so that it always names who is involved now. Cleared when rows are
     // replaced.
     void flagAddress(int row);
+    // The model role of a flagged address cell: true there, nothing
+    // elsewhere. The view picks how to show it.
+    static constexpr int AddressFlaggedRole = Qt::UserRole + 1;
+    // True on the 課題 cell of a submission completed after the due time.
+    static constexpr int LateRole = Qt::UserRole + 2;
     void setFlagNotes(std::function<QString(int row)> notes) { m_flagNotes = std::move(notes); }
     QString addressFlag(int row) const;
+
+    // Marks a student's submission as handed in after the due time: the
+    // cell is coloured and `note` ("締切後 12分") is its tooltip; an empty
+    // note takes the mark away. Cleared when rows are replaced.
+    void setLateNote(int row, const QString &note);
+    QString lateNote(int row) const { return m_lateNotes.value(row); }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -92,6 +103,7 @@ private:
     int m_submitted = 0;
     std::set<int> m_flaggedRows;
     std::function<QString(int)> m_flagNotes;
+    QHash<int, QString> m_lateNotes;
     // User ID -> its first row, made again after the IDs changed: a class
     // of thousands announcing itself at once would otherwise search the
     // grid row by row for everyone.

@@ -1,6 +1,6 @@
 #include "server/ui/frmabout.h"
 
-#include "platform/twips.h"
+#include "platform/widgets/twips.h"
 #include "server/app/sysinfo.h"
 
 #include <QLabel>

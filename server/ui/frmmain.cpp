@@ -1,16 +1,22 @@
 #include "server/ui/frmmain.h"
 
-#include "platform/qtdesktop.h"
-#include "platform/qtshell.h"
-#include "platform/qttextlog.h"
-#include "platform/twips.h"
+#include "common/clock.h"
+#include "platform/widgets/qtdesktop.h"
+#include "platform/widgets/qtshell.h"
+#include "platform/widgets/twips.h"
 #include "server/app/browsefolder.h"
 #include "server/app/lectureserver.h"
 #include "server/app/manual.h"
+#include "server/app/submissionslist.h"
+#include "server/ui/deadlinecontrol.h"
+#include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmabout.h"
+#include "server/ui/frmledger.h"
+#include "server/ui/frmsubmissions.h"
 #include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
+#include "server/ui/qttextlog.h"
 #include "server/ui/shortcutpriority.h"
 
 #include <QApplication>
@@ -89,7 +95,10 @@ void FrmMain::build(const Desktop &desktop, const ShellServices &shell)
     icon.addFile(QStringLiteral(":/images/tavrelle32.png"));
     setWindowIcon(icon);
     setFont(japaneseFont());
+    m_desktop = std::make_unique<Desktop>(desktop);
     m_messages = &desktop.messages;
+    m_dialogs = &desktop.dialogs;
+    m_clipboard = &desktop.clipboard;
     m_processes = &desktop.processes;
     m_folders = &shell.folders;
     m_documents = &shell.documents;
@@ -133,7 +142,8 @@ void FrmMain::buildControls()
     addLabel("Label2", QStringLiteral("(講義担当者)"), twipsRect(2760, 480, 2292, 252), false);
     m_tantousya = addLabel("tantousya", QString(), twipsRect(2760, 720, 2412, 252), true);
     addLabel("Label3", QStringLiteral("（課題提出先）"), twipsRect(120, 1080, 1092, 252), false);
-    m_kadaidir = addLabel("kadaidir", QString(), twipsRect(1320, 1080, 3852, 252), true);
+    // Narrower than the folder row allows: the deadline sits beside it.
+    m_kadaidir = addLabel("kadaidir", QString(), twipsRect(1320, 1080, 2292, 252), true);
 
     m_dirname = new QPushButton(QIcon(QStringLiteral(":/images/folder.png")), QString(), m_client);
     m_dirname->setObjectName(QStringLiteral("dirname"));
@@ -171,6 +181,7 @@ void FrmMain::buildControls()
 void FrmMain::buildGrid()
 {
     m_userInfoGrid->setModel(&m_server->grid());
+    m_userInfoGrid->setItemDelegate(new FlaggedCellDelegate(m_userInfoGrid));
     m_userInfoGrid->setFont(japaneseFont());
     m_userInfoGrid->verticalHeader()->hide();
     m_userInfoGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -230,6 +241,12 @@ void FrmMain::bindLecture()
     connect(&lecture, &Lecture::tantousyaChanged, m_tantousya, &QLabel::setText);
     connect(&lecture, &Lecture::kadaidirChanged, m_kadaidir, &QLabel::setText);
     connect(&lecture, &Lecture::haifudirChanged, m_haifudir, &QLabel::setText);
+    connect(&lecture, &Lecture::haifudirChanged, m_haifudir, &QLabel::setToolTip);
+    connect(&lecture, &Lecture::kadaidirChanged, m_kadaidir, &QLabel::setToolTip);
+    auto *simekiri = new DeadlineControl(lecture, m_server->deadlines(), m_client);
+    simekiri->setGeometry(twipsRect(3660, 960, 1572, 372));
+    m_sbStatusBar->setStatusSource(
+        [&lecture] { return lecture.deadline().countdown(Clock::now()); });
 }
 
 void FrmMain::connectMenu(const MainMenuActions &items)
@@ -244,7 +261,9 @@ void FrmMain::connectMenu(const MainMenuActions &items)
         {items.excelCopy, &FrmMain::mnuExcelCopy_Click},
         {items.viewToolbar, &FrmMain::mnuViewToolbar_Click},
         {items.viewStatusBar, &FrmMain::mnuViewStatusBar_Click},
+        {items.viewLedger, &FrmMain::mnuViewLedger_Click},
         {items.viewOptions, &FrmMain::mnuViewOptions_Click},
+        {items.viewSubmissions, &FrmMain::mnuViewSubmissions_Click},
         {items.helpOpen, &FrmMain::mnuHelpOpen_Click},
         {items.helpAbout, &FrmMain::mnuHelpAbout_Click},
     };
@@ -322,9 +341,42 @@ void FrmMain::mnuViewStatusBar_Click()
     toggleBar(*m_mnuViewStatusBar, *m_sbStatusBar);
 }
 
+FrmLedger *FrmMain::ledgerWindow() const
+{
+    return m_ledger;
+}
+
+void FrmMain::mnuViewLedger_Click()
+{
+    const QString roster = m_server->lecture().rosterPath();
+    if (roster.isEmpty()) {
+        m_messages->show(QStringLiteral("出席簿は受講ﾌｧｲﾙを開いてから表示できます｡"));
+        return;
+    }
+    if (!m_ledger)
+        m_ledger = new FrmLedger(*m_desktop, *m_folders, this);
+    // Built afresh at every showing: today's marks are in it.
+    if (!m_ledger->open(roster, m_server->settings().delimiter))
+        return;
+    m_ledger->show();
+    m_ledger->raise();
+    m_ledger->activateWindow();
+}
+
 void FrmMain::mnuViewOptions_Click()
 {
     m_messages->show(OptionsPlaceholder);
+}
+
+void FrmMain::mnuViewSubmissions_Click()
+{
+    if (!m_frmSubmissions) {
+        m_frmSubmissions =
+            new FrmSubmissions(m_server->submissions(), *m_documents, *m_messages, this);
+    }
+    m_frmSubmissions->refresh();
+    m_frmSubmissions->show();
+    m_frmSubmissions->raise();
 }
 
 void FrmMain::mnuHelpOpen_Click()

@@ -1,10 +1,16 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 
+class Clipboard;
 class DocumentOpener;
+class FileDialogs;
+class FrmSubmissions;
+class SubmissionsList;
 class FolderChooser;
+class FrmLedger;
 class LectureServer;
 class MainStatusBar;
 class MainToolBar;
@@ -37,6 +43,8 @@ public:
     ~FrmMain() override;
 
     LectureServer &server() { return *m_server; }
+    // The ledger window once 表示 > 出席簿 has opened it.
+    FrmLedger *ledgerWindow() const;
 
     // The start-up steps that run before the window is first shown. False
     // when the program has to end.
@@ -52,7 +60,9 @@ public Q_SLOTS:
     void mnuExcelCopy_Click();
     void mnuViewToolbar_Click();
     void mnuViewStatusBar_Click();
+    void mnuViewLedger_Click();
     void mnuViewOptions_Click();
+    void mnuViewSubmissions_Click();
     void mnuHelpOpen_Click();
     void mnuHelpAbout_Click();
     void tbToolBar_ButtonClick(const QString &key);
@@ -76,6 +86,8 @@ private:
 
     std::unique_ptr<QtDesktop> m_qtDesktop;
     std::unique_ptr<QtShell> m_qtShell;
+    std::unique_ptr<Desktop> m_desktop;
+    QPointer<FrmLedger> m_ledger;
     MessageBox *m_messages = nullptr;
     ProcessStarter *m_processes = nullptr;
     FolderChooser *m_folders = nullptr;
@@ -95,4 +107,7 @@ private:
     QAction *m_mnuViewToolbar = nullptr;
     QAction *m_mnuViewStatusBar = nullptr;
     std::unique_ptr<LectureServer> m_server;
+    FileDialogs *m_dialogs = nullptr;
+    Clipboard *m_clipboard = nullptr;
+    FrmSubmissions *m_frmSubmissions = nullptr;
 };

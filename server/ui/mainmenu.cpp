@@ -68,6 +68,9 @@ void buildViewMenu(QMenuBar &bar, MainMenuActions &items)
     items.viewToolbar = addCheckedItem(menu, "mnuViewToolbar", QStringLiteral("ﾂｰﾙ ﾊﾞｰ(&T)"));
     items.viewStatusBar = addCheckedItem(menu, "mnuViewStatusBar", QStringLiteral("ｽﾃｰﾀｽ ﾊﾞｰ(&B)"));
     items.viewOptions = addItem(menu, "mnuViewOptions", QStringLiteral("ｵﾌﾟｼｮﾝ(&O)..."));
+    addSeparator(menu, "mnuViewBar1");
+    items.viewLedger = addItem(menu, "mnuViewLedger", QStringLiteral("出席簿(&L)..."));
+    items.viewSubmissions = addItem(menu, "mnuViewSubmissions", QStringLiteral("提出一覧(&K)..."));
 }
 
 void buildHelpMenu(QMenuBar &bar, MainMenuActions &items)

@@ -16,7 +16,9 @@ struct MainMenuActions
     QAction *excelCopy = nullptr;
     QAction *viewToolbar = nullptr;
     QAction *viewStatusBar = nullptr;
+    QAction *viewLedger = nullptr;
     QAction *viewOptions = nullptr;
+    QAction *viewSubmissions = nullptr;
     QAction *helpOpen = nullptr;
     QAction *helpAbout = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "server/ui/mainstatusbar.h"
 
-#include "platform/twips.h"
+#include "platform/widgets/twips.h"
 
 #include <QLabel>
 
@@ -36,6 +36,8 @@ void MainStatusBar::refresh()
     const QDateTime now = m_clock();
     m_date->setText(now.toString(QStringLiteral("yyyy/MM/dd")));
     m_time->setText(now.toString(QStringLiteral("H:mm")));
+    const QString status = m_statusSource ? m_statusSource() : QString();
+    m_status->setText(status.isEmpty() ? QStringLiteral("ｽﾃｰﾀｽ") : status);
 }
 
 QString MainStatusBar::panelText(Panel panel) const

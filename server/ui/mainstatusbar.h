@@ -17,6 +17,10 @@ public:
 
     explicit MainStatusBar(QWidget *parent = nullptr, Clock clock = &QDateTime::currentDateTime);
 
+    // What the status panel shows instead of "ｽﾃｰﾀｽ" while it gives a text
+    // (the countdown to a deadline); asked every second.
+    void setStatusSource(std::function<QString()> source) { m_statusSource = std::move(source); }
+
     enum Panel { Status, Date, Time };
     QString panelText(Panel panel) const;
 
@@ -25,6 +29,7 @@ private:
     void refresh();
 
     Clock m_clock;
+    std::function<QString()> m_statusSource;
     QTimer m_timer;
     QLabel *m_status = nullptr;
     QLabel *m_date = nullptr;

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "platform/textlog.h"
+#include "server/app/rostercommands.h"
 #include "server/net/classroomserver.h"
 #include "server/net/connection.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
-#include "server/roster/rostercommands.h"
 #include "server/roster/rostergrid.h"
 #include "support/fakedialogs.h"
 #include "support/files.h"

@@ -13,10 +13,15 @@ public:
     QStringList nextAnswers;
     QStringList filters;
     QStringList proposedNames;
+    // Runs while the dialog would be on screen (it keeps the event loop
+    // going).
+    std::function<void()> whileOpen;
 
     QString openFileName(const QString &filter) override
     {
         filters << filter;
+        if (whileOpen)
+            whileOpen();
         return nextAnswers.isEmpty() ? QString() : nextAnswers.takeFirst();
     }
     QString saveFileName(const QString &proposedName, const QString &filter) override

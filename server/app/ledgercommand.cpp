@@ -1,0 +1,156 @@
+#include "server/app/ledgercommand.h"
+
+#include "common/clock.h"
+#include "common/cp932.h"
+#include "server/roster/coursesettings.h"
+#include "server/roster/ledger.h"
+#include "server/roster/ledgercorrections.h"
+#include "server/roster/ledgercsv.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int BadInput = 2;
+
+const char Usage[] =
+    "使い方: tavrelle --ledger 受講ファイル.cfg [オプション]\n"
+    "講義の記録から学期の出席簿を作り、CSV (CP932、CR LF) で書き出します｡\n"
+    "\n"
+    "  --from YYYY-MM-DD   この日からの授業を数えます (既定: kikan の初日)\n"
+    "  --to YYYY-MM-DD     この日までの授業を数えます (既定: kikan の最終日)\n"
+    "  --journals DIR      ほかの機械の記録フォルダも読みます (何度でも指定できます)\n"
+    "  --out FILE          FILE に書きます (既定: 標準出力)\n"
+    "  --help              この説明を表示します\n";
+
+struct Options
+{
+    QString roster;
+    QDate from;
+    QDate to;
+    QStringList folders;
+    QString out;
+};
+
+void tell(const QString &text)
+{
+    const QByteArray bytes = (text + u'\n').toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+int refuse(const QString &text)
+{
+    tell(QStringLiteral("tavrelle: ") + text);
+    tell(QStringLiteral("tavrelle --help で使い方を表示します｡"));
+    return BadInput;
+}
+
+// Fills `options` from the arguments after the program name; the text of
+// what is wrong, or nothing.
+QString parse(const QStringList &args, Options &options)
+{
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        const bool takesValue = arg == u"--ledger" || arg == u"--from" || arg == u"--to" ||
+                                arg == u"--journals" || arg == u"--out";
+        if (!takesValue)
+            return QStringLiteral("知らないオプションです: %1").arg(arg);
+        if (i + 1 >= args.size())
+            return QStringLiteral("%1 の後に値がありません").arg(arg);
+        const QString value = args[++i];
+        if (arg == u"--from" || arg == u"--to") {
+            const QDate date = CourseSettings::dayOf(value);
+            if (!date.isValid())
+                return QStringLiteral("%1 の日付「%2」は YYYY-MM-DD ではありません")
+                    .arg(arg, value);
+            (arg == u"--from" ? options.from : options.to) = date;
+        } else if (arg == u"--journals") {
+            options.folders << value;
+        } else if (arg == u"--out") {
+            options.out = value;
+        } else {
+            options.roster = value;
+        }
+    }
+    if (options.roster.isEmpty())
+        return QStringLiteral("受講ファイルを --ledger で指定してください");
+    return {};
+}
+
+QString checkFolders(const QStringList &folders)
+{
+    for (const QString &folder : folders) {
+        const QFileInfo info(folder);
+        if (!info.isDir() || !info.isReadable() || !info.isExecutable())
+            return QStringLiteral("記録フォルダ %1 を読めません").arg(folder);
+    }
+    return {};
+}
+
+bool writeOut(const QString &path, const QByteArray &bytes)
+{
+    if (path.isEmpty())
+        return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
+                   size_t(bytes.size()) &&
+               std::fflush(stdout) == 0;
+    QSaveFile file(path);
+    // Unbuffered: QSaveFile commits even when its closing flush fails.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+        file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    tell(QStringLiteral("tavrelle: %1 に書き込めません: %2").arg(path, file.errorString()));
+    return false;
+}
+
+} // namespace
+
+bool isLedgerCommand(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--ledger") == 0 || std::strcmp(argv[i], "--help") == 0)
+            return true;
+    return false;
+}
+
+int runLedgerCommand(int argc, char *argv[])
+{
+    // No window: a core application gives the user's data folder its name.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tavrelle"));
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.contains(QStringLiteral("--help"))) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    Options options;
+    if (const QString wrong = parse(args, options); !wrong.isEmpty())
+        return refuse(wrong);
+    if (const QString wrong = checkFolders(options.folders); !wrong.isEmpty())
+        return refuse(wrong);
+    Result<LedgerSource> read = readLedgerRoster(options.roster, Clock::today());
+    if (!read)
+        return refuse(read.error());
+    LedgerSource source = *read;
+    source.from = options.from.isValid() ? options.from : source.from;
+    source.to = options.to.isValid() ? options.to : source.to;
+    if (source.from > source.to)
+        return refuse(QStringLiteral("--from の日付が --to の日付より後です"));
+    source.journalFolders << options.folders;
+
+    LedgerCorrections corrections;
+    const Result<> loaded =
+        corrections.load(LedgerCorrections::pathFor(source.lectureName), source.lectureName);
+    QStringList problems = source.settings.problems();
+    if (!loaded)
+        problems << QStringLiteral("出席簿の訂正を読めません: ") + loaded.error();
+    const Ledger ledger = buildLedger(source, corrections);
+    for (const QString &problem : problems + corrections.problems() + ledger.problems)
+        tell(QStringLiteral("tavrelle: ") + problem);
+    return writeOut(options.out, cp932::encode(ledgerCsv(ledger))) ? 0 : 1;
+}

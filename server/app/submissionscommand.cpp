@@ -1,0 +1,171 @@
+#include "server/app/submissionscommand.h"
+
+#include "common/cp932.h"
+#include "common/readvar.h"
+#include "server/roster/lecturejournal.h"
+#include "server/roster/rosterfile.h"
+#include "server/roster/submissionsindex.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+const char *const CommandWord = "--submissions";
+
+const QString Usage = QStringLiteral(
+    "使い方: tavrelle --submissions 受講ファイル.cfg [--folder 課題提出先] "
+    "[--journals 記録フォルダ]... [--out 出力.csv]\n"
+    "課題提出先 (省略時は受講ファイルの kadaidir) への提出を一人一行の CSV で書き出します｡\n"
+    "記録はデータフォルダの journal と、--journals で挙げたフォルダから読みます｡\n");
+
+struct Options
+{
+    QString roster;
+    QString folder;
+    QStringList journals;
+    QString out;
+    bool help = false;
+};
+
+void tell(const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+std::optional<Options> parse(const QStringList &arguments, QString *error)
+{
+    Options options;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        const bool takesValue = argument == u"--folder" || argument == u"--journals" ||
+                                argument == u"--out" || argument == QLatin1String(CommandWord);
+        if (argument == u"--help" || argument == u"-h") {
+            options.help = true;
+            continue;
+        }
+        if (!takesValue) {
+            *error = QStringLiteral("知らないオプションです: %1").arg(argument);
+            return std::nullopt;
+        }
+        if (i + 1 >= arguments.size()) {
+            *error = QStringLiteral("%1 の後に値がありません｡").arg(argument);
+            return std::nullopt;
+        }
+        const QString value = arguments[++i];
+        if (argument == QLatin1String(CommandWord))
+            options.roster = value;
+        else if (argument == u"--folder")
+            options.folder = value;
+        else if (argument == u"--journals")
+            options.journals << value;
+        else
+            options.out = value;
+    }
+    return options;
+}
+
+// The roster's students, and its assignment folder unless one was named.
+bool readRoster(Options &options, QList<SubmissionsIndex::Student> *students, QString *error)
+{
+    QFile file(options.roster);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("受講ファイル %1 を読み込めません: %2")
+                     .arg(options.roster, file.errorString());
+        return false;
+    }
+    const StudentBlock block = readStudentBlock(cp932::decode(file.readAll()));
+    if (block.status != StudentBlock::Loaded) {
+        *error = QStringLiteral("受講ファイル %1 は有効な受講者データではありません｡")
+                     .arg(options.roster);
+        return false;
+    }
+    for (int row = 0; row < block.studentCount; ++row)
+        students->append({block.rows[size_t(row)][RosterGrid::UserId],
+                          block.rows[size_t(row)][RosterGrid::UserName]});
+    if (options.folder.isEmpty())
+        options.folder = readvar(QStringLiteral("kadaidir"), options.roster).valueOr({});
+    if (options.folder.isEmpty()) {
+        *error = QStringLiteral("課題提出先がありません｡受講ファイルの kadaidir か --folder "
+                                "で指定してください｡");
+        return false;
+    }
+    if (!QFileInfo(options.folder).isDir()) {
+        *error = QStringLiteral("課題提出先 %1 がありません｡").arg(options.folder);
+        return false;
+    }
+    return true;
+}
+
+bool readJournals(const Options &options, SubmissionsIndex &index, QString *error)
+{
+    // The data folder's own journals, when there are any, and the named ones.
+    if (QFileInfo(LectureJournal::folder()).isDir())
+        index.addReceipts(readReceiptsIn(LectureJournal::folder()));
+    for (const QString &folder : options.journals) {
+        if (!QFileInfo(folder).isDir() || !QFileInfo(folder).isReadable()) {
+            *error = QStringLiteral("記録フォルダ %1 を読めません｡").arg(folder);
+            return false;
+        }
+        index.addReceipts(readReceiptsIn(folder));
+    }
+    return true;
+}
+
+bool writeOut(const QString &path, const QByteArray &csv, QString *error)
+{
+    QFile out;
+    const bool opened = path.isEmpty() ? out.open(stdout, QIODevice::WriteOnly)
+                                       : (out.setFileName(path), out.open(QIODevice::WriteOnly));
+    if (opened && out.write(csv) == csv.size() && out.flush())
+        return true;
+    *error = QStringLiteral("%1 に書き込めません: %2")
+                 .arg(path.isEmpty() ? QStringLiteral("標準出力") : path, out.errorString());
+    return false;
+}
+
+} // namespace
+
+int submissionsCommand(const QStringList &arguments)
+{
+    QString error;
+    std::optional<Options> options = parse(arguments, &error);
+    if (options && options->help) {
+        std::fputs(Usage.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    QList<SubmissionsIndex::Student> students;
+    if (options && readRoster(*options, &students, &error)) {
+        SubmissionsIndex index(options->folder, students);
+        HashCache cache;
+        if (readJournals(*options, index, &error) &&
+            writeOut(options->out, submissionsCsv(index.build(cache)), &error))
+            return 0;
+    }
+    tell(error + u'\n');
+    if (!options)
+        tell(Usage);
+    return 2;
+}
+
+bool isSubmissionsCommand(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], CommandWord) == 0)
+            return true;
+    }
+    return false;
+}
+
+int runSubmissionsCommand(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tavrelle"));
+    return submissionsCommand(QCoreApplication::arguments());
+}

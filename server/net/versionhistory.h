@@ -1,0 +1,54 @@
+#pragma once
+
+#include "common/result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+// Puts a finished upload in place of the earlier submission of the same
+// name, keeping the earlier one in the folder's history (see versionnames.h)
+// instead of deleting it, at most `kept` versions per file name.
+//
+// The order makes a kill -9 at any moment harmless: the earlier file is first
+// linked into the history (it is then in both places), and only then does
+// the new file take its name in one rename. Where the file system has no
+// hard links (FAT), the earlier file is renamed into the history instead;
+// between the two renames it is in the history only. Never neither, never a
+// half file. If the earlier version cannot be kept, the new file is not put
+// in its place.
+class VersionHistory
+{
+public:
+    static constexpr int DefaultKept = 10;
+
+    // The moments between the steps of a replacement, for tests that end the
+    // program there.
+    enum class Step { EarlierKept, Replaced, Pruned };
+    static void setStepHook(std::function<void(Step)> hook);
+
+    // At the put line: false when an earlier file exists and its version
+    // could not be kept (the history is not a folder, the folder is
+    // read-only), with the reason.
+    static Result<> checkKeepable(const QString &folder, const QString &fileName, int kept);
+
+    struct Outcome
+    {
+        bool replaced = false;
+        bool historyFailed = false; // the earlier version could not be kept
+        int versions = 1;           // versions of the file now kept, this one included
+        QString reason;             // when not replaced
+    };
+    // Moves `tempName` (in `folder`, host encoding) to `fileName` there.
+    // Without an earlier file, or with `kept` 0, `plainReplace` does it.
+    static Outcome replace(const QByteArray &folder, const QByteArray &tempName,
+                           const QString &fileName, int kept,
+                           const std::function<bool()> &plainReplace);
+
+    // The SHA-256 of a file just stored, so that keeping it later needs no
+    // second reading.
+    static void remember(const QByteArray &path, const QByteArray &sha256);
+
+private:
+    static QByteArray sha256Of(const QByteArray &path);
+};

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// A stored upload as the lecture journal recorded it (its 提出 line).
+struct Receipt
+{
+    QString userId;
+    QString fileName;
+    qint64 size = 0;
+    QByteArray sha256; // 64 hex digits
+    QDateTime completedAt;
+    qint64 lateSeconds = 0;
+    QString folder; // empty in journals of older builds
+};
+
+// The 提出 lines of one journal. `day`: the journal's date, for lines that
+// carry only the time of day.
+QList<Receipt> readReceipts(QByteArrayView journal, QDate day);
+// Every journal (*.txt) in `folder`; the day comes from the file name.
+QList<Receipt> readReceiptsIn(const QString &folder);
+
+// One student's latest submission to an assignment folder.
+struct SubmissionRow
+{
+    enum Check { NoReceipt, Match, Changed, Missing };
+
+    QString userId;
+    QString userName;
+    bool inRoster = true;
+    Receipt receipt;       // valid when check is not NoReceipt
+    int versions = 0;      // kept in the folder: the current file and its history
+    QStringList identical; // other IDs whose current file has the same bytes
+    Check check = NoReceipt;
+    QByteArray currentSha256; // of the file in the folder now
+
+    static QString checkText(Check check);
+};
+
+// Hashes of files already read, so that checking again reads only files
+// whose size or time changed since.
+struct HashCache
+{
+    struct Entry
+    {
+        qint64 size = 0;
+        qint64 modifiedMs = 0;
+        QByteArray sha256;
+    };
+    QHash<QString, Entry> entries;
+    int hashed = 0; // files read for their hash, for the curious
+};
+
+// The submissions to one assignment folder at a glance: one row per roster
+// student in roster order, then IDs that are not in the roster. Hashes come
+// from the receipts; a file is read again only when its size differs from
+// its receipt or its time lies away from the receipt's. Files identical to
+// a handout (`excluded` SHA-256 values) and empty files form no group.
+class SubmissionsIndex
+{
+public:
+    struct Student
+    {
+        QString id;
+        QString name;
+    };
+
+    SubmissionsIndex(QString folder, QList<Student> students);
+    void addReceipts(const QList<Receipt> &receipts);
+    void setExcludedHashes(QSet<QByteArray> hashes) { m_excluded = std::move(hashes); }
+
+    QList<SubmissionRow> build(HashCache &cache) const;
+
+    const QString &folder() const { return m_folder; }
+
+private:
+    bool belongsHere(const Receipt &receipt) const;
+    void check(SubmissionRow &row, HashCache &cache) const;
+    void groupIdentical(QList<SubmissionRow> &rows) const;
+
+    QString m_folder;
+    QList<Student> m_students;
+    QHash<QString, Receipt> m_latest; // per user ID
+    QStringList m_order;              // user IDs as they first handed in
+    QSet<QByteArray> m_excluded;
+};
+
+// The heading and the rows as the CSV and the window show them.
+QStringList submissionsHeading();
+QStringList submissionCells(const SubmissionRow &row);
+// CP932, CR LF, a field with "," or '"' or a line end in double quotes.
+QByteArray submissionsCsv(const QList<SubmissionRow> &rows);

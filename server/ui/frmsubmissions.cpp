@@ -1,0 +1,157 @@
+#include "server/ui/frmsubmissions.h"
+
+#include "platform/dialogs.h"
+#include "platform/documentopener.h"
+#include "server/app/submissionslist.h"
+#include "server/roster/assignmentdeadline.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+enum Column { Id, Name, File, Time, Size, Hash, Late, Versions, Identical, Check, ColumnCount };
+
+const QColor LateColour(0xff, 0xb4, 0xb4);
+const QColor IdenticalColour(0xff, 0xe0, 0x8c);
+const QColor ChangedColour(0xc8, 0xc8, 0xff);
+
+QPushButton *addButton(QHBoxLayout &row, const char *name, const QString &caption)
+{
+    auto *button = new QPushButton(caption);
+    button->setObjectName(QLatin1String(name));
+    row.addWidget(button);
+    return button;
+}
+
+QList<QStandardItem *> itemsOf(const SubmissionRow &row)
+{
+    QStringList cells = submissionCells(row);
+    cells[Hash] = cells[Hash].left(16);
+    if (row.receipt.lateSeconds > 0)
+        cells[Late] = lateText(row.receipt.lateSeconds).mid(4);
+    QList<QStandardItem *> items;
+    for (const QString &cell : cells) {
+        auto *item = new QStandardItem(cell);
+        item->setEditable(false);
+        items << item;
+    }
+    if (row.receipt.lateSeconds > 0)
+        items[Late]->setBackground(LateColour);
+    if (!row.identical.isEmpty())
+        items[Identical]->setBackground(IdenticalColour);
+    if (row.check == SubmissionRow::Changed || row.check == SubmissionRow::Missing)
+        items[Check]->setBackground(ChangedColour);
+    if (!row.inRoster)
+        items[Name]->setText(QStringLiteral("(名簿外)"));
+    items[Hash]->setToolTip(QString::fromLatin1(row.receipt.sha256));
+    return items;
+}
+
+} // namespace
+
+FrmSubmissions::FrmSubmissions(SubmissionsList &list, DocumentOpener &documents,
+                               MessageBox &messages, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_list(list), m_documents(documents), m_messages(messages),
+      m_summary(new QLabel(this)), m_table(new QTableView(this)),
+      m_model(new QStandardItemModel(0, ColumnCount, this))
+{
+    setObjectName(QStringLiteral("frmSubmissions"));
+    setWindowTitle(QStringLiteral("提出一覧"));
+    m_summary->setObjectName(QStringLiteral("summary"));
+    m_summary->setTextFormat(Qt::PlainText);
+    m_table->setObjectName(QStringLiteral("submissions"));
+    m_table->setModel(m_model);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->setWordWrap(false);
+    QStringList heading = submissionsHeading();
+    heading[Late] = QStringLiteral("締切後");
+    m_model->setHorizontalHeaderLabels(heading);
+    connect(m_table, &QTableView::doubleClicked, this,
+            [this](const QModelIndex &) { chooseVersion(QCursor::pos()); });
+
+    auto *buttons = new QHBoxLayout;
+    connect(addButton(*buttons, "verify", QStringLiteral("照合(&R)")), &QPushButton::clicked, this,
+            &FrmSubmissions::refresh);
+    QPushButton *versions = addButton(*buttons, "versions", QStringLiteral("版を開く(&V)..."));
+    connect(versions, &QPushButton::clicked, this, [this, versions] {
+        chooseVersion(versions->mapToGlobal(QPoint(0, versions->height())));
+    });
+    connect(addButton(*buttons, "saveCsv", QStringLiteral("CSV保存(&S)...")), &QPushButton::clicked,
+            this, [this] { m_list.saveCsv(); });
+    connect(addButton(*buttons, "copy", QStringLiteral("ｺﾋﾟｰ(&C)")), &QPushButton::clicked, this,
+            [this] { m_list.copy(); });
+    buttons->addStretch();
+    connect(addButton(*buttons, "close", QStringLiteral("閉じる")), &QPushButton::clicked, this,
+            &QWidget::close);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_summary);
+    layout->addWidget(m_table, 1);
+    layout->addLayout(buttons);
+    resize(860, 420);
+}
+
+void FrmSubmissions::refresh()
+{
+    m_list.refresh();
+    fill();
+}
+
+void FrmSubmissions::fill()
+{
+    m_model->removeRows(0, m_model->rowCount());
+    int handedIn = 0, late = 0, identical = 0;
+    for (const SubmissionRow &row : m_list.rows()) {
+        m_model->appendRow(itemsOf(row));
+        handedIn += row.check != SubmissionRow::NoReceipt;
+        late += row.receipt.lateSeconds > 0;
+        identical += !row.identical.isEmpty();
+    }
+    m_summary->setText(QStringLiteral("%1   提出 %2 人、締切後 %3 人、同一ファイル %4 人")
+                           .arg(QDir::toNativeSeparators(m_list.folder()))
+                           .arg(handedIn)
+                           .arg(late)
+                           .arg(identical));
+    m_table->resizeColumnsToContents();
+}
+
+void FrmSubmissions::chooseVersion(const QPoint &where)
+{
+    const int row = m_table->currentIndex().row();
+    if (row < 0 || row >= m_list.rows().size())
+        return;
+    const QList<SubmissionsList::Version> versions = m_list.versionsOf(m_list.rows()[row]);
+    if (versions.isEmpty())
+        return;
+    QMenu menu(this);
+    for (int index = 0; index < versions.size(); ++index)
+        menu.addAction(versions[index].label, this,
+                       [this, row, index] { openVersion(row, index); });
+    menu.exec(where);
+}
+
+void FrmSubmissions::openVersion(int row, int index)
+{
+    if (row < 0 || row >= m_list.rows().size())
+        return;
+    const QList<SubmissionsList::Version> versions = m_list.versionsOf(m_list.rows()[row]);
+    if (index < 0 || index >= versions.size())
+        return;
+    const QString folder = QFileInfo(versions[index].path).absolutePath();
+    m_documents.open(folder, [this, folder](const QString &reason) {
+        m_messages.show(
+            QStringLiteral("%1 を開けません｡\r\n%2").arg(QDir::toNativeSeparators(folder), reason));
+    });
+}

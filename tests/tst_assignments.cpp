@@ -1,0 +1,262 @@
+// What the lecturer's program knows about an assignment folder without any
+// network: the deadline from the roster and the window, remembered per
+// folder, and the submissions at a glance from the receipts.
+#include "common/clock.h"
+#include "server/roster/assignmentdeadline.h"
+#include "server/roster/deadlinekeeper.h"
+#include "server/roster/lecture.h"
+#include "server/roster/submissionsindex.h"
+#include "server/roster/versionnames.h"
+#include "support/files.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QDate Day(2026, 12, 9);
+
+QDateTime at(int hour, int minute, int second = 0)
+{
+    return QDateTime(Day, QTime(hour, minute, second));
+}
+
+QByteArray sha(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+} // namespace
+
+class TestAssignments : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_kadai;
+
+    // A stored submission and its receipt as the journal line gives it back.
+    Receipt store(const QString &id, const QByteArray &bytes, const QDateTime &when)
+    {
+        const QString name = id + ".doc";
+        const QString path = m_kadai + "/" + name;
+        writeBytes(path, bytes);
+        QFile file(path);
+        file.open(QIODevice::ReadWrite);
+        file.setFileTime(when, QFileDevice::FileModificationTime);
+        return {id, name, bytes.size(), sha(bytes), when, 0, m_kadai};
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_kadai = m_dir->filePath("kadai");
+        QDir().mkpath(m_kadai);
+    }
+
+    void deadlineTimesAndLateness()
+    {
+        QCOMPARE(parseDeadlineTime("10:30", Day), at(10, 30));
+        QCOMPARE(parseDeadlineTime("2026-12-10 09:05", Day),
+                 QDateTime(Day.addDays(1), QTime(9, 5)));
+        QCOMPARE(parseDeadlineTime("", Day), QDateTime());
+        for (const char *bad :
+             {"25:00", "10:3", "2026-13-01 10:00", "10時30分", "2026/12/09 10:30"})
+            QVERIFY2(!parseDeadlineTime(bad, Day), bad);
+        const AssignmentDeadline deadline{at(10, 30), at(10, 45)};
+        QCOMPARE(deadline.lateSeconds(at(10, 30)), 0);
+        QCOMPARE(deadline.lateSeconds(at(10, 30, 1)), 1);
+        QCOMPARE(deadline.lateSeconds(at(10, 29)), 0);
+        QVERIFY(!deadline.closed(at(10, 45)));
+        QVERIFY(deadline.closed(at(10, 45, 1)));
+        QCOMPARE(AssignmentDeadline().lateSeconds(at(23, 0)), 0);
+        QCOMPARE(lateText(45), QStringLiteral("締切後 45秒"));
+        QCOMPARE(lateText(12 * 60 + 59), QStringLiteral("締切後 12分"));
+        QCOMPARE(lateText(2 * 3600 + 5 * 60), QStringLiteral("締切後 2時間5分"));
+        QCOMPARE(lateText(3 * 86400 + 4 * 3600), QStringLiteral("締切後 3日4時間"));
+        // The countdown shows in the last 10 minutes only.
+        QCOMPARE(deadline.countdown(at(10, 19, 59)), QString());
+        QCOMPARE(deadline.countdown(at(10, 20)), QStringLiteral("締切まで 10分00秒"));
+        QCOMPARE(deadline.countdown(at(10, 29, 55)), QStringLiteral("締切まで 0分05秒"));
+        QCOMPARE(deadline.countdown(at(10, 30, 1)), QString());
+        QCOMPARE(deadline.summary(), QStringLiteral("締切 12/09 10:30\n受付 12/09 10:45"));
+    }
+
+    void badRosterValuesAreSaidAndLeftOut()
+    {
+        // A cut-off before the due time would shut students out early.
+        DeadlineReading reading = readDeadline("10:30", "10:15", at(9, 0));
+        QCOMPARE(reading.deadline, (AssignmentDeadline{at(10, 30), {}}));
+        QCOMPARE(reading.warnings.size(), 1);
+        QVERIFY(reading.warnings[0].contains("受付締切は使いません"));
+        // Already past at start: kept, and said.
+        reading = readDeadline("08:30", "", at(9, 0));
+        QCOMPARE(reading.deadline.due, at(8, 30));
+        QVERIFY(reading.warnings.value(0).contains("既に過ぎています"));
+        reading = readDeadline("いつか", "10:45", at(9, 0));
+        QCOMPARE(reading.deadline, (AssignmentDeadline{{}, at(10, 45)}));
+        QVERIFY(reading.warnings.value(0).startsWith("simekiri=いつか は日時として読めない"));
+    }
+
+    void deadlineIsRememberedPerFolder()
+    {
+        Clock::setSource([] { return at(9, 0); });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        const QString store = m_dir->filePath("data/deadlines.txt");
+        const QString week1 = m_dir->filePath("第1回,kadai"), week2 = m_dir->filePath("week2");
+        Lecture lecture;
+        auto keeper = std::make_unique<DeadlineKeeper>(lecture, store);
+        const auto loadRoster = [&](const QString &folder, const QString &simekiri) {
+            lecture.setKadaidir(folder);
+            lecture.setRosterDeadline(simekiri, QString());
+        };
+        loadRoster(week1, "10:30");
+        QCOMPARE(lecture.deadline().due, at(10, 30));
+        // Changed in the window: in force at once and remembered.
+        keeper->change({at(10, 40), at(11, 0)});
+        QCOMPARE(lecture.deadline(), (AssignmentDeadline{at(10, 40), at(11, 0)}));
+        lecture.setKadaidir(week2);
+        keeper->change({});
+        QCOMPARE(lecture.deadline(), AssignmentDeadline());
+        // Choosing the folder again, in this run or the next, brings it back.
+        keeper = std::make_unique<DeadlineKeeper>(lecture, store);
+        lecture.setKadaidir(week1);
+        QCOMPARE(lecture.deadline(), (AssignmentDeadline{at(10, 40), at(11, 0)}));
+        // The same roster again keeps the lecturer's change; an edited one wins.
+        QSignalSpy log(keeper.get(), &DeadlineKeeper::logEntry);
+        loadRoster(week1, "10:30");
+        QCOMPARE(lecture.deadline().due, at(10, 40));
+        loadRoster(week1, "10:50");
+        QCOMPARE(lecture.deadline(), (AssignmentDeadline{at(10, 50), {}}));
+        QCOMPARE(log.last().at(0).toString(),
+                 QStringLiteral("受講ﾌｧｲﾙの締切を使います: 締切 2026-12-09 10:50"));
+        // Cleared in the window: remembered as cleared.
+        keeper->change({});
+        lecture.setKadaidir(week2);
+        lecture.setKadaidir(week1);
+        QCOMPARE(lecture.deadline(), AssignmentDeadline());
+        // Both folders named for the reader, commas and all.
+        const QString stored = cp932::decode(readBytes(store));
+        QVERIFY(stored.contains("," + week1 + "\r\n") && stored.contains("," + week2 + "\r\n"));
+    }
+
+    void receiptsAreReadWhateverTheNamesHold()
+    {
+        const QByteArray hash(64, 'a');
+        const QByteArray journal =
+            cp932Lines({"講義,演習", "出席,10:00:00,1,taro,127.0.0.1",
+                        "提出,10:31:05,taro,taro,v2.doc,12," + QString::fromLatin1(hash) +
+                            ",2026/12/10,締切後65秒,3,/srv/kadai,第3回",
+                        "提出,09:00:00,hanako,hanako.doc,7," + QString::fromLatin1(hash),
+                        "提出,09:00:00,jiro,jiro.doc,7,nothash", "提出,09:00"});
+        const QList<Receipt> receipts = readReceipts(journal, Day);
+        QCOMPARE(receipts.size(), 2);
+        QCOMPARE(receipts[0].fileName, QStringLiteral("taro,v2.doc"));
+        QCOMPARE(receipts[0].size, 12);
+        QCOMPARE(receipts[0].completedAt, QDateTime(Day.addDays(1), QTime(10, 31, 5)));
+        QCOMPARE(receipts[0].lateSeconds, 65);
+        QCOMPARE(receipts[0].folder, QStringLiteral("/srv/kadai,第3回"));
+        // An older journal: the day from its name, no folder.
+        QCOMPARE(receipts[1].completedAt, at(9, 0));
+        QCOMPARE(receipts[1].folder, QString());
+    }
+
+    void submissionsAtAGlance()
+    {
+        const QByteArray report = "the same report";
+        QList<Receipt> receipts{store("taro", "taro's first try", at(10, 0)),
+                                store("taro", report, at(10, 20)),
+                                store("hanako", report, at(10, 25)),
+                                store("jiro", report, at(10, 26)),
+                                store("ken", "", at(10, 27)),
+                                store("mai", "", at(10, 28)),
+                                store("sora", "a handout", at(10, 29)),
+                                store("yui", "a handout", at(10, 29)),
+                                store("guest", report, at(10, 40))};
+        receipts[1].lateSeconds = 0;
+        receipts[8].lateSeconds = 600;
+        // Another folder's receipt for the same student does not count here.
+        Receipt elsewhere = receipts[2];
+        elsewhere.folder = m_dir->filePath("other");
+        elsewhere.completedAt = at(11, 0);
+        receipts << elsewhere;
+        QDir().mkpath(m_kadai + "/.tavrelle-versions/taro.doc");
+        writeBytes(m_kadai + "/.tavrelle-versions/taro.doc/20261209_100000_00000000.doc", "x");
+        // jiro's file was edited after it was handed in.
+        writeBytes(m_kadai + "/jiro.doc", "edited by hand");
+        SubmissionsIndex index(m_kadai, {{"taro", "太郎"},
+                                         {"hanako", "花子"},
+                                         {"jiro", "次郎"},
+                                         {"ken", "健"},
+                                         {"mai", "舞"},
+                                         {"sora", "空"},
+                                         {"yui", "結衣"},
+                                         {"absent", "欠"}});
+        index.addReceipts(receipts);
+        index.setExcludedHashes({sha("a handout")});
+        HashCache cache;
+        QList<SubmissionRow> rows = index.build(cache);
+        QCOMPARE(cache.hashed, 1); // only the edited file was read
+        QStringList ids, identical, checks;
+        for (const SubmissionRow &row : rows) {
+            ids << row.userId;
+            identical << row.identical.join(u' ');
+            checks << SubmissionRow::checkText(row.check);
+        }
+        QCOMPARE(ids, (QStringList{"taro", "hanako", "jiro", "ken", "mai", "sora", "yui", "absent",
+                                   "guest"}));
+        // Empty files and handouts form no group; an edited file is judged
+        // by what it holds now.
+        QCOMPARE(identical, (QStringList{"hanako guest", "taro guest", "", "", "", "", "", "",
+                                         "taro hanako"}));
+        QCOMPARE(checks, (QStringList{"一致", "一致", "変更あり", "一致", "一致", "一致", "一致",
+                                      "", "一致"}));
+        QCOMPARE(rows[0].versions, 2);
+        QVERIFY(!rows[8].inRoster);
+        // A file taken away, and another check, which reads nothing again.
+        QFile::remove(m_kadai + "/hanako.doc");
+        rows = index.build(cache);
+        QCOMPARE(SubmissionRow::checkText(rows[1].check), QStringLiteral("なし"));
+        QCOMPARE(rows[0].identical, QStringList{"guest"});
+        QCOMPARE(cache.hashed, 1);
+
+        const QStringList csv = cp932::decode(submissionsCsv(rows)).split("\r\n");
+        QCOMPARE(csv[0], QStringLiteral("ユーザID,ユーザ名,ファイル名,提出時刻,サイズ,SHA-256,"
+                                        "締切後秒,版数,同一,照合"));
+        QCOMPARE(csv[1],
+                 "taro,太郎,taro.doc,2026/12/09 10:20:00,15," + sha(report) + ",,2,guest,一致");
+        QCOMPARE(csv[8], QStringLiteral("absent,欠,,,,,,,,"));
+        QCOMPARE(csv[9],
+                 "guest,,guest.doc,2026/12/09 10:40:00,15," + sha(report) + ",600,1,taro,一致");
+        QCOMPARE(csv.size(), 11); // ends with a line end
+    }
+
+    void csvQuotesWhatNeedsIt()
+    {
+        SubmissionRow row;
+        row.userId = "a,b";
+        row.userName = "say \"hi\"";
+        QCOMPARE(cp932::decode(submissionsCsv({row})).split("\r\n").value(1),
+                 QStringLiteral("\"a,b\",\"say \"\"hi\"\"\",,,,,,,,"));
+    }
+
+    void versionNamesFitEveryFileSystem()
+    {
+        const QString name =
+            versionnames::versionFileName(at(10, 3, 4), QString(64, u'c'), "a.b.pdf");
+        QCOMPARE(name, QStringLiteral("20261209_100304_cccccccc.pdf"));
+        QVERIFY(versionnames::parseVersionFileName(name));
+        QVERIFY(!versionnames::parseVersionFileName("notes.txt"));
+        // An extension that would make the name too long is left out.
+        QCOMPARE(versionnames::versionFileName(at(10, 3, 4), QString(64, u'c'),
+                                               "a." + QString(250, u'x')),
+                 QStringLiteral("20261209_100304_cccccccc"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAssignments)
+#include "tst_assignments.moc"
