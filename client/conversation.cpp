@@ -231,3 +231,47 @@ QString Conversation::unconfirmed(State state)
     }
     return {};
 }
+
+Conversation::Wait Conversation::waitIn(State state, bool bytesQueued)
+{
+    switch (state) {
+    case State::Attending:
+    case State::Requesting:
+    case State::RequestingEmpty:
+        return Wait::Answer;
+    case State::Sending:
+        return Wait::Progress;
+    case State::Confirming:
+        return bytesQueued ? Wait::Progress : Wait::Confirmation;
+    case State::Connecting:
+    case State::Connected:
+    case State::Ready:
+    case State::Listing:
+    case State::ListEntries:
+    case State::Fetching:
+    case State::Getting:
+    case State::Receiving:
+    case State::Closed:
+        break;
+    }
+    return Wait::None;
+}
+
+QString Conversation::waitExceeded(State state, bool bytesQueued)
+{
+    switch (waitIn(state, bytesQueued)) {
+    case Wait::Answer:
+        return state == State::Attending
+                   ? QStringLiteral("サーバが出欠に答えないため､接続を切りました｡")
+                   : QStringLiteral(
+                         "サーバが課題の受け取りを始めなかったため､送信を取りやめました｡");
+    case Wait::Progress:
+        return QStringLiteral("サーバが30秒の間データを受け取らなかったため､送信を取りやめました｡");
+    case Wait::Confirmation:
+        return QStringLiteral("送り終えてから60秒たってもサーバが受け取りを"
+                              "確認しないため､接続を切りました｡");
+    case Wait::None:
+        break;
+    }
+    return {};
+}

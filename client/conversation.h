@@ -93,6 +93,14 @@ public:
 
     // The step a reply leads to in a state, without taking it.
     static Step stepFor(State state, wire::Reply reply, QStringView line);
+    // What a state waits for, under a time limit: an answer to a request,
+    // the server taking the file's queued bytes, or the confirmation.
+    // Nothing for a fetch of handouts: a listing waits for hashes and a
+    // handout may be large; 再接続 ends a fetch that stalls.
+    enum class Wait { None, Answer, Progress, Confirmation };
+    static Wait waitIn(State state, bool bytesQueued);
+    // Why the connection ends when that wait ran out; empty: no wait.
+    static QString waitExceeded(State state, bool bytesQueued);
     // What the student is told is not confirmed when a connection ends in
     // `state`; empty when nothing is outstanding there.
     static QString unconfirmed(State state);

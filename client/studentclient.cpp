@@ -348,71 +348,28 @@ void StudentClient::fileTrouble()
 
 void StudentClient::armDeadline()
 {
-    int limit = -1;
-    switch (m_talk.state()) {
-    case State::Attending:
-    case State::Requesting:
-    case State::RequestingEmpty:
-        limit = m_limits.replyMs;
-        break;
-    case State::Sending:
-        limit = m_limits.stallMs;
-        break;
-    case State::Confirming:
-        limit = m_upload ? m_limits.stallMs : m_limits.confirmationMs;
-        break;
-    case State::Connecting:
-    case State::Connected:
-    case State::Ready:
-    case State::Closed:
-    // A listing waits for hashes and a handout may be large: no limit,
-    // 再接続 ends a fetch that stalls.
-    case State::Listing:
-    case State::ListEntries:
-    case State::Fetching:
-    case State::Getting:
-    case State::Receiving:
+    const bool bytesQueued = m_upload != nullptr;
+    switch (Conversation::waitIn(m_talk.state(), bytesQueued)) {
+    case Conversation::Wait::Answer:
+        m_deadline.start(m_limits.replyMs);
+        return;
+    case Conversation::Wait::Progress:
+        m_deadline.start(m_limits.stallMs);
+        return;
+    case Conversation::Wait::Confirmation:
+        m_deadline.start(m_limits.confirmationMs);
+        return;
+    case Conversation::Wait::None:
         break;
     }
-    if (limit < 0)
-        m_deadline.stop();
-    else
-        m_deadline.start(limit);
+    m_deadline.stop();
 }
 
 void StudentClient::timeLimitPassed()
 {
-    QString cause;
-    switch (m_talk.state()) {
-    case State::Attending:
-        cause = QStringLiteral("サーバが出欠に答えないため､接続を切りました｡");
-        break;
-    case State::Requesting:
-    case State::RequestingEmpty:
-        cause = QStringLiteral("サーバが課題の受け取りを始めなかったため､送信を取りやめました｡");
-        break;
-    case State::Sending:
-        cause =
-            QStringLiteral("サーバが30秒の間データを受け取らなかったため､送信を取りやめました｡");
-        break;
-    case State::Confirming:
-        cause = m_upload ? QStringLiteral("サーバが30秒の間データを受け取らなかったため､"
-                                          "送信を取りやめました｡")
-                         : QStringLiteral("送り終えてから60秒たってもサーバが受け取りを"
-                                          "確認しないため､接続を切りました｡");
-        break;
-    case State::Connecting:
-    case State::Connected:
-    case State::Ready:
-    case State::Closed:
-    case State::Listing:
-    case State::ListEntries:
-    case State::Fetching:
-    case State::Getting:
-    case State::Receiving:
-        return;
-    }
-    tellUnconfirmed(cause, lose());
+    const QString cause = Conversation::waitExceeded(m_talk.state(), m_upload != nullptr);
+    if (!cause.isEmpty())
+        tellUnconfirmed(cause, lose());
 }
 
 // Ends the connection in whatever state it is; gives what is therefore not

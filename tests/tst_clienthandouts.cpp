@@ -173,6 +173,65 @@ private Q_SLOTS:
         QCOMPARE(prepareClient(QStringLiteral("taro"), folder.path())->handoutFolder,
                  QStringLiteral("/srv/配布物"));
     }
+
+    // While a fetch is under way only 再接続 works, and a reply counts only
+    // where the fetch expects it: 401 after list, 402 and 499 after get.
+    // One out of turn ends the connection; no file is left behind.
+    void repliesOutOfTurnDuringAFetchEndTheConnection()
+    {
+        QTemporaryDir target;
+        handoutClient(target.path());
+        expectButtons(Uploading); // 出欠, 課題 and 配布物 off, 再接続 on
+        m_client->SYUKKETUBTN_Click();
+        m_dialogs->nextAnswers << file("report.txt", "abc");
+        m_client->btnSendData_Click();
+        m_client->btnHandouts_Click();
+        m_server->reply("402 5");                  // a file's size where the list was asked for
+        QTRY_COMPARE(m_messages->shown.size(), 2); // the fetch's end, then why
+        QVERIFY2(m_messages->shown.last().contains(QStringLiteral("思いがけない返事｢402 5｣")),
+                 qPrintable(m_messages->shown.last()));
+        expectButtons(Disconnected);
+        QCOMPARE(m_server->input(), QByteArray()); // nothing sent meanwhile
+        QVERIFY(entriesOf(target.path()).isEmpty());
+        QCOMPARE(m_dialogs->filters.size(), 0);
+
+        // A listing after the get line is out of turn as well.
+        reconnects();
+        m_server->input().clear();
+        m_server->reply("800 講義,先生");
+        QTRY_VERIFY(m_client->handoutsEnabled());
+        m_client->btnHandouts_Click();
+        QVERIFY(m_server->waitForInput("list\r\n"));
+        m_server->reply("401 1");
+        m_server->reply("a.txt,5," + sha256("hello"));
+        served("list\r\nget a.txt\r\n", "401 1\r\nhello");
+        QTRY_COMPARE(m_messages->shown.size(), 4);
+        QVERIFY(m_messages->shown.last().contains(QStringLiteral("｢401 1｣")));
+        QVERIFY(entriesOf(target.path()).isEmpty());
+    }
+
+    // 再接続 ends a fetch that stalls; the files saved so far stay.
+    void reconnectEndsAStalledFetch()
+    {
+        QTemporaryDir target;
+        handoutClient(target.path());
+        m_server->reply("401 2");
+        m_server->reply("a.txt,5," + sha256("hello"));
+        m_server->reply("b.txt,5," + sha256("world"));
+        served("get a.txt\r\n", "402 5\r\nhello");
+        served("get b.txt\r\n", "402 5\r\nwor"); // and no more
+        QTRY_COMPARE(m_client->statusText(), QStringLiteral("配布物を受信中: b.txt 60%"));
+        QCOMPARE(m_client->buttons(), Uploading);
+        m_client->btnReConnect_Click();
+        QVERIFY(m_server->waitForPeer(2));
+        QCOMPARE(m_messages->shown.size(), 1);
+        QVERIFY2(
+            m_messages->shown.last().startsWith(
+                "保存しました: a.txt\r\n保存できませんでした: b.txt (受信中に接続が切れました)"),
+            qPrintable(m_messages->shown.last()));
+        QCOMPARE(entriesOf(target.path()), QStringList{"a.txt"});
+        expectButtons(Connected); // a new connection waits for its lecture line
+    }
 };
 
 QTEST_MAIN(TestClientHandouts)

@@ -294,6 +294,12 @@ private Q_SLOTS:
         again.end();
         again.connected();
         QVERIFY(!again.buttons().handouts);
+        // No time limit runs during a fetch; 再接続 ends one that stalls.
+        for (State state : {State::Listing, State::ListEntries, State::Fetching, State::Getting,
+                            State::Receiving})
+            QCOMPARE(Conversation::waitIn(state, false), Conversation::Wait::None);
+        QCOMPARE(Conversation::waitIn(State::Confirming, true), Conversation::Wait::Progress);
+        QVERIFY(Conversation::waitExceeded(State::Confirming, false).contains(u"60秒"));
         // Leaving the fetch's states alone.
         Conversation attending = in(State::Attending);
         attending.handoutsDone();
