@@ -1,6 +1,9 @@
 // The lecture journal on the road of every attendance: the cost of one mark
 // written to the journal (median and 99th percentile), what forcing the file
-// to the disk would add to each reply, and 1,000 students marked at once.
+// to the disk would add to each reply, 1,000 students marked at once, and
+// the event loop's longest pause while the once-a-second flush runs on a
+// slow disk (an injected 200 ms flush, or the real one on the folder named
+// by BENCH_JOURNAL_DIR, for example a throttled or network mount).
 #include "server/roster/attendancebook.h"
 #include "server/roster/journalfile.h"
 #include "server/roster/lecture.h"
@@ -10,6 +13,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -91,6 +95,57 @@ Percentiles timeSyncs(const QString &path)
     return percentiles(samples);
 }
 
+int slowSync(int fd)
+{
+    ::usleep(200 * 1000);
+    return ::fdatasync(fd);
+}
+
+// The longest gap (ms) between turns of the event loop over `seconds`, with
+// a line appended every 20 ms and the file's own timed flush; with
+// `syncHere`, the flush is instead forced on this thread once a second, as
+// it was before it moved to a thread of its own.
+double longestPause(const QString &path, int seconds, bool syncHere)
+{
+    JournalFile file;
+    file.open(path);
+    QElapsedTimer run;
+    QElapsedTimer sinceTurn;
+    run.start();
+    sinceTurn.start();
+    double longest = 0;
+    qint64 lastSync = 0;
+    QTimer turn;
+    turn.setInterval(5);
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        longest = std::max(longest, double(sinceTurn.nsecsElapsed()) / 1e6);
+        sinceTurn.restart();
+    });
+    QTimer writer;
+    writer.setInterval(20);
+    QObject::connect(&writer, &QTimer::timeout, [&] {
+        file.append(QByteArrayLiteral("出席,09:15:02,1,s0000001,192.168.0.12\r\n"));
+        if (syncHere && run.elapsed() - lastSync >= 1000) {
+            lastSync = run.elapsed();
+            file.sync();
+        }
+    });
+    turn.start();
+    writer.start();
+    while (run.elapsed() < seconds * 1000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return longest - 5; // the timer's own interval is no pause
+}
+
+void reportPauses(const QString &folder, const char *disk)
+{
+    const QString path = folder + QStringLiteral("/pause.txt");
+    std::printf("longest event-loop pause, %s: %.1f ms with the flush on its own thread, "
+                "%.1f ms with it on the loop's\n",
+                disk, longestPause(path, 5, false), longestPause(path, 5, true));
+    QFile::remove(path);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -115,5 +170,11 @@ int main(int argc, char *argv[])
     std::printf("%-34s %12.1f %12.1f\n", "fdatasync of one line", sync.median, sync.p99);
     std::printf("%d students marked, slowest of %d rounds: %.1f ms without, %.1f ms with journal\n",
                 Students, Rounds, offMs, onMs);
+    reportPauses(data.path(), "this disk");
+    if (qEnvironmentVariableIsSet("BENCH_JOURNAL_DIR"))
+        reportPauses(qEnvironmentVariable("BENCH_JOURNAL_DIR"), "BENCH_JOURNAL_DIR");
+    JournalFile::setSyncCall(slowSync);
+    reportPauses(data.path(), "a 200 ms flush");
+    JournalFile::setSyncCall(&::fdatasync);
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "platform/widgets/translations.h"
+#include "server/app/lectureserver.h"
 #include "server/app/ledgercommand.h"
 #include "server/app/processlimits.h"
 #include "server/app/submissionscommand.h"
@@ -28,6 +29,7 @@ int main(int argc, char *argv[])
     // A signal to end closes the window as the lecturer would, also from
     // inside the start-up dialog.
     TerminationSignals termination;
+    window.server().endOn(termination);
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, [&window] {
         window.close();
         QCoreApplication::quit();

@@ -9,6 +9,7 @@
 #include "support/classroom.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 
@@ -601,6 +602,50 @@ private Q_SLOTS:
                                                       "301 - image mode ok", "302 jyusin kanryo"}));
         QCOMPARE(m_room->stored("taro.doc"), QByteArray("abc"));
         QVERIFY(closedByServer(1));
+    }
+
+    void oneClientsFloodIsBoundedAndSummarised()
+    {
+        // What one client can make the server write: the log as the server
+        // keeps it (time in front, code page 932) and the journal's receipts.
+        qint64 logBytes = 0;
+        MemoryTextLog shown;
+        struct CountingLog : TextLog
+        {
+            qint64 &bytes;
+            TextLog &shown;
+            CountingLog(qint64 &b, TextLog &s) : bytes(b), shown(s) {}
+            void insertAtTop(const QString &block) override
+            {
+                bytes += 9 + cp932::encode(block).size();
+                shown.insertAtTop(block);
+            }
+            QString text() const override { return shown.text(); }
+        } log(logBytes, shown);
+        m_room->listen(log);
+        qint64 receipts = 0;
+        connect(&m_room->book, &AttendanceBook::submitted, this, [&] { ++receipts; });
+        auto flooder = greeted();
+        QCOMPARE(flooder->ask("user " + QByteArray(65000, 'A') + "\r\n"),
+                 QStringLiteral("501 - bad-userID ^^"));
+        flooder->sendNow(QByteArray("put x.txt,0\r\n").repeated(3000) +
+                         (QByteArray(1000, 'z') + "\r\n").repeated(1000));
+        QTRY_VERIFY_WITH_TIMEOUT(flooder->lines().size() >= 2 + 3000, 60000);
+        // Past its share, uploads are refused rather than left without receipt.
+        const QStringList replies = flooder->lines().mid(3);
+        QVERIFY(receipts > 0);
+        QCOMPARE(replies.count(QStringLiteral("302 jyusin kanryo")), receipts);
+        QCOMPARE(replies.filter(QRegularExpression(QStringLiteral("^499 "))).size(),
+                 3000 - receipts);
+        // The class is still answered.
+        QCOMPARE(greeted()->ask("user hanako\r\n"), QStringLiteral("101 - syusseki totta ^^"));
+        const qint64 journalBytes = receipts * 140; // a bounded 提出 line at most
+        QVERIFY2(logBytes + journalBytes <= 1024 * 1024,
+                 qPrintable(QStringLiteral("%1 + %2").arg(logBytes).arg(journalBytes)));
+        flooder->socket.abort();
+        QTRY_VERIFY(shown.text().contains(
+            QRegularExpression(QStringLiteral("127.0.0.1 からの記録 \\d+ 件は1分間に書ける量を超え"
+                                              "たため省きました｡"))));
     }
 
     void partialFileIsRemovedFromARenamedFolder()

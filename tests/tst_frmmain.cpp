@@ -5,6 +5,7 @@
 #include "server/app/attendanceledger.h"
 #include "server/app/journaledlog.h"
 #include "server/app/lectureserver.h"
+#include "server/app/terminationsignals.h"
 #include "server/roster/lecturejournal.h"
 #include "server/roster/ledgercorrections.h"
 #include "server/ui/flaggedcelldelegate.h"
@@ -568,6 +569,49 @@ private Q_SLOTS:
         QCOMPARE(m_desktop->messages.asked.size(), 1);
         QCOMPARE(m_window->server().grid().text(2, RosterGrid::Attendance), QString());
         QVERIFY(m_desktop->messages.shown.isEmpty());
+    }
+
+    void settingsHoldForRestoredRecordsToo()
+    {
+        LectureFiles files;
+        writeBytes(files.settings,
+                   readBytes(files.settings) + cp932Lines({QStringLiteral("daihen=0")}));
+        QDir().mkpath(LectureJournal::folder());
+        writeBytes(LectureJournal::pathFor(QStringLiteral("情報処理演習Ⅰ"), Clock::today()),
+                   cp932Lines({"講義,情報処理演習Ⅰ", "出席,09:15:02,1,hanako,192.168.0.12",
+                               "出席,09:15:09,2,taro,192.168.0.12"}));
+        QVERIFY(startLecture(files));
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QCOMPARE(m_window->server().grid().presentCount(), 2);
+        QCOMPARE(m_window->server().grid().addressFlag(1), QString());
+        QCOMPARE(m_window->server().grid().addressFlag(2), QString());
+    }
+
+    void aSignalDuringTheRestoreQuestionIsNoAnswer()
+    {
+        LectureFiles files;
+        const QString journal =
+            LectureJournal::pathFor(QStringLiteral("情報処理演習Ⅰ"), Clock::today());
+        QDir().mkpath(LectureJournal::folder());
+        const QByteArray records =
+            cp932Lines({"講義,情報処理演習Ⅰ", "出席,09:15:02,2,taro,192.168.0.12"});
+        writeBytes(journal, records);
+        TerminationSignals termination;
+        m_window->server().endOn(termination);
+        // As the program does: the window closes; the box goes as if declined.
+        m_desktop->messages.nextAnswers << false;
+        m_desktop->messages.whileShown = [&](const QString &) {
+            ::raise(SIGTERM);
+            QTRY_VERIFY(termination.received());
+        };
+        QVERIFY(startLecture(files));
+        QCOMPARE(m_desktop->messages.asked.size(), 1);
+        QCOMPARE(readBytes(journal), records);
+        QCOMPARE(QDir(LectureJournal::folder())
+                     .entryList(QDir::Files)
+                     .filter(QFileInfo(journal).completeBaseName()),
+                 QStringList{QFileInfo(journal).fileName()});
+        QCOMPARE(m_window->server().grid().presentCount(), 0);
     }
 
     void unwritableJournalIsReportedInTheLogAndABox()

@@ -25,12 +25,14 @@ public:
     }
 
 Q_SIGNALS:
-    // The day's log cannot be written: sent once per file.
+    // The day's log cannot be written: sent once until writing works again.
     void failed(const QString &text);
 
 private:
+    void report(const Result<> &outcome);
+
     TextLog &m_shown;
     JournalFile m_file;
     QDate m_day; // of the open file
-    QString m_reported;
+    bool m_failing = false;
 };

@@ -4,6 +4,7 @@
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
 #include "server/app/heaptuning.h"
+#include "server/app/terminationsignals.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -39,13 +40,24 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
             Qt::QueuedConnection);
 }
 
+void LectureServer::endProgram()
+{
+    m_journal.endProgram();
+}
+
+void LectureServer::endOn(TerminationSignals &termination)
+{
+    connect(&termination, &TerminationSignals::terminationRequested, this,
+            &LectureServer::endProgram);
+}
+
 void LectureServer::reportJournalFailure(const QString &text)
 {
     m_activity.insertAtTop(text + QStringLiteral("\r\n"));
     m_messages.show(text);
 }
 
-bool LectureServer::start(const QString &settingsPath)
+void LectureServer::readSettings(const QString &settingsPath)
 {
     m_settings = readServerSettings(settingsPath);
     m_export.configure(m_settings.delimiter, m_settings.spreadsheetCommand);
@@ -57,6 +69,10 @@ bool LectureServer::start(const QString &settingsPath)
             QStringLiteral("%1 を読み込めないため、既定の設定 (ポート %2) で起動しました｡\r\n")
                 .arg(QFileInfo(settingsPath).fileName())
                 .arg(m_settings.port));
+}
+
+bool LectureServer::start()
+{
     if (!listen())
         return false;
     prepareGrid();

@@ -16,6 +16,7 @@
 #include <QObject>
 
 class MessageBox;
+class TerminationSignals;
 class TextLog;
 struct Desktop;
 
@@ -43,10 +44,18 @@ public:
     // 提出一覧, which leaves copies of the handouts out of its identical files.
     SubmissionsList &submissions() { return m_submissions; }
 
-    // The start-up that follows the roster dialog: settings, listening, grid
+    // Start-up: the settings come first, before any roster is loaded or
+    // restored, so that they hold for restored records too.
+    void readSettings(const QString &settingsPath);
+    // The start-up that follows the roster dialog: listening and grid
     // headings. False when the program cannot serve the class and must end;
     // the lecturer has been told why.
-    bool start(const QString &settingsPath);
+    bool start();
+    // A signal ends the program: a question still open is not answered by it.
+    void endProgram();
+    // Calls endProgram() when one of `termination`'s signals arrives, before
+    // handlers connected later (the window closing).
+    void endOn(TerminationSignals &termination);
 
 private:
     bool listen();

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <csignal>
 #include <sys/resource.h>
 
 long raiseOpenFileLimit()
@@ -21,8 +22,16 @@ long raiseOpenFileLimit()
     return long(limit.rlim_cur);
 }
 
+void ignoreFileSizeSignal()
+{
+    // A file that reaches the size limit fails its write (EFBIG) instead of
+    // ending the program: a full journal must not end the lecture.
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
 void prepareServerProcess()
 {
+    ignoreFileSizeSignal();
     keepFreedMemoryForUploads();
     raiseOpenFileLimit();
     // glib's event dispatcher spends longer on every socket the more are

@@ -12,6 +12,8 @@ namespace {
 // Refusals from one address with gaps shorter than this are one burst, and
 // get one log entry.
 constexpr qint64 RefusalBurstGapMs = 5000;
+// Addresses whose budgets are kept while no connection uses them.
+constexpr qsizetype IdleBudgetsKept = 4096;
 
 } // namespace
 
@@ -58,13 +60,45 @@ void ClassroomServer::log(const QString &entry)
     m_log.insertAtTop(entry + wire::Eol);
 }
 
+std::shared_ptr<RecordBudget> ClassroomServer::budgetOf(const QString &address)
+{
+    if (const auto known = m_budgets.constFind(address); known != m_budgets.cend())
+        return *known;
+    // Budgets no connection uses any more go when there are many.
+    if (m_budgets.size() > IdleBudgetsKept)
+        m_budgets.removeIf([](auto it) { return it.value().use_count() == 1; });
+    return *m_budgets.insert(address, std::make_shared<RecordBudget>());
+}
+
+// An entry caused by the client at `address`, within what it may write.
+void ClassroomServer::logFrom(const QString &address, const QString &entry)
+{
+    const std::shared_ptr<RecordBudget> budget = budgetOf(address);
+    if (budget->spend(RecordBudget::bytesOf(entry.size())))
+        m_log.insertAtTop(entry);
+}
+
+// Tells once how many entries of `address` were left out since last told.
+void ClassroomServer::tellLeftOut(const QString &address)
+{
+    const auto budget = m_budgets.constFind(address);
+    if (budget == m_budgets.cend())
+        return;
+    if (const qint64 leftOut = (*budget)->takeLeftOut(); leftOut > 0)
+        log(QStringLiteral("%1 からの記録 %2 件は1分間に書ける量を超えたため省きました｡")
+                .arg(address)
+                .arg(leftOut));
+}
+
 Connection *ClassroomServer::addConnection(Socket *socket)
 {
     const qint64 number = ++m_connCount;
     auto *connection = new Connection(number, socket, m_lecture, m_book, this);
     connection->setKeptVersions(m_keptVersions);
+    const QString address = socket->remoteHostIP();
+    connection->setRecordBudget(budgetOf(address));
     connect(connection, &Connection::logEntry, this,
-            [this](const QString &entry) { m_log.insertAtTop(entry); });
+            [this, address](const QString &entry) { logFrom(address, entry); });
     connect(connection, &Connection::finished, this, &ClassroomServer::remove);
     connection->offerHandouts(m_handouts);
     m_connections[number] = connection;
@@ -114,8 +148,11 @@ void ClassroomServer::tcpServer_ConnectionRequest(qintptr requestId)
     }
     const qint64 number = addConnection(socket)->number();
     ++m_openPerAddress[address];
-    log(socket->remoteHostIP() + QStringLiteral("から接続要求がありました｡"));
-    log(QString::number(socket->remotePort()) + QStringLiteral("portで接続しました｡"));
+    tellLeftOut(address);
+    logFrom(address,
+            socket->remoteHostIP() + QStringLiteral("から接続要求がありました｡") + wire::Eol);
+    logFrom(address, QString::number(socket->remotePort()) + QStringLiteral("portで接続しました｡") +
+                         wire::Eol);
     socket->sendData(wire::Hello + wire::Eol);
     sendLectureLineAfterArrived(number, socket);
 }
@@ -150,6 +187,7 @@ void ClassroomServer::remove(qint64 number)
         m_openPerAddress.erase(open);
     it->second->deleteLater();
     m_connections.erase(it);
+    tellLeftOut(address);
     // Its descriptor is free again.
     m_listener->resumeAccepting();
 }

@@ -5,9 +5,11 @@
 #include <QObject>
 #include <QString>
 #include <map>
+#include <memory>
 
 #include "common/result.h"
 #include "server/net/handoutcatalog.h"
+#include "server/net/recordbudget.h"
 
 class AttendanceBook;
 class Connection;
@@ -56,6 +58,9 @@ private:
     void sendLectureLine(qint64 number);
     void remove(qint64 number);
     void log(const QString &entry);
+    std::shared_ptr<RecordBudget> budgetOf(const QString &address);
+    void logFrom(const QString &address, const QString &entry);
+    void tellLeftOut(const QString &address);
 
     const Lecture &m_lecture;
     AttendanceBook &m_book;
@@ -69,4 +74,5 @@ private:
     QHash<QString, qint64> m_openPerAddress;
     QHash<QString, qint64> m_lastRefusalMs; // per address, on m_clock
     QElapsedTimer m_clock;
+    QHash<QString, std::shared_ptr<RecordBudget>> m_budgets; // per address
 };

@@ -4,10 +4,12 @@
 #include "common/cp932.h"
 #include "platform/socket.h"
 #include "server/net/handoutdesk.h"
+#include "server/net/recordbudget.h"
 #include "server/net/uploadgate.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <utility>
 
@@ -20,6 +22,28 @@ constexpr qint64 MaxUnsentReplyBytes = 64 * 1024;
 // Lines interpreted at one go before the other connections get their turn:
 // a client that floods the server must not hold up the class.
 constexpr int LinesPerTurn = 64;
+// What the receipt of an upload may add to the journal and the log, at most:
+// a bounded user ID, a file name as long as the host allows, a hash.
+constexpr qint64 ReceiptBytes = 1024;
+
+// A client's text as the log shows it: control characters as visible marks,
+// so that no line of a client can pass for an entry of the server's own.
+QString visible(QStringView text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'\r')
+            shown += QStringLiteral("<CR>");
+        else if (c == u'\n')
+            shown += QStringLiteral("<LF>");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            shown += QStringLiteral("<%1>").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            shown += c;
+    }
+    return shown;
+}
 
 } // namespace
 
@@ -55,6 +79,17 @@ void Connection::offerHandouts(HandoutCatalog &catalog)
     m_handouts = new HandoutDesk(*this, catalog);
     connect(m_handouts, &HandoutDesk::logEntry, this, &Connection::logEntry);
     connect(m_handouts, &HandoutDesk::idle, this, &Connection::takeTurn, Qt::QueuedConnection);
+}
+
+bool Connection::hasRoomForRecord()
+{
+    return !m_budget || m_budget->hasRoomFor(ReceiptBytes);
+}
+
+void Connection::chargeRecord()
+{
+    if (m_budget)
+        m_budget->charge(ReceiptBytes);
 }
 
 void Connection::log(const QString &entry)
@@ -222,13 +257,17 @@ void Connection::interpret(QByteArrayView line)
 
 void Connection::logLine(const QString &line, qsizetype bytes)
 {
-    // A line is shown as it came, line end included; a very long one only
+    // A line is shown as it came, up to its line end; a very long one only
     // in part, so that one client cannot fill the log with a single line.
-    if (line.size() <= LoggedLineChars) {
-        Q_EMIT logEntry(line);
+    QStringView text = line;
+    if (text.endsWith(u'\n'))
+        text.chop(text.endsWith(QStringLiteral("\r\n")) ? 2 : 1);
+    const QString shown = visible(text.first(qMin(text.size(), LoggedLineChars)));
+    if (shown.size() <= LoggedLineChars && text.size() <= LoggedLineChars) {
+        log(shown);
         return;
     }
-    log(line.first(LoggedLineChars) + QStringLiteral("…(全%1バイト)").arg(bytes));
+    log(shown.first(LoggedLineChars) + QStringLiteral("…(全%1バイト)").arg(bytes));
 }
 
 void Connection::recordAttendance(const QString &userId)
@@ -249,8 +288,9 @@ void Connection::recordAttendance(const QString &userId)
 
 void Connection::refusePut(const QString &body, const QString &forStudent, const QString &detail)
 {
-    QString entry =
-        QStringLiteral("接続番号:%1 受け付けられないputコマンドです: %2").arg(m_number).arg(body);
+    QString entry = QStringLiteral("接続番号:%1 受け付けられないputコマンドです: %2")
+                        .arg(m_number)
+                        .arg(visible(QStringView(body).first(qMin(body.size(), LoggedLineChars))));
     if (!detail.isEmpty())
         entry += QStringLiteral(" (%1)").arg(detail);
     log(entry);
@@ -259,6 +299,13 @@ void Connection::refusePut(const QString &body, const QString &forStudent, const
 
 void Connection::startUpload(const QString &body, const std::optional<wire::PutRequest> &request)
 {
+    // A client that has written its share of the records for this minute
+    // gets no receipt it could not be given.
+    if (m_budget && !m_budget->hasRoomFor(ReceiptBytes)) {
+        refusePut(body, QStringLiteral("記録の上限に達しました｡1分ほど待ってから送ってください｡"),
+                  QStringLiteral("1分間に書ける記録の量を超えました"));
+        return;
+    }
     if (!request) {
         refusePut(body, QStringLiteral("putコマンドの形式が正しくありません｡"));
         return;
@@ -278,12 +325,18 @@ void Connection::startUpload(const QString &body, const std::optional<wire::PutR
     if (const std::optional<PutRefusal> refusal = refusalBeforeUpload(
             m_lecture.deadline(), Clock::now(), folder, request->fileName, m_keptVersions)) {
         refusePut(body, refusal->forStudent, refusal->detail);
-        if (refusal->journaled)
+        if (refusal->journaled) {
             m_book.recordRefusal(m_userId, request->fileName, refusal->forStudent);
+            // A refusal is a record too: a client repeating put lines after
+            // the cut-off spends its share like one that uploads.
+            if (m_budget)
+                m_budget->charge(ReceiptBytes);
+        }
         return;
     }
     auto upload = std::make_unique<Upload>();
     upload->file.setKeptVersions(m_keptVersions);
+    upload->lecture = m_lecture.kougimei();
     if (const Result<> opened = upload->file.open(folder, request->fileName); !opened) {
         refusePut(body,
                   folder.isEmpty() ? QStringLiteral("課題提出先が設定されていません｡")
@@ -335,6 +388,8 @@ void Connection::completeUpload()
         return;
     }
     const std::unique_ptr<Upload> upload = std::move(m_upload);
+    if (m_budget)
+        m_budget->charge(ReceiptBytes);
     const QByteArray sha256 = upload->file.sha256();
     log(QStringLiteral("接続:%1 受信完了").arg(m_number));
     // The receipt's beginning, to compare with the student's sha256sum.
@@ -357,6 +412,14 @@ void Connection::completeUpload()
         log(QStringLiteral("接続:%1 %2 の提出です (%3)")
                 .arg(m_number)
                 .arg(lateText(submission.lateSeconds), upload->fileName));
+    if (upload->lecture != m_lecture.kougimei()) {
+        submission.earlierLecture = upload->lecture;
+        log(QStringLiteral("接続:%1 の課題ファイルは講義「%2」の提出先 %3 に保存しました｡"
+                           "その後に名簿が替わったため、表には記入していません｡")
+                .arg(m_number)
+                .arg(upload->lecture)
+                .arg(QDir::toNativeSeparators(upload->file.targetPath())));
+    }
     m_book.recordSubmission(submission);
     send(wire::ReceiveComplete);
 }

@@ -13,6 +13,7 @@
 class AttendanceBook;
 class HandoutCatalog;
 class HandoutDesk;
+class RecordBudget;
 class Lecture;
 class Socket;
 
@@ -36,6 +37,13 @@ public:
     bool imageMode() const { return m_upload != nullptr; }
 
     void setKeptVersions(int kept) { m_keptVersions = kept; }
+    // What this client may still add to the records; shared by the
+    // connections from one address.
+    void setRecordBudget(std::shared_ptr<RecordBudget> budget) { m_budget = std::move(budget); }
+    // A journal record (a receipt, a refusal, a delivery) the client's
+    // budget pays for: whether one fits now, and paying for one written.
+    bool hasRoomForRecord();
+    void chargeRecord();
 
     void send(const QString &line);
     // Answers "list" and "get" from `catalog`; without it they are no commands.
@@ -61,6 +69,7 @@ private:
         qint64 received = 0;
         QString folder;
         AssignmentDeadline deadline; // of the folder when the put line came
+        QString lecture;             // the one open when the upload began
     };
 
     void tcpServer_Close();
@@ -100,6 +109,7 @@ private:
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
     HandoutDesk *m_handouts = nullptr;
+    std::shared_ptr<RecordBudget> m_budget;
     bool m_finished = false;
     int m_keptVersions = 0;
 };

@@ -47,6 +47,12 @@ void HandoutDesk::list()
 
 void HandoutDesk::get(const QString &name)
 {
+    // Every delivery is journaled: a client asking again and again spends
+    // its share of the records like one that uploads.
+    if (!m_connection.hasRoomForRecord()) {
+        refuse(name, QStringLiteral("記録の上限に達しました｡1分ほど待ってから受け取ってください｡"));
+        return;
+    }
     const Result<Handout> handout = m_catalog.find(name);
     if (!handout) {
         refuse(name, handout.error());
@@ -91,6 +97,7 @@ void HandoutDesk::transferEnded(const QString &problem)
                         .arg(m_connection.number())
                         .arg(handout.name, QLatin1StringView(handout.sha256.first(16))) +
                     wire::Eol);
+    m_connection.chargeRecord();
     m_catalog.reportDelivery(who(), handout);
     becomeIdle();
 }

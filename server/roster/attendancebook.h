@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class RosterGrid;
 
@@ -34,6 +35,9 @@ public:
         qint64 lateSeconds = 0;     // after the due time; 0: on time or no due time
         int versions = 1;           // versions of the file kept, this one included
         QString folder = {};        // where it was stored
+        // Set when the upload began in a lecture other than the one open
+        // now: the receipt belongs to that one, and the table is not its.
+        std::optional<QString> earlierLecture = std::nullopt;
     };
 
     explicit AttendanceBook(RosterGrid &grid, QObject *parent = nullptr);
@@ -44,16 +48,22 @@ public:
 
     // Marks `userId` present from `address` unless already recorded.
     Attendance markPresent(const QString &userId, const QString &address);
-    // Stamps the submission time in the student's row, if there is one.
+    // Stamps the submission time in the student's row, if there is one and
+    // the upload began in this lecture.
     void recordSubmission(const Submission &submission);
     // A put line turned away before anything was stored (after the cut-off).
     void recordRefusal(const QString &userId, const QString &fileName, const QString &reason);
+    bool inRoster(const QString &userId) const;
 
-    // Puts back what an earlier run recorded, flags included, without
-    // announcing it again. False when the ID is not in the roster.
+    // Puts back what an earlier run recorded, without announcing it again.
+    // False when the ID is not in the roster. An earlier mark wins over one
+    // taken since the roster was opened; that address then counts as a
+    // further one.
     bool restoreMark(const QString &userId, const QString &time, const QString &address);
     bool restoreClaim(const QString &userId, const QString &address);
     bool restoreSubmission(const QString &userId, const QString &time);
+    // Flags every row again from the addresses recorded for each student.
+    void refreshFlags();
 
 Q_SIGNALS:
     void marked(int row, const QString &userId, const QString &time, const QString &address);
@@ -68,13 +78,16 @@ private:
     void forget();
     // Runs `write` on the student's row; false when the ID is not in the roster.
     bool inRowOf(const QString &userId, const std::function<void(int row)> &write);
-    void notePresent(int row, const QString &userId, const QString &address, bool announce);
-    void noteClaimAgain(int row, const QString &userId, const QString &address, bool announce);
+    void notePresent(const QString &userId, const QString &address);
+    bool noteFurtherAddress(const QString &userId, const QString &address);
+    void flagRowOf(const QString &userId);
     QString noteFor(int row) const;
     static QString listed(const QStringList &ids);
 
     RosterGrid &m_grid;
     bool m_proxyCheck = true;
-    QHash<QString, QStringList> m_idsByAddress; // present students per address
-    QHash<int, QStringList> m_otherAddresses;   // further addresses a row was claimed from
+    // What was recorded, per user ID: the flags are worked out from these.
+    QHash<QString, QString> m_firstAddress;
+    QHash<QString, QStringList> m_idsByAddress;   // present students per first address
+    QHash<QString, QStringList> m_otherAddresses; // further addresses an ID was claimed from
 };

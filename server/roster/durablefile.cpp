@@ -16,24 +16,6 @@ Result<> failure()
     return Result<>::failure(QString::fromLocal8Bit(std::strerror(errno)));
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count =
-            ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (count == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        written += count;
-    }
-    return true;
-}
-
 bool syncFolder(const QString &folder)
 {
     const int fd =
@@ -72,4 +54,22 @@ Result<> replaceFileDurably(const QString &path, const QByteArray &bytes)
     if (!syncFolder(folder))
         return failure();
     return Result<>::success();
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count =
+            ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (count == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        written += count;
+    }
+    return true;
 }

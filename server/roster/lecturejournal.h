@@ -1,21 +1,27 @@
 #pragma once
 
+#include "common/result.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/journalfile.h"
+#include "server/roster/journallock.h"
 
 #include <QDate>
+#include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QString>
+#include <optional>
 
+class JournalSummary;
 class Lecture;
 class MessageBox;
 class TextLog;
 
 // The lecture's records that must outlive the program: every attendance mark
-// and every stored submission, appended to a text file per lecture and day
-// before the student hears the answer. Opening the roster again the same day
-// offers them back into the grid.
+// and every stored submission, appended to a text file per lecture before the
+// student hears the answer. A lecture keeps one journal from its opening to
+// its closing, past midnight too; the file is named after the day it began.
+// Opening the roster again within 12 hours offers the records back into the
+// grid. Only one running program writes a lecture's journal.
 //
 // A line is one event, code page 932, ended by CR LF:
 //   講義,<lecture name>                              (first line of a file)
@@ -27,17 +33,25 @@ class TextLog;
 //                                                    from another address)
 //   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
 //                                  (a handout delivered; the name may hold ",")
+// A user ID the roster does not hold is written in a bounded form: its first
+// 32 characters and its length.
 class LectureJournal : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr qsizetype ShownIdChars = 32;
+    static constexpr int RecentHours = 12;
+
     LectureJournal(const Lecture &lecture, AttendanceBook &book, QObject *parent = nullptr);
 
     // The folder of the journals and the day logs, in the user's data folder.
     static QString folder();
-    // The journal of `lectureName` on `day`: any name gets a file name of its
-    // own, readable where the name allows it.
+    // The journal of `lectureName` begun on `day`: any name gets a file name
+    // of its own, readable where the name allows it.
     static QString pathFor(const QString &lectureName, QDate day);
+    // `userId` as a journal or a log may hold it: commas and control
+    // characters replaced, and cut to ShownIdChars with its length noted.
+    static QString boundedId(const QString &userId);
 
     void recordMark(int row, const QString &userId, const QString &time, const QString &address);
     void recordSubmission(const AttendanceBook::Submission &submission, const QString &time);
@@ -46,26 +60,38 @@ public:
     void recordRefusal(const QString &userId, const QString &fileName, const QString &reason,
                        const QString &time);
 
-    // After a roster load: when today's journal of the lecture exists, asks
-    // whether to put its records back into the grid. Yes restores them and
-    // continues that journal; no keeps it under another name and starts anew.
+    // After a roster load: when a journal of the lecture from the last 12
+    // hours exists, asks whether to put its records back into the grid. Yes
+    // restores them and continues that journal; no keeps it under another
+    // name and starts anew. A lecture another program has open is left to it.
     void offerRestore(MessageBox &messages, TextLog &log);
+    // The program is ending: an open question gets no answer from it.
+    void endProgram() { m_ending = true; }
 
 Q_SIGNALS:
-    // A journal cannot be written; sent once per file, the text ready to show.
+    // A journal cannot be written; sent once until writing works again, the
+    // text ready to show.
     void failed(const QString &text);
 
 private:
     void write(const QString &line);
-    bool openToday();
-    void restore(const QByteArray &journal, TextLog &log);
+    bool follow();
+    void beginLecture();
+    QString recentJournal() const;
+    QString recordedId(const QString &userId) const;
+    void writeToEarlierLecture(const QString &lecture, const QString &line);
+    void restore(const JournalSummary &records, TextLog &log);
     void startAfresh(qint64 keptBytes, TextLog &log);
-    void fileFailed(const QString &path, const QString &reason);
+    bool report(const Result<> &outcome, const QString &path = QString());
 
     const Lecture &m_lecture;
     AttendanceBook &m_book;
     JournalFile m_file;
-    QDate m_day;         // of the open file
-    QString m_openedFor; // the lecture name it was opened for
-    QSet<QString> m_reported;
+    JournalLock m_lock;
+    std::optional<QString> m_openedFor; // the lecture the journal is of
+    QString m_path;                     // its journal
+    bool m_heldElsewhere = false;       // another program writes it
+    bool m_ending = false;
+    bool m_failing = false;
+    QHash<QString, QString> m_earlier; // journals of earlier lectures of this run
 };

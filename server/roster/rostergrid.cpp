@@ -3,6 +3,7 @@
 #include "common/clock.h"
 
 #include <QTime>
+#include <utility>
 
 RosterGrid::RosterGrid(QObject *parent) : QAbstractTableModel(parent), m_rows(2)
 {}
@@ -97,6 +98,13 @@ void RosterGrid::showCounts()
 void RosterGrid::flagAddress(int row)
 {
     if (isStudentRow(row) && m_flaggedRows.insert(row).second)
+        emitRowChanged(row, Address);
+}
+
+void RosterGrid::clearAddressFlags()
+{
+    const std::set<int> flagged = std::exchange(m_flaggedRows, {});
+    for (const int row : flagged)
         emitRowChanged(row, Address);
 }
 

@@ -72,6 +72,7 @@ public:
     static constexpr int AddressFlaggedRole = Qt::UserRole + 1;
     // True on the 課題 cell of a submission completed after the due time.
     static constexpr int LateRole = Qt::UserRole + 2;
+    void clearAddressFlags();
     void setFlagNotes(std::function<QString(int row)> notes) { m_flagNotes = std::move(notes); }
     QString addressFlag(int row) const;
 

@@ -291,9 +291,10 @@ void FrmMain::fixSizeAndCentre()
 
 bool FrmMain::Form_Load(const QString &settingsPath)
 {
+    m_server->readSettings(settingsPath);
     m_server->roster().open();
     QCoreApplication::processEvents();
-    return m_server->start(settingsPath);
+    return m_server->start();
 }
 
 void FrmMain::mnuFileOpen_Click()

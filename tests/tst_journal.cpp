@@ -1,0 +1,389 @@
+// The lecture journal under accidents and hostile input: writes cut short,
+// broken and foreign lines, midnight, a second program, an ending program.
+#include "common/clock.h"
+#include "platform/textlog.h"
+#include "server/app/rostercommands.h"
+#include "server/roster/attendancebook.h"
+#include "server/roster/journalfile.h"
+#include "server/roster/lecture.h"
+#include "server/roster/lecturejournal.h"
+#include "server/roster/rostergrid.h"
+#include "support/fakedialogs.h"
+#include "support/files.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <atomic>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+const QString Lecture1 = QStringLiteral("情報処理演習Ⅰ");
+const QByteArray Hash = QByteArray(64, 'a');
+
+QDateTime at(int day, const char *time)
+{
+    return QDateTime(QDate(2026, 12, day), QTime::fromString(QString::fromLatin1(time)));
+}
+
+void setWritten(const QString &path, const QDateTime &when)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<RosterGrid> m_grid;
+    std::unique_ptr<Lecture> m_lecture;
+    std::unique_ptr<AttendanceBook> m_book;
+    std::unique_ptr<LectureJournal> m_journal;
+    MemoryTextLog m_log;
+    FakeFileDialogs m_dialogs;
+    FakeMessageBox m_messages;
+    QStringList m_failures;
+
+    // The lecture as the server runs it: a book, its journal, the offer
+    // after every roster load.
+    void startProgram()
+    {
+        m_journal.reset();
+        m_book = std::make_unique<AttendanceBook>(*m_grid);
+        m_journal = std::make_unique<LectureJournal>(*m_lecture, *m_book);
+        connect(m_book.get(), &AttendanceBook::marked, m_journal.get(),
+                &LectureJournal::recordMark);
+        connect(m_book.get(), &AttendanceBook::submitted, m_journal.get(),
+                &LectureJournal::recordSubmission);
+        connect(m_book.get(), &AttendanceBook::claimedAgain, m_journal.get(),
+                &LectureJournal::recordClaimAgain);
+        connect(m_journal.get(), &LectureJournal::failed,
+                [this](const QString &text) { m_failures << text; });
+    }
+    void load(const QString &lecture = Lecture1)
+    {
+        const QString file = m_dir->filePath(QStringLiteral("roster.cfg"));
+        writeBytes(file, cp932Lines({"kougimei=" + lecture, "tantousya=山田 太郎", "<start data>",
+                                     "taro,太郎", "hanako,花子", "jiro,次郎", "<end data>"}));
+        RosterCommands roster(*m_grid, *m_lecture, m_dialogs, m_messages);
+        roster.setAfterLoad([this] { m_journal->offerRestore(m_messages, m_log); });
+        roster.load(file);
+    }
+    QString journalOf(QDate day, const QString &lecture = Lecture1) const
+    {
+        return LectureJournal::pathFor(lecture, day);
+    }
+    QStringList journalLines(const QString &path) const
+    {
+        return cp932::decode(readBytes(path)).split(QStringLiteral("\r\n"));
+    }
+    QStringList journalFiles() const
+    {
+        return QDir(LectureJournal::folder()).entryList({QStringLiteral("*.txt")}, QDir::Files);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->filePath(QStringLiteral("data"))));
+        m_grid = std::make_unique<RosterGrid>();
+        m_lecture = std::make_unique<Lecture>();
+        m_log = MemoryTextLog();
+        m_dialogs = FakeFileDialogs();
+        m_messages = FakeMessageBox();
+        m_failures.clear();
+        startProgram();
+    }
+    void cleanup()
+    {
+        m_journal.reset();
+        m_book.reset();
+        Clock::setSource({});
+    }
+
+    void idsNotInTheRosterAreBounded()
+    {
+        load();
+        const QString flood = QString(65000, u'A');
+        m_book->recordSubmission({flood, "x.txt", 0, Hash});
+        m_book->recordSubmission({"taro,x.txt,5", "y.txt", 0, Hash});
+        const QStringList lines = journalLines(journalOf(Clock::today()));
+        QVERIFY2(lines.value(1).size() < 200, qPrintable(QString::number(lines.value(1).size())));
+        QVERIFY2(lines.value(1).contains(QString(32, u'A') + QStringLiteral("…(65000文字),x.txt")),
+                 qPrintable(lines.value(1).left(100)));
+        // A comma in a foreign ID cannot make a line that names taro: the
+        // receipt keeps its ten fields.
+        QCOMPARE(lines.value(2).split(u',').size(), 10);
+        QVERIFY2(lines.value(2).contains(QStringLiteral(",taro，x.txt，5,y.txt,")),
+                 qPrintable(lines.value(2)));
+    }
+
+    void failedWriteIsTakenBackAndTheNextLineStandsAlone()
+    {
+        load();
+        QCOMPARE(m_book->markPresent("taro", "192.168.0.12"), AttendanceBook::Attendance::Taken);
+        const QString path = journalOf(Clock::today());
+        const QByteArray before = readBytes(path);
+        {
+            // Room for part of the next line only: the write is cut short.
+            FileSizeLimit limit(rlim_t(before.size() + 10));
+            m_book->recordSubmission({"taro", "taro.c", 5, Hash});
+            QCOMPARE(readBytes(path), before);
+            QCOMPARE(m_failures.size(), 1);
+            QVERIFY2(m_failures[0].startsWith(
+                         QStringLiteral("出欠と課題提出の記録 %1 に書き込めません: ").arg(path)),
+                     qPrintable(m_failures[0]));
+        }
+        QCOMPARE(m_book->markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
+        const QStringList lines = journalLines(path);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[2].startsWith(QStringLiteral("出席,")), qPrintable(lines[2]));
+        // Working again, then failing again: the lecturer hears of it again.
+        {
+            FileSizeLimit limit(rlim_t(readBytes(path).size()));
+            m_book->recordSubmission({"taro", "taro.c", 5, Hash});
+        }
+        QCOMPARE(m_failures.size(), 2);
+    }
+
+    void aRecordCutOffByACrashIsNotJoinedToTheNext()
+    {
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        const QString path = journalOf(Clock::today());
+        m_journal.reset();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(cp932::encode(QStringLiteral("提出,09:49:")));
+        file.close();
+        startProgram();
+        m_messages.nextAnswers << true;
+        load();
+        m_book->markPresent("hanako", "192.168.0.13");
+        const QStringList lines = journalLines(path);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[2].startsWith(QStringLiteral("出席,")) && lines[2].endsWith("192.168.0.13"),
+                 qPrintable(lines[2]));
+    }
+
+    void restoreTakesOnlyWholeWellFormedLines()
+    {
+        const QString path = journalOf(Clock::today());
+        QDir().mkpath(LectureJournal::folder());
+        writeBytes(
+            path,
+            cp932Lines({"講義,情報処理演習Ⅰ", "出席,09:15:02,1,taro,192.168.0.12",
+                        "提出,09:49:出席,09:49:39,2,hanako,192.168.0.13",
+                        "提出,09:50:00,taro,taro.c,5,abc", "出席,25:00:00,3,jiro,192.168.0.14",
+                        "出席,09:16:00,3,jiro,not-an-address", "配布,09:00:00,資料.pdf",
+                        "提出,09:51:00,taro,taro.c,5," + QString(Hash),
+                        // A name with commas, and the fields a deadline adds.
+                        "提出,09:53:00,hanako,a,5,b.txt,5," + QString(Hash) +
+                            ",2026/12/09,締切後3秒,2,/kadai"}) +
+                cp932::encode(QStringLiteral("出席,09:52:00,2,hanako,192.168.0.13")));
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        QVERIFY2(m_messages.asked[0].contains(QStringLiteral("(出席 1 人、課題提出 2 人)")),
+                 qPrintable(m_messages.asked[0]));
+        QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QStringLiteral("09:51:00"));
+        QCOMPARE(m_grid->text(2, RosterGrid::Attendance), QString());
+        QCOMPARE(m_grid->text(2, RosterGrid::Assignment), QStringLiteral("09:53:00"));
+        QCOMPARE(m_grid->text(3, RosterGrid::Attendance), QString());
+        // The lecture line and the unknown kind are no damage; the rest is named.
+        QVERIFY2(
+            m_log.text().contains(
+                QStringLiteral("記録 %1 の壊れた 5 行を読み飛ばしました (3, 4, 5, 6, 10 行目)｡")
+                    .arg(path)),
+            qPrintable(m_log.text()));
+    }
+
+    void aJournalLargerThanMemoryIsStreamed()
+    {
+        // Two gibibytes of nothing (a hole: no disk used), then the records.
+        const QString path = journalOf(Clock::today());
+        QDir().mkpath(LectureJournal::folder());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64(2) << 30));
+        QVERIFY(file.seek(qint64(2) << 30));
+        file.write(cp932Lines({"", "出席,09:15:02,1,taro,192.168.0.12"}));
+        file.close();
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        QCOMPARE(m_grid->text(1, RosterGrid::Attendance), QStringLiteral("09:15:02"));
+        QVERIFY2(m_log.text().contains(QStringLiteral("の壊れた 1 行を読み飛ばしました (1 行目)")),
+                 qPrintable(m_log.text()));
+    }
+
+    void aLectureKeepsOneJournalPastMidnight()
+    {
+        Clock::setSource([] { return at(8, "23:50:00"); });
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        Clock::setSource([] { return at(9, "00:10:00"); });
+        m_book->markPresent("hanako", "192.168.0.13");
+        const QString began = journalOf(QDate(2026, 12, 8));
+        QCOMPARE(journalFiles(), QStringList{QFileInfo(began).fileName()});
+        QCOMPARE(journalLines(began).size(), 4);
+        setWritten(began, at(9, "00:10:00"));
+        // The program ends; started again at 0:30 the lecture comes back whole.
+        Clock::setSource([] { return at(9, "00:30:00"); });
+        startProgram();
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        QVERIFY2(m_messages.asked[0].startsWith(
+                     QStringLiteral("前日からの「情報処理演習Ⅰ」の記録が残っています (出席 2 人")),
+                 qPrintable(m_messages.asked[0]));
+        QCOMPARE(m_grid->presentCount(), 2);
+        // More than 12 hours after its last line, it is a lecture of its own.
+        Clock::setSource([] { return at(9, "12:30:00"); });
+        startProgram();
+        setWritten(began, at(9, "00:20:00"));
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        QCOMPARE(m_grid->presentCount(), 0);
+    }
+
+    void aSecondProgramLeavesTheOpenLecturesJournalAlone()
+    {
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        const QString path = journalOf(Clock::today());
+        const QByteArray running = readBytes(path);
+        // The same roster in a second program (its own grid and journal).
+        RosterGrid otherGrid;
+        Lecture otherLecture;
+        AttendanceBook otherBook(otherGrid);
+        LectureJournal other(otherLecture, otherBook);
+        connect(&otherBook, &AttendanceBook::marked, &other, &LectureJournal::recordMark);
+        FakeMessageBox otherMessages;
+        const QString file = m_dir->filePath(QStringLiteral("roster.cfg"));
+        RosterCommands roster(otherGrid, otherLecture, m_dialogs, otherMessages);
+        roster.setAfterLoad([&] { other.offerRestore(otherMessages, m_log); });
+        roster.load(file);
+        QCOMPARE(otherMessages.asked.size(), 0);
+        QCOMPARE(otherMessages.shown,
+                 QStringList{"「情報処理演習Ⅰ」の講義は別のウィンドウで開かれています｡\r\n"
+                             "出欠と課題提出の記録はそのウィンドウが続けています｡"
+                             "このウィンドウでは記録しません｡"});
+        otherBook.markPresent("hanako", "192.168.0.13");
+        QCOMPARE(readBytes(path), running);
+        QCOMPARE(journalFiles().size(), 1);
+        // The first program goes on writing where it was.
+        m_book->markPresent("jiro", "192.168.0.14");
+        QCOMPARE(journalLines(path).size(), 4);
+    }
+
+    void aLockLeftByADeadProgramIsTakenOver()
+    {
+        // A lock file naming a process that no longer exists, nobody holding it.
+        QDir().mkpath(LectureJournal::folder());
+        const QString stem = QFileInfo(journalOf(Clock::today())).completeBaseName().mid(11);
+        writeBytes(LectureJournal::folder() + u'/' + stem + QStringLiteral(".lock"), "999999999\n");
+        load();
+        QVERIFY(m_messages.shown.isEmpty());
+        m_book->markPresent("taro", "192.168.0.12");
+        QCOMPARE(journalLines(journalOf(Clock::today())).size(), 3);
+        QCOMPARE(readBytes(LectureJournal::folder() + u'/' + stem + QStringLiteral(".lock")),
+                 QByteArray::number(qint64(::getpid())) + '\n');
+    }
+
+    void endingTheProgramIsNoAnswer()
+    {
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        const QString path = journalOf(Clock::today());
+        startProgram();
+        // The lecturer is asked; a signal ends the program meanwhile (the
+        // box closes as if declined).
+        m_messages.whileShown = [this](const QString &) { m_journal->endProgram(); };
+        m_messages.nextAnswers << false;
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        QCOMPARE(journalFiles(), QStringList{QFileInfo(path).fileName()});
+        QCOMPARE(m_grid->presentCount(), 0);
+        // The next start asks again.
+        m_messages.whileShown = nullptr;
+        startProgram();
+        load();
+        QCOMPARE(m_messages.asked.size(), 2);
+        QCOMPARE(m_grid->presentCount(), 1);
+    }
+
+    void flagsComeFromTheRecordedAddresses()
+    {
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        m_book->markPresent("hanako", "192.168.0.13");
+        // The roster opened again during class; while the question is open
+        // taro announces himself again from his machine, hanako from another.
+        m_messages.whileShown = [this](const QString &) {
+            m_book->markPresent("taro", "192.168.0.12");
+            m_book->markPresent("hanako", "192.168.0.20");
+        };
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        QCOMPARE(m_grid->addressFlag(1), QString());
+        QCOMPARE(m_grid->text(2, RosterGrid::Address), QStringLiteral("192.168.0.13"));
+        QCOMPARE(m_grid->addressFlag(2), QStringLiteral("別のアドレスからも申告: 192.168.0.20"));
+        // With the check off, restored records raise no flag either.
+        m_messages.whileShown = nullptr;
+        startProgram();
+        m_book->setProxyCheck(false);
+        load();
+        QCOMPARE(m_grid->presentCount(), 2);
+        QCOMPARE(m_grid->addressFlag(2), QString());
+    }
+
+    void anUploadsReceiptGoesToTheLectureItBeganIn()
+    {
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        load(QStringLiteral("情報処理演習Ⅱ"));
+        AttendanceBook::Submission late{"taro", "taro.c", 5, Hash};
+        late.earlierLecture = Lecture1;
+        m_book->recordSubmission(late);
+        QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QString());
+        const QStringList first = journalLines(journalOf(Clock::today()));
+        QVERIFY2(first.value(2).startsWith(QStringLiteral("提出,")), qPrintable(first.join('|')));
+        QVERIFY(!QFileInfo::exists(journalOf(Clock::today(), QStringLiteral("情報処理演習Ⅱ"))));
+    }
+
+    void syncRunsOffTheCallersThread()
+    {
+        // A disk that holds the flush until the caller's thread has run on:
+        // a flush on that thread would wait for nothing and give up.
+        static std::atomic<bool> started{false};
+        static std::atomic<bool> released{false};
+        static std::atomic<bool> sawRelease{false};
+        JournalFile::setSyncCall([](int) {
+            started = true;
+            for (int i = 0; i < 500 && !released; ++i)
+                ::usleep(10 * 1000);
+            sawRelease = released.load();
+            return 0;
+        });
+        {
+            JournalFile file;
+            QVERIFY(file.open(m_dir->filePath(QStringLiteral("slow.txt"))).ok());
+            QVERIFY(file.append("a\r\n").ok());
+            QTRY_VERIFY_WITH_TIMEOUT(started, 10000);
+            // Appends go on while the flush runs.
+            QVERIFY(file.append("b\r\n").ok());
+            released = true;
+        }
+        JournalFile::setSyncCall(&::fdatasync);
+        QVERIFY(sawRelease);
+        QCOMPARE(readBytes(m_dir->filePath(QStringLiteral("slow.txt"))), QByteArray("a\r\nb\r\n"));
+    }
+};
+
+QTEST_MAIN(TestJournal)
+#include "tst_journal.moc"
