@@ -119,6 +119,14 @@ Setting serverPort(const QString &folder)
     return QString::number(port);
 }
 
+// haifusaki= may be left out: handouts then land in the default folder.
+QString handoutFolder()
+{
+    const Result<std::optional<SettingLine>> found =
+        lookupSetting(QStringLiteral("haifusaki"), SettingsFile, MaxSettingsBytes);
+    return found && *found ? (*found)->value : QString();
+}
+
 } // namespace
 
 Result<ClientSettings> prepareClient(const std::optional<QString> &userName, const QString &folder)
@@ -137,5 +145,5 @@ Result<ClientSettings> prepareClient(const std::optional<QString> &userName, con
     const Setting port = serverPort(folder);
     if (!port)
         return Result<ClientSettings>::failure(port.error());
-    return ClientSettings{*userName, *address, *port};
+    return ClientSettings{*userName, *address, *port, handoutFolder()};
 }

@@ -11,6 +11,7 @@ struct ClientSettings
     QString userName;
     QString serverAddress;
     QString serverPort;
+    QString handoutFolder; // "haifusaki": where handouts land; empty: the default
 };
 
 // The start-up before the window appears: the user name, the fixed client

@@ -37,6 +37,18 @@ constexpr Row Expected[] = {
     {State::RequestingEmpty, Reply::Received, State::Ready, Action::None, u"送信完了しました"},
     {State::RequestingEmpty, Reply::Refused, State::Ready, Action::None, Refusal},
     {State::Confirming, Reply::Received, State::Ready, Action::None, u"送信完了しました"},
+    // Handouts: the fetch tells the student itself how it went. The lines
+    // after 401 and 402 are not replies and never reach the table.
+    {State::Listing, Reply::Greeting, State::Listing, Action::None, nullptr},
+    {State::Listing, Reply::Lecture, State::Listing, Action::ShowLecture, nullptr},
+    {State::Listing, Reply::HandoutList, State::ListEntries, Action::TakeHandoutList, nullptr},
+    {State::Listing, Reply::Refused, State::Fetching, Action::HandoutRefused, nullptr},
+    {State::Fetching, Reply::Greeting, State::Fetching, Action::None, nullptr},
+    {State::Fetching, Reply::Lecture, State::Fetching, Action::ShowLecture, nullptr},
+    {State::Getting, Reply::Greeting, State::Getting, Action::None, nullptr},
+    {State::Getting, Reply::Lecture, State::Getting, Action::ShowLecture, nullptr},
+    {State::Getting, Reply::HandoutData, State::Receiving, Action::TakeHandout, nullptr},
+    {State::Getting, Reply::Refused, State::Fetching, Action::HandoutRefused, nullptr},
 };
 
 // Enough of a stray reply to recognise it, without control characters.
@@ -63,9 +75,9 @@ Conversation::Buttons Conversation::buttons() const
 {
     switch (m_state) {
     case State::Connected:
-        return {true, false, false};
+        return {true, false, false, m_lectureSeen};
     case State::Ready:
-        return {false, true, false};
+        return {false, true, false, m_lectureSeen};
     case State::Attending:
         return {false, false, false};
     case State::Requesting:
@@ -73,6 +85,12 @@ Conversation::Buttons Conversation::buttons() const
     case State::Sending:
     case State::Confirming:
         return {false, false, true}; // 再接続 cancels the upload
+    case State::Listing:
+    case State::ListEntries:
+    case State::Fetching:
+    case State::Getting:
+    case State::Receiving:
+        return {false, false, true}; // 再接続 cancels the fetch
     case State::Connecting:
     case State::Closed:
         break;
@@ -86,9 +104,22 @@ bool Conversation::uploadPending() const
            m_state == State::Sending || m_state == State::Confirming;
 }
 
+bool Conversation::handoutsPending() const
+{
+    return m_state == State::Listing || m_state == State::ListEntries ||
+           m_state == State::Fetching || m_state == State::Getting || m_state == State::Receiving;
+}
+
+void Conversation::connecting()
+{
+    m_state = State::Connecting;
+    m_lectureSeen = false;
+}
+
 void Conversation::connected()
 {
     m_state = State::Connected;
+    m_lectureSeen = false;
 }
 
 bool Conversation::startAttendance()
@@ -113,15 +144,47 @@ void Conversation::fileHandedOver()
         m_state = State::Confirming;
 }
 
+bool Conversation::startHandouts()
+{
+    if (!buttons().handouts)
+        return false;
+    m_beforeHandouts = m_state;
+    m_state = State::Listing;
+    return true;
+}
+
+void Conversation::handoutsListed()
+{
+    if (m_state == State::ListEntries)
+        m_state = State::Fetching;
+}
+
+bool Conversation::requestHandout()
+{
+    if (m_state != State::Fetching && m_state != State::Receiving)
+        return false;
+    m_state = State::Getting;
+    return true;
+}
+
+void Conversation::handoutsDone()
+{
+    if (handoutsPending())
+        m_state = m_beforeHandouts;
+}
+
 Conversation::Step Conversation::receive(QStringView line)
 {
     const Step step = stepFor(m_state, wire::replyOf(line), line);
     m_state = step.next;
+    if (step.action == Action::ShowLecture)
+        m_lectureSeen = true;
     return step;
 }
 
 QString Conversation::end()
 {
+    m_lectureSeen = false;
     return unconfirmed(std::exchange(m_state, State::Closed));
 }
 
@@ -130,7 +193,7 @@ Conversation::Step Conversation::stepFor(State state, Reply reply, QStringView l
     for (const Row &row : Expected) {
         if (row.state != state || row.reply != reply)
             continue;
-        if (reply == Reply::Refused)
+        if (reply == Reply::Refused && row.message)
             return {row.next, row.action, refusalMessage(line)};
         return {row.next, row.action, row.message ? QString::fromUtf16(row.message) : QString()};
     }
@@ -158,7 +221,56 @@ QString Conversation::unconfirmed(State state)
     case State::Connecting:
     case State::Connected:
     case State::Ready:
+    case State::Listing: // a fetch tells the student itself what it got
+    case State::ListEntries:
+    case State::Fetching:
+    case State::Getting:
+    case State::Receiving:
     case State::Closed:
+        break;
+    }
+    return {};
+}
+
+Conversation::Wait Conversation::waitIn(State state, bool bytesQueued)
+{
+    switch (state) {
+    case State::Attending:
+    case State::Requesting:
+    case State::RequestingEmpty:
+        return Wait::Answer;
+    case State::Sending:
+        return Wait::Progress;
+    case State::Confirming:
+        return bytesQueued ? Wait::Progress : Wait::Confirmation;
+    case State::Connecting:
+    case State::Connected:
+    case State::Ready:
+    case State::Listing:
+    case State::ListEntries:
+    case State::Fetching:
+    case State::Getting:
+    case State::Receiving:
+    case State::Closed:
+        break;
+    }
+    return Wait::None;
+}
+
+QString Conversation::waitExceeded(State state, bool bytesQueued)
+{
+    switch (waitIn(state, bytesQueued)) {
+    case Wait::Answer:
+        return state == State::Attending
+                   ? QStringLiteral("サーバが出欠に答えないため､接続を切りました｡")
+                   : QStringLiteral(
+                         "サーバが課題の受け取りを始めなかったため､送信を取りやめました｡");
+    case Wait::Progress:
+        return QStringLiteral("サーバが30秒の間データを受け取らなかったため､送信を取りやめました｡");
+    case Wait::Confirmation:
+        return QStringLiteral("送り終えてから60秒たってもサーバが受け取りを"
+                              "確認しないため､接続を切りました｡");
+    case Wait::None:
         break;
     }
     return {};

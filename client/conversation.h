@@ -22,6 +22,12 @@ public:
         RequestingEmpty, // put line of an empty file sent: 302 may come at once
         Sending,         // 301 came; the file's bytes are being handed over
         Confirming,      // every byte handed to the socket, waiting for 302
+        // Handouts, from Connected or Ready; back there when the fetch ends.
+        Listing,     // list line sent, waiting for 401
+        ListEntries, // 401 came: the lines it announced are entries, not replies
+        Fetching,    // the fetch's turn: checking files or about to ask again
+        Getting,     // get line sent, waiting for 402
+        Receiving,   // 402 came: what follows is the file's bytes
         Closed,
     };
 
@@ -31,6 +37,9 @@ public:
         ShowLecture, // the reply is the lecture line
         SendFile,
         Close,
+        TakeHandoutList, // the reply is a 401 line
+        TakeHandout,     // the reply is a 402 line
+        HandoutRefused,  // a 499 to the fetch's request
     };
 
     struct Step
@@ -46,6 +55,7 @@ public:
         bool attendance = false; // "出欠"
         bool upload = false;     // "課題"
         bool reconnect = true;   // "再接続"
+        bool handouts = false;   // "配布物"
         bool operator==(const Buttons &) const = default;
     };
 
@@ -54,14 +64,25 @@ public:
     // A user line or a put line is waiting for its answer.
     bool attendancePending() const { return m_state == State::Attending; }
     bool uploadPending() const;
+    bool handoutsPending() const;
 
-    void connecting() { m_state = State::Connecting; }
+    void connecting();
     void connected();
     // True when the state lets the request be sent now; the caller sends it.
     bool startAttendance();
     bool startUpload(qint64 size);
     // The last byte of the file has been handed to the socket.
     void fileHandedOver();
+    // Handouts: true when the list line may be sent now (the lecture line
+    // came, nothing else outstanding); the caller sends it.
+    bool startHandouts();
+    // Every entry the 401 line announced has come.
+    void handoutsListed();
+    // True when a get line may be sent now: the list was checked, or the
+    // previous file ended (its last byte or its refusal).
+    bool requestHandout();
+    // The fetch is over: back to where it began.
+    void handoutsDone();
 
     // Takes a reply and moves on; the step says what to do.
     Step receive(QStringView line);
@@ -72,10 +93,20 @@ public:
 
     // The step a reply leads to in a state, without taking it.
     static Step stepFor(State state, wire::Reply reply, QStringView line);
+    // What a state waits for, under a time limit: an answer to a request,
+    // the server taking the file's queued bytes, or the confirmation.
+    // Nothing for a fetch of handouts: a listing waits for hashes and a
+    // handout may be large; 再接続 ends a fetch that stalls.
+    enum class Wait { None, Answer, Progress, Confirmation };
+    static Wait waitIn(State state, bool bytesQueued);
+    // Why the connection ends when that wait ran out; empty: no wait.
+    static QString waitExceeded(State state, bool bytesQueued);
     // What the student is told is not confirmed when a connection ends in
     // `state`; empty when nothing is outstanding there.
     static QString unconfirmed(State state);
 
 private:
     State m_state = State::Connecting;
+    bool m_lectureSeen = false;
+    State m_beforeHandouts = State::Connected;
 };

@@ -12,7 +12,8 @@ namespace {
 
 const QString AppTitle = QStringLiteral("Tavrelleクライアント");
 constexpr int ClientWidth = 3960;
-constexpr int ClientHeight = 1872;
+// The three buttons of old keep their places; the handout button sits below.
+constexpr int ClientHeight = 2472;
 constexpr int StatusHeight = 280;
 constexpr int Panel1Width = 200;
 
@@ -55,8 +56,11 @@ void MainForm::buildControls()
     m_btnSendData = addButton("btnSendData", QStringLiteral("課題"), twipsRect(960, 960, 972, 492));
     m_btnReConnect =
         addButton("btnReConnect", QStringLiteral("再接続"), twipsRect(1920, 960, 972, 492));
+    m_btnHaifu = addButton("btnHaifu", QStringLiteral("配布物"), twipsRect(120, 1560, 852, 492));
+    m_btnHaifu->setEnabled(false);
     setTabOrder(m_syukketuBtn, m_btnSendData);
     setTabOrder(m_btnSendData, m_btnReConnect);
+    setTabOrder(m_btnReConnect, m_btnHaifu);
 
     // The status bar along the bottom edge: a narrow first panel that stays
     // empty and a second one for the upload texts.
@@ -77,6 +81,7 @@ bool MainForm::Form_Load(const std::optional<QString> &userName, const QString &
     }
     m_client = std::make_unique<StudentClient>(settings->userName, settings->serverAddress,
                                                settings->serverPort, m_messages, m_dialogs);
+    m_client->setHandoutFolder(settings->handoutFolder);
     bindClient();
     setWindowTitle(windowTitle() + QStringLiteral(" - ") + settings->userName);
     if (const Result<> connecting = m_client->connectToServer(); !connecting) {
@@ -93,6 +98,7 @@ void MainForm::bindClient()
     connect(m_syukketuBtn, &QPushButton::clicked, client, &StudentClient::SYUKKETUBTN_Click);
     connect(m_btnSendData, &QPushButton::clicked, client, &StudentClient::btnSendData_Click);
     connect(m_btnReConnect, &QPushButton::clicked, client, &StudentClient::btnReConnect_Click);
+    connect(m_btnHaifu, &QPushButton::clicked, client, &StudentClient::btnHandouts_Click);
     connect(&m_timer, &QTimer::timeout, client, &StudentClient::Timer_Timer);
     connect(client, &StudentClient::buttonsChanged, this, &MainForm::showButtons);
     connect(client, &StudentClient::lectureChanged, this, &MainForm::showLecture);
@@ -107,6 +113,7 @@ void MainForm::showButtons()
     m_syukketuBtn->setEnabled(buttons.attendance);
     m_btnSendData->setEnabled(buttons.upload);
     m_btnReConnect->setEnabled(buttons.reconnect);
+    m_btnHaifu->setEnabled(buttons.handouts);
 }
 
 void MainForm::showLecture()

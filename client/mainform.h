@@ -12,7 +12,7 @@ class QLabel;
 class QPushButton;
 class StudentClient;
 
-// The student's window: lecture labels, the three buttons and the status
+// The student's window: lecture labels, the four buttons and the status
 // bar. It displays what StudentClient holds and passes clicks on to it.
 class MainForm : public QWidget
 {
@@ -46,6 +46,7 @@ private:
     QPushButton *m_syukketuBtn = nullptr;
     QPushButton *m_btnSendData = nullptr;
     QPushButton *m_btnReConnect = nullptr;
+    QPushButton *m_btnHaifu = nullptr;
     QLabel *m_panel1 = nullptr;
     QLabel *m_panel2 = nullptr;
     QTimer m_timer;

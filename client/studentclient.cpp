@@ -1,6 +1,7 @@
 #include "client/studentclient.h"
 
 #include "client/fileupload.h"
+#include "client/handoutfetch.h"
 #include "common/clock.h"
 #include "common/cp932.h"
 #include "platform/dialogs.h"
@@ -40,7 +41,9 @@ StudentClient::StudentClient(QString userName, QString serverAddress, QString se
                              MessageBox &messages, FileDialogs &dialogs, QObject *parent)
     : QObject(parent), m_userName(std::move(userName)), m_serverAddress(std::move(serverAddress)),
       m_serverPort(std::move(serverPort)), m_messages(messages), m_dialogs(dialogs),
-      m_socket(new Socket(this))
+      m_socket(new Socket(this)),
+      m_handouts(new HandoutFetch(
+          messages, [this](const QString &line) { sendGet(line); }, this))
 {
     connect(m_socket, &Socket::connected, this, &StudentClient::WIRELANE_Connect);
     connect(m_socket, &Socket::received, this, &StudentClient::WIRELANE_DataArrival);
@@ -49,6 +52,8 @@ StudentClient::StudentClient(QString userName, QString serverAddress, QString se
     connect(m_socket, &Socket::sendComplete, this, &StudentClient::WIRELANE_SendComplete);
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &StudentClient::timeLimitPassed);
+    connect(m_handouts, &HandoutFetch::statusChanged, this, &StudentClient::setStatus);
+    connect(m_handouts, &HandoutFetch::activeChanged, this, &StudentClient::handoutsActiveChanged);
 }
 
 StudentClient::~StudentClient()
@@ -95,17 +100,93 @@ void StudentClient::WIRELANE_DataArrival(const QByteArray &arrived)
 {
     QByteArrayView rest(arrived);
     // Every complete reply is judged once, in order; a reply still on its
-    // way waits for its line end, and one that never ends is dropped.
+    // way waits for its line end, and one that never ends is dropped. The
+    // lines a 401 announced and the bytes after a 402 are the fetch's.
     QByteArray line;
-    for (;;) {
+    const quint64 serial = m_connectionSerial;
+    while (serial == m_connectionSerial) {
+        if (m_talk.state() == State::Receiving && m_handouts->wantsBytes()) {
+            if (rest.isEmpty())
+                return;
+            m_handouts->takeBytes(rest);
+            continue;
+        }
         const wire::LineFramer::Status status = m_replies.take(rest, line);
         if (status == wire::LineFramer::Status::Incomplete)
             return;
         if (status == wire::LineFramer::Status::Overflow)
             continue;
-        if (!takeReply(cp932::decode(wire::lineBody(line))))
+        const QString reply = cp932::decode(wire::lineBody(line));
+        if (m_talk.state() == State::ListEntries) {
+            takeHandoutEntry(reply);
+            continue;
+        }
+        if (!takeReply(reply))
             return; // the connection ended meanwhile; its replies are void
     }
+}
+
+bool StudentClient::handoutsEnabled() const
+{
+    return m_buttons.handouts;
+}
+
+bool StudentClient::fetchingHandouts() const
+{
+    return m_talk.handoutsPending();
+}
+
+void StudentClient::btnHandouts_Click()
+{
+    if (m_socket->state() != Socket::StateConnected || !m_talk.startHandouts())
+        return;
+    if (!m_handouts->start(handoutFolderFor(m_handoutFolder, m_kougimei))) {
+        m_talk.handoutsDone(); // the folder cannot be made: nothing was asked
+        refreshButtons();
+        return;
+    }
+    sendLine(wire::ListCommand + wire::Eol);
+    refreshButtons();
+}
+
+void StudentClient::sendGet(const QString &line)
+{
+    if (m_talk.requestHandout())
+        sendLine(line);
+}
+
+void StudentClient::takeHandoutEntry(const QString &line)
+{
+    m_handouts->takeEntry(line);
+    if (!m_handouts->wantsEntries())
+        m_talk.handoutsListed();
+}
+
+// The fetch ends (its message follows): the conversation is back where it
+// was before 配布物.
+void StudentClient::handoutsActiveChanged()
+{
+    if (!m_handouts->active()) {
+        m_talk.handoutsDone();
+        refreshButtons();
+    }
+}
+
+// The 401 or 402 line, or a refusal of the fetch's request. A malformed
+// 401 or 402 leaves no way to tell lines from bytes: the connection ends.
+bool StudentClient::takeHandoutReply(Conversation::Action action, const QString &line)
+{
+    bool understood = true;
+    if (action == Conversation::Action::TakeHandoutList)
+        understood = m_handouts->takeCount(line);
+    else if (action == Conversation::Action::TakeHandout)
+        understood = m_handouts->takeData(line);
+    else
+        m_handouts->refused(wire::refusalReason(line));
+    if (understood)
+        return true;
+    lose();
+    return false;
 }
 
 // False when the connection ended while the reply was handled.
@@ -131,6 +212,10 @@ bool StudentClient::takeReply(const QString &line)
             setStatus(before == State::Attending ? NotConfirmed : NotHandedIn);
         tellUnconfirmed(QString(), step.message);
         return false;
+    case Conversation::Action::TakeHandoutList:
+    case Conversation::Action::TakeHandout:
+    case Conversation::Action::HandoutRefused:
+        return takeHandoutReply(step.action, line);
     case Conversation::Action::None:
         break;
     }
@@ -175,6 +260,7 @@ bool StudentClient::showMessage(const QString &text)
 
 void StudentClient::setLecture(const QString &line)
 {
+    refreshButtons(); // 配布物 once the lecture line came
     const std::optional<wire::LectureInfo> lecture = wire::parseLectureLine(line);
     if (!lecture)
         return;
@@ -262,59 +348,28 @@ void StudentClient::fileTrouble()
 
 void StudentClient::armDeadline()
 {
-    int limit = -1;
-    switch (m_talk.state()) {
-    case State::Attending:
-    case State::Requesting:
-    case State::RequestingEmpty:
-        limit = m_limits.replyMs;
-        break;
-    case State::Sending:
-        limit = m_limits.stallMs;
-        break;
-    case State::Confirming:
-        limit = m_upload ? m_limits.stallMs : m_limits.confirmationMs;
-        break;
-    case State::Connecting:
-    case State::Connected:
-    case State::Ready:
-    case State::Closed:
+    const bool bytesQueued = m_upload != nullptr;
+    switch (Conversation::waitIn(m_talk.state(), bytesQueued)) {
+    case Conversation::Wait::Answer:
+        m_deadline.start(m_limits.replyMs);
+        return;
+    case Conversation::Wait::Progress:
+        m_deadline.start(m_limits.stallMs);
+        return;
+    case Conversation::Wait::Confirmation:
+        m_deadline.start(m_limits.confirmationMs);
+        return;
+    case Conversation::Wait::None:
         break;
     }
-    if (limit < 0)
-        m_deadline.stop();
-    else
-        m_deadline.start(limit);
+    m_deadline.stop();
 }
 
 void StudentClient::timeLimitPassed()
 {
-    QString cause;
-    switch (m_talk.state()) {
-    case State::Attending:
-        cause = QStringLiteral("サーバが出欠に答えないため､接続を切りました｡");
-        break;
-    case State::Requesting:
-    case State::RequestingEmpty:
-        cause = QStringLiteral("サーバが課題の受け取りを始めなかったため､送信を取りやめました｡");
-        break;
-    case State::Sending:
-        cause =
-            QStringLiteral("サーバが30秒の間データを受け取らなかったため､送信を取りやめました｡");
-        break;
-    case State::Confirming:
-        cause = m_upload ? QStringLiteral("サーバが30秒の間データを受け取らなかったため､"
-                                          "送信を取りやめました｡")
-                         : QStringLiteral("送り終えてから60秒たってもサーバが受け取りを"
-                                          "確認しないため､接続を切りました｡");
-        break;
-    case State::Connecting:
-    case State::Connected:
-    case State::Ready:
-    case State::Closed:
-        return;
-    }
-    tellUnconfirmed(cause, lose());
+    const QString cause = Conversation::waitExceeded(m_talk.state(), m_upload != nullptr);
+    if (!cause.isEmpty())
+        tellUnconfirmed(cause, lose());
 }
 
 // Ends the connection in whatever state it is; gives what is therefore not
@@ -383,6 +438,9 @@ void StudentClient::btnReConnect_Click()
         if (m_talk.uploadPending())
             return;
     }
+    // A fetch ends with the connection; what it saved so far stays.
+    if (m_talk.handoutsPending())
+        lose();
     // A pending or open connection is left alone.
     if (m_socket->state() != Socket::StateClosed)
         return;
@@ -442,6 +500,7 @@ void StudentClient::closeConnection()
     m_replies.clear();
     m_upload.reset();
     m_sends.clear();
+    m_handouts->abandon();
 }
 
 void StudentClient::refreshButtons()

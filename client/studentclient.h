@@ -14,6 +14,7 @@
 
 class FileDialogs;
 class FileUpload;
+class HandoutFetch;
 class MessageBox;
 class Socket;
 
@@ -59,6 +60,15 @@ public:
     // asked first, since closing leaves the assignment not handed in.
     bool mayClose();
 
+    // Handouts land here instead of the lecture's folder in the documents.
+    void setHandoutFolder(const QString &folder) { m_handoutFolder = folder; }
+    // "配布物": once the lecture line has come, while no other request is
+    // outstanding. A fetch and a submission never overlap: a get line sent
+    // during an upload would be stored as the file's bytes.
+    bool handoutsEnabled() const;
+    bool fetchingHandouts() const;
+    void btnHandouts_Click();
+
     void SYUKKETUBTN_Click();
     void btnSendData_Click();
     void btnReConnect_Click();
@@ -77,6 +87,10 @@ private:
     void WIRELANE_SendComplete();
 
     bool takeReply(const QString &line);
+    bool takeHandoutReply(Conversation::Action action, const QString &line);
+    void takeHandoutEntry(const QString &line);
+    void sendGet(const QString &line);
+    void handoutsActiveChanged();
     bool showMessage(const QString &text);
     void sendLine(const QString &line);
     void sendFile();
@@ -105,6 +119,9 @@ private:
     QString m_kougimei;
     QString m_tantousya;
     QString m_status;
+
+    HandoutFetch *m_handouts;
+    QString m_handoutFolder;
 
     wire::LineFramer m_replies;
     quint64 m_connectionSerial = 0;

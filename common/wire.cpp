@@ -13,9 +13,11 @@ Reply replyOf(QStringView line)
     {
         QStringView code;
         Reply reply;
-    } codes[] = {{u"000", Reply::Greeting},  {u"101", Reply::Taken},    {u"102", Reply::Already},
-                 {u"301", Reply::ImageMode}, {u"302", Reply::Received}, {u"501", Reply::Unknown},
-                 {u"999", Reply::Close},     {u"800", Reply::Lecture},  {u"499", Reply::Refused}};
+    } codes[] = {
+        {u"000", Reply::Greeting},    {u"101", Reply::Taken},    {u"102", Reply::Already},
+        {u"301", Reply::ImageMode},   {u"302", Reply::Received}, {u"501", Reply::Unknown},
+        {u"999", Reply::Close},       {u"800", Reply::Lecture},  {u"401", Reply::HandoutList},
+        {u"402", Reply::HandoutData}, {u"499", Reply::Refused}};
     for (const auto &entry : codes) {
         if (code == entry.code)
             return entry.reply;
@@ -114,6 +116,10 @@ Command commandOf(QStringView body)
 {
     if (body == u"bye" || body == u"quit")
         return Command::Close;
+    if (body == ListCommand)
+        return Command::List;
+    if (body.startsWith(u"get "))
+        return Command::Get;
     if (body.startsWith(u"put"))
         return Command::Put;
     if (body.startsWith(u"user"))
@@ -144,6 +150,82 @@ std::optional<PutRequest> parsePutLine(QStringView body)
     if (size > MaxUploadSize)
         return std::nullopt;
     return PutRequest{body.sliced(4, comma - 4).toString(), size};
+}
+
+namespace {
+
+std::optional<qint64> decimalSize(QStringView digits)
+{
+    if (digits.isEmpty() || digits.size() > 10)
+        return std::nullopt;
+    for (QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    const qint64 size = digits.toLongLong();
+    return size <= MaxUploadSize ? std::optional<qint64>(size) : std::nullopt;
+}
+
+bool isSha256Hex(QStringView text)
+{
+    if (text.size() != 64)
+        return false;
+    for (QChar c : text) {
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString getLine(const QString &fileName)
+{
+    return QStringLiteral("get ") + fileName + Eol;
+}
+
+QString getNameOf(QStringView body)
+{
+    return body.size() > 4 ? body.sliced(4).toString() : QString();
+}
+
+QString handoutListLine(qsizetype count)
+{
+    return QStringLiteral("401 ") + QString::number(count);
+}
+
+QString handoutEntryLine(const HandoutEntry &entry)
+{
+    return entry.fileName + u',' + QString::number(entry.size) + u',' +
+           QString::fromLatin1(entry.sha256);
+}
+
+std::optional<HandoutEntry> parseHandoutEntry(QStringView line)
+{
+    const qsizetype hashComma = line.lastIndexOf(u',');
+    if (hashComma < 1)
+        return std::nullopt;
+    const qsizetype sizeComma = line.first(hashComma).lastIndexOf(u',');
+    if (sizeComma < 1)
+        return std::nullopt;
+    const std::optional<qint64> size =
+        decimalSize(line.sliced(sizeComma + 1, hashComma - sizeComma - 1));
+    const QStringView hash = line.sliced(hashComma + 1);
+    if (!size || !isSha256Hex(hash))
+        return std::nullopt;
+    return HandoutEntry{line.first(sizeComma).toString(), *size, hash.toLatin1()};
+}
+
+QString handoutDataLine(qint64 size)
+{
+    return QStringLiteral("402 ") + QString::number(size);
+}
+
+std::optional<qint64> parseCountReply(QStringView line)
+{
+    if (line.size() < 5 || line[3] != u' ')
+        return std::nullopt;
+    return decimalSize(line.sliced(4));
 }
 
 Request parseRequest(QByteArrayView line)

@@ -31,7 +31,9 @@ enum class Reply {
     ImageMode,
     Received,
     Close,
-    Refused
+    HandoutList, // 401
+    HandoutData, // 402
+    Refused,     // 499
 };
 Reply replyOf(QStringView line);
 
@@ -86,7 +88,7 @@ private:
     bool m_skipping = false;
 };
 
-enum class Command { None, Close, Put, User };
+enum class Command { None, Close, Put, User, List, Get };
 // What a line (without its line end) asks for. Commands are case-sensitive.
 Command commandOf(QStringView body);
 
@@ -127,5 +129,28 @@ inline const QString TemporaryPrefix = QStringLiteral(".tavrelle-");
 // ending in a dot or a blank, at most MaxFileNameBytes in the host's
 // encoding, and not starting with TemporaryPrefix.
 bool isSafeFileName(QStringView name);
+
+// Handouts: the lecturer's files, offered to every student.
+//   "list"        -> "401 " + count, then per handout "<name>,<size>,<SHA-256 hex>"
+//   "get " + name -> "402 " + size and exactly that many bytes, or "499 " + reason
+inline const QString ListCommand = QStringLiteral("list");
+QString getLine(const QString &fileName);
+// The name asked for by a get line (without its line end).
+QString getNameOf(QStringView body);
+
+struct HandoutEntry
+{
+    QString fileName;
+    qint64 size = 0;
+    QByteArray sha256; // 64 lower-case hex digits
+};
+QString handoutListLine(qsizetype count);
+QString handoutEntryLine(const HandoutEntry &entry);
+// A name may hold ",": the last two commas separate the fields. Nothing for
+// a size that is no decimal from 0 to MaxUploadSize or a malformed hash.
+std::optional<HandoutEntry> parseHandoutEntry(QStringView line);
+QString handoutDataLine(qint64 size);
+// The number after "401 " or "402 ": a count or size from 0 to MaxUploadSize.
+std::optional<qint64> parseCountReply(QStringView line);
 
 } // namespace wire

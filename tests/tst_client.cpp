@@ -2,6 +2,7 @@
 #include "client/fileupload.h"
 #include "client/mainform.h"
 #include "common/clock.h"
+#include "platform/widgets/twips.h"
 #include "support/studentfixture.h"
 
 #include <QLabel>
@@ -29,6 +30,7 @@ private Q_SLOTS:
         QVERIFY(settings);
         QCOMPARE(settings->serverAddress, QStringLiteral("192.0.2.1"));
         QCOMPARE(settings->serverPort, QStringLiteral("10014"));
+        QCOMPARE(settings->handoutFolder, QString()); // the default: in the documents
         QCOMPARE(QDir::currentPath(), QDir(folder.path()).canonicalPath());
         // Blanks belong to the name; 255 bytes still fit, 256 do not.
         QCOMPARE(prepareClient(QStringLiteral(" ta ro "), folder.path())->userName,
@@ -65,13 +67,24 @@ private Q_SLOTS:
         auto *upload = form.findChild<QPushButton *>("btnSendData");
         auto *reconnect = form.findChild<QPushButton *>("btnReConnect");
         QCOMPARE(attendance->text(), QStringLiteral("出欠"));
+        auto *handouts = form.findChild<QPushButton *>("btnHaifu");
         QVERIFY(!attendance->isEnabled() && !upload->isEnabled() && reconnect->isEnabled());
+        // The three buttons keep their places; the fourth sits below them.
+        QCOMPARE(attendance->geometry(), twipsRect(120, 960, 852, 492));
+        QCOMPARE(upload->geometry(), twipsRect(960, 960, 972, 492));
+        QCOMPARE(reconnect->geometry(), twipsRect(1920, 960, 972, 492));
+        QCOMPARE(handouts->text(), QStringLiteral("配布物"));
+        QVERIFY(handouts->geometry().top() >= attendance->geometry().bottom());
+        QVERIFY(handouts->geometry().bottom() <
+                form.findChild<QLabel *>("StatusBarPanel2")->geometry().top());
+        QVERIFY(!handouts->isEnabled());
         QVERIFY(m_server->waitForPeer());
         QTRY_VERIFY(attendance->isEnabled() && !reconnect->isEnabled());
         m_server->reply("000 hello I am tavrelle server");
         m_server->reply("800 情報処理演習Ⅰ,中村　誠");
         QTRY_COMPARE(form.findChild<QLabel *>("kougimei")->text(), QStringLiteral("情報処理演習Ⅰ"));
         QCOMPARE(form.findChild<QLabel *>("tantousya")->text(), QStringLiteral("中村　誠"));
+        QVERIFY(handouts->isEnabled()); // once the lecture line has come
         // Markup from the network is shown as written: a label that read it
         // as rich text would open files named in it while painting.
         m_server->reply(QStringLiteral("800 HTML入門 <h1>見出し,佐藤 <br> 先生"));
@@ -119,7 +132,7 @@ private Q_SLOTS:
         QCOMPARE(m_client->buttons(), Connected); // may be pressed again
         m_client->SYUKKETUBTN_Click();
         m_server->reply("102 - sudeni syusseki totteru ^^");
-        expectButtons(Confirmed);
+        expectButtons(Attended);
         QCOMPARE(m_messages->shown.last(), QStringLiteral("既に出席を取っています｡"));
         QCOMPARE(whileShown, Attending); // buttons change after the box is closed
         QCOMPARE(m_client->statusText(), QStringLiteral("出席済み (09:05:07)"));
@@ -141,7 +154,7 @@ private Q_SLOTS:
         QVERIFY(m_messages->shown.isEmpty());
         m_server->send("\n");
         QTRY_COMPARE(m_messages->shown, QStringList{"ユーザ名が登録されてません"});
-        expectButtons(Connected);
+        expectButtons(Lectured);
         QCOMPARE(m_client->statusText(), QStringLiteral("出席は確認されていません"));
         m_server->send("800 ,\r\n");
         QTRY_COMPARE(m_client->kougimei(), QString());
@@ -205,7 +218,7 @@ private Q_SLOTS:
         m_client->SYUKKETUBTN_Click();
         QVERIFY(m_server->waitForInput("user taro\r\n"));
         m_server->reply("101 - syusseki totta ^^");
-        expectButtons(Confirmed);
+        expectButtons(Attended);
         QCOMPARE(m_server->peers.size(), size_t(1));
         QCOMPARE(m_client->socket().state(), Socket::StateConnected);
     }

@@ -53,7 +53,7 @@ private Q_SLOTS:
         m_client->SYUKKETUBTN_Click();
         QVERIFY(m_server->waitForInput("user taro\r\n"));
         m_server->reply("101 - syusseki totta ^^");
-        expectButtons(Confirmed);
+        expectButtons(Attended);
         m_server->input().clear();
         announce("abc");
         m_server->reply("302 jyusin kanryo");

@@ -16,6 +16,26 @@ const QString UploadUnconfirmed =
 const QString AttendanceUnconfirmed =
     QStringLiteral("出席は確認されていません｡再接続してから出欠を押し直してください｡");
 
+// A fetch of handouts on `talk` (connected), brought into `state`.
+Conversation fetching(Conversation talk, State state)
+{
+    talk.receive(u"800 講義,先生");
+    talk.startHandouts();
+    if (state == State::Listing)
+        return talk;
+    talk.receive(u"401 1");
+    if (state == State::ListEntries)
+        return talk;
+    talk.handoutsListed();
+    if (state == State::Fetching)
+        return talk;
+    talk.requestHandout();
+    if (state == State::Getting)
+        return talk;
+    talk.receive(u"402 5");
+    return talk;
+}
+
 // A conversation brought into `state` the way the program gets there.
 Conversation in(State state)
 {
@@ -27,6 +47,16 @@ Conversation in(State state)
     if (state == State::Connecting)
         return talk;
     talk.connected();
+    switch (state) {
+    case State::Listing:
+    case State::ListEntries:
+    case State::Fetching:
+    case State::Getting:
+    case State::Receiving:
+        return fetching(talk, state);
+    default:
+        break;
+    }
     if (state == State::Connected)
         return talk;
     talk.startAttendance();
@@ -121,6 +151,39 @@ private Q_SLOTS:
         row("unknown code", State::Attending, "123 what", State::Closed, AttendanceUnconfirmed,
             Action::Close);
         row("too short", State::Ready, "1", State::Closed, "｢1｣", Action::Close);
+        // Handouts: 401 only after the list line, 402 and 499 only after a
+        // get line; the fetch tells the student itself how it went.
+        const QString listed = QStringLiteral("401 2");
+        const QString data = QStringLiteral("402 5");
+        row("401", State::Listing, listed, State::ListEntries, "", Action::TakeHandoutList);
+        row("499 to the list", State::Listing, refused, State::Fetching, "",
+            Action::HandoutRefused);
+        row("lecture while listing", State::Listing, lecture, State::Listing, "",
+            Action::ShowLecture);
+        row("greeting while fetching", State::Fetching, greeting, State::Fetching, "",
+            Action::None);
+        row("402", State::Getting, data, State::Receiving, "", Action::TakeHandout);
+        row("499 to a get", State::Getting, refused, State::Fetching, "", Action::HandoutRefused);
+        row("lecture before 402", State::Getting, lecture, State::Getting, "", Action::ShowLecture);
+        row("402 after the list line", State::Listing, data, State::Closed, "再接続ボタン",
+            Action::Close);
+        row("401 after a get line", State::Getting, listed, State::Closed, "｢401 2｣",
+            Action::Close);
+        row("401 when idle", State::Ready, "401 0", State::Closed, "再接続ボタン", Action::Close);
+        row("402 before 出欠", State::Connected, data, State::Closed, "｢402 5｣", Action::Close);
+        row("402 while checking", State::Fetching, data, State::Closed, "再接続ボタン",
+            Action::Close);
+        row("302 while fetching", State::Fetching, received, State::Closed, "再接続ボタン",
+            Action::Close);
+        row("301 after a get line", State::Getting, imageMode, State::Closed, "｢301",
+            Action::Close);
+        row("101 while listing", State::Listing, taken, State::Closed, "再接続ボタン",
+            Action::Close);
+        row("999 while listing", State::Listing, "999", State::Closed, "", Action::Close);
+        row("402 during an upload", State::Sending, data, State::Closed, UploadUnconfirmed,
+            Action::Close);
+        row("401 while attending", State::Attending, listed, State::Closed, AttendanceUnconfirmed,
+            Action::Close);
     }
     void replies()
     {
@@ -162,6 +225,11 @@ private Q_SLOTS:
             {State::Sending, {false, false, true}, false, false},
             {State::Confirming, {false, false, true}, false, false},
             {State::Closed, {false, false, true}, false, false},
+            {State::Listing, {false, false, true}, false, false},
+            {State::ListEntries, {false, false, true}, false, false},
+            {State::Fetching, {false, false, true}, false, false},
+            {State::Getting, {false, false, true}, false, false},
+            {State::Receiving, {false, false, true}, false, false},
         };
         for (const auto &row : expected) {
             const QByteArray name = QByteArray::number(int(row.state));
@@ -172,17 +240,70 @@ private Q_SLOTS:
             Conversation uploading = in(row.state);
             QVERIFY2(uploading.startUpload(5) == row.upload, name);
             QCOMPARE(uploading.state(), row.upload ? State::Requesting : row.state);
+            // No lecture line on these: no fetch either.
+            Conversation listing = in(row.state);
+            QVERIFY2(!listing.startHandouts(), name);
+            QCOMPARE(listing.state(), row.state);
             // What an ending leaves unconfirmed.
             Conversation ending = in(row.state);
             const QString unconfirmed = ending.end();
             QCOMPARE(ending.state(), State::Closed);
             QCOMPARE(unconfirmed.isEmpty(),
                      !in(row.state).attendancePending() && !in(row.state).uploadPending());
+            const bool fetchState = row.buttons == Buttons{false, false, true} &&
+                                    !in(row.state).uploadPending() &&
+                                    row.state != State::Connecting && row.state != State::Closed;
+            QCOMPARE(in(row.state).handoutsPending(), fetchState);
         }
         // Handing over the last byte means something only while sending.
         Conversation ready = in(State::Ready);
         ready.fileHandedOver();
         QCOMPARE(ready.state(), State::Ready);
+    }
+
+    // 配布物 once the lecture line came and nothing is outstanding; a fetch
+    // ends where it began, and a get line goes out only in the fetch's turn.
+    void handoutsFollowTheLectureLineAndTheState()
+    {
+        for (State base : {State::Connected, State::Ready}) {
+            Conversation talk = in(base);
+            QVERIFY(!talk.buttons().handouts);
+            talk.receive(u"800 講義,先生");
+            QVERIFY(talk.buttons().handouts);
+            QVERIFY(!talk.requestHandout()); // no list yet
+            QVERIFY(talk.startHandouts());
+            QCOMPARE(talk.buttons(), (Buttons{false, false, true, false}));
+            QVERIFY(!talk.startHandouts() && !talk.startAttendance() && !talk.startUpload(1));
+            QVERIFY(!talk.requestHandout()); // the list is awaited
+            talk.receive(u"401 1");
+            QVERIFY(!talk.requestHandout()); // its entry is awaited
+            talk.handoutsListed();
+            QVERIFY(talk.requestHandout());
+            QCOMPARE(talk.state(), State::Getting);
+            QVERIFY(!talk.requestHandout()); // one get at a time
+            talk.receive(u"402 3");
+            QVERIFY(talk.requestHandout()); // the next file after the bytes
+            talk.receive(u"499 配布物ではありません");
+            talk.handoutsDone();
+            QCOMPARE(talk.state(), base);
+            QVERIFY(talk.buttons().handouts);
+        }
+        // A new connection waits for its own lecture line.
+        Conversation again = in(State::Ready);
+        again.receive(u"800 講義,先生");
+        again.end();
+        again.connected();
+        QVERIFY(!again.buttons().handouts);
+        // No time limit runs during a fetch; 再接続 ends one that stalls.
+        for (State state : {State::Listing, State::ListEntries, State::Fetching, State::Getting,
+                            State::Receiving})
+            QCOMPARE(Conversation::waitIn(state, false), Conversation::Wait::None);
+        QCOMPARE(Conversation::waitIn(State::Confirming, true), Conversation::Wait::Progress);
+        QVERIFY(Conversation::waitExceeded(State::Confirming, false).contains(u"60秒"));
+        // Leaving the fetch's states alone.
+        Conversation attending = in(State::Attending);
+        attending.handoutsDone();
+        QCOMPARE(attending.state(), State::Attending);
     }
 };
 

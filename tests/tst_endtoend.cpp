@@ -1,7 +1,9 @@
 #include "client/studentclient.h"
 #include "support/classroom.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -51,6 +53,77 @@ private Q_SLOTS:
         QVERIFY2(status.startsWith(QStringLiteral("提出完了 (")) && status.endsWith(u')') &&
                      RosterGrid::isTimeStamp(status.sliced(6, 8)),
                  qPrintable(status));
+    }
+
+    // The lecturer's handouts reach the student's folder: new ones saved,
+    // identical ones skipped, the student's edited copy kept beside the new
+    // one; files that are no handouts never leave the folder.
+    void handoutsReachTheStudent()
+    {
+        Classroom room({"taro,山田　太郎"});
+        const QString haifu = room.dir.filePath("配布");
+        QDir().mkpath(haifu + "/sub");
+        const QByteArray slides = pattern(3 * 1024 * 1024 + 5, 1);
+        writeBytes(haifu + "/資料1.pdf", slides);
+        writeBytes(haifu + "/演習,第2回.txt", "第2回\r\n");
+        writeBytes(haifu + "/same.txt", "same");
+        writeBytes(haifu + "/edited.txt", "original");
+        writeBytes(haifu + "/.secret", "hidden");
+        writeBytes(haifu + "/한글.txt", "no code page 932 name");
+        writeBytes(room.dir.filePath("outside.txt"), "outside");
+        QVERIFY(QFile::link(room.dir.filePath("outside.txt"), haifu + "/outside.txt"));
+        room.lecture.setHaifudir(haifu);
+
+        QTemporaryDir home;
+        const QString target = home.filePath("受け取り");
+        QDir().mkpath(target);
+        writeBytes(target + "/same.txt", "same");
+        writeBytes(target + "/edited.txt", "my notes");
+        FakeMessageBox messages;
+        FakeFileDialogs dialogs;
+        StudentClient client("taro", "127.0.0.1", QString::number(room.port()), messages, dialogs);
+        client.setHandoutFolder(target);
+        QVERIFY(!client.handoutsEnabled());
+        QVERIFY(client.connectToServer().ok());
+        QTRY_VERIFY(client.handoutsEnabled());
+        client.SYUKKETUBTN_Click();
+        QTRY_COMPARE(messages.shown.size(), 1);
+
+        QSignalSpy delivered(&room.server->handouts(), &HandoutCatalog::delivered);
+        client.btnHandouts_Click();
+        QVERIFY(!client.handoutsEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(messages.shown.size(), 2, 20000);
+        QCOMPARE(messages.shown.last(),
+                 "保存しました: edited (2).txt, 演習,第2回.txt, 資料1.pdf\r\n"
+                 "既にあります: same.txt\r\n保存先: " +
+                     QDir::toNativeSeparators(target));
+        QVERIFY(client.handoutsEnabled());
+        QCOMPARE(client.statusText(), QString());
+        QCOMPARE(readBytes(target + "/資料1.pdf"), slides);
+        QCOMPARE(readBytes(target + "/演習,第2回.txt"), QByteArray("第2回\r\n"));
+        QCOMPARE(readBytes(target + "/edited.txt"), QByteArray("my notes"));
+        QCOMPARE(readBytes(target + "/edited (2).txt"), QByteArray("original"));
+        QStringList landed = QDir(target).entryList(QDir::Files | QDir::Hidden);
+        landed.sort();
+        QCOMPARE(landed, (QStringList{"edited (2).txt", "edited.txt", "same.txt", "演習,第2回.txt",
+                                      "資料1.pdf"}));
+        // Each delivery is reported with the student and the file's hash.
+        QCOMPARE(delivered.size(), 3);
+        QCOMPARE(delivered.at(2).at(0).toString(), QStringLiteral("taro"));
+        QCOMPARE(delivered.at(2).at(1).toString(), QStringLiteral("資料1.pdf"));
+        QCOMPARE(delivered.at(2).at(2).toByteArray(),
+                 QCryptographicHash::hash(slides, QCryptographicHash::Sha256).toHex());
+        QVERIFY(room.log.text().contains("配布完了 資料1.pdf"));
+
+        // Again: nothing new, nothing hashed twice, the skipped name told once.
+        client.btnHandouts_Click();
+        QTRY_COMPARE(messages.shown.size(), 3);
+        QVERIFY(messages.shown.last().startsWith(
+            "既にあります: edited.txt, same.txt, 演習,第2回.txt, 資料1.pdf\r\n"));
+        QCOMPARE(room.server->handouts().hashesComputed(), 4);
+        QCOMPARE(room.log.text().count("한글.txt"), 1);
+        QCOMPARE(room.log.text().count("outside.txt"), 1);
+        QCOMPARE(room.server->handouts().hashes().size(), 4);
     }
 };
 

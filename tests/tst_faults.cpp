@@ -525,6 +525,73 @@ private Q_SLOTS:
         QCOMPARE(received.count(first), qsizetype(1));
     }
 
+    // A student's program that asked for a large handout and reads nothing
+    // ties up a bounded part of it in the server; the others are served.
+    void handoutToAClientThatDoesNotReadIsHeldBack()
+    {
+        const QByteArray big = pattern(24 * 1024 * 1024, 3);
+        m_room->handout("big.bin", big);
+        QTcpSocket stalled;
+        stalled.setReadBufferSize(1);
+        stalled.connectToHost(QHostAddress::LocalHost, m_room->port());
+        QVERIFY(stalled.waitForConnected(5000));
+        stalled.write("list\r\nget big.bin\r\n");
+        QTRY_VERIFY(m_room->server->connection(1));
+        Socket &server = m_room->server->connection(1)->socket();
+        QVERIFY(QTest::qWaitFor([&] { return server.bytesToSend() > 0; }, 10000));
+        qint64 most = 0;
+        for (int i = 0; i < 3; ++i) {
+            auto witness = greeted();
+            QCOMPARE(witness->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+            QCOMPARE(witness->fetch("big.bin"), big);
+            most = qMax(most, server.bytesToSend());
+        }
+        QVERIFY2(most <= 384 * 1024, qPrintable(QString::number(most))); // two pieces
+        // Once it reads, it gets every byte.
+        QByteArray received;
+        connect(&stalled, &QTcpSocket::readyRead, this, [&] { received += stalled.readAll(); });
+        stalled.setReadBufferSize(0);
+        received += stalled.readAll();
+        const QByteArray header = "402 " + QByteArray::number(big.size()) + "\r\n";
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return received.endsWith(big.right(1024)) &&
+                       received.size() >= header.size() + big.size();
+            },
+            30000));
+        QVERIFY(received.endsWith(header + big));
+        QVERIFY(received.contains("\r\n401 1\r\nbig.bin,"));
+    }
+
+    // One consistent version: a handout rewritten while it goes out ends
+    // that transfer, and asking again brings the new one.
+    void handoutChangedWhileSentEndsTheTransfer()
+    {
+        m_room->handout("big.bin", pattern(16 * 1024 * 1024, 4));
+        QTcpSocket stalled;
+        stalled.setReadBufferSize(1);
+        stalled.connectToHost(QHostAddress::LocalHost, m_room->port());
+        QVERIFY(stalled.waitForConnected(5000));
+        stalled.write("list\r\nget big.bin\r\n");
+        QTRY_VERIFY(m_room->server->connection(1));
+        Socket &server = m_room->server->connection(1)->socket();
+        QVERIFY(QTest::qWaitFor([&] { return server.bytesToSend() > 0; }, 10000));
+        const QByteArray fresh = pattern(16 * 1024 * 1024, 5);
+        m_room->handout("big.bin", fresh);
+        QByteArray received;
+        connect(&stalled, &QTcpSocket::readyRead, this, [&] { received += stalled.readAll(); });
+        stalled.setReadBufferSize(0);
+        received += stalled.readAll();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return stalled.state() == QAbstractSocket::UnconnectedState; }, 20000));
+        QVERIFY(received.size() < 16 * 1024 * 1024);
+        QVERIFY(m_room->log.text().contains("配布物 big.bin の送信を打ち切りました"));
+        // Asked again after a listing, the new version comes whole.
+        auto again = greeted();
+        QCOMPARE(again->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        QCOMPARE(again->fetch("big.bin"), fresh);
+    }
+
     void repliesReachAClientThatHalfClosed()
     {
         auto client = greeted();

@@ -152,6 +152,19 @@ private Q_SLOTS:
         QVERIFY(m_desktop->messages.shown.isEmpty());
     }
 
+    void handoutFolderButtonSetsTheHandoutFolder()
+    {
+        m_shell->folders.answer = {FolderChoice::Chosen, QStringLiteral("/home/先生/配布"), 0, {}};
+        QTest::mouseClick(m_window->findChild<QWidget *>(QStringLiteral("haifudirBtn")),
+                          Qt::LeftButton);
+        QCOMPARE(m_shell->folders.prompts, QStringList{"配布物のフォルダを指定してください"});
+        QCOMPARE(m_window->findChild<QLabel *>(QStringLiteral("haifudir"))->text(),
+                 QStringLiteral("/home/先生/配布"));
+        QCOMPARE(m_window->server().network().handouts().folder(),
+                 QStringLiteral("/home/先生/配布"));
+        QCOMPARE(kadaidir()->text(), QString()); // the assignment folder stays
+    }
+
     void folderButtonCancelOrFailureKeepsTheFolder_data()
     {
         QTest::addColumn<QString>("before");

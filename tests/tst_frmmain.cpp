@@ -344,7 +344,7 @@ private Q_SLOTS:
                  QStringLiteral("||0||ｵﾌﾟｼｮﾝ ﾀﾞｲｱﾛｸﾞのｺｰﾄﾞをここに記述します !"));
     }
 
-    void tabGoesFromLogToGridToFolderButton()
+    void tabGoesFromLogToGridToFolderButtons()
     {
         showActive();
         QCOMPARE(QApplication::focusWidget(), control("TxtOutput"));
@@ -352,6 +352,8 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), control("UserInfoGrid"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), control("dirname"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), control("haifudirBtn"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), control("TxtOutput"));
     }

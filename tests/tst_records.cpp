@@ -167,6 +167,30 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 5); // and nothing after the last line end
     }
 
+    void handoutDeliveriesAreJournaledAndLeaveRestoreAlone()
+    {
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(10, 5, 7)); });
+        const auto realClock = qScopeGuard([] { Clock::setSource({}); });
+        load({"taro,太郎"});
+        {
+            AttendanceBook book(*m_grid);
+            const auto journal = journalFor(book);
+            QCOMPARE(book.markPresent("taro", "192.168.0.12"), AttendanceBook::Attendance::Taken);
+            const QByteArray sha(64, 'c');
+            journal->recordHandout("taro", "第1回,資料.pdf", sha);
+            journal->recordHandout("192.168.0.20", "a.txt", sha);
+            const QStringList lines =
+                cp932::decode(readBytes(todaysJournal())).split(QStringLiteral("\r\n"));
+            QCOMPARE(lines.mid(2), (QStringList{"配布,10:05:07,taro,第1回,資料.pdf," + sha,
+                                                "配布,10:05:07,192.168.0.20,a.txt," + sha, ""}));
+        }
+        AttendanceBook book(*m_grid);
+        const auto journal = journalFor(book);
+        load({"taro,太郎"});
+        QCOMPARE(m_grid->text(1, RosterGrid::Attendance), QStringLiteral("10:05:07"));
+        QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QString());
+    }
+
     void everyLectureNameGetsAJournalOfItsOwn()
     {
         const QStringList names{"情報処理演習Ⅰ",

@@ -1,3 +1,4 @@
+#include "platform/socket.h"
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
 #include "server/roster/journalfile.h"

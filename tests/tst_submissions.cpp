@@ -3,8 +3,10 @@
 // submissions list of the real program without a window. Real loopback
 // sockets and the real handlers throughout.
 #include "common/clock.h"
+#include "server/app/lectureserver.h"
 #include "server/roster/versionnames.h"
 #include "support/classroom.h"
+#include "support/fakedesktop.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -199,6 +201,36 @@ private Q_SLOTS:
         QCOMPARE(run({"--submissions", roster, "--journals", m_room->dir.filePath("nowhere")}), 2);
         QCOMPARE(run({"--submissions", roster, "--folder", "/nonexistent"}), 2);
         QCOMPARE(run({"--submissions", roster, "--bogus"}), 2);
+    }
+
+    // 提出一覧 leaves files equal to a handout out of 同一: the program
+    // hands it the catalogue's hashes whenever they change.
+    void submissionsLeaveOutTheHandoutsOfTheMoment()
+    {
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const auto restore = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
+        FakeDesktop desktop;
+        MemoryTextLog log;
+        LectureServer server(desktop.services(), log);
+        const auto sha = [](const QByteArray &bytes) {
+            return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+        };
+        const QString first = m_room->dir.filePath("haifu1");
+        const QString second = m_room->dir.filePath("haifu2");
+        QVERIFY(QDir().mkpath(first) && QDir().mkpath(second));
+        writeBytes(first + "/kadai1.c", "int main() {}\n");
+        writeBytes(first + "/hint.txt", "use a loop");
+        writeBytes(second + "/kadai2.c", "int main() { return 0; }\n");
+        QVERIFY(server.submissions().excludedHashes().isEmpty());
+        server.lecture().setHaifudir(first);
+        QTRY_COMPARE(server.submissions().excludedHashes(),
+                     (QSet<QByteArray>{sha("int main() {}\n"), sha("use a loop")}));
+        server.lecture().setHaifudir(second);
+        QTRY_COMPARE(server.submissions().excludedHashes(),
+                     QSet<QByteArray>{sha("int main() { return 0; }\n")});
+        server.lecture().setHaifudir(QString());
+        QTRY_VERIFY(server.submissions().excludedHashes().isEmpty());
     }
 };
 

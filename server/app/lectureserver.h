@@ -4,6 +4,7 @@
 #include "server/app/recordsaves.h"
 #include "server/app/rostercommands.h"
 #include "server/app/serversettings.h"
+#include "server/app/submissionslist.h"
 #include "server/app/tableexport.h"
 #include "server/net/classroomserver.h"
 #include "server/roster/attendancebook.h"
@@ -40,6 +41,8 @@ public:
     TextLog &log() { return m_activity; }
     LectureJournal &journal() { return m_journal; }
     DeadlineKeeper &deadlines() { return m_deadlines; }
+    // 提出一覧, which leaves copies of the handouts out of its identical files.
+    SubmissionsList &submissions() { return m_submissions; }
 
     // Start-up: the settings come first, before any roster is loaded or
     // restored, so that they hold for restored records too.
@@ -71,4 +74,5 @@ private:
     ClassroomServer m_network;
     ServerSettings m_settings;
     DeadlineKeeper m_deadlines;
+    SubmissionsList m_submissions;
 };

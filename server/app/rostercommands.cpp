@@ -35,6 +35,7 @@ void RosterCommands::load(const QString &path)
     m_lecture.setKougimei(readvar(QStringLiteral("kougimei"), path).valueOr({}));
     m_lecture.setTantousya(readvar(QStringLiteral("tantousya"), path).valueOr({}));
     m_lecture.setKadaidir(readvar(QStringLiteral("kadaidir"), path).valueOr({}));
+    m_lecture.setHaifudir(readvar(QStringLiteral("haifudir"), path).valueOr({}));
     m_lecture.setRosterDeadline(readvar(QStringLiteral("simekiri"), path).valueOr({}),
                                 readvar(QStringLiteral("uketuke"), path).valueOr({}));
     if (m_lecture.kougimei().isEmpty() || m_lecture.tantousya().isEmpty()) {

@@ -29,6 +29,7 @@ public:
     const QString &folder() const { return m_folder; }
     // Hashes of handouts, whose copies are no sign of copying.
     void setExcludedHashes(QSet<QByteArray> hashes) { m_excluded = std::move(hashes); }
+    const QSet<QByteArray> &excludedHashes() const { return m_excluded; }
 
     void saveCsv();
     // Tab-separated, so that a spreadsheet pastes it into cells.

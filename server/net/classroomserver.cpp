@@ -25,6 +25,9 @@ ClassroomServer::ClassroomServer(const Lecture &lecture, AttendanceBook &book, T
             &ClassroomServer::tcpServer_ConnectionRequest);
     connect(&m_book, &AttendanceBook::logEntry, this, &ClassroomServer::log);
     connect(m_listener, &Socket::acceptingPaused, this, &ClassroomServer::outOfDescriptors);
+    connect(&m_handouts, &HandoutCatalog::logEntry, this, &ClassroomServer::log);
+    connect(&m_lecture, &Lecture::haifudirChanged, &m_handouts, &HandoutCatalog::setFolder);
+    m_handouts.setFolder(m_lecture.haifudir());
     m_clock.start();
 }
 
@@ -97,6 +100,7 @@ Connection *ClassroomServer::addConnection(Socket *socket)
     connect(connection, &Connection::logEntry, this,
             [this, address](const QString &entry) { logFrom(address, entry); });
     connect(connection, &Connection::finished, this, &ClassroomServer::remove);
+    connection->offerHandouts(m_handouts);
     m_connections[number] = connection;
     return connection;
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "common/result.h"
+#include "server/net/handoutcatalog.h"
 #include "server/net/recordbudget.h"
 
 class AttendanceBook;
@@ -34,6 +35,9 @@ public:
     void setPerAddressLimit(qint64 limit) { m_perAddressLimit = limit; }
     // Earlier versions kept per file name when an upload replaces one.
     void setKeptVersions(qint64 kept) { m_keptVersions = int(kept); }
+
+    // The handouts every connection offers; their folder follows the lecture's.
+    HandoutCatalog &handouts() { return m_handouts; }
 
     qint64 connCount() const { return m_connCount; }
     // The connection with this number, while it is open.
@@ -62,6 +66,7 @@ private:
     AttendanceBook &m_book;
     TextLog &m_log;
     Socket *m_listener = nullptr;
+    HandoutCatalog m_handouts;
     qint64 m_connCount = 0;
     std::map<qint64, Connection *> m_connections;
     qint64 m_perAddressLimit = 0;

@@ -3,6 +3,7 @@
 #include "common/clock.h"
 #include "common/cp932.h"
 #include "platform/socket.h"
+#include "server/net/handoutdesk.h"
 #include "server/net/recordbudget.h"
 #include "server/net/uploadgate.h"
 #include "server/roster/attendancebook.h"
@@ -66,7 +67,29 @@ Connection::~Connection() = default;
 
 void Connection::send(const QString &line)
 {
+    if (m_handouts && m_handouts->sending()) {
+        m_handouts->deferLine(line);
+        return;
+    }
     m_socket->sendData(line + wire::Eol);
+}
+
+void Connection::offerHandouts(HandoutCatalog &catalog)
+{
+    m_handouts = new HandoutDesk(*this, catalog);
+    connect(m_handouts, &HandoutDesk::logEntry, this, &Connection::logEntry);
+    connect(m_handouts, &HandoutDesk::idle, this, &Connection::takeTurn, Qt::QueuedConnection);
+}
+
+bool Connection::hasRoomForRecord()
+{
+    return !m_budget || m_budget->hasRoomFor(ReceiptBytes);
+}
+
+void Connection::chargeRecord()
+{
+    if (m_budget)
+        m_budget->charge(ReceiptBytes);
 }
 
 void Connection::log(const QString &entry)
@@ -129,6 +152,11 @@ void Connection::interpretReceived()
             m_taken += receiveUpload(QByteArrayView(m_received).sliced(m_taken));
             m_searched = m_taken;
             continue;
+        }
+        // Lines wait while a listing is awaited or a handout goes out.
+        if (m_handouts && m_handouts->busy()) {
+            waitForTurn(false);
+            return;
         }
         // A client that sends without reading gets no more answers queued
         // than this; the rest of its input waits.
@@ -216,6 +244,11 @@ void Connection::interpret(QByteArrayView line)
         return;
     case wire::Command::User:
         recordAttendance(request.userId);
+        return;
+    case wire::Command::List:
+    case wire::Command::Get:
+        if (m_handouts)
+            m_handouts->request(request.command, request.body);
         return;
     case wire::Command::None:
         return;

@@ -11,6 +11,8 @@
 #include <memory>
 
 class AttendanceBook;
+class HandoutCatalog;
+class HandoutDesk;
 class RecordBudget;
 class Lecture;
 class Socket;
@@ -38,8 +40,14 @@ public:
     // What this client may still add to the records; shared by the
     // connections from one address.
     void setRecordBudget(std::shared_ptr<RecordBudget> budget) { m_budget = std::move(budget); }
+    // A journal record (a receipt, a refusal, a delivery) the client's
+    // budget pays for: whether one fits now, and paying for one written.
+    bool hasRoomForRecord();
+    void chargeRecord();
 
     void send(const QString &line);
+    // Answers "list" and "get" from `catalog`; without it they are no commands.
+    void offerHandouts(HandoutCatalog &catalog);
     // Everything the connection does with bytes that arrived: lines are
     // interpreted one at a time, the bytes after an accepted put line belong
     // to the upload, and what follows a completed upload is text again.
@@ -100,6 +108,7 @@ private:
     bool m_draining = false;         // the peer has closed: its input is read at one go
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
+    HandoutDesk *m_handouts = nullptr;
     std::shared_ptr<RecordBudget> m_budget;
     bool m_finished = false;
     int m_keptVersions = 0;

@@ -18,6 +18,12 @@ void Lecture::setKadaidir(const QString &text)
     Q_EMIT kadaidirChanged(text);
 }
 
+void Lecture::setHaifudir(const QString &text)
+{
+    m_haifudir = text;
+    Q_EMIT haifudirChanged(text);
+}
+
 void Lecture::setDeadline(const AssignmentDeadline &deadline)
 {
     m_deadline = deadline;

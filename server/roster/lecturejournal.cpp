@@ -22,6 +22,7 @@ const QString HeaderWord = QStringLiteral("講義");
 const QString MarkWord = QStringLiteral("出席");
 const QString SubmissionWord = QStringLiteral("提出");
 const QString ClaimAgainWord = QStringLiteral("再申告");
+const QString HandoutWord = QStringLiteral("配布");
 constexpr qsizetype MaxSafeChars = 40;
 constexpr qsizetype NamedMissing = 20;
 constexpr qsizetype EarlierLecturesKept = 16;
@@ -178,6 +179,14 @@ void LectureJournal::recordClaimAgain(int row, const QString &userId, const QStr
     write(
         QStringList{ClaimAgainWord, RosterGrid::timeOfDay(), QString::number(row), userId, address}
             .join(u','));
+}
+
+void LectureJournal::recordHandout(const QString &who, const QString &fileName,
+                                   const QByteArray &sha256)
+{
+    write(QStringList{HandoutWord, RosterGrid::timeOfDay(), recordedId(who), fileName,
+                      QString::fromLatin1(sha256)}
+              .join(u','));
 }
 
 void LectureJournal::write(const QString &line)

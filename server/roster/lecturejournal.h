@@ -31,6 +31,8 @@ class TextLog;
 //   拒否,<hh:mm:ss>,<user ID>,<file name>,<reason>     (a put line refused)
 //   再申告,<hh:mm:ss>,<grid row>,<user ID>,<address>  (present, claimed again
 //                                                    from another address)
+//   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
+//                                  (a handout delivered; the name may hold ",")
 // A user ID the roster does not hold is written in a bounded form: its first
 // 32 characters and its length.
 class LectureJournal : public QObject
@@ -54,6 +56,7 @@ public:
     void recordMark(int row, const QString &userId, const QString &time, const QString &address);
     void recordSubmission(const AttendanceBook::Submission &submission, const QString &time);
     void recordClaimAgain(int row, const QString &userId, const QString &address);
+    void recordHandout(const QString &who, const QString &fileName, const QByteArray &sha256);
     void recordRefusal(const QString &userId, const QString &fileName, const QString &reason,
                        const QString &time);
 

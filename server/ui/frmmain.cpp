@@ -42,6 +42,7 @@ namespace {
 const QString AppTitle = QStringLiteral("Tavrelle");
 const QString OptionsPlaceholder = QStringLiteral("ｵﾌﾟｼｮﾝ ﾀﾞｲｱﾛｸﾞのｺｰﾄﾞをここに記述します !");
 const QString FolderPrompt = QStringLiteral("課題保存先を指定してください");
+const QString HandoutFolderPrompt = QStringLiteral("配布物のフォルダを指定してください");
 
 QFont japaneseFont(bool bold = false)
 {
@@ -149,9 +150,18 @@ void FrmMain::buildControls()
     m_dirname->setGeometry(twipsRect(5280, 960, 492, 372));
     connect(m_dirname, &QAbstractButton::clicked, this, &FrmMain::dirname_Click);
 
+    // The handout folder, in a row of its own under the assignment folder.
+    addLabel("Label4", QStringLiteral("（配布物）"), twipsRect(120, 1440, 1092, 252), false);
+    m_haifudir = addLabel("haifudir", QString(), twipsRect(1320, 1440, 3852, 252), true);
+    m_haifudirBtn =
+        new QPushButton(QIcon(QStringLiteral(":/images/folder.png")), QString(), m_client);
+    m_haifudirBtn->setObjectName(QStringLiteral("haifudirBtn"));
+    m_haifudirBtn->setGeometry(twipsRect(5280, 1380, 492, 372));
+    connect(m_haifudirBtn, &QAbstractButton::clicked, this, &FrmMain::haifudirBtn_Click);
+
     m_userInfoGrid = new QTableView(m_client);
     m_userInfoGrid->setObjectName(QStringLiteral("UserInfoGrid"));
-    m_userInfoGrid->setGeometry(twipsRect(120, 1440, 5772, 2244));
+    m_userInfoGrid->setGeometry(twipsRect(120, 1800, 5772, 1884));
 
     m_txtOutput = new QtTextLog(m_client);
     m_txtOutput->setObjectName(QStringLiteral("TxtOutput"));
@@ -164,6 +174,7 @@ void FrmMain::buildControls()
 
     setTabOrder(m_txtOutput, m_userInfoGrid);
     setTabOrder(m_userInfoGrid, m_dirname);
+    setTabOrder(m_dirname, m_haifudirBtn);
     m_txtOutput->setFocus();
 }
 
@@ -229,6 +240,8 @@ void FrmMain::bindLecture()
     connect(&lecture, &Lecture::kougimeiChanged, m_kougimei, &QLabel::setText);
     connect(&lecture, &Lecture::tantousyaChanged, m_tantousya, &QLabel::setText);
     connect(&lecture, &Lecture::kadaidirChanged, m_kadaidir, &QLabel::setText);
+    connect(&lecture, &Lecture::haifudirChanged, m_haifudir, &QLabel::setText);
+    connect(&lecture, &Lecture::haifudirChanged, m_haifudir, &QLabel::setToolTip);
     connect(&lecture, &Lecture::kadaidirChanged, m_kadaidir, &QLabel::setToolTip);
     auto *simekiri = new DeadlineControl(lecture, m_server->deadlines(), m_client);
     simekiri->setGeometry(twipsRect(3660, 960, 1572, 372));
@@ -359,9 +372,8 @@ void FrmMain::mnuViewOptions_Click()
 void FrmMain::mnuViewSubmissions_Click()
 {
     if (!m_frmSubmissions) {
-        m_submissions = std::make_unique<SubmissionsList>(m_server->lecture(), m_server->grid(),
-                                                          *m_dialogs, *m_clipboard, *m_messages);
-        m_frmSubmissions = new FrmSubmissions(*m_submissions, *m_documents, *m_messages, this);
+        m_frmSubmissions =
+            new FrmSubmissions(m_server->submissions(), *m_documents, *m_messages, this);
     }
     m_frmSubmissions->refresh();
     m_frmSubmissions->show();
@@ -399,4 +411,11 @@ void FrmMain::dirname_Click()
     QString path;
     if (browseFolder({*m_folders, *m_messages}, &path, FolderPrompt))
         m_server->lecture().setKadaidir(path);
+}
+
+void FrmMain::haifudirBtn_Click()
+{
+    QString path;
+    if (browseFolder({*m_folders, *m_messages}, &path, HandoutFolderPrompt))
+        m_server->lecture().setHaifudir(path);
 }

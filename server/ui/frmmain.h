@@ -67,6 +67,7 @@ public Q_SLOTS:
     void mnuHelpAbout_Click();
     void tbToolBar_ButtonClick(const QString &key);
     void dirname_Click();
+    void haifudirBtn_Click();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -98,6 +99,8 @@ private:
     QLabel *m_tantousya = nullptr;
     QLabel *m_kadaidir = nullptr;
     QAbstractButton *m_dirname = nullptr;
+    QLabel *m_haifudir = nullptr;
+    QAbstractButton *m_haifudirBtn = nullptr;
     QTableView *m_userInfoGrid = nullptr;
     QtTextLog *m_txtOutput = nullptr;
     MainStatusBar *m_sbStatusBar = nullptr;
@@ -106,6 +109,5 @@ private:
     std::unique_ptr<LectureServer> m_server;
     FileDialogs *m_dialogs = nullptr;
     Clipboard *m_clipboard = nullptr;
-    std::unique_ptr<SubmissionsList> m_submissions;
     FrmSubmissions *m_frmSubmissions = nullptr;
 };

@@ -21,6 +21,7 @@ struct Classroom
 {
     QTemporaryDir dir;
     QString kadai = dir.filePath(QStringLiteral("kadai"));
+    QString haifu = dir.filePath(QStringLiteral("haifu")); // the roster's handout folder
     RosterGrid grid;
     Lecture lecture;
     MemoryTextLog log;
@@ -30,6 +31,7 @@ struct Classroom
     explicit Classroom(const QStringList &students)
     {
         QDir().mkpath(kadai);
+        QDir().mkpath(haifu);
         // Every test student comes from this one machine.
         book.setProxyCheck(false);
         loadRoster(students);
@@ -48,9 +50,10 @@ struct Classroom
     void loadRoster(const QStringList &students)
     {
         const QString path = dir.filePath(QStringLiteral("roster.cfg"));
-        writeBytes(path, cp932Lines(QStringList{"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
-                                                "kadaidir=" + kadai, "<start data>"} +
-                                    students + QStringList{"<end data>"}));
+        writeBytes(
+            path, cp932Lines(QStringList{"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
+                                         "kadaidir=" + kadai, "haifudir=" + haifu, "<start data>"} +
+                             students + QStringList{"<end data>"}));
         FakeFileDialogs dialogs;
         FakeMessageBox messages;
         RosterCommands(grid, lecture, dialogs, messages).load(path);
@@ -58,6 +61,11 @@ struct Classroom
     }
 
     quint16 port() const { return server->port(); }
+    // Puts a file into the handout folder.
+    void handout(const QString &name, const QByteArray &bytes) const
+    {
+        writeBytes(haifu + u'/' + name, bytes);
+    }
     std::unique_ptr<TestClient> greeted(const QString &from = QStringLiteral("127.0.0.1"))
     {
         auto client = std::make_unique<TestClient>(port(), QHostAddress(from));

@@ -23,7 +23,11 @@ protected:
     using Buttons = StudentClient::Buttons;
     static constexpr Buttons Connecting{false, false, true};
     static constexpr Buttons Connected{true, false, false};
-    static constexpr Buttons Confirmed{false, true, false};
+    // The lecture line came: 配布物 too.
+    static constexpr Buttons Lectured{true, false, false, true};
+    static constexpr Buttons Confirmed{false, true, false, true};
+    // Attendance confirmed before any lecture line came.
+    static constexpr Buttons Attended{false, true, false};
     static constexpr Buttons Attending{false, false, false};
     static constexpr Buttons Uploading{false, false, true}; // 再接続 cancels
     static constexpr Buttons Disconnected{false, false, true};
@@ -43,9 +47,12 @@ protected:
     void expectButtons(const Buttons &expected)
     {
         const auto &b = m_client->buttons();
-        QVERIFY2(
-            QTest::qWaitFor([&] { return b == expected; }, 5000),
-            qPrintable(QStringLiteral("%1%2%3").arg(b.attendance).arg(b.upload).arg(b.reconnect)));
+        QVERIFY2(QTest::qWaitFor([&] { return b == expected; }, 5000),
+                 qPrintable(QStringLiteral("%1%2%3%4")
+                                .arg(b.attendance)
+                                .arg(b.upload)
+                                .arg(b.reconnect)
+                                .arg(b.handouts)));
     }
     void connectedClient()
     {

@@ -60,6 +60,33 @@ public:
         return lines().mid(before);
     }
     QString ask(const QByteArray &request) { return ask(request, 1).value(0); }
+    // Sends a get line and gives the bytes that follow a 402 line of their
+    // own size, or the refusal line; empty when neither comes.
+    QByteArray fetch(const QString &name, QString *reply = nullptr, int timeout = 20000)
+    {
+        received.clear();
+        sendNow(cp932::encode(QStringLiteral("get ") + name) + "\r\n");
+        qint64 size = -1;
+        (void)QTest::qWaitFor(
+            [&] {
+                const qsizetype eol = received.indexOf("\r\n");
+                if (eol < 0)
+                    return false;
+                if (!received.startsWith("402 "))
+                    return true;
+                size = received.mid(4, eol - 4).toLongLong();
+                return received.size() >= eol + 2 + size;
+            },
+            timeout);
+        const qsizetype eol = received.indexOf("\r\n");
+        if (reply)
+            *reply = cp932::decode(received.first(qMax<qsizetype>(eol, 0)));
+        if (size < 0)
+            return {};
+        const QByteArray bytes = received.mid(eol + 2, size);
+        received.remove(0, eol + 2 + bytes.size());
+        return bytes;
+    }
     bool waitForClose(int timeout = 5000)
     {
         return QTest::qWaitFor(

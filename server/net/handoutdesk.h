@@ -1,0 +1,47 @@
+#pragma once
+
+#include "common/wire.h"
+
+#include <QObject>
+#include <QStringList>
+
+class Connection;
+class HandoutCatalog;
+class HandoutSender;
+
+// A connection's handout requests: "list" is answered once every hash is
+// known, "get" by the file's bytes. While either is under way the
+// connection's further lines wait, and replies it sends meanwhile go out
+// after the bytes.
+class HandoutDesk : public QObject
+{
+    Q_OBJECT
+public:
+    HandoutDesk(Connection &connection, HandoutCatalog &catalog);
+
+    bool busy() const { return m_awaitingListing || sending(); }
+    bool sending() const { return m_sender != nullptr; }
+    void request(wire::Command command, QStringView body);
+    // A reply line that must not land among the bytes of a handout.
+    void deferLine(const QString &line) { m_deferred << line; }
+
+Q_SIGNALS:
+    // No request is under way any more: waiting lines may go on.
+    void idle();
+    void logEntry(const QString &entry);
+
+private:
+    void sendLine(const QString &line);
+    void list();
+    void get(const QString &name);
+    void refuse(const QString &name, const QString &reason);
+    void transferEnded(const QString &problem);
+    void becomeIdle();
+    QString who() const;
+
+    Connection &m_connection;
+    HandoutCatalog &m_catalog;
+    bool m_awaitingListing = false;
+    HandoutSender *m_sender = nullptr;
+    QStringList m_deferred;
+};

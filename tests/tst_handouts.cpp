@@ -1,0 +1,219 @@
+// Handouts over the network: the listing, the refusals, lines and replies
+// waiting behind the bytes, a folder gone mid-lecture and the record budget.
+// Real loopback sockets and the real handlers throughout.
+#include "platform/socket.h"
+#include "support/classroom.h"
+
+#include <QCryptographicHash>
+#include <QSignalSpy>
+
+namespace {
+
+const QString Taken = QStringLiteral("101 - syusseki totta ^^");
+const QString Already = QStringLiteral("102 - sudeni syusseki totteru ^^");
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+class TestHandouts : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<Classroom> m_room;
+
+    std::unique_ptr<TestClient> greeted() { return m_room->greeted(); }
+    bool logHas(const QString &text) const { return m_room->log.text().contains(text); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_room = std::make_unique<Classroom>(QStringList{"jiro,次郎", "hanako,花子", "taro,太郎"});
+    }
+    void cleanup() { m_room.reset(); }
+
+    void handoutsAreListedInNameOrder()
+    {
+        m_room->handout("b,第1回,演習.txt", "abc");
+        m_room->handout("a.pdf", QByteArray(1000, 'x'));
+        m_room->handout(".hidden", "x");
+        QDir().mkpath(m_room->haifu + "/folder");
+        auto client = greeted();
+        const QStringList reply = client->ask("list\r\n", 3);
+        QCOMPARE(reply, (QStringList{"401 2", "a.pdf,1000," + sha256(QByteArray(1000, 'x')),
+                                     "b,第1回,演習.txt,3," + sha256("abc")}));
+        // The last two commas separate the fields.
+        const std::optional<wire::HandoutEntry> entry = wire::parseHandoutEntry(reply[2]);
+        QVERIFY(entry);
+        QCOMPARE(entry->fileName, QStringLiteral("b,第1回,演習.txt"));
+        QCOMPARE(entry->size, qint64(3));
+        QVERIFY(!wire::parseHandoutEntry(QString("x,-1," + sha256(""))));
+        QVERIFY(!wire::parseHandoutEntry(QString("x,1," + sha256("").toUpper())));
+        QCOMPARE(
+            m_room->server->handouts().hashes(),
+            (QSet<QByteArray>{sha256("abc").toLatin1(), sha256(QByteArray(1000, 'x')).toLatin1()}));
+        // No handout folder: nothing to hand out.
+        m_room->lecture.setHaifudir(QString());
+        QCOMPARE(client->ask("list\r\n"), QStringLiteral("401 0"));
+        QCOMPARE(client->ask("user taro\r\n"), Taken);
+    }
+
+    void handoutRequestsOutsideTheListAreRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("not listed") << "nothere.txt";
+        QTest::newRow("parent folder") << "../kadai/taro.txt";
+        QTest::newRow("absolute path") << "ABSOLUTE/a.txt";
+        QTest::newRow("hidden file") << ".hidden";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("link out of the folder") << "link.txt";
+        QTest::newRow("link to a folder") << "folderlink";
+        QTest::newRow("empty name") << "";
+        QTest::newRow("name with a line end") << "a.txt\r";
+    }
+    void handoutRequestsOutsideTheListAreRefused()
+    {
+        QFETCH(QString, name);
+        name.replace("ABSOLUTE", m_room->haifu);
+        m_room->handout("a.txt", "handout");
+        m_room->handout(".hidden", "hidden");
+        writeBytes(m_room->kadai + "/taro.txt", "someone's work");
+        QDir().mkpath(m_room->haifu + "/folder");
+        writeBytes(m_room->dir.filePath("secret.txt"), "secret");
+        QVERIFY(QFile::link(m_room->dir.filePath("secret.txt"), m_room->haifu + "/link.txt"));
+        QVERIFY(QFile::link(m_room->kadai, m_room->haifu + "/folderlink"));
+        auto client = greeted();
+        QString reply;
+        QCOMPARE(client->fetch(name, &reply), QByteArray());
+        QCOMPARE(reply, QStringLiteral("499 その名前の配布物はありません｡"));
+        // Nothing else came, and the connection reads lines as before.
+        QCOMPARE(client->ask("user taro\r\n"), Taken);
+        QCOMPARE(client->lines().size(), 2);
+        QVERIFY(logHas("を送れません"));
+        m_room->handout("empty.txt", "");
+        QCOMPARE(client->ask("list\r\n", 3).value(0), QStringLiteral("401 2"));
+        QCOMPARE(client->fetch("a.txt"), QByteArray("handout"));
+        QCOMPARE(client->fetch("empty.txt", &reply), QByteArray());
+        QCOMPARE(reply, QStringLiteral("402 0"));
+        QCOMPARE(client->ask("user taro\r\n"), Already);
+    }
+
+    // The bytes of a handout go out alone: a line sent behind the get line
+    // is answered after them.
+    void linesWaitWhileAHandoutGoesOut()
+    {
+        const QByteArray big = pattern(3 * 1024 * 1024 + 3, 7);
+        m_room->handout("big.bin", big);
+        auto client = greeted();
+        QCOMPARE(client->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        client->received.clear();
+        client->sendNow("get big.bin\r\nuser taro\r\n");
+        const QByteArray expected =
+            "402 " + QByteArray::number(big.size()) + "\r\n" + big + "101 - syusseki totta ^^\r\n";
+        QVERIFY(QTest::qWaitFor([&] { return client->received.size() >= expected.size(); }, 20000));
+        QVERIFY(client->received == expected);
+        QTRY_VERIFY(logHas("接続:" + QString::number(m_room->server->connCount()) +
+                           " 配布完了 big.bin SHA-256:" + sha256(big).left(16)));
+    }
+
+    // A reply sent while a handout goes out (the lecture line, for a client
+    // that asked at once) waits until the bytes are out.
+    void repliesWaitWhileAHandoutGoesOut()
+    {
+        const QByteArray big = pattern(4 * 1024 * 1024, 8);
+        m_room->handout("big.bin", big);
+        auto client = greeted();
+        QCOMPARE(client->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        client->received.clear();
+        client->socket.setReadBufferSize(1); // reads nothing for now
+        client->sendNow("get big.bin\r\n");
+        Connection *connection = m_room->server->connection(m_room->server->connCount());
+        QVERIFY(QTest::qWaitFor([&] { return connection->socket().bytesToSend() > 0; }, 10000));
+        connection->send(QStringLiteral("800 後から,送る行"));
+        client->socket.setReadBufferSize(0);
+        client->received += client->socket.readAll();
+        const QByteArray expected = "402 " + QByteArray::number(big.size()) + "\r\n" + big +
+                                    cp932::encode(u"800 後から,送る行\r\n");
+        QVERIFY(QTest::qWaitFor([&] { return client->received.size() >= expected.size(); }, 20000));
+        QVERIFY(client->received == expected);
+    }
+
+    void listingsAtOnceHashEachFileOnce()
+    {
+        for (int i = 0; i < 3; ++i)
+            m_room->handout(QStringLiteral("file%1.bin").arg(i),
+                            pattern(4 * 1024 * 1024, quint32(i)));
+        std::vector<std::unique_ptr<TestClient>> clients;
+        for (int i = 0; i < 30; ++i)
+            clients.push_back(greeted());
+        for (auto &client : clients)
+            client->socket.write("list\r\n");
+        for (auto &client : clients) {
+            QVERIFY(client->waitForLines(2 + 4, 20000));
+            QCOMPARE(client->lines().mid(2), clients.front()->lines().mid(2));
+        }
+        QCOMPARE(clients.front()->lines().value(2), QStringLiteral("401 3"));
+        QCOMPARE(m_room->server->handouts().hashesComputed(), 3);
+        // A changed file is hashed again, once.
+        m_room->handout("file1.bin", "changed");
+        QCOMPARE(clients.front()->ask("list\r\n", 4).value(2), "file1.bin,7," + sha256("changed"));
+        QCOMPARE(m_room->server->handouts().hashesComputed(), 4);
+    }
+
+    void handoutFolderGoneMidLectureIsRefusedAndLoggedOnce()
+    {
+        m_room->handout("a.txt", "handout");
+        auto client = greeted();
+        QCOMPARE(client->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        QVERIFY(QDir().rename(m_room->haifu, m_room->haifu + ".moved"));
+        const QString refusal =
+            QStringLiteral("499 配布物のフォルダを読み込めません｡先生に知らせてください｡");
+        QCOMPARE(client->ask("list\r\n"), refusal);
+        QCOMPARE(client->ask("list\r\n"), refusal);
+        QString reply;
+        QCOMPARE(client->fetch("a.txt", &reply), QByteArray());
+        QCOMPARE(reply, refusal);
+        QCOMPARE(
+            m_room->log.text().count("配布物のフォルダ " + QDir::toNativeSeparators(m_room->haifu)),
+            1);
+        QVERIFY(QDir().rename(m_room->haifu + ".moved", m_room->haifu));
+        m_room->handout("empty.txt", "");
+        QCOMPARE(client->ask("list\r\n", 3).value(0), QStringLiteral("401 2"));
+        QCOMPARE(client->fetch("a.txt"), QByteArray("handout"));
+        QCOMPARE(client->fetch("empty.txt", &reply), QByteArray());
+        QCOMPARE(reply, QStringLiteral("402 0"));
+        QCOMPARE(client->ask("user taro\r\n"), Taken);
+    }
+
+    // Every delivery is a journal record: a client that asks again and again
+    // spends its share of the records, then gets 499 and nothing more.
+    void deliveriesSpendTheClientsRecordBudget()
+    {
+        m_room->handout("a.txt", "x");
+        QSignalSpy delivered(&m_room->server->handouts(), &HandoutCatalog::delivered);
+        auto client = greeted();
+        QCOMPARE(client->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        // Asked all at once: each get waits for the bytes of the one before.
+        client->received.clear();
+        QByteArray gets;
+        for (int i = 0; i < 1500; ++i)
+            gets += "get a.txt\r\n";
+        client->sendNow(gets);
+        const QByteArray refusal = cp932::encode(u"499 記録の上限に達しました");
+        QVERIFY(QTest::qWaitFor([&] { return client->received.contains(refusal); }, 60000));
+        const qsizetype fetched =
+            client->received.first(client->received.indexOf(refusal)).count("402 1\r\nx");
+        QVERIFY2(fetched > 100 && fetched < 1100, QByteArray::number(fetched));
+        QTRY_COMPARE(delivered.size(), fetched);
+        // Every get is answered: the rest are refused, not dropped.
+        QTRY_COMPARE(client->received.count("\r\n"), qsizetype(1500));
+        QCOMPARE(client->received.count(refusal), 1500 - fetched);
+        // The connection goes on; only records wait for the next minute.
+        QCOMPARE(client->ask("user taro\r\n"), Taken);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHandouts)
+#include "tst_handouts.moc"
