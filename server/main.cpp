@@ -11,12 +11,13 @@
 
 int main(int argc, char *argv[])
 {
-    // The ledger runs without a window: decided before anything needs a display.
-    if (isLedgerCommand(argc, argv))
-        return runLedgerCommand(argc, argv);
-    // A command without a window: no display is needed or touched.
+    // Commands without a window, decided before anything needs a display.
+    // The submissions list answers its own --help; any other --help is the
+    // ledger's, which names both.
     if (isSubmissionsCommand(argc, argv))
         return runSubmissionsCommand(argc, argv);
+    if (isLedgerCommand(argc, argv))
+        return runLedgerCommand(argc, argv);
     prepareServerProcess();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));

@@ -500,8 +500,12 @@ private Q_SLOTS:
             QVERIFY(out.isEmpty());
         }
         QCOMPARE(run({"--help"}, &out), 0);
-        for (const char *option : {"--ledger", "--from", "--to", "--journals", "--out"})
+        for (const char *option :
+             {"--ledger", "--from", "--to", "--journals", "--out", "--submissions"})
             QVERIFY2(out.contains(option), option);
+        // The submissions list's own help, not the ledger's.
+        QCOMPARE(run({"--submissions", "--help"}, &out), 0);
+        QVERIFY2(out.contains("--folder") && !out.contains("--from"), out.constData());
     }
 };
 

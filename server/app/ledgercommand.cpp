@@ -27,7 +27,13 @@ const char Usage[] =
     "  --to YYYY-MM-DD     この日までの授業を数えます (既定: kikan の最終日)\n"
     "  --journals DIR      ほかの機械の記録フォルダも読みます (何度でも指定できます)\n"
     "  --out FILE          FILE に書きます (既定: 標準出力)\n"
-    "  --help              この説明を表示します\n";
+    "  --help              この説明を表示します\n"
+    "\n"
+    "使い方: tavrelle --submissions 受講ファイル.cfg [--folder DIR] [--journals DIR]... [--out "
+    "FILE]\n"
+    "課題の提出一覧を CSV で書き出します (詳しくは tavrelle --submissions --help)｡\n"
+    "\n"
+    "オプションなしの tavrelle は講師用の画面を開きます｡\n";
 
 struct Options
 {

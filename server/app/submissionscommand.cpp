@@ -42,14 +42,15 @@ void tell(const QString &text)
 std::optional<Options> parse(const QStringList &arguments, QString *error)
 {
     Options options;
+    // Asked for anywhere, help is all that is done (a value never hides it).
+    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+        options.help = true;
+        return options;
+    }
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
         const bool takesValue = argument == u"--folder" || argument == u"--journals" ||
                                 argument == u"--out" || argument == QLatin1String(CommandWord);
-        if (argument == u"--help" || argument == u"-h") {
-            options.help = true;
-            continue;
-        }
         if (!takesValue) {
             *error = QStringLiteral("知らないオプションです: %1").arg(argument);
             return std::nullopt;
