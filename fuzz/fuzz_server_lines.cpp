@@ -11,6 +11,7 @@
 #include "server/roster/attendancebook.h"
 #include "server/roster/lecture.h"
 #include "server/roster/rostergrid.h"
+#include "server/roster/versionnames.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -32,6 +33,24 @@ QStringList entries(const QString &folder)
                                   QDir::NoDotAndDotDot);
 }
 
+// The history of replaced files: a real folder of folders, one per stored
+// name, holding only plain version files and no temporary file.
+void checkAndEmptyHistory(const QString &history)
+{
+    const QFileInfo info(history);
+    FUZZ_CHECK(info.isDir() && !info.isSymLink());
+    for (const QString &name : entries(history)) {
+        const QFileInfo folder(history + u'/' + name);
+        FUZZ_CHECK(folder.isDir() && !folder.isSymLink() && wire::isSafeFileName(name));
+        for (const QString &version : entries(folder.filePath())) {
+            const QFileInfo file(folder.filePath() + u'/' + version);
+            FUZZ_CHECK(file.isFile() && !file.isSymLink());
+            FUZZ_CHECK(versionnames::parseVersionFileName(version).has_value());
+        }
+    }
+    FUZZ_CHECK(QDir(history).removeRecursively());
+}
+
 void checkAndEmptyFolders()
 {
     FUZZ_CHECK(entries(fuzzFolder()) == QStringList{QStringLiteral("lecture")});
@@ -40,6 +59,10 @@ void checkAndEmptyFolders()
     FUZZ_CHECK(entries(lectureFolder() + QStringLiteral("/cwd")).isEmpty());
     const QString kadai = lectureFolder() + QStringLiteral("/kadai");
     for (const QString &name : entries(kadai)) {
+        if (name == versionnames::FolderName) {
+            checkAndEmptyHistory(kadai + u'/' + name);
+            continue;
+        }
         const QFileInfo info(kadai + u'/' + name);
         FUZZ_CHECK(info.isFile() && !info.isSymLink());
         FUZZ_CHECK(wire::isSafeFileName(name));
