@@ -3,6 +3,7 @@
 // the longest time the event loop (the student's window) went without a
 // turn. The file is written as it arrives: growth must stay under 32 MiB.
 #include "bench/fixedfiledialogs.h"
+#include "bench/procmemory.h"
 #include "client/studentclient.h"
 #include "platform/dialogs.h"
 
@@ -29,25 +30,6 @@ public:
     QStringList shown;
     void show(const QString &text) override { shown << text; }
 };
-
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
 
 // Greets, lists one handout of `Size` zero bytes and sends it on request,
 // a piece whenever the last one has gone.

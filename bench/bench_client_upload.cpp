@@ -5,6 +5,7 @@
 // Before that, var.cfg pointing at /dev/zero and at a 1 GiB file: the
 // start-up message must come within 1 s and memory grow by less than 1 MiB.
 #include "bench/fixedfiledialogs.h"
+#include "bench/procmemory.h"
 #include "client/clientstartup.h"
 #include "client/studentclient.h"
 #include "platform/dialogs.h"
@@ -30,25 +31,6 @@ public:
     QStringList shown;
     void show(const QString &text) override { shown << text; }
 };
-
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
 
 // Takes attendance, then the put line, answers 301, swallows the bytes and
 // answers 302.

@@ -5,6 +5,7 @@
 //     file to 100 readers, and the server's memory growth under 64 MiB;
 //  2. 300 students list 20 handouts at once: every reply within 1 s.
 // Exits 1 on a wrong byte or reply, 3 when a goal is missed.
+#include "bench/procmemory.h"
 #include "common/cp932.h"
 #include "common/wire.h"
 #include "platform/textlog.h"
@@ -56,18 +57,6 @@ public:
     QString text() const override { return {}; }
 };
 
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qsizetype(qstrlen(field))).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
 // Processor seconds this process has spent, user and system.
 double cpuSeconds()
 {
@@ -75,13 +64,6 @@ double cpuSeconds()
     ::getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
 }
 
 int connectTo(quint16 port)

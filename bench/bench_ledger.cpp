@@ -13,6 +13,7 @@
 #include "server/ui/frmledger.h"
 
 #include "bench/fixedfiledialogs.h"
+#include "bench/procmemory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -98,17 +99,6 @@ QString journalText(int session)
     return text;
 }
 
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 double msSince(const QElapsedTimer &timer)
 {
     return double(timer.nsecsElapsed()) / 1e6;
@@ -135,7 +125,7 @@ int main(int argc, char *argv[])
     NoProcesses processes;
     NoFolders folders;
     const Desktop desktop{dialogs, messages, clipboard, processes};
-    const long before = peakKiB();
+    const qint64 before = statusKiB("VmHWM:");
 
     QElapsedTimer timer;
     timer.start();
@@ -162,7 +152,7 @@ int main(int argc, char *argv[])
         csv.write(cp932::encode(ledgerCsv(window.ledger().ledger()))) < 0 || !csv.commit())
         return 1;
     const double csvMs = msSince(timer);
-    const long after = peakKiB();
+    const qint64 after = statusKiB("VmHWM:");
 
     std::printf("%d students x %d sessions (%d journals of %d marks and %d receipts)\n", Students,
                 Sessions, Sessions, Students, 2 * Students);

@@ -6,6 +6,7 @@
 // through the server's log (shown, kept for the day, older ones moved to
 // disk): its resident memory above the start, and the time to hand the
 // complete log to a save.
+#include "bench/procmemory.h"
 #include "server/app/heaptuning.h"
 #include "server/app/lectureserver.h"
 #include "server/ui/frmmain.h"
@@ -33,18 +34,6 @@ QString entry(int number)
     default:
         return QStringLiteral("user s%1\r\n").arg(number, 6, 10, QLatin1Char('0'));
     }
-}
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 class LogBench
@@ -99,7 +88,7 @@ int measureServerLog(int total)
     FrmMain window;
     window.show();
     QCoreApplication::processEvents();
-    const qint64 startKiB = residentKiB();
+    const qint64 startKiB = statusKiB("VmRSS:");
     TextLog &log = window.server().log();
     QElapsedTimer fill;
     fill.start();
@@ -110,7 +99,7 @@ int measureServerLog(int total)
     }
     QCoreApplication::processEvents();
     const double perEntry = double(fill.nsecsElapsed()) / 1000.0 / total;
-    const qint64 aboveKiB = residentKiB() - startKiB;
+    const qint64 aboveKiB = statusKiB("VmRSS:") - startKiB;
     qint64 bytes = 0;
     QElapsedTimer save;
     save.start();

@@ -6,6 +6,7 @@
 //  - restore: the question and the restore for a 1 GiB journal (memory
 //    growth, seconds to the question) and for a normal day (1,000 students,
 //    10,000 receipts).
+#include "bench/procmemory.h"
 #include "common/clock.h"
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
@@ -62,26 +63,6 @@ void loadRoster(RosterGrid &grid)
 qint64 sizeOf(const QString &path)
 {
     return QFileInfo(path).size();
-}
-
-// Kilobytes from /proc/self/status ("VmHWM", "VmRSS").
-long statusKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(strlen(field)) + 1).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-void resetPeakMemory()
-{
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    if (refs.open(QIODevice::WriteOnly))
-        refs.write("5");
 }
 
 int connectFrom(const char *from, quint16 port)
@@ -241,13 +222,13 @@ public:
     QElapsedTimer clock;
     double askedAfterMs = -1;
     double cpuAtQuestionMs = -1;
-    long peakAtQuestionKb = 0;
+    qint64 peakAtQuestionKb = 0;
     void show(const QString &) override {}
     bool ask(const QString &) override
     {
         askedAfterMs = double(clock.nsecsElapsed()) / 1e6;
         cpuAtQuestionMs = cpuMs();
-        peakAtQuestionKb = statusKb("VmHWM:");
+        peakAtQuestionKb = statusKiB("VmHWM:");
         return true;
     }
 };
@@ -295,13 +276,13 @@ void benchRestore(const char *what, qint64 bytes, int receipts)
     TimedYes messages;
     {
         LectureJournal journal(lecture, book);
-        resetPeakMemory();
-        const long rss = statusKb("VmRSS:");
+        resetPeak();
+        const qint64 rss = statusKiB("VmRSS:");
         const double cpuBefore = cpuMs();
         messages.clock.start();
         journal.offerRestore(messages, log);
         const double totalMs = double(messages.clock.nsecsElapsed()) / 1e6;
-        const long peak = std::max(statusKb("VmHWM:"), messages.peakAtQuestionKb);
+        const qint64 peak = std::max(statusKiB("VmHWM:"), messages.peakAtQuestionKb);
         std::printf("restore %s (%.1f MiB): question after %.0f ms (%.0f ms of processor), "
                     "restored after %.0f ms, memory growth %.1f MiB, %d present\n",
                     what, double(sizeOf(path)) / (1024 * 1024), messages.askedAfterMs,
