@@ -132,28 +132,9 @@ QString userIdOf(QStringView body)
     return body.size() > 5 ? body.sliced(5).toString() : QString();
 }
 
-std::optional<PutRequest> parsePutLine(QStringView body)
-{
-    if (body.size() < 6)
-        return std::nullopt;
-    const qsizetype comma = body.indexOf(u',', 5);
-    if (comma < 0)
-        return std::nullopt;
-    const QStringView digits = body.sliced(comma + 1);
-    if (digits.isEmpty() || digits.size() > 10)
-        return std::nullopt;
-    for (QChar c : digits) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-    }
-    const qint64 size = digits.toLongLong();
-    if (size > MaxUploadSize)
-        return std::nullopt;
-    return PutRequest{body.sliced(4, comma - 4).toString(), size};
-}
-
 namespace {
 
+// Decimal digits only, 0 to MaxUploadSize.
 std::optional<qint64> decimalSize(QStringView digits)
 {
     if (digits.isEmpty() || digits.size() > 10)
@@ -165,6 +146,23 @@ std::optional<qint64> decimalSize(QStringView digits)
     const qint64 size = digits.toLongLong();
     return size <= MaxUploadSize ? std::optional<qint64>(size) : std::nullopt;
 }
+
+} // namespace
+
+std::optional<PutRequest> parsePutLine(QStringView body)
+{
+    if (body.size() < 6)
+        return std::nullopt;
+    const qsizetype comma = body.indexOf(u',', 5);
+    if (comma < 0)
+        return std::nullopt;
+    const std::optional<qint64> size = decimalSize(body.sliced(comma + 1));
+    if (!size)
+        return std::nullopt;
+    return PutRequest{body.sliced(4, comma - 4).toString(), *size};
+}
+
+namespace {
 
 bool isSha256Hex(QStringView text)
 {

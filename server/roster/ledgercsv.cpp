@@ -1,5 +1,6 @@
 #include "server/roster/ledgercsv.h"
 
+#include "server/roster/csvtext.h"
 #include "server/roster/ledger.h"
 
 #include <QStringList>
@@ -8,21 +9,9 @@ namespace {
 
 const QString Eol = QStringLiteral("\r\n");
 
-// A field with the delimiter, a quote or a line end is quoted, its quotes
-// doubled.
-QString field(const QString &text, QChar delimiter)
-{
-    if (!text.contains(delimiter) && !text.contains(u'"') && !text.contains(u'\r') &&
-        !text.contains(u'\n'))
-        return text;
-    QString quoted = text;
-    quoted.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + quoted + u'"';
-}
-
 QString rowLine(const LedgerRow &row, QChar delimiter)
 {
-    QStringList fields{field(row.userId, delimiter), field(row.name, delimiter)};
+    QStringList fields{csvField(row.userId, delimiter), csvField(row.name, delimiter)};
     for (const LedgerCell &cell : row.cells)
         fields << statusLetter(cell.status);
     const LedgerTotals &totals = row.totals;

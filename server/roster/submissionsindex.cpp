@@ -2,6 +2,7 @@
 
 #include "common/clock.h"
 #include "common/cp932.h"
+#include "server/roster/csvtext.h"
 #include "server/roster/versionnames.h"
 
 #include <QCryptographicHash>
@@ -84,14 +85,6 @@ QByteArray hashOfFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
         return {};
     return hash.result().toHex();
-}
-
-QString csvField(const QString &field)
-{
-    if (!field.contains(u',') && !field.contains(u'"') && !field.contains(u'\n') &&
-        !field.contains(u'\r'))
-        return field;
-    return u'"' + QString(field).replace(u'"', QStringLiteral("\"\"")) + u'"';
 }
 
 } // namespace

@@ -1,0 +1,11 @@
+#include "server/roster/csvtext.h"
+
+QString csvField(const QString &text, QChar delimiter)
+{
+    if (!text.contains(delimiter) && !text.contains(u'"') && !text.contains(u'\r') &&
+        !text.contains(u'\n'))
+        return text;
+    QString quoted = text;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
+}
