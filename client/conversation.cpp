@@ -51,13 +51,10 @@ constexpr Row Expected[] = {
     {State::Getting, Reply::Refused, State::Fetching, Action::HandoutRefused, nullptr},
 };
 
-// Enough of a stray reply to recognise it, without control characters.
+// Enough of a stray reply to recognise it.
 QString quoted(QStringView line)
 {
-    QString shown;
-    for (QChar c : line.first(qMin<qsizetype>(line.size(), 40)))
-        shown += c.category() == QChar::Other_Control ? u' ' : c;
-    return shown;
+    return shownText(line, 40);
 }
 
 QString refusalMessage(QStringView line)
@@ -70,6 +67,16 @@ QString refusalMessage(QStringView line)
 }
 
 } // namespace
+
+QString shownText(QStringView text, qsizetype limit)
+{
+    QString shown;
+    for (QChar c : text.first(qMin(text.size(), limit)))
+        shown += c.category() == QChar::Other_Control ? u' ' : c;
+    if (!shown.isEmpty() && shown.back().isHighSurrogate())
+        shown.chop(1); // half a character is none
+    return shown;
+}
 
 Conversation::Buttons Conversation::buttons() const
 {

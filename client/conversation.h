@@ -5,6 +5,10 @@
 #include <QString>
 #include <QStringView>
 
+// A text from the server as a message or label shows it: at most `limit`
+// characters, control characters as blanks.
+QString shownText(QStringView text, qsizetype limit = 200);
+
 // The student program's side of one connection, as a table: which replies a
 // state expects, where each leads, what the student is told and what the
 // program does next. A reply counts only in a state that expects it; any

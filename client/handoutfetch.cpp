@@ -1,43 +1,48 @@
 #include "client/handoutfetch.h"
 
+#include "client/conversation.h"
 #include "platform/dialogs.h"
 
 #include <QDir>
-#include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
-// A lecture name as a folder name any file system takes.
-QString folderName(const QString &lectureName)
-{
-    static const QString forbidden = QStringLiteral("\\/:*?\"<>|");
-    QString name;
-    for (const QChar c : lectureName)
-        name += (c.category() == QChar::Other_Control || forbidden.contains(c)) ? u'_' : c;
-    while (!name.isEmpty() && (name.front() == u'.' || name.front() == u' '))
-        name.remove(0, 1);
-    while (!name.isEmpty() && (name.back() == u'.' || name.back() == u' '))
-        name.chop(1);
-    return name.isEmpty() ? QStringLiteral("配布物") : name;
-}
-
-QList<HandoutNeed> needsOf(const QString &folder, const QList<wire::HandoutEntry> &entries)
+// Checks every entry against the folder, away from the window's thread;
+// stops soon after `stop` is set.
+QList<HandoutNeed> needsOf(std::shared_ptr<HandoutFolder> folder,
+                           const QList<wire::HandoutEntry> &entries,
+                           std::shared_ptr<std::atomic_bool> stop)
 {
     QList<HandoutNeed> needs;
-    for (const wire::HandoutEntry &entry : entries)
-        needs << handoutNeed(folder, entry);
+    for (const wire::HandoutEntry &entry : entries) {
+        needs << handoutNeed(*folder, entry, *stop);
+        if (needs.back() == HandoutNeed::Stopped)
+            break;
+    }
     return needs;
+}
+
+QString folderShown(const std::shared_ptr<HandoutFolder> &folder)
+{
+    return QDir::toNativeSeparators(folder ? folder->path() : QString());
 }
 
 } // namespace
 
-QString handoutFolderFor(const QString &override, const QString &lectureName)
+void NameList::add(const QString &name)
 {
-    if (!override.isEmpty())
-        return override;
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + u'/' +
-           folderName(lectureName);
+    if (m_first.size() < Shown)
+        m_first << name;
+    ++m_count;
+}
+
+QString NameList::text() const
+{
+    QString text = m_first.join(QStringLiteral(", "));
+    if (m_count > m_first.size())
+        text += QStringLiteral(" ほか%1件").arg(m_count - m_first.size());
+    return text;
 }
 
 HandoutFetch::HandoutFetch(MessageBox &messages, SendLine sendGet, QObject *parent)
@@ -46,35 +51,54 @@ HandoutFetch::HandoutFetch(MessageBox &messages, SendLine sendGet, QObject *pare
     connect(&m_checking, &QFutureWatcherBase::finished, this, &HandoutFetch::checked);
 }
 
-HandoutFetch::~HandoutFetch() = default;
+HandoutFetch::~HandoutFetch()
+{
+    stopChecking();
+}
 
 bool HandoutFetch::start(const QString &folder)
 {
     if (active())
         return false;
-    m_folder = folder;
     m_entries.clear();
+    m_names.clear();
     m_toFetch.clear();
-    m_saved.clear();
-    m_alreadyThere.clear();
-    m_failed.clear();
-    if (!QDir().mkpath(folder)) {
+    m_saved = {};
+    m_alreadyThere = {};
+    m_failed = {};
+    m_protocolError.clear();
+    m_folder.reset();
+    const Result<std::shared_ptr<HandoutFolder>> opened =
+        QDir().mkpath(folder) ? HandoutFolder::open(folder)
+                              : Result<std::shared_ptr<HandoutFolder>>::failure(QString());
+    if (!opened) {
         m_messages.show(QStringLiteral("配布物の保存先 %1 を作れません｡")
                             .arg(QDir::toNativeSeparators(folder)));
         return false;
     }
+    m_folder = *opened;
     setStep(Step::Listing);
     Q_EMIT statusChanged(QStringLiteral("配布物の一覧を取得中"));
     return true;
 }
 
+// Keeps why the server's data is wrong for the message abandon() shows.
+bool HandoutFetch::fail(const QString &what)
+{
+    if (m_protocolError.isEmpty())
+        m_protocolError = QStringLiteral("サーバから正しくないデータが届いたため､接続を切りました｡"
+                                         "\r\n(%1)\r\n再接続ボタンを押してください｡")
+                              .arg(what);
+    return false;
+}
+
 bool HandoutFetch::takeCount(const QString &line)
 {
     const std::optional<qint64> count = wire::parseCountReply(line);
-    if (!count) {
-        finish(QStringLiteral("サーバの応答が正しくありません｡"));
-        return false;
-    }
+    if (!count)
+        return fail(QStringLiteral("配布物の一覧の件数がありません"));
+    if (*count > MaxEntries)
+        return fail(QStringLiteral("配布物の一覧が%1件を超えています").arg(MaxEntries));
     m_expectedEntries = qsizetype(*count);
     if (m_expectedEntries == 0) {
         finish();
@@ -84,22 +108,46 @@ bool HandoutFetch::takeCount(const QString &line)
     return true;
 }
 
-void HandoutFetch::takeEntry(const QString &line)
+bool HandoutFetch::takeEntry(const QString &line)
 {
-    if (const std::optional<wire::HandoutEntry> entry = wire::parseHandoutEntry(line))
+    const std::optional<wire::HandoutEntry> entry = wire::parseHandoutEntry(line);
+    if (!entry) {
+        m_failed.add(QStringLiteral("%1 (一覧の行が正しくありません)").arg(shownText(line, 80)));
+    } else if (!isPlainHandoutName(entry->fileName)) {
+        m_failed.add(
+            QStringLiteral("%1 (この名前では保存できません)").arg(shownText(entry->fileName)));
+    } else {
+        const QString folded = entry->fileName.toCaseFolded();
+        if (m_names.contains(folded))
+            return fail(QStringLiteral("%1 が一覧に2度あります").arg(shownText(entry->fileName)));
+        m_names.insert(folded);
         m_entries << *entry;
-    else
-        m_failed << QStringLiteral("%1 (一覧の行が正しくありません)").arg(line.left(80));
+    }
     if (--m_expectedEntries == 0)
         check();
+    return true;
+}
+
+void HandoutFetch::lineTooLong()
+{
+    fail(QStringLiteral("%1バイトを超える行がありました").arg(wire::MaxLineBytes));
 }
 
 void HandoutFetch::check()
 {
+    m_names.clear();
     setStep(Step::Checking);
     Q_EMIT statusChanged(QStringLiteral("配布物を確認中"));
     // Files already there are read to compare: away from the window's thread.
-    m_checking.setFuture(QtConcurrent::run(needsOf, m_folder, m_entries));
+    m_stopChecking = std::make_shared<std::atomic_bool>(false);
+    m_checking.setFuture(QtConcurrent::run(needsOf, m_folder, m_entries, m_stopChecking));
+}
+
+void HandoutFetch::stopChecking()
+{
+    if (m_stopChecking)
+        *m_stopChecking = true;
+    m_stopChecking.reset();
 }
 
 void HandoutFetch::checked()
@@ -114,13 +162,15 @@ void HandoutFetch::checked()
             m_toFetch << entry;
             break;
         case HandoutNeed::AlreadyThere:
-            m_alreadyThere << entry.fileName;
+            m_alreadyThere.add(entry.fileName);
             break;
         case HandoutNeed::BadName:
-            m_failed << QStringLiteral("%1 (この名前では保存できません)").arg(entry.fileName);
+        case HandoutNeed::Stopped:
+            m_failed.add(QStringLiteral("%1 (この名前では保存できません)").arg(entry.fileName));
             break;
         }
     }
+    m_entries.clear();
     fetchNext();
 }
 
@@ -137,16 +187,20 @@ void HandoutFetch::fetchNext()
     m_sendGet(wire::getLine(m_incoming->entry().fileName));
 }
 
+// A size other than the listed one is refused before any byte is written;
+// its bytes cannot be told from lines, so the connection ends.
 bool HandoutFetch::takeData(const QString &line)
 {
+    const wire::HandoutEntry &entry = m_incoming->entry();
     const std::optional<qint64> size = wire::parseCountReply(line);
-    if (!size) {
-        m_failed << QStringLiteral("%1 (サーバの応答が正しくありません)")
-                        .arg(m_incoming->entry().fileName);
-        finish();
-        return false;
-    }
-    m_incoming->begin(*size);
+    if (!size)
+        return fail(QStringLiteral("%1 の大きさがありません").arg(entry.fileName));
+    if (*size != entry.size)
+        return fail(QStringLiteral("%1 の大きさ %2 バイトが一覧の %3 バイトと違います")
+                        .arg(entry.fileName)
+                        .arg(*size)
+                        .arg(entry.size));
+    m_incoming->begin();
     setStep(Step::Receiving);
     if (m_incoming->remaining() == 0)
         endFile();
@@ -169,19 +223,19 @@ void HandoutFetch::endFile()
     const std::unique_ptr<IncomingHandout> done = std::move(m_incoming);
     const Result<QString> saved = done->finish();
     if (saved)
-        m_saved << *saved;
+        m_saved.add(*saved);
     else
-        m_failed << QStringLiteral("%1 (%2)").arg(done->entry().fileName, saved.error());
+        m_failed.add(QStringLiteral("%1 (%2)").arg(done->entry().fileName, saved.error()));
     fetchNext();
 }
 
 void HandoutFetch::refused(const QString &reason)
 {
     if (!m_incoming) {
-        finish(QStringLiteral("配布物の一覧を受け取れませんでした: ") + reason);
+        finish(QStringLiteral("配布物の一覧を受け取れませんでした: ") + shownText(reason));
         return;
     }
-    m_failed << QStringLiteral("%1 (%2)").arg(m_incoming->entry().fileName, reason);
+    m_failed.add(QStringLiteral("%1 (%2)").arg(m_incoming->entry().fileName, shownText(reason)));
     m_incoming.reset();
     fetchNext();
 }
@@ -201,34 +255,53 @@ void HandoutFetch::abandon()
 {
     if (!active())
         return;
+    stopChecking();
+    const QString lost = m_protocolError.isEmpty() ? QStringLiteral("受信中に接続が切れました")
+                                                   : QStringLiteral("受け取りを取りやめました");
+    if (m_step == Step::Checking)
+        for (const wire::HandoutEntry &entry : std::as_const(m_entries))
+            m_failed.add(QStringLiteral("%1 (確認中に接続が切れました)").arg(entry.fileName));
     if (m_incoming)
-        m_failed
-            << QStringLiteral("%1 (受信中に接続が切れました)").arg(m_incoming->entry().fileName);
+        m_failed.add(QStringLiteral("%1 (%2)").arg(m_incoming->entry().fileName, lost));
     for (const wire::HandoutEntry &entry : std::as_const(m_toFetch))
-        m_failed << QStringLiteral("%1 (接続が切れました)").arg(entry.fileName);
+        m_failed.add(QStringLiteral("%1 (接続が切れました)").arg(entry.fileName));
     m_toFetch.clear();
     m_incoming.reset();
-    finish(m_step == Step::Listing || m_step == Step::Entries
-               ? QStringLiteral("配布物の一覧を受け取る前に接続が切れました｡")
-               : QString());
+    if (!m_protocolError.isEmpty())
+        finish(m_protocolError);
+    else
+        finish(m_step == Step::Listing || m_step == Step::Entries
+                   ? QStringLiteral("配布物の一覧を受け取る前に接続が切れました｡")
+                   : QString());
+}
+
+void HandoutFetch::stop()
+{
+    stopChecking();
+    m_incoming.reset();
+    m_toFetch.clear();
+    m_entries.clear();
+    setStep(Step::Idle);
 }
 
 void HandoutFetch::finish(const QString &trouble)
 {
+    m_entries.clear();
+    m_names.clear();
     setStep(Step::Idle);
     Q_EMIT statusChanged(QString());
     QStringList lines;
     if (!trouble.isEmpty())
         lines << trouble;
     if (!m_saved.isEmpty())
-        lines << QStringLiteral("保存しました: ") + m_saved.join(QStringLiteral(", "));
+        lines << QStringLiteral("保存しました: ") + m_saved.text();
     if (!m_alreadyThere.isEmpty())
-        lines << QStringLiteral("既にあります: ") + m_alreadyThere.join(QStringLiteral(", "));
+        lines << QStringLiteral("既にあります: ") + m_alreadyThere.text();
     if (!m_failed.isEmpty())
-        lines << QStringLiteral("保存できませんでした: ") + m_failed.join(QStringLiteral(", "));
+        lines << QStringLiteral("保存できませんでした: ") + m_failed.text();
     if (lines.isEmpty())
         lines << QStringLiteral("配布物はありません｡");
-    lines << QStringLiteral("保存先: ") + QDir::toNativeSeparators(m_folder);
+    lines << QStringLiteral("保存先: ") + folderShown(m_folder);
     m_messages.show(lines.join(wire::Eol));
 }
 

@@ -1,29 +1,86 @@
 #include "client/handoutfile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 // Numbered names tried before giving up on a folder that holds them all.
 constexpr int MaxNumber = 999;
+// Files already there are hashed in pieces of this size, so that a stop
+// is seen within a few milliseconds.
+constexpr qsizetype HashPiece = 1024 * 1024;
 
-QByteArray sha256Of(const QString &path)
+QString systemError(const char *what)
 {
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return {};
-    return hash.result().toHex();
+    return QStringLiteral("保存先に書き込めません (%1: %2)")
+        .arg(QLatin1StringView(what), QString::fromLocal8Bit(std::strerror(errno)));
 }
 
-bool isPlainName(const QString &name)
+// Empty when the file cannot be read to its end or `stop` was set.
+QByteArray sha256Of(int fd, const std::atomic_bool &stop)
 {
-    return wire::isSafeFileName(name) && !name.startsWith(u'.');
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray piece(HashPiece, Qt::Uninitialized);
+    for (;;) {
+        if (stop)
+            return {};
+        const ssize_t got = ::read(fd, piece.data(), size_t(piece.size()));
+        if (got == 0)
+            return hash.result().toHex();
+        if (got < 0 && errno != EINTR)
+            return {};
+        if (got > 0)
+            hash.addData(QByteArrayView(piece.constData(), got));
+    }
+}
+
+// Whether the regular file `name` in the folder has the entry's size and
+// hash. Links and special files are never followed or read.
+bool holdsEntry(int dirFd, const QByteArray &name, const wire::HandoutEntry &entry,
+                const std::atomic_bool &stop)
+{
+    const int fd =
+        ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    const bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                      info.st_size == entry.size && sha256Of(fd, stop) == entry.sha256;
+    ::close(fd);
+    return same;
 }
 
 } // namespace
+
+std::function<void()> IncomingHandout::beforeNaming;
+
+Result<std::shared_ptr<HandoutFolder>> HandoutFolder::open(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return Result<std::shared_ptr<HandoutFolder>>::failure(
+            QString::fromLocal8Bit(std::strerror(errno)));
+    return std::make_shared<HandoutFolder>(fd, path);
+}
+
+HandoutFolder::~HandoutFolder()
+{
+    ::close(m_fd);
+}
+
+bool isPlainHandoutName(const QString &name)
+{
+    return wire::isSafeFileName(name) && !name.startsWith(u'.');
+}
 
 QString numberedName(const QString &name, int number)
 {
@@ -34,80 +91,123 @@ QString numberedName(const QString &name, int number)
     return name.first(stemEnd) + QStringLiteral(" (%1)").arg(number) + name.sliced(stemEnd);
 }
 
-HandoutNeed handoutNeed(const QString &folder, const wire::HandoutEntry &entry)
+HandoutNeed handoutNeed(const HandoutFolder &folder, const wire::HandoutEntry &entry,
+                        const std::atomic_bool &stop)
 {
-    if (!isPlainName(entry.fileName))
+    if (!isPlainHandoutName(entry.fileName))
         return HandoutNeed::BadName;
-    const QDir dir(folder);
     for (int number = 1; number <= MaxNumber; ++number) {
-        const QFileInfo there(dir.filePath(numberedName(entry.fileName, number)));
-        if (!there.exists())
-            return HandoutNeed::Fetch;
-        if (there.isFile() && there.size() == entry.size &&
-            sha256Of(there.filePath()) == entry.sha256)
+        if (stop)
+            return HandoutNeed::Stopped;
+        const QByteArray name = QFile::encodeName(numberedName(entry.fileName, number));
+        struct stat there = {};
+        if (::fstatat(folder.fd(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0)
+            return HandoutNeed::Fetch; // saving tells why when the name cannot be had
+        if (holdsEntry(folder.fd(), name, entry, stop))
             return HandoutNeed::AlreadyThere;
     }
-    return HandoutNeed::Fetch; // saving will say there is no free name
+    return stop ? HandoutNeed::Stopped : HandoutNeed::Fetch; // saving says no name is free
 }
 
-IncomingHandout::IncomingHandout(QString folder, wire::HandoutEntry entry)
+IncomingHandout::IncomingHandout(std::shared_ptr<HandoutFolder> folder, wire::HandoutEntry entry)
     : m_folder(std::move(folder)), m_entry(std::move(entry))
 {}
 
-bool IncomingHandout::begin(qint64 announcedSize)
+IncomingHandout::~IncomingHandout()
 {
-    m_announced = announcedSize;
-    m_file = std::make_unique<QTemporaryFile>(
-        QDir(m_folder).filePath(QStringLiteral(".tavrelle-XXXXXX.part")));
-    if (m_file->open())
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_tempName.isEmpty())
+        ::unlinkat(m_folder->fd(), m_tempName.constData(), 0);
+}
+
+bool IncomingHandout::begin()
+{
+    // A file without a name cannot be swapped or reached by anyone else.
+    m_fd = ::openat(m_folder->fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    // File systems without such files (FAT, network shares) get a hidden
+    // name that no other file has.
+    for (int attempt = 0; m_fd < 0 && attempt < 10; ++attempt) {
+        m_tempName = wire::TemporaryPrefix.toLatin1() +
+                     QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".part";
+        m_fd = ::openat(m_folder->fd(), m_tempName.constData(),
+                        O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (m_fd >= 0)
         return true;
-    m_problem = QStringLiteral("保存先に書き込めません (%1)").arg(m_file->errorString());
-    m_file.reset();
+    m_tempName.clear();
+    m_problem = systemError("open");
     return false;
 }
 
 void IncomingHandout::take(QByteArrayView &data)
 {
-    const QByteArrayView part = data.first(qsizetype(qMin<qint64>(remaining(), data.size())));
+    QByteArrayView part = data.first(qsizetype(qMin<qint64>(remaining(), data.size())));
     data = data.sliced(part.size());
     m_received += part.size();
-    if (!m_file)
+    if (m_fd < 0 || !m_problem.isEmpty())
         return;
-    if (m_file->write(part.data(), part.size()) != part.size()) {
-        m_problem = QStringLiteral("保存先に書き込めません (%1)").arg(m_file->errorString());
-        m_file.reset();
-        return;
-    }
     m_hash.addData(part);
+    while (!part.isEmpty()) {
+        const ssize_t written = ::write(m_fd, part.data(), size_t(part.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            m_problem = systemError("write");
+            return;
+        }
+        part = part.sliced(written);
+    }
 }
 
 Result<QString> IncomingHandout::finish()
 {
     if (!m_problem.isEmpty())
         return Result<QString>::failure(m_problem);
-    if (m_announced != m_entry.size)
-        return Result<QString>::failure(QStringLiteral("大きさが一覧と違います"));
     if (m_hash.result().toHex() != m_entry.sha256)
         return Result<QString>::failure(QStringLiteral("SHA-256が一覧と違います"));
-    if (!m_file->flush())
-        return Result<QString>::failure(
-            QStringLiteral("保存先に書き込めません (%1)").arg(m_file->errorString()));
+    if (::fchmod(m_fd, 0644) != 0)
+        return Result<QString>::failure(systemError("fchmod"));
+    if (beforeNaming)
+        beforeNaming();
     return putInPlace();
 }
 
 Result<QString> IncomingHandout::putInPlace()
 {
-    const QDir dir(m_folder);
     for (int number = 1; number <= MaxNumber; ++number) {
         const QString name = numberedName(m_entry.fileName, number);
-        // rename() never replaces a file: one that appeared meanwhile is kept.
-        if (!QFileInfo::exists(dir.filePath(name)) && m_file->rename(dir.filePath(name))) {
-            m_file->setAutoRemove(false);
-            m_file->close();
-            QFile::setPermissions(dir.filePath(name), QFile::ReadOwner | QFile::WriteOwner |
-                                                          QFile::ReadGroup | QFile::ReadOther);
+        if (nameAs(name))
             return name;
-        }
+        if (!m_problem.isEmpty())
+            return Result<QString>::failure(m_problem);
     }
     return Result<QString>::failure(QStringLiteral("空いているファイル名がありません"));
+}
+
+// Gives the file `name` unless something has it already: neither link nor
+// rename below ever replaces a name.
+bool IncomingHandout::nameAs(const QString &name)
+{
+    const QByteArray target = QFile::encodeName(name);
+    const int dirFd = m_folder->fd();
+    int done = 0;
+    if (m_tempName.isEmpty()) {
+        // linkat with AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH; the file's
+        // entry in /proc does the same for any user.
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+        done = ::linkat(AT_FDCWD, self.constData(), dirFd, target.constData(), AT_SYMLINK_FOLLOW);
+    } else {
+        done =
+            ::renameat2(dirFd, m_tempName.constData(), dirFd, target.constData(), RENAME_NOREPLACE);
+        if (done == 0)
+            m_tempName.clear();
+    }
+    if (done == 0)
+        return true;
+    if (errno != EEXIST)
+        m_problem = systemError(m_tempName.isEmpty() ? "linkat" : "renameat2");
+    return false;
 }

@@ -5,49 +5,85 @@
 
 #include <QCryptographicHash>
 #include <QString>
-#include <QTemporaryFile>
+
+#include <atomic>
+#include <functional>
 #include <memory>
+
+// The folder handouts are saved in, held open for the whole fetch. Every
+// later step goes through this descriptor: a folder others may write to can
+// be renamed or swapped for a link meanwhile without moving anything.
+class HandoutFolder
+{
+public:
+    // Opens `path`, which must be a folder and not a link to one.
+    static Result<std::shared_ptr<HandoutFolder>> open(const QString &path);
+    explicit HandoutFolder(int fd, QString path) : m_fd(fd), m_path(std::move(path)) {}
+    ~HandoutFolder();
+    HandoutFolder(const HandoutFolder &) = delete;
+    HandoutFolder &operator=(const HandoutFolder &) = delete;
+
+    int fd() const { return m_fd; }
+    const QString &path() const { return m_path; }
+
+private:
+    int m_fd;
+    QString m_path;
+};
 
 // What to do with one listed handout, given what the student's folder holds.
 enum class HandoutNeed {
     Fetch,        // not there under its name or a numbered one
     AlreadyThere, // a file with the same SHA-256 is there
     BadName,      // the name would leave the folder or is no file name here
+    Stopped,      // `stop` was set before the answer was known
 };
-// Reads files of the listed size that are there: may take a while.
-HandoutNeed handoutNeed(const QString &folder, const wire::HandoutEntry &entry);
+// A name the folder takes as it is: a safe file name not starting with ".".
+bool isPlainHandoutName(const QString &name);
+// Reads files of the listed size that are there, in pieces, giving up
+// soon after `stop` is set.
+HandoutNeed handoutNeed(const HandoutFolder &folder, const wire::HandoutEntry &entry,
+                        const std::atomic_bool &stop);
 
 // "name.ext" as "name (2).ext" for number 2; number 1 is the name itself.
 QString numberedName(const QString &name, int number);
 
-// One handout arriving: written to a hidden temporary file in the target
-// folder while its SHA-256 is computed, and put in place under its name (or
-// the first free "name (n).ext", so that the student's own file of that
-// name is kept) only when its size and hash are the listed ones.
+// One handout arriving: written to a file without a name in the target
+// folder while its SHA-256 is computed, and given a name (its own, or the
+// first free "name (n).ext", so that the student's own file of that name is
+// kept) only when its size and hash are the listed ones.
 class IncomingHandout
 {
 public:
-    IncomingHandout(QString folder, wire::HandoutEntry entry);
+    IncomingHandout(std::shared_ptr<HandoutFolder> folder, wire::HandoutEntry entry);
+    ~IncomingHandout();
+    IncomingHandout(const IncomingHandout &) = delete;
+    IncomingHandout &operator=(const IncomingHandout &) = delete;
 
-    // After "402 " + size: false, with problem(), when no temporary file can
-    // be made; the bytes must still be taken (and are dropped).
-    bool begin(qint64 announcedSize);
+    // Once its 402 line came with the listed size: false, with the problem
+    // kept for finish(), when no file can be made; the bytes must still be
+    // taken (and are dropped).
+    bool begin();
     // Takes up to remaining() bytes from the front of `data`.
     void take(QByteArrayView &data);
-    qint64 remaining() const { return m_announced - m_received; }
+    qint64 remaining() const { return m_entry.size - m_received; }
     qint64 received() const { return m_received; }
     const wire::HandoutEntry &entry() const { return m_entry; }
     // Once remaining() is 0: the name it was saved under, or why not.
     Result<QString> finish();
 
+    // Tests: runs after the file was checked, before it is given its name.
+    static std::function<void()> beforeNaming;
+
 private:
     Result<QString> putInPlace();
+    bool nameAs(const QString &name);
 
-    QString m_folder;
+    std::shared_ptr<HandoutFolder> m_folder;
     wire::HandoutEntry m_entry;
-    std::unique_ptr<QTemporaryFile> m_file;
+    int m_fd = -1;
+    QByteArray m_tempName; // empty: the file has no name yet (O_TMPFILE)
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
-    qint64 m_announced = 0;
     qint64 m_received = 0;
     QString m_problem;
 };

@@ -131,6 +131,6 @@ void MainForm::closeEvent(QCloseEvent *event)
     // The server sees the connection close; nothing is sent before.
     m_timer.stop();
     if (m_client)
-        m_client->socket().close();
+        m_client->closeForExit();
     event->accept();
 }

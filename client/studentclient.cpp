@@ -114,79 +114,20 @@ void StudentClient::WIRELANE_DataArrival(const QByteArray &arrived)
         const wire::LineFramer::Status status = m_replies.take(rest, line);
         if (status == wire::LineFramer::Status::Incomplete)
             return;
-        if (status == wire::LineFramer::Status::Overflow)
+        if (status == wire::LineFramer::Status::Overflow) {
+            if (!takeOverflow())
+                return;
             continue;
+        }
         const QString reply = cp932::decode(wire::lineBody(line));
         if (m_talk.state() == State::ListEntries) {
-            takeHandoutEntry(reply);
+            if (!takeHandoutEntry(reply))
+                return;
             continue;
         }
         if (!takeReply(reply))
             return; // the connection ended meanwhile; its replies are void
     }
-}
-
-bool StudentClient::handoutsEnabled() const
-{
-    return m_buttons.handouts;
-}
-
-bool StudentClient::fetchingHandouts() const
-{
-    return m_talk.handoutsPending();
-}
-
-void StudentClient::btnHandouts_Click()
-{
-    if (m_socket->state() != Socket::StateConnected || !m_talk.startHandouts())
-        return;
-    if (!m_handouts->start(handoutFolderFor(m_handoutFolder, m_kougimei))) {
-        m_talk.handoutsDone(); // the folder cannot be made: nothing was asked
-        refreshButtons();
-        return;
-    }
-    sendLine(wire::ListCommand + wire::Eol);
-    refreshButtons();
-}
-
-void StudentClient::sendGet(const QString &line)
-{
-    if (m_talk.requestHandout())
-        sendLine(line);
-}
-
-void StudentClient::takeHandoutEntry(const QString &line)
-{
-    m_handouts->takeEntry(line);
-    if (!m_handouts->wantsEntries())
-        m_talk.handoutsListed();
-}
-
-// The fetch ends (its message follows): the conversation is back where it
-// was before 配布物.
-void StudentClient::handoutsActiveChanged()
-{
-    if (!m_handouts->active()) {
-        m_talk.handoutsDone();
-        refreshButtons();
-    }
-}
-
-// The 401 or 402 line, or a refusal of the fetch's request. A malformed
-// 401 or 402 leaves no way to tell lines from bytes: the connection ends.
-bool StudentClient::takeHandoutReply(Conversation::Action action, const QString &line)
-{
-    bool understood = true;
-    if (action == Conversation::Action::TakeHandoutList)
-        understood = m_handouts->takeCount(line);
-    else if (action == Conversation::Action::TakeHandout)
-        understood = m_handouts->takeData(line);
-    else
-        m_handouts->refused(wire::refusalReason(line));
-    if (understood)
-        return true;
-    lose();
-    return false;
 }
 
 // False when the connection ended while the reply was handled.
@@ -264,8 +205,8 @@ void StudentClient::setLecture(const QString &line)
     const std::optional<wire::LectureInfo> lecture = wire::parseLectureLine(line);
     if (!lecture)
         return;
-    m_kougimei = lecture->kougimei;
-    m_tantousya = lecture->tantousya;
+    m_kougimei = shownText(lecture->kougimei);
+    m_tantousya = shownText(lecture->tantousya);
     Q_EMIT lectureChanged();
 }
 

@@ -59,6 +59,9 @@ public:
     // Whether the window may close now: during an upload the student is
     // asked first, since closing leaves the assignment not handed in.
     bool mayClose();
+    // The window closes (the student agreed): ends the connection and any
+    // fetch at once, telling nothing.
+    void closeForExit();
 
     // Handouts land here instead of the lecture's folder in the documents.
     void setHandoutFolder(const QString &folder) { m_handoutFolder = folder; }
@@ -88,7 +91,8 @@ private:
 
     bool takeReply(const QString &line);
     bool takeHandoutReply(Conversation::Action action, const QString &line);
-    void takeHandoutEntry(const QString &line);
+    bool takeHandoutEntry(const QString &line);
+    bool takeOverflow();
     void sendGet(const QString &line);
     void handoutsActiveChanged();
     bool showMessage(const QString &text);

@@ -6,12 +6,30 @@
 
 #include <QCryptographicHash>
 #include <QStandardPaths>
+#include <QThreadPool>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 QString sha256(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+int modeOf(const QString &path)
+{
+    struct stat info = {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
+                                                                    : -1;
+}
+
+const QByteArray HelloHash = sha256("hello").toLatin1();
+
+QByteArray lines(const QByteArray &line, int count)
+{
+    return line.repeated(count);
 }
 
 } // namespace
@@ -57,23 +75,22 @@ private Q_SLOTS:
     {
         QTemporaryDir target;
         handoutClient(target.path());
-        m_server->reply("401 4");
+        m_server->reply("401 3");
         m_server->reply("101 a.txt,5," + sha256("hello")); // an entry, not a reply
         m_server->reply("b.txt,5," + sha256("hellO"));
         m_server->reply("c.txt,3," + sha256("abc"));
-        m_server->reply("d.txt,3," + sha256("abc"));
         served("get 101 a.txt\r\n", "402 5\r\nhello");
         served("get b.txt\r\n", "402 5\r\nhello");
         served("get c.txt\r\n", cp932::encode(u"499 配布物を読み込めません｡\r\n"));
-        served("get d.txt\r\n", "402 4\r\nabcd");
         QTRY_COMPARE(m_messages->shown.size(), 1);
         QCOMPARE(
             m_messages->shown.last(),
             "保存しました: 101 a.txt\r\n保存できませんでした: b.txt (SHA-256が一覧と違います), "
-            "c.txt (配布物を読み込めません｡), d.txt (大きさが一覧と違います)\r\n保存先: " +
+            "c.txt (配布物を読み込めません｡)\r\n保存先: " +
                 QDir::toNativeSeparators(target.path()));
         QCOMPARE(entriesOf(target.path()), QStringList{"101 a.txt"});
         QCOMPARE(readBytes(target.filePath("101 a.txt")), QByteArray("hello"));
+        QCOMPARE(modeOf(target.filePath("101 a.txt")), 0644);
         QCOMPARE(m_client->buttons(), Lectured); // attendance untouched
         QVERIFY(m_client->handoutsEnabled());
         QCOMPARE(m_client->statusText(), QString());
@@ -121,8 +138,8 @@ private Q_SLOTS:
         QTRY_COMPARE(m_messages->shown.size(), 1);
         QVERIFY2(
             m_messages->shown.last().startsWith(
-                "保存できませんでした: not an entry (一覧の行が正しくありません), "
-                "../evil.txt (この名前では保存できません), .bashrc (この名前では保存できません)"),
+                "保存できませんでした: ../evil.txt (この名前では保存できません), "
+                ".bashrc (この名前では保存できません), not an entry (一覧の行が正しくありません)"),
             qPrintable(m_messages->shown.last()));
         QCOMPARE(m_server->input(), QByteArray());
         QVERIFY(entriesOf(target.path()).isEmpty());
@@ -163,6 +180,23 @@ private Q_SLOTS:
         QCOMPARE(handoutFolderFor({}, "C言語/応用:第2回"), documents + "/C言語_応用_第2回");
         QCOMPARE(handoutFolderFor({}, ".."), documents + "/配布物");
         QCOMPARE(handoutFolderFor("/srv/haifu", "講義"), QStringLiteral("/srv/haifu"));
+        // Cut to what a file system holds, never in the middle of a character.
+        QCOMPARE(handoutFolderName(QString(90, u'漢')), QString(85, u'漢'));
+        const QString faces = handoutFolderName(QString::fromUtf8("😀").repeated(70));
+        QCOMPARE(faces, QString::fromUtf8("😀").repeated(63));
+        QCOMPARE(handoutFolderName(QString(300, u'a') + "  b"), QString(255, u'a'));
+        // The home folder's own entries, whatever documents is.
+        QCOMPARE(handoutFolderName("Desktop"), QStringLiteral("_Desktop"));
+        QCOMPARE(handoutFolderName("デスクトップ"), QStringLiteral("_デスクトップ"));
+        QCOMPARE(handoutFolderName("documents"), QStringLiteral("_documents"));
+        QCOMPARE(handoutFolderName(".ssh"), QStringLiteral("_.ssh"));
+        QCOMPARE(handoutFolderName(".config/autostart"), QStringLiteral("_.config_autostart"));
+        QCOMPARE(handoutFolderName("Desktop2"), QStringLiteral("Desktop2"));
+        QTemporaryDir config;
+        writeBytes(config.filePath("user-dirs.dirs"), "XDG_MUSIC_DIR=\"$HOME/おんがく\"\n");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        const auto restore = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+        QCOMPARE(handoutFolderName("おんがく"), QStringLiteral("_おんがく"));
         QCOMPARE(numberedName("report.pdf", 2), QStringLiteral("report (2).pdf"));
         QCOMPARE(numberedName("archive.tar.gz", 3), QStringLiteral("archive.tar (3).gz"));
         QCOMPARE(numberedName("README", 2), QStringLiteral("README (2)"));
@@ -208,6 +242,183 @@ private Q_SLOTS:
         QTRY_COMPARE(m_messages->shown.size(), 4);
         QVERIFY(m_messages->shown.last().contains(QStringLiteral("｢401 1｣")));
         QVERIFY(entriesOf(target.path()).isEmpty());
+    }
+
+    // A server that lists or sends more than it announced, or lists a name
+    // twice, ends the connection before anything is written; the student is
+    // told it sent something wrong. A check of large files stops at once
+    // when the connection ends or the window closes.
+    void hostileServersAreBounded_data()
+    {
+        QTest::addColumn<QByteArray>("listing");
+        QTest::addColumn<QByteArray>("transfer"); // the answer to the get line, if one is sent
+        QTest::addColumn<QString>("then");        // "reconnect" or "close" once the check runs
+        QTest::addColumn<QString>("told");        // empty: nothing at all
+        QTest::addColumn<bool>("ends");
+
+        const QByteArray one = "401 1\r\na.txt,5," + HelloHash + "\r\n";
+        const QByteArray longName(70000, 'n');
+        QTest::newRow("endless listing")
+            << "401 2147483647\r\n" + lines("a.txt,5," + HelloHash + "\r\n", 100) << QByteArray()
+            << QString() << "(配布物の一覧が10000件を超えています)" << true;
+        QTest::newRow("one entry too many")
+            << QByteArray("401 10001\r\n") << QByteArray() << QString()
+            << "(配布物の一覧が10000件を超えています)" << true;
+        QTest::newRow("long line")
+            << "401 1\r\n" + longName + ",5," + HelloHash + "\r\n"
+            << QByteArray() << QString() << "(65536バイトを超える行がありました)" << true;
+        QTest::newRow("long line without end")
+            << "401 1\r\n" + longName << QByteArray() << QString()
+            << "(65536バイトを超える行がありました)" << true;
+        QTest::newRow("many bad lines")
+            << "401 10000\r\n" + lines("bad\r\n", 10000) << QByteArray() << QString()
+            << "保存できませんでした: " +
+                   QStringList(10, "bad (一覧の行が正しくありません)").join(", ") + " ほか9990件"
+            << false;
+        QTest::newRow("402 larger than listed")
+            << one << "402 600000000\r\n" + QByteArray(1 << 20, 'x') << QString()
+            << "(a.txt の大きさ 600000000 バイトが一覧の 5 バイトと違います)" << true;
+        QTest::newRow("402 smaller than listed")
+            << one << QByteArray("402 4\r\nhell") << QString()
+            << "(a.txt の大きさ 4 バイトが一覧の 5 バイトと違います)" << true;
+        QTest::newRow("name twice")
+            << "401 2\r\na.txt,5," + HelloHash + "\r\na.txt,5," + HelloHash + "\r\n"
+            << QByteArray() << QString() << "(a.txt が一覧に2度あります)" << true;
+        QTest::newRow("case twins")
+            << "401 2\r\nReport.txt,5," + HelloHash + "\r\nreport.TXT,5," + HelloHash + "\r\n"
+            << QByteArray() << QString() << "(report.TXT が一覧に2度あります)" << true;
+        const QByteArray big = "401 1\r\nbig.bin,2147483647," + HelloHash + "\r\n";
+        QTest::newRow("reconnect during a check")
+            << big << QByteArray() << "reconnect"
+            << "保存できませんでした: big.bin (確認中に接続が切れました)" << true;
+        QTest::newRow("close during a check")
+            << big << QByteArray() << "close" << QString() << true;
+    }
+    void hostileServersAreBounded()
+    {
+        QFETCH(QByteArray, listing);
+        QFETCH(QByteArray, transfer);
+        QFETCH(QString, then);
+        QFETCH(QString, told);
+        QFETCH(bool, ends);
+        QTemporaryDir target;
+        QStringList there;
+        if (!then.isEmpty()) {
+            // A file of the listed size to hash, without taking the space.
+            QFile big(target.filePath("big.bin"));
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(wire::MaxUploadSize));
+            there << "big.bin";
+        }
+        handoutClient(target.path());
+        m_server->send(listing);
+        if (!transfer.isEmpty())
+            served("get a.txt\r\n", transfer);
+        if (!then.isEmpty()) {
+            QTRY_COMPARE(m_client->statusText(), QStringLiteral("配布物を確認中"));
+            if (then == "reconnect")
+                m_client->btnReConnect_Click();
+            else
+                m_client->closeForExit();
+            QVERIFY(QThreadPool::globalInstance()->waitForDone(1000));
+        }
+        if (told.isEmpty()) {
+            QTRY_COMPARE(m_client->socket().state(), Socket::StateClosed);
+            QCOMPARE(m_messages->shown, QStringList());
+        } else {
+            QTRY_COMPARE(m_messages->shown.size(), 1);
+            QVERIFY2(m_messages->shown.last().contains(told), qPrintable(m_messages->shown.last()));
+            QCOMPARE(m_messages->shown.last().startsWith(
+                         "サーバから正しくないデータが届いたため､接続を切りました｡\r\n"),
+                     ends && then.isEmpty());
+            QVERIFY(m_messages->shown.last().count(u'\n') <= 6); // a box a person can read
+        }
+        if (ends && then.isEmpty()) {
+            QVERIFY(m_messages->shown.last().contains("再接続ボタンを押してください｡"));
+            expectButtons(Disconnected);
+        }
+        if (!ends)
+            QVERIFY(m_client->handoutsEnabled());
+        QCOMPARE(entriesOf(target.path()), there); // not a byte of a refused transfer
+        QCOMPARE(m_server->input(), QByteArray()); // nothing asked after a refusal
+    }
+
+    // Between the check and the naming another user swaps the folder for a
+    // link and plants a link at the handout's name: the file still lands in
+    // the folder that was opened, under a free name, and nothing the links
+    // point to changes.
+    void savingGoesThroughTheOpenedFolder()
+    {
+        QTemporaryDir root;
+        const QString folder = root.filePath("haifu");
+        const QString moved = root.filePath("moved");
+        const QString secret = root.filePath("secret/id_rsa");
+        QVERIFY(QDir(root.path()).mkpath("secret"));
+        writeBytes(secret, "private");
+        QCOMPARE(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+        handoutClient(folder);
+        IncomingHandout::beforeNaming = [&] {
+            QVERIFY(QDir().rename(folder, moved));
+            QVERIFY(QFile::link(root.filePath("secret"), folder));
+            QVERIFY(QFile::link(secret, moved + "/a.txt"));
+        };
+        const auto unhook = qScopeGuard([] { IncomingHandout::beforeNaming = nullptr; });
+        m_server->reply("401 1");
+        m_server->reply("a.txt,5," + sha256("hello"));
+        served("get a.txt\r\n", "402 5\r\nhello");
+        QTRY_COMPARE(m_messages->shown.size(), 1);
+        QVERIFY2(m_messages->shown.last().startsWith("保存しました: a (2).txt\r\n"),
+                 qPrintable(m_messages->shown.last()));
+        QCOMPARE(entriesOf(moved), QStringList({"a (2).txt", "a.txt"}));
+        QCOMPARE(readBytes(moved + "/a (2).txt"), QByteArray("hello"));
+        QCOMPARE(modeOf(moved + "/a (2).txt"), 0644);
+        QCOMPARE(readBytes(secret), QByteArray("private"));
+        QCOMPARE(modeOf(secret), 0600);
+        QCOMPARE(entriesOf(root.filePath("secret")), QStringList{"id_rsa"});
+    }
+
+    // A link or a pipe under a handout's name is neither followed nor read:
+    // the check goes on, and the handout gets the next free name.
+    void checkOpensNoLinkOrPipe()
+    {
+        QTemporaryDir target;
+        QTemporaryDir elsewhere;
+        writeBytes(elsewhere.filePath("hello"), "hello");
+        QVERIFY(QFile::link(elsewhere.filePath("hello"), target.filePath("a.txt")));
+        QCOMPARE(::mkfifo(QFile::encodeName(target.filePath("b.txt")).constData(), 0600), 0);
+        handoutClient(target.path());
+        m_server->reply("401 2");
+        m_server->reply("a.txt,5," + sha256("hello"));
+        m_server->reply("b.txt,5," + sha256("hello"));
+        served("get a.txt\r\n", "402 5\r\nhello");
+        served("get b.txt\r\n", "402 5\r\nhello");
+        QTRY_COMPARE(m_messages->shown.size(), 1);
+        QVERIFY2(m_messages->shown.last().startsWith("保存しました: a (2).txt, b (2).txt\r\n"),
+                 qPrintable(m_messages->shown.last()));
+        // A folder that is a link is not taken either.
+        const QString link = elsewhere.filePath("link");
+        QVERIFY(QFile::link(target.path(), link));
+        m_client->setHandoutFolder(link);
+        m_client->btnHandouts_Click();
+        QTRY_COMPARE(m_messages->shown.size(), 2);
+        QVERIFY(m_messages->shown.last().startsWith("配布物の保存先 "));
+        QVERIFY(m_client->handoutsEnabled());
+    }
+
+    // Long texts from the server are cut for the window and every message,
+    // and a message names at most ten files.
+    void longTextsAreCut()
+    {
+        QTemporaryDir target;
+        connectedClient();
+        m_server->reply("800 " + QString(30000, u'講') + ",先生");
+        QTRY_COMPARE(m_client->kougimei(), QString(200, u'講'));
+        m_client->setHandoutFolder(target.path());
+        m_client->btnHandouts_Click();
+        QVERIFY(m_server->waitForInput("list\r\n"));
+        m_server->reply("499 " + QString(5000, u'理'));
+        QTRY_COMPARE(m_messages->shown.size(), 1);
+        QVERIFY(m_messages->shown.last().contains(QString(200, u'理') + "\r\n"));
+        QVERIFY(!m_messages->shown.last().contains(QString(201, u'理')));
     }
 
     // 再接続 ends a fetch that stalls; the files saved so far stay.
