@@ -1,10 +1,12 @@
 #include "client/clientstartup.h"
 #include "client/handoutfetch.h"
 #include "client/handoutfile.h"
+#include "client/mainform.h"
 #include "common/cp932.h"
 #include "support/studentfixture.h"
 
 #include <QCryptographicHash>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QThreadPool>
 
@@ -419,6 +421,36 @@ private Q_SLOTS:
         QTRY_COMPARE(m_messages->shown.size(), 1);
         QVERIFY(m_messages->shown.last().contains(QString(200, u'理') + "\r\n"));
         QVERIFY(!m_messages->shown.last().contains(QString(201, u'理')));
+    }
+
+    // Closing the window while large files are checked asks nothing, tells
+    // nothing and leaves no work behind that would keep the program running.
+    void closingTheWindowDuringACheckEndsAtOnce()
+    {
+        QTemporaryDir folder;
+        QFile big(folder.filePath("big.bin"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(wire::MaxUploadSize));
+        writeBytes(folder.filePath("var.cfg"),
+                   cp932Lines({"serveraddress=127.0.0.1", "port=" + m_server->port(),
+                               "haifusaki=" + folder.path()}));
+        MainForm form(m_messages.get(), m_dialogs.get());
+        QVERIFY(form.Form_Load(QStringLiteral("taro"), folder.path()));
+        QVERIFY(m_server->waitForPeer());
+        m_server->reply("800 講義,先生");
+        auto *handouts = form.findChild<QPushButton *>("btnHaifu");
+        QTRY_VERIFY(handouts->isEnabled());
+        handouts->click();
+        QVERIFY(m_server->waitForInput("list\r\n"));
+        m_server->send("401 1\r\nbig.bin,2147483647," + HelloHash + "\r\n");
+        QTRY_COMPARE(form.client()->statusText(), QStringLiteral("配布物を確認中"));
+        QElapsedTimer closing;
+        closing.start();
+        QVERIFY(form.close());
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(1000));
+        QVERIFY(closing.elapsed() < 1000);
+        QCOMPARE(m_messages->asked, QStringList());
+        QCOMPARE(m_messages->shown, QStringList());
+        QTRY_COMPARE(m_server->peer().state(), QAbstractSocket::UnconnectedState);
     }
 
     // 再接続 ends a fetch that stalls; the files saved so far stay.
