@@ -1,5 +1,6 @@
-#include "client/handoutfetch.h"
 #include "client/studentclient.h"
+
+#include "client/handoutfetch.h"
 #include "platform/socket.h"
 
 // The handout fetch's share of the connection.
