@@ -173,6 +173,12 @@ void Connection::interpretReceived()
             break;
         interpret(line);
         ++lines;
+        // A listing or a handout is a turn of its own; the desk's idle
+        // signal brings the next.
+        if (m_handouts && m_handouts->takeServed() && !m_draining) {
+            waitForTurn(false);
+            return;
+        }
     }
     if (m_taken == m_received.size()) {
         m_received.clear();
