@@ -9,6 +9,8 @@
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <sys/stat.h>
+
 namespace {
 
 // A file that keeps changing still lets the students' listings go out
@@ -47,7 +49,8 @@ HandoutCatalog::HandoutCatalog(QObject *parent)
     m_listing.reply = replyOf({}, {});
     m_lookTimer.setSingleShot(true);
     connect(&m_lookTimer, &QTimer::timeout, this, &HandoutCatalog::startLook);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &HandoutCatalog::changeToldOf);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this,
+            &HandoutCatalog::folderChanged);
     connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, &HandoutCatalog::changeToldOf);
 }
 
@@ -148,6 +151,28 @@ void HandoutCatalog::reportDelivery(const QString &who, const Handout &handout)
     Q_EMIT delivered(who, handout.name, handout.sha256);
 }
 
+void HandoutCatalog::folderChanged(const QString &path)
+{
+    // The folder above is watched for the handout folder itself: its other
+    // entries may change all the time.
+    const bool handoutFolder = path == m_folder || QFileInfo(path).canonicalFilePath() ==
+                                                       QFileInfo(m_folder).canonicalFilePath();
+    if (!handoutFolder && folderIdentity() == m_lookedFolder)
+        return;
+    changeToldOf();
+}
+
+QByteArray HandoutCatalog::folderIdentity() const
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(m_folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return {};
+    return QByteArray::number(quint64(info.st_dev)) + ':' +
+           QByteArray::number(quint64(info.st_ino));
+}
+
 void HandoutCatalog::changeToldOf()
 {
     ++m_changes;
@@ -170,6 +195,7 @@ void HandoutCatalog::startLook()
     m_lookTimer.stop();
     m_looking = true;
     m_sinceLook.start();
+    m_lookedFolder = folderIdentity();
     const quint64 generation = m_generation;
     const quint64 changes = m_changes;
     auto *watcher = new QFutureWatcher<HandoutScan>(this);

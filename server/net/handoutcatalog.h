@@ -74,6 +74,8 @@ private:
     };
     void restart();
     bool refuseNestedFolders();
+    void folderChanged(const QString &path);
+    QByteArray folderIdentity() const;
     void changeToldOf();
     void requestLook();
     void startLook();
@@ -94,6 +96,7 @@ private:
     bool m_looking = false;   // a look runs on the pool
     quint64 m_generation = 0; // looks at an earlier folder are dropped
     QElapsedTimer m_sinceLook;
+    QByteArray m_lookedFolder; // device and inode when the latest look began
     QTimer m_lookTimer;
     QFileSystemWatcher m_watcher;
     QHash<QString, KnownFile> m_known; // by path
