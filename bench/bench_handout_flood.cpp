@@ -53,6 +53,7 @@ constexpr int Unread = 256;
 constexpr double ClassGoalSeconds = 0.5;
 constexpr double ListingGoalMs = 5;
 constexpr qint64 GrowthBudgetKiB = 32 * 1024;
+const char *const Steps[] = {"greeting", "attendance", "image mode", "receipt"};
 
 class SilentLog : public TextLog
 {
@@ -119,7 +120,10 @@ struct ClassRun
 {
     quint16 port = 0;
     double seconds = 20;
+    int listers = Flooders;
+    int getters = Flooders;
     std::vector<double> replies;
+    std::vector<double> bySteps[4]; // by the student's step
     long long floodBytes = 0;
     int students = 0;
 };
@@ -142,6 +146,7 @@ void advance(Student &s, ClassRun &run)
     if (lines < needed)
         return;
     run.replies.push_back(since(s.asked));
+    run.bySteps[s.step].push_back(since(s.asked));
     s.input.clear();
     const std::string name = "s" + std::to_string(1000 + s.id);
     switch (s.step++) {
@@ -165,10 +170,10 @@ void runClass(ClassRun &run)
 {
     std::vector<int> listers;
     std::vector<int> getters;
-    for (int i = 0; i < Flooders; ++i) {
+    for (int i = 0; i < run.listers; ++i)
         listers.push_back(connectFrom(0x7f000001, run.port));
+    for (int i = 0; i < run.getters; ++i)
         getters.push_back(connectFrom(0x7f000002, run.port));
-    }
     std::vector<Student> students(Students);
     const auto start = Steady::now();
     for (int i = 0; i < Students; ++i) {
@@ -335,15 +340,25 @@ int main(int argc, char *argv[])
     ClassRun run;
     run.port = server.port();
     run.seconds = argc > 1 ? std::atof(argv[1]) : 20;
+    // To tell the two floods apart: LISTERS=16 GETTERS=0 and the other way.
+    bool given = false;
+    if (const int n = qEnvironmentVariableIntValue("LISTERS", &given); given)
+        run.listers = n;
+    if (const int n = qEnvironmentVariableIntValue("GETTERS", &given); given)
+        run.getters = n;
     served([&] { runClass(run); });
     const double classP99 = percentile(run.replies, 0.99);
     std::printf("flood of %d list + %d get connections for %.0f s beside %d students (%d visits, "
                 "%zu replies): p50 %.3f s, p99 %.3f s (goal %.1f s), slowest %.3f s; "
                 "%.0f MiB went to the flooders\n",
-                Flooders, Flooders, run.seconds, Students, run.students, run.replies.size(),
+                run.listers, run.getters, run.seconds, Students, run.students, run.replies.size(),
                 percentile(run.replies, 0.5), classP99, ClassGoalSeconds,
                 percentile(run.replies, 1.0), double(run.floodBytes) / (1 << 20));
     failed += classP99 < 0 || classP99 > ClassGoalSeconds;
+    for (int step = 0; step < 4; ++step)
+        std::printf("  %s: %zu replies, p50 %.3f s, p99 %.3f s\n", Steps[step],
+                    run.bySteps[step].size(), percentile(run.bySteps[step], 0.5),
+                    percentile(run.bySteps[step], 0.99));
 
     lecture.setHaifudir(dir.filePath("haifu200"));
     waitForListing(server.handouts(), &listing);
