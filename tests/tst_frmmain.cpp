@@ -639,6 +639,27 @@ private Q_SLOTS:
         QVERIFY(!m_window->ledgerWindow());
     }
 
+    // A handout folder inside the assignment folder is told at once, naming
+    // both; the students are handed nothing from it.
+    void handoutFolderInsideTheAssignmentsIsTold()
+    {
+        LectureFiles files;
+        FakeShell shell;
+        m_window = std::make_unique<FrmMain>(m_desktop->services(), shell.services());
+        QVERIFY(startLecture(files));
+        const QString inside = files.kadai + QStringLiteral("/haifu");
+        QDir().mkpath(inside);
+        shell.folders.answer = {FolderChoice::Chosen, inside, 0, {}};
+        m_window->findChild<QPushButton *>(QStringLiteral("haifudirBtn"))->click();
+        QCOMPARE(m_desktop->messages.shown.size(), 1);
+        QVERIFY(m_desktop->messages.shown[0].contains(inside));
+        QVERIFY(m_desktop->messages.shown[0].contains(files.kadai + QStringLiteral(" と重なって")));
+        QCOMPARE(m_window->server().lecture().haifudir(), inside);
+        QCOMPARE(m_window->server().network().handouts().find(QStringLiteral("x")).error(),
+                 QStringLiteral(
+                     "配布物のフォルダが課題の提出先と重なっています｡先生に知らせてください｡"));
+    }
+
     // Today's lecture in the ledger; the lecturer excuses hanako with a reason
     // and names a second room's journals.
     void ledgerShowsTodayAndKeepsTheLecturersCorrections()

@@ -7,6 +7,9 @@
 #include <QCryptographicHash>
 #include <QSignalSpy>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 const QString Taken = QStringLiteral("101 - syusseki totta ^^");
@@ -26,6 +29,20 @@ class TestHandouts : public QObject
 
     std::unique_ptr<TestClient> greeted() { return m_room->greeted(); }
     bool logHas(const QString &text) const { return m_room->log.text().contains(text); }
+    // Rewrites a file in place, keeping its size and modification time.
+    static void rewriteKeepingTimes(const QString &path, const QByteArray &bytes)
+    {
+        struct stat before
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QCOMPARE(file.write(bytes), qint64(bytes.size()));
+        file.close();
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    }
 
 private Q_SLOTS:
     void init()
@@ -185,6 +202,107 @@ private Q_SLOTS:
         QCOMPARE(client->fetch("empty.txt", &reply), QByteArray());
         QCOMPARE(reply, QStringLiteral("402 0"));
         QCOMPARE(client->ask("user taro\r\n"), Taken);
+    }
+
+    // A handout edited in place, its size and modification time put back,
+    // is a new version: its new hash is listed.
+    void handoutEditedInPlaceIsHashedAgain()
+    {
+        m_room->handout("a.txt", "first");
+        auto client = greeted();
+        QCOMPARE(client->ask("list\r\n", 2).value(1), "a.txt,5," + sha256("first"));
+        rewriteKeepingTimes(m_room->haifu + "/a.txt", "again");
+        QCOMPARE(client->ask("list\r\n", 2).value(1), "a.txt,5," + sha256("again"));
+        QCOMPARE(client->fetch("a.txt"), QByteArray("again"));
+    }
+
+    // A file that changes while its hash is computed is hashed again: the
+    // listing gives the hash of what the file holds now.
+    void handoutChangedWhileHashedIsHashedAgain()
+    {
+        const QString path = m_room->haifu + "/big.bin";
+        const QByteArray fresh = pattern(3 * 1024 * 1024, 2);
+        m_room->handout("big.bin", pattern(3 * 1024 * 1024, 1));
+        std::atomic_int calls = 0;
+        setHandoutHashHook([&](const QString &hashed) {
+            if (hashed == path && calls++ == 0)
+                rewriteKeepingTimes(path, fresh);
+        });
+        auto client = greeted();
+        const QStringList reply = client->ask("list\r\n", 2);
+        setHandoutHashHook({});
+        QVERIFY(calls >= 2);
+        QCOMPARE(reply.value(1), "big.bin,3145728," + sha256(fresh));
+        QCOMPARE(client->fetch("big.bin"), fresh);
+    }
+
+    // A connection asking for listings without pause gets one per turn:
+    // another student's line is answered while the flood goes on.
+    void listingFloodTakesTurnsWithTheClass()
+    {
+        m_room->handout("a.txt", "x");
+        auto flooder = greeted();
+        auto witness = m_room->greeted(QStringLiteral("127.0.0.2"));
+        QCOMPARE(flooder->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        QByteArray flood;
+        for (int i = 0; i < 400; ++i)
+            flood += "list\r\n";
+        // The flood is in the server's hands before the witness's line.
+        flooder->sendNow(flood);
+        const QString witnessEntry = QStringLiteral("user hanako");
+        witness->sendNow("user hanako\r\n");
+        QVERIFY(witness->waitForLines(3, 10000));
+        QCOMPARE(witness->lines().value(2), Taken);
+        // The log is newest first: the listings logged before the witness's
+        // line are those after it in the text.
+        const QString log = m_room->log.text();
+        const qsizetype listedBefore =
+            log.mid(log.indexOf(witnessEntry)).count(QStringLiteral("\r\nlist\r\n"));
+        QVERIFY2(listedBefore < 32, qPrintable(QString::number(listedBefore)));
+        QVERIFY(flooder->waitForLines(2 + 2 * 401, 20000));
+        QCOMPARE(flooder->lines().last(), "a.txt,1," + sha256("x"));
+    }
+
+    // A handout folder that is the assignment folder, lies in it or holds
+    // it would hand the students' work out: nothing is handed out until
+    // another is chosen, and the log names both.
+    void handoutFolderOverlappingTheAssignmentsIsRefused_data()
+    {
+        QTest::addColumn<QString>("handouts");
+        QTest::newRow("the same") << "KADAI";
+        QTest::newRow("the same, spelt otherwise") << "KADAI/../kadai/.";
+        QTest::newRow("inside it") << "KADAI/week1";
+        QTest::newRow("holding it") << "ROOT";
+        QTest::newRow("a link to it") << "ROOT/link";
+    }
+    void handoutFolderOverlappingTheAssignmentsIsRefused()
+    {
+        QFETCH(QString, handouts);
+        handouts.replace("KADAI", m_room->kadai).replace("ROOT", m_room->dir.path());
+        QDir().mkpath(m_room->kadai + "/week1");
+        QVERIFY(QFile::link(m_room->kadai, m_room->dir.filePath("link")));
+        writeBytes(m_room->kadai + "/taro.txt", "taro's work");
+        writeBytes(m_room->kadai + "/week1/taro.txt", "taro's work");
+        m_room->lecture.setHaifudir(handouts);
+        auto client = greeted();
+        const QString refused = QStringLiteral(
+            "499 配布物のフォルダが課題の提出先と重なっています｡先生に知らせてください｡");
+        QCOMPARE(client->ask("list\r\n"), refused);
+        QString reply;
+        QCOMPARE(client->fetch("taro.txt", &reply), QByteArray());
+        QCOMPARE(reply, refused);
+        QVERIFY(logHas("配布物のフォルダ " + QDir::toNativeSeparators(handouts) +
+                       " は課題の提出先 " + QDir::toNativeSeparators(m_room->kadai)));
+        // Another folder is served again.
+        m_room->handout("a.txt", "handout");
+        m_room->lecture.setHaifudir(m_room->haifu);
+        QCOMPARE(client->ask("list\r\n", 2).value(0), QStringLiteral("401 1"));
+        // So is the same one, once the assignments go elsewhere.
+        m_room->lecture.setHaifudir(handouts);
+        QCOMPARE(client->ask("list\r\n"), refused);
+        QTemporaryDir elsewhere;
+        m_room->lecture.setKadaidir(elsewhere.path());
+        QCOMPARE(client->ask("list\r\n", 1).value(0).left(4), QStringLiteral("401 "));
     }
 
     // Every delivery is a journal record: a client that asks again and again

@@ -27,6 +27,9 @@ ClassroomServer::ClassroomServer(const Lecture &lecture, AttendanceBook &book, T
     connect(m_listener, &Socket::acceptingPaused, this, &ClassroomServer::outOfDescriptors);
     connect(&m_handouts, &HandoutCatalog::logEntry, this, &ClassroomServer::log);
     connect(&m_lecture, &Lecture::haifudirChanged, &m_handouts, &HandoutCatalog::setFolder);
+    connect(&m_lecture, &Lecture::kadaidirChanged, &m_handouts,
+            &HandoutCatalog::setAssignmentFolder);
+    m_handouts.setAssignmentFolder(m_lecture.kadaidir());
     m_handouts.setFolder(m_lecture.haifudir());
     m_clock.start();
 }

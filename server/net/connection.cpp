@@ -78,7 +78,7 @@ void Connection::offerHandouts(HandoutCatalog &catalog)
 {
     m_handouts = new HandoutDesk(*this, catalog);
     connect(m_handouts, &HandoutDesk::logEntry, this, &Connection::logEntry);
-    connect(m_handouts, &HandoutDesk::idle, this, &Connection::takeTurn, Qt::QueuedConnection);
+    connect(m_handouts, &HandoutDesk::idle, this, &Connection::deskIdle, Qt::QueuedConnection);
 }
 
 bool Connection::hasRoomForRecord()
@@ -134,9 +134,17 @@ void Connection::receive(const QByteArray &bytes)
     interpretReceived();
 }
 
+void Connection::deskIdle()
+{
+    m_awaitingDesk = false;
+    takeTurn();
+}
+
 void Connection::takeTurn()
 {
-    if (!m_waiting || m_finished || repliesPiledUp())
+    // After a handout request only the desk's idle gives the next turn:
+    // replies draining as well would let one connection take two.
+    if (!m_waiting || m_finished || m_awaitingDesk || repliesPiledUp())
         return;
     interpretReceived();
     if (!m_waiting && !m_finished)
@@ -173,6 +181,13 @@ void Connection::interpretReceived()
             break;
         interpret(line);
         ++lines;
+        // A listing or a handout is a turn of its own; the desk's idle
+        // signal brings the next.
+        if (m_handouts && m_handouts->takeServed() && !m_draining) {
+            m_awaitingDesk = true;
+            waitForTurn(false);
+            return;
+        }
     }
     if (m_taken == m_received.size()) {
         m_received.clear();

@@ -77,6 +77,7 @@ private:
 
     bool repliesPiledUp();
     void resumeWhenDrained();
+    void deskIdle();
     void takeTurn();
     void interpretReceived();
     void waitForTurn(bool queued);
@@ -106,6 +107,7 @@ private:
     bool m_skippingLongLine = false; // a line past MaxLineBytes, up to its end
     bool m_waiting = false;          // input waits for its turn; reading paused
     bool m_draining = false;         // the peer has closed: its input is read at one go
+    bool m_awaitingDesk = false;     // a handout request's turn: until the desk is idle
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
     HandoutDesk *m_handouts = nullptr;

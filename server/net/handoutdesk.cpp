@@ -18,6 +18,7 @@ HandoutDesk::HandoutDesk(Connection &connection, HandoutCatalog &catalog)
 
 void HandoutDesk::request(wire::Command command, QStringView body)
 {
+    m_served = true;
     if (command == wire::Command::List)
         list();
     else if (command == wire::Command::Get)
@@ -33,14 +34,8 @@ void HandoutDesk::list()
 {
     m_awaitingListing = true;
     m_catalog.list(this, [this](const HandoutCatalog::Listing &listing) {
-        if (!listing.refusal.isEmpty()) {
-            sendLine(wire::refusalLine(listing.refusal));
-        } else {
-            sendLine(wire::handoutListLine(listing.handouts.size()));
-            for (const Handout &handout : listing.handouts)
-                sendLine(
-                    wire::handoutEntryLine({handout.name, handout.version.size, handout.sha256}));
-        }
+        // One write, encoded once for every student.
+        m_connection.socket().sendData(listing.reply);
         becomeIdle();
     });
 }
@@ -76,6 +71,7 @@ void HandoutDesk::refuse(const QString &name, const QString &reason)
                         .arg(m_connection.number())
                         .arg(name.left(LoggedNameChars), reason) +
                     wire::Eol);
+    Q_EMIT idle();
 }
 
 void HandoutDesk::transferEnded(const QString &problem)

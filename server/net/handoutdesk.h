@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <utility>
+
 class Connection;
 class HandoutCatalog;
 class HandoutSender;
@@ -12,7 +14,7 @@ class HandoutSender;
 // A connection's handout requests: "list" is answered once every hash is
 // known, "get" by the file's bytes. While either is under way the
 // connection's further lines wait, and replies it sends meanwhile go out
-// after the bytes.
+// after the bytes. Every request ends with idle(), also a refused one.
 class HandoutDesk : public QObject
 {
     Q_OBJECT
@@ -22,6 +24,8 @@ public:
     bool busy() const { return m_awaitingListing || sending(); }
     bool sending() const { return m_sender != nullptr; }
     void request(wire::Command command, QStringView body);
+    // Whether a request came since the last call: its idle() is to come.
+    bool takeServed() { return std::exchange(m_served, false); }
     // A reply line that must not land among the bytes of a handout.
     void deferLine(const QString &line) { m_deferred << line; }
 
@@ -44,4 +48,5 @@ private:
     bool m_awaitingListing = false;
     HandoutSender *m_sender = nullptr;
     QStringList m_deferred;
+    bool m_served = false;
 };

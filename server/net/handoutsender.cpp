@@ -5,21 +5,32 @@
 
 namespace {
 
-// Read per step, and the most that waits in the socket for one student
-// (the kernel's buffer comes on top).
-constexpr qint64 Piece = 256 * 1024;
+// The most of a handout that waits in the program for one student; the
+// kernel's own buffer, at the system's size, comes on top.
 constexpr qint64 MaxWaiting = 128 * 1024;
-// The kernel's buffer for the connection while a file goes out: the replies'
-// small one would wake the program for every few pieces. Kernel memory, not
-// the program's; it goes back to the replies' size afterwards.
-constexpr int KernelBuffer = 1024 * 1024;
-constexpr int ReplyKernelBuffer = 64 * 1024;
+// Not read in smaller steps than this, but for the file's end.
+constexpr qint64 MinPiece = 32 * 1024;
+// A student's program that takes no byte for this long has stopped: its
+// transfer holds a descriptor and buffers for nothing.
+constexpr std::chrono::milliseconds DefaultStallLimit = std::chrono::seconds(60);
+std::chrono::milliseconds stallLimit = DefaultStallLimit;
 
 } // namespace
 
+void HandoutSender::setStallLimitForTests(std::chrono::milliseconds limit)
+{
+    stallLimit = limit.count() > 0 ? limit : DefaultStallLimit;
+}
+
 HandoutSender::HandoutSender(Socket &socket, Handout handout, QObject *parent)
     : QObject(parent), m_socket(socket), m_handout(std::move(handout)), m_file(m_handout.path)
-{}
+{
+    m_stall.setSingleShot(true);
+    connect(&m_stall, &QTimer::timeout, this, [this] {
+        finish(QStringLiteral("受け取られないまま%1秒たちました")
+                   .arg(std::chrono::duration_cast<std::chrono::seconds>(stallLimit).count()));
+    });
+}
 
 Result<> HandoutSender::open()
 {
@@ -33,9 +44,9 @@ Result<> HandoutSender::open()
 
 void HandoutSender::start()
 {
-    connect(&m_socket, &Socket::sendProgress, this, &HandoutSender::pump);
-    connect(&m_socket, &Socket::sendComplete, this, &HandoutSender::pump);
-    m_socket.setKernelSendBuffer(KernelBuffer);
+    connect(&m_socket, &Socket::sendProgress, this, &HandoutSender::progressed);
+    connect(&m_socket, &Socket::sendComplete, this, &HandoutSender::progressed);
+    m_stall.start(stallLimit);
     m_socket.sendData(wire::handoutDataLine(m_handout.version.size) + wire::Eol);
     pump();
 }
@@ -45,12 +56,21 @@ bool HandoutSender::unchanged()
     return versionOfDescriptor(m_file.handle()) == m_handout.version;
 }
 
+void HandoutSender::progressed()
+{
+    // Told only when the kernel took bytes: once its buffer is full, when
+    // the student took some.
+    m_stall.start(stallLimit);
+    pump();
+}
+
 void HandoutSender::pump()
 {
     const qint64 size = m_handout.version.size;
     while (!m_finished && m_queued < size && m_socket.state() == Socket::StateConnected &&
-           m_socket.bytesToSend() < MaxWaiting) {
-        const QByteArray piece = m_file.read(qMin(Piece, size - m_queued));
+           MaxWaiting - m_socket.bytesToSend() >= qMin(MinPiece, size - m_queued)) {
+        const QByteArray piece =
+            m_file.read(qMin(MaxWaiting - m_socket.bytesToSend(), size - m_queued));
         if (piece.isEmpty() || !unchanged()) {
             finish(QStringLiteral("送信中に配布物が変わりました"));
             return;
@@ -67,7 +87,7 @@ void HandoutSender::finish(const QString &problem)
 {
     m_finished = true;
     m_file.close();
-    m_socket.setKernelSendBuffer(ReplyKernelBuffer);
+    m_stall.stop();
     m_socket.disconnect(this);
     Q_EMIT finished(problem);
 }

@@ -5,12 +5,16 @@
 
 #include <QFile>
 #include <QObject>
+#include <QTimer>
+
+#include <chrono>
 
 class Socket;
 
 // One handout on its way to a student: the 402 line, then the file's bytes,
 // read as the socket gets rid of earlier ones, so that memory does not grow
-// with the file or the class. The bytes are those of the version listed: a
+// with the file or the class. A student that takes nothing for a minute
+// ends the transfer. The bytes are those of the version listed: a
 // file that changes while it is sent ends the transfer.
 class HandoutSender : public QObject
 {
@@ -23,6 +27,9 @@ public:
     // Sends the 402 line and starts streaming.
     void start();
     const Handout &handout() const { return m_handout; }
+    // How long a transfer may go without the student taking a byte; zero
+    // restores the minute.
+    static void setStallLimitForTests(std::chrono::milliseconds limit);
 
 Q_SIGNALS:
     // Every byte handed to the system (empty problem), or the transfer had
@@ -30,6 +37,7 @@ Q_SIGNALS:
     void finished(const QString &problem);
 
 private:
+    void progressed();
     void pump();
     bool unchanged();
     void finish(const QString &problem);
@@ -38,5 +46,6 @@ private:
     Handout m_handout;
     QFile m_file;
     qint64 m_queued = 0;
+    QTimer m_stall;
     bool m_finished = false;
 };

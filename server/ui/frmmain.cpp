@@ -8,6 +8,7 @@
 #include "server/app/lectureserver.h"
 #include "server/app/manual.h"
 #include "server/app/submissionslist.h"
+#include "server/net/foldernesting.h"
 #include "server/ui/deadlinecontrol.h"
 #include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmabout.h"
@@ -21,6 +22,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -416,6 +418,16 @@ void FrmMain::dirname_Click()
 void FrmMain::haifudirBtn_Click()
 {
     QString path;
-    if (browseFolder({*m_folders, *m_messages}, &path, HandoutFolderPrompt))
-        m_server->lecture().setHaifudir(path);
+    if (!browseFolder({*m_folders, *m_messages}, &path, HandoutFolderPrompt))
+        return;
+    // Taken all the same, so that the lecturer sees it; it hands out
+    // nothing until another is chosen.
+    const QString &kadaidir = m_server->lecture().kadaidir();
+    if (foldersNest(path, kadaidir))
+        m_messages->show(
+            QStringLiteral("配布物のフォルダ %1 は課題の提出先 %2 と重なっています｡"
+                           "提出された課題が配布されてしまうため、別のフォルダを"
+                           "選ぶまで何も配布しません｡")
+                .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(kadaidir)));
+    m_server->lecture().setHaifudir(path);
 }
