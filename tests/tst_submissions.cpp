@@ -123,7 +123,8 @@ private Q_SLOTS:
         // hozon=0: replaced as before, nothing kept.
         m_room->server->setKeptVersions(0);
         auto other = greeted();
-        QCOMPARE(other->ask("put hanako.doc,1\r\nA", 2), (QStringList{ImageMode, Received}));
+        QCOMPARE(other->ask("user hanako\r\nput hanako.doc,1\r\nA", 3),
+                 (QStringList{Taken, ImageMode, Received}));
         QCOMPARE(other->ask("put hanako.doc,1\r\nB", 2), (QStringList{ImageMode, Received}));
         QVERIFY(!QFileInfo::exists(m_room->kadai + "/.tavrelle-versions/hanako.doc"));
         QCOMPARE(stored("hanako.doc"), QByteArray("B"));
@@ -137,7 +138,8 @@ private Q_SLOTS:
         auto client = greeted();
         const QString refusal = QStringLiteral(
             "499 以前の提出を保存できないため受け取れません｡講師に連絡してください｡");
-        QCOMPARE(client->ask("put taro.doc,3\r\nuser taro\r\n", 2), (QStringList{refusal, Taken}));
+        QCOMPARE(client->ask("user taro\r\nput taro.doc,3\r\nuser taro\r\n", 3),
+                 (QStringList{Taken, refusal, Already}));
         QVERIFY(logHas(QStringLiteral("以前の版を残せません")));
         QCOMPARE(stored("taro.doc"), QByteArray("the earlier one"));
         // The history becomes impossible while the bytes arrive: refused at

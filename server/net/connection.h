@@ -2,6 +2,7 @@
 
 #include "common/wire.h"
 #include "server/net/uploadfile.h"
+#include "server/net/uploadgate.h"
 #include "server/roster/assignmentdeadline.h"
 
 #include <QByteArray>
@@ -16,6 +17,7 @@ class HandoutDesk;
 class RecordBudget;
 class Lecture;
 class Socket;
+class QTimer;
 
 // One student's conversation with the lecturer's program: its socket, the
 // bytes received and not yet interpreted, the open upload and the user ID.
@@ -35,6 +37,14 @@ public:
     Socket &socket() const { return *m_socket; }
     const QString &userId() const { return m_userId; }
     bool imageMode() const { return m_upload != nullptr; }
+
+    // An upload that receives no byte for this long, or that is still
+    // incomplete this long after the cut-off, is ended: a stalled client
+    // must not hold its connection, nor hand in hours after the cut-off.
+    static constexpr int UploadIdleMs = 60 * 1000;
+    static constexpr qint64 UploadAfterCutoffSeconds = 10 * 60;
+    // For tests: the idle limit in milliseconds (0: UploadIdleMs again).
+    static void setUploadIdleMsForTests(int ms);
 
     void setKeptVersions(int kept) { m_keptVersions = kept; }
     // What this client may still add to the records; shared by the
@@ -87,7 +97,12 @@ private:
     void interpret(QByteArrayView line);
     void logLine(const QString &line, qsizetype bytes);
     void recordAttendance(const QString &userId);
+    std::optional<PutRefusal> ownershipRefusal(const QString &fileName) const;
     void startUpload(const QString &body, const std::optional<wire::PutRequest> &request);
+    void armUploadTimer();
+    const AssignmentDeadline &uploadDeadline() const;
+    bool uploadPastCutoffLimit() const;
+    void endUpload(const QString &why, const QString &forStudent);
     qsizetype receiveUpload(QByteArrayView data);
     void completeUpload();
     void storageFailed(const QString &reason);
@@ -108,6 +123,7 @@ private:
     bool m_draining = false;         // the peer has closed: its input is read at one go
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
+    QTimer *m_uploadIdle = nullptr; // runs out when no byte of the upload came
     HandoutDesk *m_handouts = nullptr;
     std::shared_ptr<RecordBudget> m_budget;
     bool m_finished = false;
