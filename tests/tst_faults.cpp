@@ -842,6 +842,27 @@ private Q_SLOTS:
         QVERIFY(received == flood);
     }
 
+    // An upload that gets no byte for the idle limit is ended: nothing is
+    // stored, the earlier file stays, one log entry, the connection closed.
+    void stalledUploadIsEndedAfterTheIdleLimit()
+    {
+        Connection::setUploadIdleMsForTests(300);
+        const auto restore = qScopeGuard([] { Connection::setUploadIdleMsForTests(0); });
+        writeBytes(m_kadai + "/taro.doc", "earlier");
+        auto client = uploadUnderWay("first half ", 22);
+        QVERIFY(client->waitForClose(10000));
+        QCOMPARE(
+            client->lines().value(4),
+            QStringLiteral("499 データが届かないため受信を打ち切りました｡もう一度送ってください｡"));
+        QCOMPARE(m_room->stored("taro.doc"), QByteArray("earlier"));
+        QCOMPARE(kadaiEntries(), QStringList{"taro.doc"});
+        QVERIFY(closedByServer(1));
+        QCOMPARE(m_room->log.text().count(QStringLiteral("受信を打ち切りました")), 1);
+        QVERIFY(m_room->log.text().contains(
+            QStringLiteral("接続番号:1 0.3秒間データが届かなかったため taro.doc "
+                           "の受信を打ち切りました(11/22バイト)｡")));
+    }
+
     void stalledUploadDoesNotHoldUpOthers()
     {
         QStringList roster{"taro,太郎"};
@@ -874,7 +895,7 @@ private Q_SLOTS:
             QCOMPARE(others[size_t(i)]->lines().at(4), QStringLiteral("302 jyusin kanryo"));
             QCOMPARE(readBytes(m_kadai + QStringLiteral("/other%1.bin").arg(i)), files[size_t(i)]);
         }
-        // The stalled upload waits, with no time-out, and can still finish.
+        // The stalled upload waits, within its idle limit, and can still finish.
         QVERIFY(m_room->server->connection(1) && m_room->server->connection(1)->imageMode());
         QVERIFY(!kadaiEntries().contains("taro.doc"));
         QVERIFY(stalled->send(stalledFile.sliced(1000)));
