@@ -846,8 +846,8 @@ private Q_SLOTS:
     // stored, the earlier file stays, one log entry, the connection closed.
     void stalledUploadIsEndedAfterTheIdleLimit()
     {
-        Connection::setUploadIdleMsForTests(300);
-        const auto restore = qScopeGuard([] { Connection::setUploadIdleMsForTests(0); });
+        uploadlimits::setIdleMsForTests(300);
+        const auto restore = qScopeGuard([] { uploadlimits::setIdleMsForTests(0); });
         writeBytes(m_kadai + "/taro.doc", "earlier");
         auto client = uploadUnderWay("first half ", 22);
         QVERIFY(client->waitForClose(10000));

@@ -23,8 +23,6 @@ constexpr qint64 MaxUnsentReplyBytes = 64 * 1024;
 // Lines interpreted at one go before the other connections get their turn:
 // a client that floods the server must not hold up the class.
 constexpr int LinesPerTurn = 64;
-// The idle limit of an upload; tests shorten it.
-int g_uploadIdleMs = Connection::UploadIdleMs;
 // What the receipt of an upload may add to the journal and the log, at most:
 // a bounded user ID, a file name as long as the host allows, a hash.
 constexpr qint64 ReceiptBytes = 1024;
@@ -67,11 +65,6 @@ Connection::Connection(qint64 number, Socket *socket, const Lecture &lecture, At
 
 // An unfinished upload leaves no trace: the temporary file goes with it.
 Connection::~Connection() = default;
-
-void Connection::setUploadIdleMsForTests(int ms)
-{
-    g_uploadIdleMs = ms > 0 ? ms : UploadIdleMs;
-}
 
 void Connection::send(const QString &line)
 {
@@ -308,23 +301,6 @@ void Connection::refusePut(const QString &body, const QString &forStudent, const
     send(wire::refusalLine(forStudent));
 }
 
-std::optional<PutRefusal> Connection::ownershipRefusal(const QString &fileName) const
-{
-    // A file belongs to the student who attended here: its name is that ID,
-    // or the ID, a "." and more, and no longer roster ID claims it.
-    const QString owner = m_book.ownerOf(fileName);
-    if (!m_userId.isEmpty() && (fileName == m_userId || owner == m_userId))
-        return std::nullopt;
-    if (m_userId.isEmpty())
-        return PutRefusal{QStringLiteral("出席を登録してから提出してください｡"),
-                          QStringLiteral("出席を登録していない接続です"), false};
-    if (!owner.isEmpty())
-        return PutRefusal{QStringLiteral("ほかの学生のファイルは提出できません｡"),
-                          QStringLiteral("%1 のファイルです").arg(owner), false};
-    return PutRefusal{QStringLiteral("ファイル名はユーザIDと｢.｣で始めてください｡"),
-                      QStringLiteral("%1 のファイル名ではありません").arg(m_userId), false};
-}
-
 void Connection::startUpload(const QString &body, const std::optional<wire::PutRequest> &request)
 {
     // A client that has written its share of the records for this minute
@@ -342,7 +318,8 @@ void Connection::startUpload(const QString &body, const std::optional<wire::PutR
         refusePut(body, QStringLiteral("このファイル名では保存できません｡"));
         return;
     }
-    if (const std::optional<PutRefusal> refusal = ownershipRefusal(request->fileName)) {
+    if (const std::optional<PutRefusal> refusal =
+            ownershipRefusal(m_book, m_userId, request->fileName)) {
         refusePut(body, refusal->forStudent, refusal->detail);
         return;
     }
@@ -397,47 +374,36 @@ void Connection::armUploadTimer()
         m_uploadIdle->setSingleShot(true);
         connect(m_uploadIdle, &QTimer::timeout, this, [this] {
             if (m_upload)
-                endUpload(QStringLiteral("%1秒間データが届かなかった")
-                              .arg(m_uploadIdle->interval() / 1000.0),
-                          QStringLiteral(
-                              "データが届かないため受信を打ち切りました｡もう一度送ってください｡"));
+                endUpload(uploadlimits::stalledEnd());
         });
     }
-    m_uploadIdle->start(g_uploadIdleMs);
+    m_uploadIdle->start(uploadlimits::idleMs());
 }
 
 // A deadline changed during the upload counts if the folder is the same.
-const AssignmentDeadline &Connection::uploadDeadline() const
+const AssignmentDeadline &Connection::deadlineOf(const Upload &upload) const
 {
-    return m_upload->folder == m_lecture.kadaidir() ? m_lecture.deadline() : m_upload->deadline;
-}
-
-bool Connection::uploadPastCutoffLimit() const
-{
-    const QDateTime &cutoff = uploadDeadline().cutoff;
-    return cutoff.isValid() && Clock::now() > cutoff.addSecs(UploadAfterCutoffSeconds);
+    return upload.folder == m_lecture.kadaidir() ? m_lecture.deadline() : upload.deadline;
 }
 
 // Nothing is stored and the earlier file stays; the bytes still on their
 // way cannot be told from lines any more, so the connection ends too.
-void Connection::endUpload(const QString &why, const QString &forStudent)
+void Connection::endUpload(const PutRefusal &why)
 {
     const std::unique_ptr<Upload> ended = std::move(m_upload);
     log(QStringLiteral("接続番号:%1 %2ため %3 の受信を打ち切りました(%4/%5バイト)｡")
             .arg(m_number)
-            .arg(why, ended->fileName)
+            .arg(why.detail, ended->fileName)
             .arg(ended->received)
             .arg(ended->expected));
-    send(wire::refusalLine(forStudent));
+    send(wire::refusalLine(why.forStudent));
     close();
 }
 
 qsizetype Connection::receiveUpload(QByteArrayView data)
 {
-    if (uploadPastCutoffLimit()) {
-        endUpload(QStringLiteral("受付締切から%1分を過ぎても終わらなかった")
-                      .arg(UploadAfterCutoffSeconds / 60),
-                  QStringLiteral("受付締切を過ぎたため受け取れませんでした｡"));
+    if (uploadlimits::overdue(deadlineOf(*m_upload), Clock::now())) {
+        endUpload(uploadlimits::overdueEnd());
         return data.size();
     }
     m_uploadIdle->start();
@@ -484,9 +450,7 @@ void Connection::completeUpload()
     submission.size = upload->expected;
     submission.sha256 = sha256;
     submission.completedAt = Clock::now();
-    // A deadline changed during the upload counts if the folder is the same.
-    const AssignmentDeadline &deadline =
-        upload->folder == m_lecture.kadaidir() ? m_lecture.deadline() : upload->deadline;
+    const AssignmentDeadline &deadline = deadlineOf(*upload);
     submission.lateSeconds = deadline.lateSeconds(submission.completedAt);
     submission.versions = upload->file.versions();
     submission.folder = upload->folder;

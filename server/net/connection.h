@@ -38,14 +38,6 @@ public:
     const QString &userId() const { return m_userId; }
     bool imageMode() const { return m_upload != nullptr; }
 
-    // An upload that receives no byte for this long, or that is still
-    // incomplete this long after the cut-off, is ended: a stalled client
-    // must not hold its connection, nor hand in hours after the cut-off.
-    static constexpr int UploadIdleMs = 60 * 1000;
-    static constexpr qint64 UploadAfterCutoffSeconds = 10 * 60;
-    // For tests: the idle limit in milliseconds (0: UploadIdleMs again).
-    static void setUploadIdleMsForTests(int ms);
-
     void setKeptVersions(int kept) { m_keptVersions = kept; }
     // What this client may still add to the records; shared by the
     // connections from one address.
@@ -97,12 +89,10 @@ private:
     void interpret(QByteArrayView line);
     void logLine(const QString &line, qsizetype bytes);
     void recordAttendance(const QString &userId);
-    std::optional<PutRefusal> ownershipRefusal(const QString &fileName) const;
     void startUpload(const QString &body, const std::optional<wire::PutRequest> &request);
     void armUploadTimer();
-    const AssignmentDeadline &uploadDeadline() const;
-    bool uploadPastCutoffLimit() const;
-    void endUpload(const QString &why, const QString &forStudent);
+    const AssignmentDeadline &deadlineOf(const Upload &upload) const;
+    void endUpload(const PutRefusal &why);
     qsizetype receiveUpload(QByteArrayView data);
     void completeUpload();
     void storageFailed(const QString &reason);
