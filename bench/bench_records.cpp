@@ -1,6 +1,7 @@
 // What a hostile student and an unlucky lecturer can do to the records:
-//  - flood: one client announces a 65,000-character ID and then loops on
-//    "put x.txt,0" for 60 s (BENCH_FLOOD_SECONDS) while a class of 20 takes
+//  - flood: one client announces a 65,000-character ID, attends as a student
+//    of the roster and then loops on putting an empty file of its own for
+//    60 s (BENCH_FLOOD_SECONDS) while a class of 20 takes
 //    attendance from other machines: growth of the journal and the day log,
 //    and the class's reply times;
 //  - restore: the question and the restore for a 1 GiB journal (memory
@@ -101,11 +102,14 @@ bool readLines(int fd, int lines)
 void flood(quint16 port, std::atomic<bool> &stop, std::atomic<int> &done)
 {
     const int fd = connectFrom("127.0.0.1", port);
-    const std::string id = "user " + std::string(65000, 'A') + "\r\n";
+    // Uploads are taken only from a student who attended: the last one of
+    // the roster, who is not in the class below.
+    const std::string own = studentId(Students - 1).toStdString();
+    const std::string id = "user " + std::string(65000, 'A') + "\r\nuser " + own + "\r\n";
     ::send(fd, id.data(), id.size(), MSG_NOSIGNAL);
     std::string puts;
     for (int i = 0; i < 64; ++i)
-        puts += "put x.txt,0\r\n";
+        puts += "put " + own + ".txt,0\r\n";
     ::fcntl(fd, F_SETFL, O_NONBLOCK);
     char sink[65536];
     while (!stop) {

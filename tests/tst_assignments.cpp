@@ -3,6 +3,7 @@
 // folder, and the submissions at a glance from the receipts.
 #include "common/clock.h"
 #include "server/roster/assignmentdeadline.h"
+#include "server/roster/csvtext.h"
 #include "server/roster/deadlinekeeper.h"
 #include "server/roster/lecture.h"
 #include "server/roster/submissionsindex.h"
@@ -242,6 +243,50 @@ private Q_SLOTS:
         row.userName = "say \"hi\"";
         QCOMPARE(cp932::decode(submissionsCsv({row})).split("\r\n").value(1),
                  QStringLiteral("\"a,b\",\"say \"\"hi\"\"\",,,,,,,,"));
+    }
+
+    // A cell a spreadsheet would take for a formula gets a leading "'";
+    // numbers, times and hashes do not.
+    void csvKeepsFormulaLikeCellsAsText()
+    {
+        SubmissionRow row;
+        row.userId = "@taro";
+        row.userName = "\t太郎";
+        row.receipt.fileName = "=1+2+cmd.txt";
+        row.receipt.size = 3;
+        row.receipt.completedAt = at(10, 0);
+        row.receipt.sha256 = QByteArray(64, 'a');
+        row.check = SubmissionRow::Match;
+        row.versions = 1;
+        row.identical = QStringList{"-x"};
+        QCOMPARE(cp932::decode(submissionsCsv({row})).split("\r\n").value(1),
+                 "'@taro,'\t太郎,'=1+2+cmd.txt,2026/12/09 10:00:00,3," + QString(64, u'a') +
+                     ",,1,'-x,一致");
+        QCOMPARE(exportedSubmissionCells(row).mid(0, 3),
+                 (QStringList{"'@taro", "'\t太郎", "'=1+2+cmd.txt"}));
+        // The window shows the cells as they are.
+        QCOMPARE(submissionCells(row).value(2), QStringLiteral("=1+2+cmd.txt"));
+        for (const char *plain : {"taro", "", "a=b", "'x"})
+            QCOMPARE(textCell(plain), QString(plain));
+        for (const char *formula : {"=x", "+x", "-x", "@x", "\tx", "\rx"})
+            QCOMPARE(textCell(formula), "'" + QString(formula));
+    }
+
+    // A receipt is credited to the ID it bears, never to the start of its
+    // file name: one without an ID belongs to nobody.
+    void receiptsWithoutAnIdAreNobodys()
+    {
+        QList<Receipt> receipts{store("taro", "taro's own", at(10, 0)),
+                                store("taro", "junk from anyone", at(10, 5))};
+        receipts[1].userId.clear();
+        SubmissionsIndex index(m_kadai, {{"taro", "太郎"}});
+        index.addReceipts(receipts);
+        HashCache cache;
+        const QList<SubmissionRow> rows = index.build(cache);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].receipt.sha256, sha("taro's own"));
+        // The file holds other bytes now: the row says so.
+        QCOMPARE(SubmissionRow::checkText(rows[0].check), QStringLiteral("変更あり"));
     }
 
     void versionNamesFitEveryFileSystem()

@@ -2,6 +2,7 @@
 // broken and foreign lines, midnight, a second program, an ending program.
 #include "common/clock.h"
 #include "platform/textlog.h"
+#include "server/app/journaledlog.h"
 #include "server/app/rostercommands.h"
 #include "server/roster/attendancebook.h"
 #include "server/roster/journalfile.h"
@@ -293,6 +294,42 @@ private Q_SLOTS:
         QCOMPARE(journalLines(journalOf(Clock::today())).size(), 3);
         QCOMPARE(readBytes(LectureJournal::folder() + u'/' + stem + QStringLiteral(".lock")),
                  QByteArray::number(qint64(::getpid())) + '\n');
+    }
+
+    // A lock, a journal or a day log that is a link is never written
+    // through: the file it points to keeps its bytes, and the lecturer is
+    // told why nothing is recorded there.
+    void linksInTheJournalFolderAreNeverFollowed_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::newRow("lock") << "lock";
+        QTest::newRow("journal") << "journal";
+        QTest::newRow("day log") << "day log";
+    }
+    void linksInTheJournalFolderAreNeverFollowed()
+    {
+        QFETCH(QString, which);
+        QDir().mkpath(LectureJournal::folder());
+        const QString stem = QFileInfo(journalOf(Clock::today())).completeBaseName().mid(11);
+        const QString link = which == u"lock"
+                                 ? LectureJournal::folder() + u'/' + stem + QStringLiteral(".lock")
+                             : which == u"journal" ? journalOf(Clock::today())
+                                                   : JournaledLog::pathFor(Clock::today());
+        const QString precious = m_dir->filePath(QStringLiteral("precious.txt"));
+        writeBytes(precious, "not the program's\n");
+        QVERIFY(QFile::link(precious, link));
+        MemoryTextLog shown;
+        JournaledLog log(shown);
+        QStringList logFailures;
+        connect(&log, &JournaledLog::failed, [&](const QString &text) { logFailures << text; });
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        log.insertAtTop(QStringLiteral("an entry\r\n"));
+        QCOMPARE(readBytes(precious), QByteArray("not the program's\n"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        const QStringList &told = which == u"day log" ? logFailures : m_failures;
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].contains(QStringLiteral("リンクになっているため")), qPrintable(told[0]));
     }
 
     void endingTheProgramIsNoAnswer()

@@ -453,6 +453,21 @@ private Q_SLOTS:
         QCOMPARE(ledger.averageRate(), QStringLiteral("44.5"));
     }
 
+    // IDs and names that a spreadsheet would take for formulas stay text in
+    // the file and on the clipboard; the marks and numbers stay as they are.
+    void formulaLikeCellsAreWrittenAsText()
+    {
+        writeRoster({"kaisi=09:00"}, {"=1+2,@SUM(A1)", "hanako,-花子"});
+        writeJournal(journalPath(journals(), QDate(2026, 10, 5)),
+                     {mark("09:00:00", "=1+2"), mark("09:00:00", "+cmd|' /C calc'!A0")});
+        const QStringList csv = ledgerCsv(ledgerOf()).split("\r\n");
+        QCOMPARE(csv.value(1).section(u',', 0, 2), QStringLiteral("'=1+2,'@SUM(A1),出"));
+        QCOMPARE(csv.value(2).section(u',', 0, 2), QStringLiteral("hanako,'-花子,欠"));
+        QCOMPARE(csv.value(3).section(u',', 0, 1), QStringLiteral("'+cmd|' /C calc'!A0,(名簿外)"));
+        QCOMPARE(ledgerText(ledgerOf(), u'\t').split("\r\n").value(1).section(u'\t', 0, 1),
+                 QStringLiteral("'=1+2\t'@SUM(A1)"));
+    }
+
     void headlessCommandWritesTheLedgerOrRefuses()
     {
         writeRoster({"kaisi=09:00", "sikaku=abc"}, {"taro,太郎"});

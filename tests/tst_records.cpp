@@ -517,6 +517,20 @@ private Q_SLOTS:
         QVERIFY(m_desktop->messages.shown.isEmpty());
     }
 
+    // The copy goes to a spreadsheet: an ID or a name it would take for a
+    // formula keeps a leading "'". The saved table is the roster program's
+    // own format and stays byte for byte as it was.
+    void copiedTableKeepsFormulaLikeCellsAsText()
+    {
+        load({"=1+2,@SUM(A1)", "-x,+y", "taro,a-b"});
+        m_export->configure(QStringLiteral("\t"), QString());
+        m_export->copy();
+        QCOMPARE(m_desktop->clipboard.text.split("\r\n").mid(1, 3),
+                 (QStringList{"'=1+2\t'@SUM(A1)\t\t\t", "'-x\t'+y\t\t\t", "taro\ta-b\t\t\t"}));
+        QCOMPARE(saveTableTo(QStringLiteral("table.txt")),
+                 HeaderBytes + "=1+2,@SUM(A1),,,\r\n-x,+y,,,\r\ntaro,a-b,,,\r\n");
+    }
+
     void spreadsheetFailureIsReported_data()
     {
         QTest::addColumn<QString>("command");

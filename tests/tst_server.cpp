@@ -312,10 +312,11 @@ private Q_SLOTS:
     void surplusBytesAreReadAsText()
     {
         auto client = greeted();
-        QCOMPARE(client->ask("put a.bin,1000\r\n"), ImageMode);
+        QCOMPARE(client->ask("user jiro\r\nput jiro.bin,1000\r\n", 2),
+                 (QStringList{Taken, ImageMode}));
         QCOMPARE(client->ask(QByteArray(1000, 'x') + "user jiro\r\n", 2),
-                 (QStringList{Received, Taken}));
-        QCOMPARE(stored("a.bin"), QByteArray(1000, 'x'));
+                 (QStringList{Received, Already}));
+        QCOMPARE(stored("jiro.bin"), QByteArray(1000, 'x'));
     }
 
     void emptyFileCompletesAtOnce()
@@ -350,11 +351,12 @@ private Q_SLOTS:
         const QString other = m_room->dir.filePath("other");
         QDir().mkpath(other);
         auto client = greeted();
-        QCOMPARE(client->ask("put x.txt,4\r\nab"), ImageMode);
+        QCOMPARE(client->ask("user taro\r\nput taro.txt,4\r\nab", 2),
+                 (QStringList{Taken, ImageMode}));
         QVERIFY(QTest::qWaitFor([&] { return m_room->partStored() == 2; }));
         m_room->lecture.setKadaidir(other);
         QCOMPARE(client->ask("cd"), Received);
-        QCOMPARE(stored("x.txt"), QByteArray("abcd"));
+        QCOMPARE(stored("taro.txt"), QByteArray("abcd"));
         QVERIFY(QDir(other).isEmpty());
     }
 
@@ -362,20 +364,21 @@ private Q_SLOTS:
     {
         auto first = greeted();
         auto second = greeted();
-        first->sendNow("put same.txt,3\r\nAA");
-        second->sendNow("put same.txt,3\r\nBB");
-        QVERIFY(first->waitForLines(3));
-        QVERIFY(second->waitForLines(3));
+        // One student on two machines.
+        first->sendNow("user taro\r\nput taro.txt,3\r\nAA");
+        QVERIFY(first->waitForLines(4));
+        second->sendNow("user taro\r\nput taro.txt,3\r\nBB");
+        QVERIFY(second->waitForLines(4));
         QVERIFY(QTest::qWaitFor([&] {
             const QStringList parts = m_room->kadaiEntries().filter(wire::TemporaryPrefix);
             return parts.size() == 2 && QFileInfo(m_room->kadai + "/" + parts[0]).size() == 2 &&
                    QFileInfo(m_room->kadai + "/" + parts[1]).size() == 2;
         }));
         QCOMPARE(second->ask("B"), Received);
-        QCOMPARE(stored("same.txt"), QByteArray("BBB"));
+        QCOMPARE(stored("taro.txt"), QByteArray("BBB"));
         QCOMPARE(first->ask("A"), Received);
-        QCOMPARE(stored("same.txt"), QByteArray("AAA"));
-        QCOMPARE(kadaiFiles(), QStringList{"same.txt"});
+        QCOMPARE(stored("taro.txt"), QByteArray("AAA"));
+        QCOMPARE(kadaiFiles(), QStringList{"taro.txt"});
     }
 
     void putLinesAreRefusedBeforeAnyFileByte_data()
@@ -404,12 +407,24 @@ private Q_SLOTS:
         QTest::newRow("a folder of the file's name")
             << QByteArray("put taro.doc,3") << "taro.doc"
             << QStringLiteral("同じ名前のフォルダがあるため保存できません｡");
+        // A file belongs to the student who attended on the connection (taro).
+        const QString others = QStringLiteral("ほかの学生のファイルは提出できません｡");
+        QTest::newRow("another student's") << QByteArray("put hanako.doc,3") << "kadai" << others;
+        QTest::newRow("a longer ID's") << QByteArray("put taro.x.doc,3") << "kadai" << others;
+        QTest::newRow("nobody's name")
+            << QByteArray("put report.doc,3") << "kadai"
+            << QStringLiteral("ファイル名はユーザIDと｢.｣で始めてください｡");
+        QTest::newRow("the ID with another case")
+            << QByteArray("put TARO.doc,3") << "kadai"
+            << QStringLiteral("ファイル名はユーザIDと｢.｣で始めてください｡");
     }
     void putLinesAreRefusedBeforeAnyFileByte()
     {
         QFETCH(QByteArray, line);
         QFETCH(QString, folder);
         QFETCH(QString, reason);
+        // An ID that another one begins with, up to a ".".
+        m_room->loadRoster({"jiro,次郎", "hanako,花子", "taro,太郎", "taro.x,点のあるID"});
         if (folder == u"taro.doc")
             QDir().mkpath(m_room->kadai + "/taro.doc");
         else if (folder != u"kadai")
@@ -418,8 +433,8 @@ private Q_SLOTS:
             QDir(m_room->dir.path()).entryList(QDir::AllEntries | QDir::Hidden);
         // Refused at once with the reason, no 301, and the connection goes
         // on in text mode.
-        QCOMPARE(greeted()->ask(line + "\r\nabc\r\nuser jiro\r\n", 2),
-                 (QStringList{"499 " + reason, Taken}));
+        QCOMPARE(greeted()->ask("user taro\r\n" + line + "\r\nabc\r\nuser jiro\r\n", 3),
+                 (QStringList{Taken, "499 " + reason, Taken}));
         QCOMPARE(wire::replyOf(QString("499 " + reason)), wire::Reply::Refused);
         QCOMPARE(wire::refusalReason(wire::refusalLine(reason)), reason);
         QVERIFY(kadaiFiles().isEmpty());
@@ -431,16 +446,33 @@ private Q_SLOTS:
                        (folder == u"kadai" ? "" : " (")));
     }
 
-    void uploadWithoutAttendanceIsStoredUnstampedAndLeftoversGo()
+    // Only a connection whose user line was answered 101 or 102 hands in
+    // files: one that never attended, or whose ID the roster does not know,
+    // cannot put even a name of its own making.
+    void uploadWithoutAttendanceIsRefusedAndLeftoversGo()
     {
         writeBytes(m_room->kadai + "/.tavrelle-00000000deadbeef.part", "left by a crash");
         writeBytes(m_room->kadai + "/.tavrelle-0000000000c0ffee.old", "left by a crash");
         writeBytes(m_room->kadai + "/hanako.doc", "hanako's");
-        QCOMPARE(greeted()->ask("put someone.txt,3\r\nabc", 2), (QStringList{ImageMode, Received}));
-        QCOMPARE(kadaiFiles(), (QStringList{"hanako.doc", "someone.txt"}));
-        QCOMPARE(stored("someone.txt"), QByteArray("abc"));
-        for (int row = 1; row <= 5; ++row)
-            QCOMPARE(m_room->grid.text(row, 3), QString());
+        const QString attendFirst = QStringLiteral("499 出席を登録してから提出してください｡");
+        for (const QByteArray &put : {QByteArray("put hanako.doc,3"), QByteArray("put x.txt,3")})
+            QCOMPARE(greeted()->ask(put + "\r\nabc\r\nuser nobody\r\n", 2),
+                     (QStringList{attendFirst, Unknown}));
+        auto unknown = greeted();
+        QCOMPARE(unknown->ask("user nobody\r\nput nobody.txt,3\r\n", 2),
+                 (QStringList{Unknown, attendFirst}));
+        // An ID the roster turns away after one it took ends the attendance.
+        QCOMPARE(unknown->ask("user jiro\r\nuser nobody\r\nput jiro.txt,3\r\n", 3),
+                 (QStringList{Taken, Unknown, attendFirst}));
+        QCOMPARE(stored("hanako.doc"), QByteArray("hanako's"));
+        QCOMPARE(m_room->grid.text(2, 3), QString());
+        QVERIFY(logHas(
+            "受け付けられないputコマンドです: put hanako.doc,3 (出席を登録していない接続です)"));
+        // The first upload into the folder sweeps what a crash left there.
+        QCOMPARE(greeted()->ask("user hanako\r\nput hanako.doc,3\r\nabc", 3),
+                 (QStringList{Taken, ImageMode, Received}));
+        QCOMPARE(kadaiFiles(), (QStringList{"hanako.doc"}));
+        QCOMPARE(stored("hanako.doc"), QByteArray("abc"));
     }
 
     void everyLineIsItsOwnLogEntry()
@@ -537,7 +569,7 @@ private Q_SLOTS:
         connect(&termination, &TerminationSignals::terminationRequested, this,
                 [this] { m_room->server.reset(); });
         auto client = greeted();
-        client->sendNow("put taro.doc,100\r\nfirst part");
+        client->sendNow("user taro\r\nput taro.doc,100\r\nfirst part");
         QTRY_COMPARE(m_room->partStored(), qint64(10));
         QCOMPARE(::raise(number), 0);
         QTRY_VERIFY(!m_room->server);

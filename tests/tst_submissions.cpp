@@ -9,6 +9,7 @@
 #include "support/fakedesktop.h"
 
 #include <QCryptographicHash>
+#include <QDirIterator>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -123,7 +124,8 @@ private Q_SLOTS:
         // hozon=0: replaced as before, nothing kept.
         m_room->server->setKeptVersions(0);
         auto other = greeted();
-        QCOMPARE(other->ask("put hanako.doc,1\r\nA", 2), (QStringList{ImageMode, Received}));
+        QCOMPARE(other->ask("user hanako\r\nput hanako.doc,1\r\nA", 3),
+                 (QStringList{Taken, ImageMode, Received}));
         QCOMPARE(other->ask("put hanako.doc,1\r\nB", 2), (QStringList{ImageMode, Received}));
         QVERIFY(!QFileInfo::exists(m_room->kadai + "/.tavrelle-versions/hanako.doc"));
         QCOMPARE(stored("hanako.doc"), QByteArray("B"));
@@ -137,7 +139,8 @@ private Q_SLOTS:
         auto client = greeted();
         const QString refusal = QStringLiteral(
             "499 以前の提出を保存できないため受け取れません｡講師に連絡してください｡");
-        QCOMPARE(client->ask("put taro.doc,3\r\nuser taro\r\n", 2), (QStringList{refusal, Taken}));
+        QCOMPARE(client->ask("user taro\r\nput taro.doc,3\r\nuser taro\r\n", 3),
+                 (QStringList{Taken, refusal, Already}));
         QVERIFY(logHas(QStringLiteral("以前の版を残せません")));
         QCOMPARE(stored("taro.doc"), QByteArray("the earlier one"));
         // The history becomes impossible while the bytes arrive: refused at
@@ -152,6 +155,81 @@ private Q_SLOTS:
         QCOMPARE(stored("taro.doc"), QByteArray("the earlier one"));
         QCOMPARE(kadaiFiles(), (QStringList{".tavrelle-versions", "taro.doc"}));
         QVERIFY(logHas(QStringLiteral("以前の版を残せないため taro.doc を受け取りませんでした")));
+    }
+
+    // A history folder swapped for a link while the bytes arrive: the
+    // upload is refused, the earlier version stays, and nothing is linked
+    // into or pruned from the folder the link points to.
+    void historySwappedForALinkMidUploadTouchesNothingOutside_data()
+    {
+        QTest::addColumn<QString>("swapped");
+        QTest::newRow("history folder") << ".tavrelle-versions";
+        QTest::newRow("the file's history") << ".tavrelle-versions/taro.doc";
+    }
+    void historySwappedForALinkMidUploadTouchesNothingOutside()
+    {
+        m_room->server->setKeptVersions(1);
+        auto client = greeted();
+        QCOMPARE(client->ask("user taro\r\nput taro.doc,3\r\nabc", 3),
+                 (QStringList{Taken, ImageMode, Received}));
+        QCOMPARE(client->ask("put taro.doc,3\r\ndef", 2), (QStringList{ImageMode, Received}));
+        QFETCH(QString, swapped);
+        const QString outside = m_room->dir.filePath("outside");
+        QDir().mkpath(outside + "/taro.doc");
+        writeBytes(outside + "/taro.doc/20200101_000000_00000000.doc", "someone else's");
+        const auto outsideEntries = [&] {
+            QStringList entries;
+            QDirIterator it(outside, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext())
+                entries << it.next();
+            return entries;
+        };
+        const QStringList before = outsideEntries();
+        QCOMPARE(client->ask("put taro.doc,3\r\n"), ImageMode);
+        const QString path = m_room->kadai + "/" + swapped;
+        QVERIFY(QDir().rename(path, path + ".moved"));
+        QVERIFY(QFile::link(swapped.contains("/") ? outside + "/taro.doc" : outside, path));
+        QCOMPARE(client->ask("ghi\r\nuser taro\r\n", 2),
+                 (QStringList{
+                     "499 以前の提出を保存できないため受け取れませんでした｡講師に連絡してください｡",
+                     Already}));
+        QCOMPARE(stored("taro.doc"), QByteArray("def"));
+        QCOMPARE(outsideEntries(), before);
+        QCOMPARE(readBytes(outside + "/taro.doc/20200101_000000_00000000.doc"),
+                 QByteArray("someone else's"));
+        QCOMPARE(kadaiFiles(), QStringList{"taro.doc"}); // no temporary file left
+    }
+
+    // An upload still incomplete ten minutes after the cut-off is ended:
+    // nothing stored, the earlier file kept, one log entry.
+    void uploadStillIncompleteLongAfterTheCutOffIsEnded()
+    {
+        QDateTime now(QDate(2026, 12, 9), QTime(10, 44, 0));
+        Clock::setSource([&now] { return now; });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        const QDateTime due(QDate(2026, 12, 9), QTime(10, 30));
+        m_room->lecture.setDeadline({due, due.addSecs(15 * 60)});
+        writeBytes(m_room->kadai + "/taro.doc", "earlier");
+        auto client = greeted();
+        QCOMPARE(client->ask("user taro\r\nput taro.doc,10\r\n", 2),
+                 (QStringList{Taken, ImageMode}));
+        client->sendNow("abc");
+        QTRY_COMPARE(m_room->partStored(), qint64(3));
+        // Ten minutes after the cut-off the upload may still go on.
+        now = QDateTime(QDate(2026, 12, 9), QTime(10, 55, 0));
+        client->sendNow("de");
+        QTRY_COMPARE(m_room->partStored(), qint64(5));
+        now = now.addSecs(1);
+        client->sendNow("fghij");
+        QVERIFY(client->waitForClose());
+        QCOMPARE(client->lines().mid(4),
+                 QStringList{"499 受付締切を過ぎたため受け取れませんでした｡"});
+        QCOMPARE(stored("taro.doc"), QByteArray("earlier"));
+        QCOMPARE(kadaiFiles(), QStringList{"taro.doc"});
+        QCOMPARE(m_room->log.text().count(QStringLiteral("受信を打ち切りました")), 1);
+        QVERIFY(logHas(QStringLiteral("接続番号:1 受付締切から10分を過ぎても終わらなかったため "
+                                      "taro.doc の受信を打ち切りました(5/10バイト)｡")));
     }
 
     void submissionsListWithoutAWindow()

@@ -53,7 +53,7 @@ void SubmissionsList::copy()
 {
     QString text = submissionsHeading().join(u'\t') + QStringLiteral("\r\n");
     for (const SubmissionRow &row : m_rows)
-        text += submissionCells(row).join(u'\t') + QStringLiteral("\r\n");
+        text += exportedSubmissionCells(row).join(u'\t') + QStringLiteral("\r\n");
     m_clipboard.setText(text);
 }
 

@@ -18,7 +18,7 @@ void TableExport::configure(const QString &delimiter, const QString &spreadsheet
 
 void TableExport::copy()
 {
-    m_clipboard.setText(tableText(m_grid, m_delimiter));
+    m_clipboard.setText(tableText(m_grid, m_delimiter, TableCells::AsText));
 }
 
 void TableExport::copyAndLaunch()

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <utility>
 
 namespace {
@@ -287,8 +288,11 @@ void Connection::logLine(const QString &line, qsizetype bytes)
 
 void Connection::recordAttendance(const QString &userId)
 {
-    m_userId = userId;
-    switch (m_book.markPresent(m_userId, m_socket->remoteHostIP())) {
+    const AttendanceBook::Attendance attendance =
+        m_book.markPresent(userId, m_socket->remoteHostIP());
+    // Only an ID the roster took may hand in files on this connection.
+    m_userId = attendance == AttendanceBook::Attendance::Unknown ? QString() : userId;
+    switch (attendance) {
     case AttendanceBook::Attendance::Taken:
         send(wire::AttendanceTaken);
         return;
@@ -327,6 +331,11 @@ void Connection::startUpload(const QString &body, const std::optional<wire::PutR
     }
     if (!wire::isSafeFileName(request->fileName)) {
         refusePut(body, QStringLiteral("このファイル名では保存できません｡"));
+        return;
+    }
+    if (const std::optional<PutRefusal> refusal =
+            ownershipRefusal(m_book, m_userId, request->fileName)) {
+        refusePut(body, refusal->forStudent, refusal->detail);
         return;
     }
     // The folder shown now receives the whole file, whatever is chosen later.
@@ -368,12 +377,51 @@ void Connection::startUpload(const QString &body, const std::optional<wire::PutR
         completeUpload();
         return;
     }
+    armUploadTimer();
     send(wire::ImageModeOk);
     log(QStringLiteral("接続Index:%1 イメージモード").arg(m_number));
 }
 
+void Connection::armUploadTimer()
+{
+    if (!m_uploadIdle) {
+        m_uploadIdle = new QTimer(this);
+        m_uploadIdle->setSingleShot(true);
+        connect(m_uploadIdle, &QTimer::timeout, this, [this] {
+            if (m_upload)
+                endUpload(uploadlimits::stalledEnd());
+        });
+    }
+    m_uploadIdle->start(uploadlimits::idleMs());
+}
+
+// A deadline changed during the upload counts if the folder is the same.
+const AssignmentDeadline &Connection::deadlineOf(const Upload &upload) const
+{
+    return upload.folder == m_lecture.kadaidir() ? m_lecture.deadline() : upload.deadline;
+}
+
+// Nothing is stored and the earlier file stays; the bytes still on their
+// way cannot be told from lines any more, so the connection ends too.
+void Connection::endUpload(const PutRefusal &why)
+{
+    const std::unique_ptr<Upload> ended = std::move(m_upload);
+    log(QStringLiteral("接続番号:%1 %2ため %3 の受信を打ち切りました(%4/%5バイト)｡")
+            .arg(m_number)
+            .arg(why.detail, ended->fileName)
+            .arg(ended->received)
+            .arg(ended->expected));
+    send(wire::refusalLine(why.forStudent));
+    close();
+}
+
 qsizetype Connection::receiveUpload(QByteArrayView data)
 {
+    if (uploadlimits::overdue(deadlineOf(*m_upload), Clock::now())) {
+        endUpload(uploadlimits::overdueEnd());
+        return data.size();
+    }
+    m_uploadIdle->start();
     const qint64 missing = m_upload->expected - m_upload->received;
     const QByteArrayView part = data.first(qsizetype(qMin<qint64>(missing, data.size())));
     if (const Result<> written = m_upload->file.write(part); !written) {
@@ -417,9 +465,7 @@ void Connection::completeUpload()
     submission.size = upload->expected;
     submission.sha256 = sha256;
     submission.completedAt = Clock::now();
-    // A deadline changed during the upload counts if the folder is the same.
-    const AssignmentDeadline &deadline =
-        upload->folder == m_lecture.kadaidir() ? m_lecture.deadline() : upload->deadline;
+    const AssignmentDeadline &deadline = deadlineOf(*upload);
     submission.lateSeconds = deadline.lateSeconds(submission.completedAt);
     submission.versions = upload->file.versions();
     submission.folder = upload->folder;

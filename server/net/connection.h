@@ -2,6 +2,7 @@
 
 #include "common/wire.h"
 #include "server/net/uploadfile.h"
+#include "server/net/uploadgate.h"
 #include "server/roster/assignmentdeadline.h"
 
 #include <QByteArray>
@@ -16,6 +17,7 @@ class HandoutDesk;
 class RecordBudget;
 class Lecture;
 class Socket;
+class QTimer;
 
 // One student's conversation with the lecturer's program: its socket, the
 // bytes received and not yet interpreted, the open upload and the user ID.
@@ -89,6 +91,9 @@ private:
     void logLine(const QString &line, qsizetype bytes);
     void recordAttendance(const QString &userId);
     void startUpload(const QString &body, const std::optional<wire::PutRequest> &request);
+    void armUploadTimer();
+    const AssignmentDeadline &deadlineOf(const Upload &upload) const;
+    void endUpload(const PutRefusal &why);
     qsizetype receiveUpload(QByteArrayView data);
     void completeUpload();
     void storageFailed(const QString &reason);
@@ -110,6 +115,7 @@ private:
     bool m_awaitingDesk = false;     // a handout request's turn: until the desk is idle
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
+    QTimer *m_uploadIdle = nullptr; // runs out when no byte of the upload came
     HandoutDesk *m_handouts = nullptr;
     std::shared_ptr<RecordBudget> m_budget;
     bool m_finished = false;

@@ -8,30 +8,31 @@ void RecordBudget::renewIfDue()
     if (now - m_windowStart < WindowMs)
         return;
     m_windowStart = now;
-    m_spent = 0;
+    m_logSpent = 0;
+    m_journalSpent = 0;
 }
 
 bool RecordBudget::spend(qint64 bytes)
 {
     renewIfDue();
-    if (m_spent + bytes > BytesPerWindow) {
+    if (m_logSpent + bytes > BytesPerWindow) {
         ++m_leftOut;
         return false;
     }
-    m_spent += bytes;
+    m_logSpent += bytes;
     return true;
 }
 
 void RecordBudget::charge(qint64 bytes)
 {
     renewIfDue();
-    m_spent += bytes;
+    m_journalSpent += bytes;
 }
 
 bool RecordBudget::hasRoomFor(qint64 bytes)
 {
     renewIfDue();
-    return m_spent + bytes <= BytesPerWindow;
+    return m_journalSpent + bytes <= BytesPerWindow;
 }
 
 qint64 RecordBudget::takeLeftOut()

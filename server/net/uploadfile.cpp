@@ -9,7 +9,6 @@
 #include <QSet>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <utility>
 
@@ -45,17 +44,16 @@ UploadFile::~UploadFile()
     discard();
 }
 
-void UploadFile::removeLeftoversOnce(const QString &folder)
+void UploadFile::removeLeftoversOnce()
 {
     static QSet<QString> swept;
-    const QString key = QDir(folder).canonicalPath();
+    const QString key = QDir(m_folderPath).canonicalPath();
     if (key.isEmpty() || swept.contains(key))
         return;
     swept.insert(key);
-    const QDir dir(key);
-    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (isTemporaryName(name))
-            QFile::remove(dir.filePath(name));
+    for (const FolderHandle::Entry &entry : m_folder.files()) {
+        if (isTemporaryName(QFile::decodeName(entry.name)))
+            ::unlinkat(m_folder.fd(), entry.name.constData(), 0);
     }
 }
 
@@ -72,19 +70,21 @@ Result<> UploadFile::open(const QString &folder, const QString &fileName)
     m_targetName = QFile::encodeName(fileName);
     if (folder.isEmpty())
         return fail(m_targetPath, QStringLiteral("課題提出先が設定されていません"));
-    if (!QFileInfo(folder).isDir())
-        return fail(folder, QStringLiteral("フォルダがありません"));
-    removeLeftoversOnce(folder);
+    m_folder = FolderHandle::open(QFile::encodeName(folder));
+    if (!m_folder.isOpen())
+        return fail(folder, errno == ENOENT || errno == ENOTDIR
+                                ? QStringLiteral("フォルダがありません")
+                                : systemReason(errno));
+    removeLeftoversOnce();
     return openTemporary();
 }
 
 Result<> UploadFile::openTemporary()
 {
-    const QByteArray folder = QFile::encodeName(m_folderPath) + '/';
     for (int attempt = 0; attempt < 8; ++attempt) {
         m_tempName = randomName(".part");
-        const int fd = ::open((folder + m_tempName).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const int fd = ::openat(m_folder.fd(), m_tempName.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
             m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
                         QFileDevice::AutoCloseHandle);
@@ -93,26 +93,12 @@ Result<> UploadFile::openTemporary()
         if (errno == EEXIST)
             continue;
         const int error = errno;
-        const QString path = QFile::decodeName(folder + m_tempName);
+        const QString path = m_folderPath + u'/' + QFile::decodeName(m_tempName);
         m_tempName.clear(); // not ours: never remove it
         return fail(path, systemReason(error));
     }
     m_tempName.clear();
     return fail(m_folderPath, systemReason(EEXIST));
-}
-
-QByteArray UploadFile::currentFolder() const
-{
-    // Where the open file is now, also after its folder has been renamed.
-    const QByteArray link = "/proc/self/fd/" + QByteArray::number(m_file.handle());
-    char path[PATH_MAX];
-    const ssize_t size =
-        m_file.handle() >= 0 ? ::readlink(link.constData(), path, sizeof path) : -1;
-    const QByteArray target(path, size > 0 ? size : 0);
-    const qsizetype slash = target.lastIndexOf('/');
-    if (slash <= 0 || target.endsWith(" (deleted)"))
-        return QFile::encodeName(m_folderPath);
-    return target.first(slash);
 }
 
 Result<> UploadFile::write(QByteArrayView bytes)
@@ -129,12 +115,13 @@ Result<> UploadFile::write(QByteArrayView bytes)
     return Result<>::success();
 }
 
-bool UploadFile::replaceTarget(const QByteArray &folder)
+bool UploadFile::replaceTarget()
 {
-    const QByteArray temp = folder + '/' + m_tempName;
-    const QByteArray target = folder + '/' + m_targetName;
+    const int dir = m_folder.fd();
+    const char *temp = m_tempName.constData();
+    const char *target = m_targetName.constData();
     // rename() replaces the target in one step where the file system allows.
-    if (::rename(temp.constData(), target.constData()) == 0)
+    if (::renameat(dir, temp, dir, target) == 0)
         return true;
     // Some (network shares among them) refuse to rename over an existing
     // file: move the earlier submission aside, and back if the new one
@@ -144,35 +131,34 @@ bool UploadFile::replaceTarget(const QByteArray &folder)
     {
     };
     if ((error != EEXIST && error != EACCES && error != EPERM) ||
-        ::lstat(target.constData(), &existing) != 0 || !S_ISREG(existing.st_mode)) {
+        ::fstatat(dir, target, &existing, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(existing.st_mode)) {
         errno = error;
         return false;
     }
-    const QByteArray aside = folder + '/' + randomName(".old");
-    if (::rename(target.constData(), aside.constData()) != 0)
+    const QByteArray aside = randomName(".old");
+    if (::renameat(dir, target, dir, aside.constData()) != 0)
         return false;
-    if (::rename(temp.constData(), target.constData()) != 0) {
+    if (::renameat(dir, temp, dir, target) != 0) {
         const int failed = errno;
-        ::rename(aside.constData(), target.constData());
+        ::renameat(dir, aside.constData(), dir, target);
         errno = failed;
         return false;
     }
-    ::unlink(aside.constData());
+    ::unlinkat(dir, aside.constData(), 0);
     return true;
 }
 
 Result<> UploadFile::commit()
 {
-    const QByteArray folder = currentFolder();
     m_file.close();
     QString failure;
     if (m_file.error() != QFileDevice::NoError) {
-        failure = QStringLiteral("%1 (%2)").arg(QFile::decodeName(folder + '/' + m_tempName),
+        failure = QStringLiteral("%1 (%2)").arg(m_folderPath + u'/' + QFile::decodeName(m_tempName),
                                                 m_file.errorString());
     } else {
-        const VersionHistory::Outcome outcome =
-            VersionHistory::replace(folder, m_tempName, QFile::decodeName(m_targetName),
-                                    m_keptVersions, [&] { return replaceTarget(folder); });
+        const VersionHistory::Outcome outcome = VersionHistory::replace(
+            m_folder, m_folderPath, m_tempName, QFile::decodeName(m_targetName), m_keptVersions,
+            [this] { return replaceTarget(); });
         if (!outcome.replaced)
             failure = outcome.historyFailed
                           ? outcome.reason
@@ -181,13 +167,13 @@ Result<> UploadFile::commit()
         m_versions = outcome.versions;
     }
     if (!failure.isEmpty()) {
-        ::unlink((folder + '/' + m_tempName).constData());
+        ::unlinkat(m_folder.fd(), m_tempName.constData(), 0);
         m_tempName.clear();
         return Result<>::failure(failure);
     }
     m_tempName.clear();
     m_sha256 = m_hash.hexResult();
-    VersionHistory::remember(folder + '/' + m_targetName, m_sha256);
+    VersionHistory::remember(m_folder, m_folderPath, m_targetName, m_sha256);
     return Result<>::success();
 }
 
@@ -195,8 +181,7 @@ void UploadFile::discard()
 {
     if (m_tempName.isEmpty())
         return;
-    const QByteArray folder = currentFolder();
     m_file.close();
-    ::unlink((folder + '/' + m_tempName).constData());
+    ::unlinkat(m_folder.fd(), m_tempName.constData(), 0);
     m_tempName.clear();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "server/net/folderhandle.h"
 #include "server/net/sha256.h"
 
 #include <QByteArrayView>
@@ -12,8 +13,10 @@
 // take and every common file system accepts (FAT, exFAT, NTFS, SMB), and
 // replace the target only when complete, so an earlier submission stays
 // intact until then and an upload that is cut off leaves nothing under the
-// announced name. The folder is held open for the whole upload: if it is
-// renamed meanwhile, the file is finished or removed where it really is.
+// announced name. The folder is held open for the whole upload and every
+// name in it is taken relative to it, never through a link: if the folder
+// is renamed meanwhile, the file is finished or removed where it really is,
+// and a link swapped in for a file or a history folder leads nowhere.
 // Failures name the path concerned and the reason.
 class UploadFile
 {
@@ -39,16 +42,15 @@ public:
     int versions() const { return m_versions; }
     bool historyFailed() const { return m_historyFailed; }
 
-    // Temporary files an earlier run left in `folder` (it ended without
-    // cleaning up) are removed the first time this run uses the folder.
-    static void removeLeftoversOnce(const QString &folder);
-
 private:
+    // Temporary files an earlier run left in the folder (it ended without
+    // cleaning up) are removed the first time this run uses the folder.
+    void removeLeftoversOnce();
     Result<> fail(const QString &path, const QString &reason);
     Result<> openTemporary();
-    QByteArray currentFolder() const;
-    bool replaceTarget(const QByteArray &folder);
+    bool replaceTarget();
 
+    FolderHandle m_folder;
     QFile m_file;
     QByteArray m_tempName;
     QByteArray m_targetName;

@@ -1,6 +1,61 @@
 #include "server/net/uploadgate.h"
 
 #include "server/net/versionhistory.h"
+#include "server/roster/attendancebook.h"
+
+namespace {
+
+int g_idleMs = uploadlimits::IdleMs;
+
+} // namespace
+
+std::optional<PutRefusal> ownershipRefusal(const AttendanceBook &book, const QString &attendedId,
+                                           const QString &fileName)
+{
+    const QString owner = book.ownerOf(fileName);
+    if (!attendedId.isEmpty() && (fileName == attendedId || owner == attendedId))
+        return std::nullopt;
+    if (attendedId.isEmpty())
+        return PutRefusal{QStringLiteral("出席を登録してから提出してください｡"),
+                          QStringLiteral("出席を登録していない接続です"), false};
+    if (!owner.isEmpty())
+        return PutRefusal{QStringLiteral("ほかの学生のファイルは提出できません｡"),
+                          QStringLiteral("%1 のファイルです").arg(owner), false};
+    return PutRefusal{QStringLiteral("ファイル名はユーザIDと｢.｣で始めてください｡"),
+                      QStringLiteral("%1 のファイル名ではありません").arg(attendedId), false};
+}
+
+namespace uploadlimits {
+
+int idleMs()
+{
+    return g_idleMs;
+}
+
+void setIdleMsForTests(int ms)
+{
+    g_idleMs = ms > 0 ? ms : IdleMs;
+}
+
+bool overdue(const AssignmentDeadline &deadline, const QDateTime &now)
+{
+    return deadline.cutoff.isValid() && now > deadline.cutoff.addSecs(AfterCutoffSeconds);
+}
+
+PutRefusal stalledEnd()
+{
+    return {QStringLiteral("データが届かないため受信を打ち切りました｡もう一度送ってください｡"),
+            QStringLiteral("%1秒間データが届かなかった").arg(g_idleMs / 1000.0)};
+}
+
+PutRefusal overdueEnd()
+{
+    return {
+        QStringLiteral("受付締切を過ぎたため受け取れませんでした｡"),
+        QStringLiteral("受付締切から%1分を過ぎても終わらなかった").arg(AfterCutoffSeconds / 60)};
+}
+
+} // namespace uploadlimits
 
 std::optional<PutRefusal> refusalBeforeUpload(const AssignmentDeadline &deadline,
                                               const QDateTime &now, const QString &folder,

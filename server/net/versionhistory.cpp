@@ -1,5 +1,6 @@
 #include "server/net/versionhistory.h"
 
+#include "server/net/folderhandle.h"
 #include "server/net/sha256.h"
 #include "server/roster/versionnames.h"
 
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QHash>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -67,10 +69,10 @@ bool isRegularFile(const QByteArray &path, struct stat *status)
     return ::lstat(path.constData(), status) == 0 && S_ISREG(status->st_mode);
 }
 
-// mkdir that is content with a folder already there.
-bool makeFolder(const QByteArray &path)
+bool isRegularFileIn(const FolderHandle &folder, const QByteArray &name, struct stat *status)
 {
-    return ::mkdir(path.constData(), 0755) == 0 || (errno == EEXIST && isDirectory(path));
+    return ::fstatat(folder.fd(), name.constData(), status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(status->st_mode);
 }
 
 bool linksUnsupported(int error)
@@ -80,15 +82,15 @@ bool linksUnsupported(int error)
 
 // A free name for the version, or the name it already has: a replacement
 // cut off after linking leaves the earlier file in the history already.
-QByteArray versionPath(const QByteArray &folder, const QString &name, ino_t earlier,
+QByteArray versionName(const FolderHandle &history, const QString &name, ino_t earlier,
                        bool *alreadyKept)
 {
-    const QByteArray first = folder + '/' + QFile::encodeName(name);
+    const QByteArray first = QFile::encodeName(name);
     struct stat status
     {
     };
     *alreadyKept = false;
-    if (::lstat(first.constData(), &status) != 0)
+    if (::fstatat(history.fd(), first.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
         return first;
     if (status.st_ino == earlier) {
         *alreadyKept = true;
@@ -99,18 +101,38 @@ QByteArray versionPath(const QByteArray &folder, const QString &name, ino_t earl
     const QString stem = dot > 24 ? name.first(dot) : name;
     const QString extension = dot > 24 ? name.sliced(dot) : QString();
     for (int number = 2;; ++number) {
-        const QByteArray path =
-            folder + '/' + QFile::encodeName(stem + u'_' + QString::number(number) + extension);
-        if (::lstat(path.constData(), &status) != 0)
-            return path;
+        const QByteArray candidate =
+            QFile::encodeName(stem + u'_' + QString::number(number) + extension);
+        if (::fstatat(history.fd(), candidate.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return candidate;
     }
 }
 
-void prune(const QString &historyFolder, int kept)
+// The versions in an open history folder, the earliest handed in first.
+std::vector<QByteArray> versionsIn(const FolderHandle &history)
 {
-    QStringList versions = versionnames::versionsIn(historyFolder);
-    while (versions.size() > kept)
-        QFile::remove(historyFolder + u'/' + versions.takeFirst());
+    std::vector<FolderHandle::Entry> files = history.files();
+    std::erase_if(files, [](const FolderHandle::Entry &entry) {
+        return !versionnames::parseVersionFileName(QFile::decodeName(entry.name));
+    });
+    std::sort(files.begin(), files.end(), [](const auto &a, const auto &b) {
+        if (a.modified.tv_sec != b.modified.tv_sec)
+            return a.modified.tv_sec < b.modified.tv_sec;
+        if (a.modified.tv_nsec != b.modified.tv_nsec)
+            return a.modified.tv_nsec < b.modified.tv_nsec;
+        return a.name < b.name;
+    });
+    std::vector<QByteArray> names;
+    for (FolderHandle::Entry &entry : files)
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+void prune(const FolderHandle &history, int kept)
+{
+    const std::vector<QByteArray> versions = versionsIn(history);
+    for (size_t i = 0; i + size_t(kept) < versions.size(); ++i)
+        ::unlinkat(history.fd(), versions[i].constData(), 0);
 }
 
 } // namespace
@@ -144,92 +166,101 @@ Result<> VersionHistory::checkKeepable(const QString &folder, const QString &fil
     return Result<>::success();
 }
 
-VersionHistory::Outcome VersionHistory::replace(const QByteArray &folder,
+VersionHistory::Outcome VersionHistory::replace(const FolderHandle &folder,
+                                                const QString &folderPath,
                                                 const QByteArray &tempName, const QString &fileName,
                                                 int kept, const std::function<bool()> &plainReplace)
 {
     Outcome outcome;
-    const QByteArray target = folder + '/' + QFile::encodeName(fileName);
-    const QByteArray temp = folder + '/' + tempName;
+    const QByteArray target = QFile::encodeName(fileName);
     struct stat earlier
     {
     };
-    if (kept <= 0 || !isRegularFile(target, &earlier)) {
+    if (kept <= 0 || !isRegularFileIn(folder, target, &earlier)) {
         outcome.replaced = plainReplace();
         if (!outcome.replaced)
             outcome.reason = systemReason(errno);
         return outcome;
     }
-    const auto failed = [&](const QByteArray &path, int error, bool history) {
+    const auto failed = [&](const QString &path, int error, bool history) {
         outcome.historyFailed = history;
-        outcome.reason =
-            QStringLiteral("%1 (%2)").arg(QFile::decodeName(path), systemReason(error));
+        outcome.reason = QStringLiteral("%1 (%2)").arg(path, systemReason(error));
         return outcome;
     };
-    const QByteArray sha256 = sha256Of(target);
-    const QString folderText = QFile::decodeName(folder);
-    const QByteArray history = QFile::encodeName(folderText + u'/' + versionnames::FolderName);
-    const QByteArray fileHistory =
-        QFile::encodeName(versionnames::historyFolder(folderText, fileName));
-    if (!makeFolder(history))
-        return failed(history, errno, true);
-    if (!makeFolder(fileHistory))
-        return failed(fileHistory, errno, true);
+    const QString historyPath = folderPath + u'/' + versionnames::FolderName;
+    const QString fileHistoryPath = versionnames::historyFolder(folderPath, fileName);
+    const FolderHandle history = folder.child(QFile::encodeName(versionnames::FolderName), true);
+    if (!history.isOpen())
+        return failed(historyPath, errno, true);
+    const FolderHandle fileHistory = history.child(target, true);
+    if (!fileHistory.isOpen())
+        return failed(fileHistoryPath, errno, true);
+    const QByteArray sha256 =
+        sha256Of(folder, QFile::encodeName(folderPath + u'/' + fileName), target);
     const QDateTime handedIn = QDateTime::fromSecsSinceEpoch(earlier.st_mtim.tv_sec);
     bool alreadyKept = false;
-    const QByteArray version = versionPath(
+    const QByteArray version = versionName(
         fileHistory, versionnames::versionFileName(handedIn, QString::fromLatin1(sha256), fileName),
         earlier.st_ino, &alreadyKept);
-    if (alreadyKept || ::link(target.constData(), version.constData()) == 0) {
+    const QString versionPath = fileHistoryPath + u'/' + QFile::decodeName(version);
+    const QString targetPath = folderPath + u'/' + fileName;
+    const int dir = folder.fd();
+    if (alreadyKept ||
+        ::linkat(dir, target.constData(), fileHistory.fd(), version.constData(), 0) == 0) {
         reached(Step::EarlierKept);
-        if (::rename(temp.constData(), target.constData()) != 0) {
+        if (::renameat(dir, tempName.constData(), dir, target.constData()) != 0) {
             const int error = errno;
-            ::unlink(version.constData());
-            return failed(target, error, false);
+            ::unlinkat(fileHistory.fd(), version.constData(), 0);
+            return failed(targetPath, error, false);
         }
     } else if (linksUnsupported(errno)) {
-        if (::rename(target.constData(), version.constData()) != 0)
-            return failed(version, errno, true);
+        if (::renameat(dir, target.constData(), fileHistory.fd(), version.constData()) != 0)
+            return failed(versionPath, errno, true);
         reached(Step::EarlierKept);
-        if (::rename(temp.constData(), target.constData()) != 0) {
+        if (::renameat(dir, tempName.constData(), dir, target.constData()) != 0) {
             const int error = errno;
-            ::rename(version.constData(), target.constData());
-            return failed(target, error, false);
+            ::renameat(fileHistory.fd(), version.constData(), dir, target.constData());
+            return failed(targetPath, error, false);
         }
     } else {
-        return failed(version, errno, true);
+        return failed(versionPath, errno, true);
     }
     reached(Step::Replaced);
     outcome.replaced = true;
-    prune(QFile::decodeName(fileHistory), kept);
+    prune(fileHistory, kept);
     reached(Step::Pruned);
-    outcome.versions = int(versionnames::versionsIn(QFile::decodeName(fileHistory)).size()) + 1;
+    outcome.versions = int(versionsIn(fileHistory).size()) + 1;
     return outcome;
 }
 
-void VersionHistory::remember(const QByteArray &path, const QByteArray &sha256)
+void VersionHistory::remember(const FolderHandle &folder, const QString &folderPath,
+                              const QByteArray &name, const QByteArray &sha256)
 {
     struct stat status
     {
     };
-    if (::stat(path.constData(), &status) != 0)
+    if (!isRegularFileIn(folder, name, &status))
         return;
-    knownHashes().insert(path, {status.st_ino, status.st_size, status.st_mtim, sha256});
+    knownHashes().insert(QFile::encodeName(folderPath) + '/' + name,
+                         {status.st_ino, status.st_size, status.st_mtim, sha256});
 }
 
-QByteArray VersionHistory::sha256Of(const QByteArray &path)
+QByteArray VersionHistory::sha256Of(const FolderHandle &folder, const QByteArray &key,
+                                    const QByteArray &name)
 {
+    const int fd = ::openat(folder.fd(), name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat status
     {
     };
-    if (::stat(path.constData(), &status) == 0) {
-        const auto known = knownHashes().constFind(path);
-        if (known != knownHashes().cend() && known->matches(status))
+    if (fd >= 0 && ::fstat(fd, &status) == 0) {
+        const auto known = knownHashes().constFind(key);
+        if (known != knownHashes().cend() && known->matches(status)) {
+            ::close(fd);
             return known->sha256;
+        }
     }
     // Stored before this run, or changed since: read once.
     Sha256 hash;
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (ssize_t got; fd >= 0 && (got = ::read(fd, buffer.data(), size_t(buffer.size()))) > 0;)
         hash.add(QByteArrayView(buffer.constData(), got));

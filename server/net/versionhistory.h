@@ -6,6 +6,8 @@
 #include <QString>
 #include <functional>
 
+class FolderHandle;
+
 // Puts a finished upload in place of the earlier submission of the same
 // name, keeping the earlier one in the folder's history (see versionnames.h)
 // instead of deleting it, at most `kept` versions per file name.
@@ -16,7 +18,9 @@
 // hard links (FAT), the earlier file is renamed into the history instead;
 // between the two renames it is in the history only. Never neither, never a
 // half file. If the earlier version cannot be kept, the new file is not put
-// in its place.
+// in its place. Every step acts through the open assignment folder and the
+// history folders opened from it, never through a link: a history folder
+// swapped for a link makes the replacement fail and touches nothing else.
 class VersionHistory
 {
 public:
@@ -39,16 +43,19 @@ public:
         int versions = 1;           // versions of the file now kept, this one included
         QString reason;             // when not replaced
     };
-    // Moves `tempName` (in `folder`, host encoding) to `fileName` there.
-    // Without an earlier file, or with `kept` 0, `plainReplace` does it.
-    static Outcome replace(const QByteArray &folder, const QByteArray &tempName,
-                           const QString &fileName, int kept,
+    // Moves `tempName` (in `folder`, whose path `folderPath` names it in
+    // messages) to `fileName` there. Without an earlier file, or with `kept`
+    // 0, `plainReplace` does it.
+    static Outcome replace(const FolderHandle &folder, const QString &folderPath,
+                           const QByteArray &tempName, const QString &fileName, int kept,
                            const std::function<bool()> &plainReplace);
 
     // The SHA-256 of a file just stored, so that keeping it later needs no
     // second reading.
-    static void remember(const QByteArray &path, const QByteArray &sha256);
+    static void remember(const FolderHandle &folder, const QString &folderPath,
+                         const QByteArray &name, const QByteArray &sha256);
 
 private:
-    static QByteArray sha256Of(const QByteArray &path);
+    static QByteArray sha256Of(const FolderHandle &folder, const QByteArray &key,
+                               const QByteArray &name);
 };

@@ -27,6 +27,17 @@ bool AttendanceBook::inRoster(const QString &userId) const
     return m_grid.searchtext(userId).has_value();
 }
 
+QString AttendanceBook::ownerOf(const QString &fileName) const
+{
+    // From the last "." backwards: the first prefix found is the longest.
+    for (qsizetype dot = fileName.lastIndexOf(u'.'); dot > 0;
+         dot = fileName.lastIndexOf(u'.', dot - 1)) {
+        if (inRoster(fileName.first(dot)))
+            return fileName.first(dot);
+    }
+    return {};
+}
+
 AttendanceBook::Attendance AttendanceBook::markPresent(const QString &userId,
                                                        const QString &address)
 {

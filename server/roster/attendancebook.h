@@ -54,6 +54,9 @@ public:
     // A put line turned away before anything was stored (after the cut-off).
     void recordRefusal(const QString &userId, const QString &fileName, const QString &reason);
     bool inRoster(const QString &userId) const;
+    // The student a file name belongs to: the longest roster ID the name
+    // begins with followed by "."; empty when it is nobody's.
+    QString ownerOf(const QString &fileName) const;
 
     // Puts back what an earlier run recorded, without announcing it again.
     // False when the ID is not in the roster. An earlier mark wins over one

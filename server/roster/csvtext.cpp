@@ -9,3 +9,11 @@ QString csvField(const QString &text, QChar delimiter)
     quoted.replace(u'"', QStringLiteral("\"\""));
     return u'"' + quoted + u'"';
 }
+
+QString textCell(const QString &text)
+{
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    if (text.isEmpty() || !formulaStarts.contains(text.front()))
+        return text;
+    return u'\'' + text;
+}

@@ -37,7 +37,11 @@ Result<> replaceFileDurably(const QString &path, const QByteArray &bytes)
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temporary = target + ".new";
     // The lecturer's notes on students: for the lecturer's eyes only.
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A fresh file, never one a link leads to: whatever was left under the
+    // temporary name goes first.
+    ::unlink(temporary.constData());
+    const int fd =
+        ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return failure();
     if (!writeAll(fd, bytes) || ::fsync(fd) != 0) {

@@ -20,6 +20,9 @@ constexpr int SyncIntervalMs = 1000;
 constexpr qint64 TailChecked = 64 * 1024;
 std::atomic<JournalFile::SyncCall> g_syncCall{&::fdatasync};
 
+const QString LinkRefused =
+    QStringLiteral("リンクになっているため書き込みません｡リンク先のファイルはそのままです");
+
 QString systemReason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -73,10 +76,11 @@ Result<> JournalFile::open(const QString &path)
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return failure(QStringLiteral("フォルダを作れません"));
     // Names and addresses of students: for the lecturer's eyes only.
-    m_fd =
-        ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a link: the file it points to is not ours to append to.
+    m_fd = ::open(QFile::encodeName(path).constData(),
+                  O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (m_fd < 0)
-        return failure(systemReason(errno));
+        return failure(errno == ELOOP ? LinkRefused : systemReason(errno));
     const qint64 bytes = size();
     m_lineOpen = false;
     // A run that ended in the middle of a record left part of it: the

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,8 +21,15 @@ bool JournalLock::acquire(const QString &path)
     if (m_fd >= 0 && m_path == path)
         return true;
     release();
+    m_problem.clear();
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a link: the file it points to would lose its bytes.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ELOOP)
+        m_problem = QStringLiteral("ロックファイル %1 がリンクになっているため使えません｡"
+                                   "リンク先のファイルはそのままです")
+                        .arg(QDir::toNativeSeparators(path));
     if (fd < 0)
         return true; // no lock can be had here: the journal reports its own failure
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -31,7 +39,7 @@ bool JournalLock::acquire(const QString &path)
     // The owner before us may have removed the file between our open and
     // our lock: a lock on a removed file keeps nobody out.
     struct stat opened, named;
-    if (::fstat(fd, &opened) != 0 || ::stat(QFile::encodeName(path).constData(), &named) != 0 ||
+    if (::fstat(fd, &opened) != 0 || ::lstat(QFile::encodeName(path).constData(), &named) != 0 ||
         opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
         ::close(fd);
         return acquire(path);

@@ -20,8 +20,12 @@ public:
     void release();
     bool isHeld() const { return m_fd >= 0; }
     const QString &path() const { return m_path; }
+    // Why the last acquire could not lock at all (the lock file is a link);
+    // empty otherwise.
+    const QString &problem() const { return m_problem; }
 
 private:
     int m_fd = -1;
     QString m_path;
+    QString m_problem;
 };

@@ -221,6 +221,8 @@ void LectureJournal::beginLecture()
     }
     m_openedFor = m_lecture.kougimei();
     m_heldElsewhere = !m_lock.acquire(lockPathFor(*m_openedFor));
+    if (!m_lock.problem().isEmpty())
+        report(Result<>::failure(m_lock.problem()), lockPathFor(*m_openedFor));
     const QString recent = recentJournal();
     m_path = recent.isEmpty() ? pathFor(*m_openedFor, Clock::today()) : recent;
 }

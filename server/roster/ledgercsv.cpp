@@ -11,7 +11,8 @@ const QString Eol = QStringLiteral("\r\n");
 
 QString rowLine(const LedgerRow &row, QChar delimiter)
 {
-    QStringList fields{csvField(row.userId, delimiter), csvField(row.name, delimiter)};
+    QStringList fields{csvField(textCell(row.userId), delimiter),
+                       csvField(textCell(row.name), delimiter)};
     for (const LedgerCell &cell : row.cells)
         fields << statusLetter(cell.status);
     const LedgerTotals &totals = row.totals;

@@ -148,11 +148,11 @@ bool SubmissionsIndex::belongsHere(const Receipt &receipt) const
 void SubmissionsIndex::addReceipts(const QList<Receipt> &receipts)
 {
     for (const Receipt &receipt : receipts) {
-        if (!belongsHere(receipt))
+        // A receipt is the student's whose ID it bears; one without an ID
+        // is nobody's, whatever its file is called.
+        if (receipt.userId.isEmpty() || !belongsHere(receipt))
             continue;
-        // An upload without a user line is the student its name begins with.
-        const QString id =
-            receipt.userId.isEmpty() ? receipt.fileName.section(u'.', 0, 0) : receipt.userId;
+        const QString &id = receipt.userId;
         const auto latest = m_latest.constFind(id);
         if (latest == m_latest.cend())
             m_order << id;
@@ -267,6 +267,16 @@ QStringList submissionCells(const SubmissionRow &row)
             SubmissionRow::checkText(row.check)};
 }
 
+QStringList exportedSubmissionCells(const SubmissionRow &row)
+{
+    QStringList cells = submissionCells(row);
+    // ID, name, file name and the other IDs; the rest are numbers, times,
+    // hashes and the check's fixed words.
+    for (const int text : {0, 1, 2, 8})
+        cells[text] = textCell(cells[text]);
+    return cells;
+}
+
 QByteArray submissionsCsv(const QList<SubmissionRow> &rows)
 {
     const auto line = [](const QStringList &cells) {
@@ -277,6 +287,6 @@ QByteArray submissionsCsv(const QList<SubmissionRow> &rows)
     };
     QByteArray csv = line(submissionsHeading());
     for (const SubmissionRow &row : rows)
-        csv += line(submissionCells(row));
+        csv += line(exportedSubmissionCells(row));
     return csv;
 }

@@ -94,5 +94,7 @@ private:
 // The heading and the rows as the CSV and the window show them.
 QStringList submissionsHeading();
 QStringList submissionCells(const SubmissionRow &row);
+// The same for a file or the clipboard: text cells kept as text (textCell).
+QStringList exportedSubmissionCells(const SubmissionRow &row);
 // CP932, CR LF, a field with "," or '"' or a line end in double quotes.
 QByteArray submissionsCsv(const QList<SubmissionRow> &rows);

@@ -1,13 +1,18 @@
 #include "server/roster/tabletext.h"
 
+#include "server/roster/csvtext.h"
 #include "server/roster/rostergrid.h"
 
 #include <QStringList>
 
-QString tableText(const RosterGrid &grid, const QString &delimiter)
+QString tableText(const RosterGrid &grid, const QString &delimiter, TableCells cells)
 {
     QString text;
-    for (const RosterGrid::Row &row : grid.exportRows()) {
+    for (RosterGrid::Row row : grid.exportRows()) {
+        if (cells == TableCells::AsText) {
+            row[RosterGrid::UserId] = textCell(row[RosterGrid::UserId]);
+            row[RosterGrid::UserName] = textCell(row[RosterGrid::UserName]);
+        }
         text += QStringList(row.begin(), row.end()).join(delimiter);
         text += QStringLiteral("\r\n");
     }
