@@ -9,12 +9,12 @@
 //
 // bench_assignments [--uploads N] [--mib M] [--rounds R] [--dir DIR]
 #include "platform/textlog.h"
+#include "server/folders/versionnames.h"
+#include "server/lecture/attendancebook.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
-#include "server/roster/attendancebook.h"
-#include "server/roster/lecture.h"
-#include "server/roster/rostergrid.h"
-#include "server/roster/submissionsindex.h"
-#include "server/roster/versionnames.h"
+#include "server/term/submissionsindex.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

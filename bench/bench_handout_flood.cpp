@@ -15,11 +15,11 @@
 #include "platform/textlog.h"
 #include "server/app/processlimits.h"
 #include "server/app/rostercommands.h"
+#include "server/lecture/attendancebook.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
 #include "server/net/handoutsender.h"
-#include "server/roster/attendancebook.h"
-#include "server/roster/lecture.h"
-#include "server/roster/rostergrid.h"
 
 #include <QCoreApplication>
 #include <QDir>

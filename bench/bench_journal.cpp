@@ -4,11 +4,11 @@
 // the event loop's longest pause while the once-a-second flush runs on a
 // slow disk (an injected 200 ms flush, or the real one on the folder named
 // by BENCH_JOURNAL_DIR, for example a throttled or network mount).
-#include "server/roster/attendancebook.h"
-#include "server/roster/journalfile.h"
-#include "server/roster/lecture.h"
-#include "server/roster/lecturejournal.h"
-#include "server/roster/rostergrid.h"
+#include "server/lecture/attendancebook.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rostergrid.h"
+#include "server/records/journalfile.h"
+#include "server/records/lecturejournal.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -8,8 +8,8 @@
 #include "platform/folderchooser.h"
 #include "platform/processstarter.h"
 #include "server/app/attendanceledger.h"
-#include "server/roster/lecturejournal.h"
-#include "server/roster/ledgercsv.h"
+#include "server/records/lecturejournal.h"
+#include "server/term/ledgercsv.h"
 #include "server/ui/frmledger.h"
 
 #include "bench/fixedfiledialogs.h"

@@ -11,12 +11,12 @@
 #include "common/clock.h"
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
-#include "server/app/journaledlog.h"
+#include "server/lecture/attendancebook.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
-#include "server/roster/attendancebook.h"
-#include "server/roster/lecture.h"
-#include "server/roster/lecturejournal.h"
-#include "server/roster/rostergrid.h"
+#include "server/records/journaledlog.h"
+#include "server/records/lecturejournal.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,8 +4,8 @@
 #include "common/cp932.h"
 #include "platform/dialogs.h"
 #include "server/app/rostercommands.h"
-#include "server/roster/lecture.h"
-#include "server/roster/rostergrid.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rostergrid.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

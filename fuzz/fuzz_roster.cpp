@@ -3,9 +3,9 @@
 #include "common/cp932.h"
 #include "fuzz/fuzzsupport.h"
 #include "server/app/rostercommands.h"
-#include "server/roster/lecture.h"
-#include "server/roster/rosterfile.h"
-#include "server/roster/rostergrid.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rosterfile.h"
+#include "server/lecture/rostergrid.h"
 #include "support/fakedialogs.h"
 
 #include <cstdint>

@@ -6,12 +6,12 @@
 #include "fuzz/fuzzsupport.h"
 #include "platform/socket.h"
 #include "platform/textlog.h"
+#include "server/folders/versionnames.h"
+#include "server/lecture/attendancebook.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
 #include "server/net/connection.h"
-#include "server/roster/attendancebook.h"
-#include "server/roster/lecture.h"
-#include "server/roster/rostergrid.h"
-#include "server/roster/versionnames.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>

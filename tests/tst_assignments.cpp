@@ -2,12 +2,12 @@
 // network: the deadline from the roster and the window, remembered per
 // folder, and the submissions at a glance from the receipts.
 #include "common/clock.h"
-#include "server/roster/assignmentdeadline.h"
-#include "server/roster/csvtext.h"
-#include "server/roster/deadlinekeeper.h"
-#include "server/roster/lecture.h"
-#include "server/roster/submissionsindex.h"
-#include "server/roster/versionnames.h"
+#include "common/csvtext.h"
+#include "server/folders/versionnames.h"
+#include "server/lecture/assignmentdeadline.h"
+#include "server/lecture/deadlinekeeper.h"
+#include "server/lecture/lecture.h"
+#include "server/term/submissionsindex.h"
 #include "support/files.h"
 
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 #include "client/clientstartup.h"
 #include "client/fileupload.h"
-#include "client/mainform.h"
+#include "client/ui/mainform.h"
 #include "common/clock.h"
 #include "platform/widgets/twips.h"
 #include "support/studentfixture.h"

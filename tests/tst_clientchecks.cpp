@@ -1,5 +1,5 @@
-#include "client/assignmentdialog.h"
 #include "client/clientstartup.h"
+#include "client/ui/assignmentdialog.h"
 #include "client/uploadchecks.h"
 #include "support/files.h"
 

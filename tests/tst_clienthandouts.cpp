@@ -1,7 +1,7 @@
 #include "client/clientstartup.h"
 #include "client/handoutfetch.h"
 #include "client/handoutfile.h"
-#include "client/mainform.h"
+#include "client/ui/mainform.h"
 #include "common/cp932.h"
 #include "support/studentfixture.h"
 

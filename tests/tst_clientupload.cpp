@@ -1,4 +1,4 @@
-#include "client/mainform.h"
+#include "client/ui/mainform.h"
 #include "support/studentfixture.h"
 
 // A submission is done only when the server says so: the student program

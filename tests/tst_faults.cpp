@@ -4,9 +4,9 @@
 // server, a client that stalls. Real loopback sockets and the real handlers
 // throughout.
 #include "platform/socket.h"
+#include "server/folders/versionhistory.h"
+#include "server/folders/versionnames.h"
 #include "server/net/handoutsender.h"
-#include "server/net/versionhistory.h"
-#include "server/roster/versionnames.h"
 #include "support/classroom.h"
 
 #include <QProcess>

@@ -1,6 +1,6 @@
 #include "common/clock.h"
-#include "server/roster/lecturejournal.h"
-#include "server/roster/ledger.h"
+#include "server/records/lecturejournal.h"
+#include "server/term/ledger.h"
 #include "server/ui/frmledger.h"
 #include "support/fakedesktop.h"
 #include "support/fakeshell.h"

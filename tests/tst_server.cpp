@@ -1,7 +1,7 @@
 #include "platform/socket.h"
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
-#include "server/roster/journalfile.h"
+#include "server/records/journalfile.h"
 #include "support/classroom.h"
 
 #include <QCryptographicHash>

@@ -4,7 +4,7 @@
 // sockets and the real handlers throughout.
 #include "common/clock.h"
 #include "server/app/lectureserver.h"
-#include "server/roster/versionnames.h"
+#include "server/folders/versionnames.h"
 #include "support/classroom.h"
 #include "support/fakedesktop.h"
 

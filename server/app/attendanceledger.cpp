@@ -4,7 +4,7 @@
 #include "common/cp932.h"
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
-#include "server/roster/ledgercsv.h"
+#include "server/term/ledgercsv.h"
 
 #include <QDir>
 #include <QSaveFile>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/result.h"
-#include "server/roster/ledger.h"
-#include "server/roster/ledgercorrections.h"
+#include "server/term/ledger.h"
+#include "server/term/ledgercorrections.h"
 
 #include <QObject>
 #include <optional>

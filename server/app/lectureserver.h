@@ -1,17 +1,17 @@
 #pragma once
 
-#include "server/app/journaledlog.h"
 #include "server/app/recordsaves.h"
 #include "server/app/rostercommands.h"
 #include "server/app/serversettings.h"
 #include "server/app/submissionslist.h"
 #include "server/app/tableexport.h"
+#include "server/lecture/attendancebook.h"
+#include "server/lecture/deadlinekeeper.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
-#include "server/roster/attendancebook.h"
-#include "server/roster/deadlinekeeper.h"
-#include "server/roster/lecture.h"
-#include "server/roster/lecturejournal.h"
-#include "server/roster/rostergrid.h"
+#include "server/records/journaledlog.h"
+#include "server/records/lecturejournal.h"
 
 #include <QObject>
 

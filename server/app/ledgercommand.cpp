@@ -2,10 +2,10 @@
 
 #include "common/clock.h"
 #include "common/cp932.h"
-#include "server/roster/coursesettings.h"
-#include "server/roster/ledger.h"
-#include "server/roster/ledgercorrections.h"
-#include "server/roster/ledgercsv.h"
+#include "server/term/coursesettings.h"
+#include "server/term/ledger.h"
+#include "server/term/ledgercorrections.h"
+#include "server/term/ledgercsv.h"
 
 #include <QCoreApplication>
 #include <QDir>

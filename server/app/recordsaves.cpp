@@ -3,8 +3,8 @@
 #include "common/cp932.h"
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
-#include "server/roster/lecture.h"
-#include "server/roster/tabletext.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/tabletext.h"
 
 #include <QDir>
 #include <QSaveFile>

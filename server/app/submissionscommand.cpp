@@ -2,9 +2,9 @@
 
 #include "common/cp932.h"
 #include "common/readvar.h"
-#include "server/roster/lecturejournal.h"
-#include "server/roster/rosterfile.h"
-#include "server/roster/submissionsindex.h"
+#include "server/lecture/rosterfile.h"
+#include "server/records/lecturejournal.h"
+#include "server/term/submissionsindex.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,10 +2,10 @@
 
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
-#include "server/roster/lecture.h"
-#include "server/roster/lecturejournal.h"
-#include "server/roster/rostergrid.h"
-#include "server/roster/versionnames.h"
+#include "server/folders/versionnames.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rostergrid.h"
+#include "server/records/lecturejournal.h"
 
 #include <QFile>
 #include <QFileInfo>

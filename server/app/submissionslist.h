@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/roster/submissionsindex.h"
+#include "server/term/submissionsindex.h"
 
 #include <QList>
 #include <QSet>

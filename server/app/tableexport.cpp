@@ -3,7 +3,7 @@
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
 #include "platform/processstarter.h"
-#include "server/roster/tabletext.h"
+#include "server/lecture/tabletext.h"
 
 TableExport::TableExport(const RosterGrid &grid, Clipboard &clipboard, ProcessStarter &processes,
                          MessageBox &messages)

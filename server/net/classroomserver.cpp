@@ -3,9 +3,9 @@
 #include "common/wire.h"
 #include "platform/socket.h"
 #include "platform/textlog.h"
+#include "server/lecture/attendancebook.h"
+#include "server/lecture/lecture.h"
 #include "server/net/connection.h"
-#include "server/roster/attendancebook.h"
-#include "server/roster/lecture.h"
 
 namespace {
 

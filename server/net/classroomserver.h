@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "common/result.h"
-#include "server/net/handoutcatalog.h"
+#include "server/folders/handoutcatalog.h"
 #include "server/net/recordbudget.h"
 
 class AttendanceBook;

@@ -3,11 +3,11 @@
 #include "common/clock.h"
 #include "common/cp932.h"
 #include "platform/socket.h"
+#include "server/lecture/attendancebook.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/uploadgate.h"
 #include "server/net/handoutdesk.h"
 #include "server/net/recordbudget.h"
-#include "server/net/uploadgate.h"
-#include "server/roster/attendancebook.h"
-#include "server/roster/lecture.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "common/wire.h"
-#include "server/net/uploadfile.h"
-#include "server/net/uploadgate.h"
-#include "server/roster/assignmentdeadline.h"
+#include "server/folders/uploadfile.h"
+#include "server/lecture/assignmentdeadline.h"
+#include "server/lecture/uploadgate.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

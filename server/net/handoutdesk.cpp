@@ -1,8 +1,8 @@
 #include "server/net/handoutdesk.h"
 
 #include "platform/socket.h"
+#include "server/folders/handoutcatalog.h"
 #include "server/net/connection.h"
-#include "server/net/handoutcatalog.h"
 #include "server/net/handoutsender.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/result.h"
-#include "server/net/handoutcatalog.h"
+#include "server/folders/handoutcatalog.h"
 
 #include <QFile>
 #include <QObject>

@@ -1,8 +1,8 @@
 #include "server/ui/deadlinecontrol.h"
 
 #include "common/clock.h"
-#include "server/roster/deadlinekeeper.h"
-#include "server/roster/lecture.h"
+#include "server/lecture/deadlinekeeper.h"
+#include "server/lecture/lecture.h"
 
 #include <QCheckBox>
 #include <QDateTimeEdit>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/roster/assignmentdeadline.h"
+#include "server/lecture/assignmentdeadline.h"
 
 #include <QDialog>
 #include <QToolButton>

@@ -1,6 +1,6 @@
 #include "server/ui/flaggedcelldelegate.h"
 
-#include "server/roster/rostergrid.h"
+#include "server/lecture/rostergrid.h"
 
 void FlaggedCellDelegate::initStyleOption(QStyleOptionViewItem *option,
                                           const QModelIndex &index) const

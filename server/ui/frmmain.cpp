@@ -8,7 +8,7 @@
 #include "server/app/lectureserver.h"
 #include "server/app/manual.h"
 #include "server/app/submissionslist.h"
-#include "server/net/foldernesting.h"
+#include "server/folders/foldernesting.h"
 #include "server/ui/deadlinecontrol.h"
 #include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmabout.h"

@@ -3,7 +3,7 @@
 #include "platform/dialogs.h"
 #include "platform/documentopener.h"
 #include "server/app/submissionslist.h"
-#include "server/roster/assignmentdeadline.h"
+#include "server/lecture/assignmentdeadline.h"
 
 #include <QDir>
 #include <QFileInfo>

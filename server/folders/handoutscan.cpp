@@ -1,0 +1,207 @@
+#include "server/folders/handoutscan.h"
+
+#include "common/cp932.h"
+#include "common/wire.h"
+#include "server/folders/sha256.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype HashBlock = 1024 * 1024;
+// A file that changes while it is hashed is hashed again, this often; then
+// it is left out until it settles.
+constexpr int HashAttempts = 3;
+
+std::function<void(const QString &)> &hashHook()
+{
+    static std::function<void(const QString &)> hook;
+    return hook;
+}
+
+qint64 nanoseconds(const timespec &time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+FileVersion versionOf(const struct stat &info)
+{
+    return {qint64(info.st_size), nanoseconds(info.st_mtim), nanoseconds(info.st_ctim),
+            quint64(info.st_ino)};
+}
+
+struct Reading
+{
+    KnownFile file;
+    bool stable = false; // the same version before, during and after
+};
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+Reading hashOnce(const QString &path, const std::atomic_bool &cancelled)
+{
+    Reading reading;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reading.file = {versionOfPath(path), {}, systemError()};
+        reading.stable = true;
+        return reading;
+    }
+    reading.file.version = versionOfDescriptor(fd);
+    Sha256 hash;
+    QByteArray block(HashBlock, Qt::Uninitialized);
+    qint64 total = 0;
+    while (!cancelled) {
+        const ssize_t got = ::read(fd, block.data(), size_t(block.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            reading.file.problem = systemError();
+            break;
+        }
+        if (got == 0)
+            break;
+        hash.add(QByteArrayView(block.constData(), got));
+        if (total == 0 && hashHook())
+            hashHook()(path);
+        total += got;
+    }
+    reading.stable = !cancelled && total == reading.file.version.size &&
+                     versionOfDescriptor(fd) == reading.file.version &&
+                     versionOfPath(path) == reading.file.version;
+    ::close(fd);
+    reading.file.sha256 = hash.hexResult();
+    return reading;
+}
+
+struct Look
+{
+    const QHash<QString, KnownFile> &known;
+    const std::atomic_bool &cancelled;
+    HandoutScan &scan;
+
+    void skip(const QString &name, const QString &reason)
+    {
+        scan.logEntries.append(
+            {name + u'\n' + reason,
+             QStringLiteral("配布物のフォルダの %1 は%2ため配布しません｡").arg(name, reason)});
+    }
+
+    bool offered(const QFileInfo &entry, const QString &canonicalFolder)
+    {
+        const QString name = entry.fileName();
+        if (name.startsWith(u'.'))
+            return false; // hidden: not meant for the students
+        if (entry.isSymLink() && !entry.canonicalFilePath().startsWith(canonicalFolder + u'/')) {
+            skip(name, QStringLiteral("フォルダの外を指すリンクの"));
+            return false;
+        }
+        if (!entry.isFile())
+            return false;
+        QString reason;
+        if (cp932::decode(cp932::encode(name)) != name)
+            reason = QStringLiteral("名前をShift_JISで表せない");
+        else if (!wire::isSafeFileName(name))
+            reason = QStringLiteral("名前にファイル名に使えない文字がある");
+        else if (entry.size() > wire::MaxUploadSize)
+            reason = QStringLiteral("2GBより大きい");
+        if (!reason.isEmpty())
+            skip(name, reason);
+        return reason.isEmpty();
+    }
+
+    std::optional<KnownFile> hashed(const QString &path)
+    {
+        const auto kept = known.constFind(path);
+        if (kept != known.cend() && kept->version == versionOfPath(path) && kept->version.size >= 0)
+            return *kept;
+        for (int attempt = 0; attempt < HashAttempts && !cancelled; ++attempt) {
+            const Reading reading = hashOnce(path, cancelled);
+            if (reading.stable) {
+                ++scan.hashed;
+                return reading.file;
+            }
+        }
+        return std::nullopt;
+    }
+
+    void add(const QFileInfo &entry)
+    {
+        const QString path = entry.absoluteFilePath();
+        const std::optional<KnownFile> file = hashed(path);
+        if (!file) {
+            scan.unsettled << entry.fileName();
+            return;
+        }
+        scan.known.insert(path, *file);
+        if (file->problem.isEmpty()) {
+            scan.handouts.append({entry.fileName(), path, file->version, file->sha256});
+            return;
+        }
+        scan.logEntries.append({path + u'\n' + file->problem,
+                                QStringLiteral("配布物 %1 を読み込めないため配布しません: %2")
+                                    .arg(QDir::toNativeSeparators(path), file->problem)});
+    }
+};
+
+} // namespace
+
+FileVersion versionOfDescriptor(int fd)
+{
+    struct stat info
+    {
+    };
+    return ::fstat(fd, &info) == 0 ? versionOf(info) : FileVersion{};
+}
+
+FileVersion versionOfPath(const QString &path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? versionOf(info)
+                                                                   : FileVersion{};
+}
+
+HandoutScan scanHandouts(const QString &folder, const QHash<QString, KnownFile> &known,
+                         const std::atomic_bool &cancelled)
+{
+    HandoutScan scan;
+    const QFileInfo folderInfo(folder);
+    if (!folderInfo.isDir() || !folderInfo.isReadable() || !folderInfo.isExecutable()) {
+        scan.unreadable = true;
+        return scan;
+    }
+    const QDir dir(folder);
+    const QString canonicalFolder = dir.canonicalPath();
+    QFileInfoList entries =
+        dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    std::sort(entries.begin(), entries.end(),
+              [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
+    Look look{known, cancelled, scan};
+    for (const QFileInfo &entry : entries) {
+        if (cancelled)
+            break;
+        if (look.offered(entry, canonicalFolder))
+            look.add(entry);
+    }
+    return scan;
+}
+
+void setHandoutHashHook(std::function<void(const QString &path)> hook)
+{
+    hashHook() = std::move(hook);
+}

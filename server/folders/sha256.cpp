@@ -1,0 +1,27 @@
+#include "server/folders/sha256.h"
+
+#include <openssl/evp.h>
+
+Sha256::Sha256() : m_context(EVP_MD_CTX_new())
+{
+    EVP_DigestInit_ex(m_context, EVP_sha256(), nullptr);
+}
+
+Sha256::~Sha256()
+{
+    EVP_MD_CTX_free(m_context);
+}
+
+void Sha256::add(QByteArrayView bytes)
+{
+    EVP_DigestUpdate(m_context, bytes.data(), size_t(bytes.size()));
+}
+
+QByteArray Sha256::hexResult()
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(m_context, digest, &length);
+    EVP_DigestInit_ex(m_context, EVP_sha256(), nullptr);
+    return QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
+}

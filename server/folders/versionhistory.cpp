@@ -1,0 +1,270 @@
+#include "server/folders/versionhistory.h"
+
+#include "server/folders/folderhandle.h"
+#include "server/folders/sha256.h"
+#include "server/folders/versionnames.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QHash>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::function<void(VersionHistory::Step)> &stepHook()
+{
+    static std::function<void(VersionHistory::Step)> hook;
+    return hook;
+}
+
+void reached(VersionHistory::Step step)
+{
+    if (stepHook())
+        stepHook()(step);
+}
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// What a stored file was when its hash was taken: a file changed since
+// (other size, other time, another file under the name) is read again.
+struct Known
+{
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    QByteArray sha256;
+    bool matches(const struct stat &now) const
+    {
+        return inode == now.st_ino && size == now.st_size &&
+               modified.tv_sec == now.st_mtim.tv_sec && modified.tv_nsec == now.st_mtim.tv_nsec;
+    }
+};
+
+QHash<QByteArray, Known> &knownHashes()
+{
+    static QHash<QByteArray, Known> known;
+    return known;
+}
+
+bool isDirectory(const QByteArray &path)
+{
+    struct stat status
+    {
+    };
+    return ::stat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool isRegularFile(const QByteArray &path, struct stat *status)
+{
+    return ::lstat(path.constData(), status) == 0 && S_ISREG(status->st_mode);
+}
+
+bool isRegularFileIn(const FolderHandle &folder, const QByteArray &name, struct stat *status)
+{
+    return ::fstatat(folder.fd(), name.constData(), status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(status->st_mode);
+}
+
+bool linksUnsupported(int error)
+{
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK;
+}
+
+// A free name for the version, or the name it already has: a replacement
+// cut off after linking leaves the earlier file in the history already.
+QByteArray versionName(const FolderHandle &history, const QString &name, ino_t earlier,
+                       bool *alreadyKept)
+{
+    const QByteArray first = QFile::encodeName(name);
+    struct stat status
+    {
+    };
+    *alreadyKept = false;
+    if (::fstatat(history.fd(), first.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return first;
+    if (status.st_ino == earlier) {
+        *alreadyKept = true;
+        return first;
+    }
+    // Two versions handed in within one second with the same start of hash.
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString stem = dot > 24 ? name.first(dot) : name;
+    const QString extension = dot > 24 ? name.sliced(dot) : QString();
+    for (int number = 2;; ++number) {
+        const QByteArray candidate =
+            QFile::encodeName(stem + u'_' + QString::number(number) + extension);
+        if (::fstatat(history.fd(), candidate.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return candidate;
+    }
+}
+
+// The versions in an open history folder, the earliest handed in first.
+std::vector<QByteArray> versionsIn(const FolderHandle &history)
+{
+    std::vector<FolderHandle::Entry> files = history.files();
+    std::erase_if(files, [](const FolderHandle::Entry &entry) {
+        return !versionnames::parseVersionFileName(QFile::decodeName(entry.name));
+    });
+    std::sort(files.begin(), files.end(), [](const auto &a, const auto &b) {
+        if (a.modified.tv_sec != b.modified.tv_sec)
+            return a.modified.tv_sec < b.modified.tv_sec;
+        if (a.modified.tv_nsec != b.modified.tv_nsec)
+            return a.modified.tv_nsec < b.modified.tv_nsec;
+        return a.name < b.name;
+    });
+    std::vector<QByteArray> names;
+    for (FolderHandle::Entry &entry : files)
+        names.push_back(std::move(entry.name));
+    return names;
+}
+
+void prune(const FolderHandle &history, int kept)
+{
+    const std::vector<QByteArray> versions = versionsIn(history);
+    for (size_t i = 0; i + size_t(kept) < versions.size(); ++i)
+        ::unlinkat(history.fd(), versions[i].constData(), 0);
+}
+
+} // namespace
+
+void VersionHistory::setStepHook(std::function<void(Step)> hook)
+{
+    stepHook() = std::move(hook);
+}
+
+Result<> VersionHistory::checkKeepable(const QString &folder, const QString &fileName, int kept)
+{
+    struct stat status
+    {
+    };
+    if (kept <= 0 || !isRegularFile(QFile::encodeName(folder + u'/' + fileName), &status))
+        return Result<>::success();
+    const QString history = folder + u'/' + versionnames::FolderName;
+    for (const QString &path : {history, versionnames::historyFolder(folder, fileName)}) {
+        const QByteArray encoded = QFile::encodeName(path);
+        if (::lstat(encoded.constData(), &status) != 0)
+            break; // made when the upload is complete
+        if (!S_ISDIR(status.st_mode))
+            return Result<>::failure(
+                QStringLiteral("%1 (%2)").arg(path, QStringLiteral("フォルダではありません")));
+    }
+    const QByteArray writable =
+        QFile::encodeName(isDirectory(QFile::encodeName(history)) ? history : folder);
+    if (::access(writable.constData(), W_OK) != 0)
+        return Result<>::failure(
+            QStringLiteral("%1 (%2)").arg(QFile::decodeName(writable), systemReason(errno)));
+    return Result<>::success();
+}
+
+VersionHistory::Outcome VersionHistory::replace(const FolderHandle &folder,
+                                                const QString &folderPath,
+                                                const QByteArray &tempName, const QString &fileName,
+                                                int kept, const std::function<bool()> &plainReplace)
+{
+    Outcome outcome;
+    const QByteArray target = QFile::encodeName(fileName);
+    struct stat earlier
+    {
+    };
+    if (kept <= 0 || !isRegularFileIn(folder, target, &earlier)) {
+        outcome.replaced = plainReplace();
+        if (!outcome.replaced)
+            outcome.reason = systemReason(errno);
+        return outcome;
+    }
+    const auto failed = [&](const QString &path, int error, bool history) {
+        outcome.historyFailed = history;
+        outcome.reason = QStringLiteral("%1 (%2)").arg(path, systemReason(error));
+        return outcome;
+    };
+    const QString historyPath = folderPath + u'/' + versionnames::FolderName;
+    const QString fileHistoryPath = versionnames::historyFolder(folderPath, fileName);
+    const FolderHandle history = folder.child(QFile::encodeName(versionnames::FolderName), true);
+    if (!history.isOpen())
+        return failed(historyPath, errno, true);
+    const FolderHandle fileHistory = history.child(target, true);
+    if (!fileHistory.isOpen())
+        return failed(fileHistoryPath, errno, true);
+    const QByteArray sha256 =
+        sha256Of(folder, QFile::encodeName(folderPath + u'/' + fileName), target);
+    const QDateTime handedIn = QDateTime::fromSecsSinceEpoch(earlier.st_mtim.tv_sec);
+    bool alreadyKept = false;
+    const QByteArray version = versionName(
+        fileHistory, versionnames::versionFileName(handedIn, QString::fromLatin1(sha256), fileName),
+        earlier.st_ino, &alreadyKept);
+    const QString versionPath = fileHistoryPath + u'/' + QFile::decodeName(version);
+    const QString targetPath = folderPath + u'/' + fileName;
+    const int dir = folder.fd();
+    if (alreadyKept ||
+        ::linkat(dir, target.constData(), fileHistory.fd(), version.constData(), 0) == 0) {
+        reached(Step::EarlierKept);
+        if (::renameat(dir, tempName.constData(), dir, target.constData()) != 0) {
+            const int error = errno;
+            ::unlinkat(fileHistory.fd(), version.constData(), 0);
+            return failed(targetPath, error, false);
+        }
+    } else if (linksUnsupported(errno)) {
+        if (::renameat(dir, target.constData(), fileHistory.fd(), version.constData()) != 0)
+            return failed(versionPath, errno, true);
+        reached(Step::EarlierKept);
+        if (::renameat(dir, tempName.constData(), dir, target.constData()) != 0) {
+            const int error = errno;
+            ::renameat(fileHistory.fd(), version.constData(), dir, target.constData());
+            return failed(targetPath, error, false);
+        }
+    } else {
+        return failed(versionPath, errno, true);
+    }
+    reached(Step::Replaced);
+    outcome.replaced = true;
+    prune(fileHistory, kept);
+    reached(Step::Pruned);
+    outcome.versions = int(versionsIn(fileHistory).size()) + 1;
+    return outcome;
+}
+
+void VersionHistory::remember(const FolderHandle &folder, const QString &folderPath,
+                              const QByteArray &name, const QByteArray &sha256)
+{
+    struct stat status
+    {
+    };
+    if (!isRegularFileIn(folder, name, &status))
+        return;
+    knownHashes().insert(QFile::encodeName(folderPath) + '/' + name,
+                         {status.st_ino, status.st_size, status.st_mtim, sha256});
+}
+
+QByteArray VersionHistory::sha256Of(const FolderHandle &folder, const QByteArray &key,
+                                    const QByteArray &name)
+{
+    const int fd = ::openat(folder.fd(), name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status
+    {
+    };
+    if (fd >= 0 && ::fstat(fd, &status) == 0) {
+        const auto known = knownHashes().constFind(key);
+        if (known != knownHashes().cend() && known->matches(status)) {
+            ::close(fd);
+            return known->sha256;
+        }
+    }
+    // Stored before this run, or changed since: read once.
+    Sha256 hash;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (ssize_t got; fd >= 0 && (got = ::read(fd, buffer.data(), size_t(buffer.size()))) > 0;)
+        hash.add(QByteArrayView(buffer.constData(), got));
+    if (fd >= 0)
+        ::close(fd);
+    return hash.hexResult();
+}

@@ -1,0 +1,231 @@
+#include "server/lecture/rostergrid.h"
+
+#include "common/clock.h"
+
+#include <QTime>
+#include <utility>
+
+RosterGrid::RosterGrid(QObject *parent) : QAbstractTableModel(parent), m_rows(2)
+{}
+
+void RosterGrid::setRows(int count)
+{
+    count = qMax(count, 1); // the header row always stays
+    const int old = rows();
+    m_rowOfIdStale = true;
+    if (count > old) {
+        beginInsertRows(QModelIndex(), old - 1, count - 2);
+        m_rows.resize(size_t(count));
+        endInsertRows();
+    } else if (count < old) {
+        beginRemoveRows(QModelIndex(), count - 1, old - 2);
+        m_rows.resize(size_t(count));
+        endRemoveRows();
+    }
+}
+
+bool RosterGrid::hasCell(int row, int column) const
+{
+    return row >= 0 && row < rows() && column >= 0 && column < ColumnCount;
+}
+
+const QString &RosterGrid::text(int row, int column) const
+{
+    static const QString none;
+    return hasCell(row, column) ? m_rows[size_t(row)][size_t(column)] : none;
+}
+
+void RosterGrid::setText(int row, int column, const QString &value)
+{
+    if (!hasCell(row, column))
+        return;
+    QString &cell = m_rows[size_t(row)][size_t(column)];
+    if (column == UserId)
+        m_rowOfIdStale = true;
+    const bool wasStamp = isTimeStamp(cell);
+    cell = value;
+    emitRowChanged(row, column);
+    if (!isStudentRow(row) || wasStamp == isTimeStamp(value))
+        return;
+    const int delta = wasStamp ? -1 : 1;
+    if (column == Attendance)
+        m_present += delta;
+    else if (column == Assignment)
+        m_submitted += delta;
+    else
+        return;
+    showCounts();
+}
+
+void RosterGrid::emitRowChanged(int row, int column)
+{
+    if (row == 0)
+        Q_EMIT headerDataChanged(Qt::Horizontal, column, column);
+    else
+        Q_EMIT dataChanged(index(row - 1, column), index(row - 1, column));
+}
+
+void RosterGrid::setRosterCount(int count)
+{
+    m_rosterCount = count;
+    recount();
+}
+
+void RosterGrid::recount()
+{
+    m_present = 0;
+    m_submitted = 0;
+    for (int row = 1; row <= studentRows(); ++row) {
+        m_present += isTimeStamp(m_rows[size_t(row)][Attendance]) ? 1 : 0;
+        m_submitted += isTimeStamp(m_rows[size_t(row)][Assignment]) ? 1 : 0;
+    }
+    showCounts();
+}
+
+void RosterGrid::showCounts()
+{
+    // The total line follows the last student of a loaded roster.
+    const int total = m_rosterCount + 1;
+    if (total >= rows() || studentRows() != m_rosterCount ||
+        m_rows[size_t(total)][UserId] != TotalLineId)
+        return;
+    Row &line = m_rows[size_t(total)];
+    line[Attendance] = QStringLiteral("%1 人").arg(m_present);
+    line[Assignment] = QStringLiteral("%1 人").arg(m_submitted);
+    Q_EMIT dataChanged(index(total - 1, Attendance), index(total - 1, Assignment));
+}
+
+void RosterGrid::flagAddress(int row)
+{
+    if (isStudentRow(row) && m_flaggedRows.insert(row).second)
+        emitRowChanged(row, Address);
+}
+
+void RosterGrid::clearAddressFlags()
+{
+    const std::set<int> flagged = std::exchange(m_flaggedRows, {});
+    for (const int row : flagged)
+        emitRowChanged(row, Address);
+}
+
+QString RosterGrid::addressFlag(int row) const
+{
+    if (!m_flaggedRows.count(row))
+        return {};
+    return m_flagNotes ? m_flagNotes(row) : QStringLiteral("!");
+}
+
+void RosterGrid::setLateNote(int row, const QString &note)
+{
+    if (!isStudentRow(row))
+        return;
+    if (note.isEmpty())
+        m_lateNotes.remove(row);
+    else
+        m_lateNotes.insert(row, note);
+    emitRowChanged(row, Assignment);
+}
+
+void RosterGrid::setColumnWidth(int column, int twips)
+{
+    if (!hasCell(0, column))
+        return;
+    m_widths[size_t(column)] = twips;
+    Q_EMIT columnWidthChanged(column, twips);
+}
+
+int RosterGrid::columnWidth(int column) const
+{
+    return hasCell(0, column) ? m_widths[size_t(column)] : 0;
+}
+
+void RosterGrid::replaceRowsFrom(int first, std::vector<Row> newRows)
+{
+    Q_ASSERT(first >= 1);
+    beginResetModel();
+    m_rows.resize(size_t(qMin(first, rows())));
+    m_rows.insert(m_rows.end(), std::make_move_iterator(newRows.begin()),
+                  std::make_move_iterator(newRows.end()));
+    m_flaggedRows.clear();
+    m_lateNotes.clear();
+    m_rowOfIdStale = true;
+    recount();
+    endResetModel();
+}
+
+int RosterGrid::studentRows() const
+{
+    // With N students the grid holds the header, N rows and the total line.
+    return qBound(0, m_rosterCount, rows() - 2);
+}
+
+std::optional<int> RosterGrid::searchtext(const QString &userId) const
+{
+    if (m_rowOfIdStale) {
+        m_rowOfId.clear();
+        for (int row = rows() - 1; row >= 1; --row)
+            m_rowOfId.insert(m_rows[size_t(row)][UserId], row);
+        m_rowOfIdStale = false;
+    }
+    const int row = m_rowOfId.value(userId, 0);
+    if (row < 1 || row > studentRows())
+        return std::nullopt;
+    return row;
+}
+
+bool RosterGrid::isTimeStamp(const QString &cell)
+{
+    return cell.size() == 8 && cell[2] == u':' && cell[5] == u':';
+}
+
+QString RosterGrid::timeOfDay()
+{
+    return Clock::timeOfDay().toString(QStringLiteral("HH:mm:ss"));
+}
+
+std::vector<RosterGrid::Row> RosterGrid::exportRows() const
+{
+    return {m_rows.begin(), m_rows.begin() + 1 + studentRows()};
+}
+
+int RosterGrid::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : rows() - 1;
+}
+
+int RosterGrid::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant RosterGrid::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const int row = index.row() + 1;
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return m_rows[size_t(row)][size_t(index.column())];
+    if (index.column() == Assignment && m_lateNotes.contains(row)) {
+        if (role == Qt::ToolTipRole)
+            return m_lateNotes.value(row);
+        if (role == LateRole)
+            return true;
+        return {};
+    }
+    if (index.column() != Address || !m_flaggedRows.count(row))
+        return {};
+    if (role == Qt::ToolTipRole)
+        return addressFlag(row);
+    if (role == AddressFlaggedRole)
+        return true;
+    return {};
+}
+
+QVariant RosterGrid::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Horizontal && section >= 0 && section < ColumnCount)
+        return m_rows[0][size_t(section)];
+    return {};
+}

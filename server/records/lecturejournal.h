@@ -1,0 +1,97 @@
+#pragma once
+
+#include "common/result.h"
+#include "server/lecture/attendancebook.h"
+#include "server/records/journalfile.h"
+#include "server/records/journallock.h"
+
+#include <QDate>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <optional>
+
+class JournalSummary;
+class Lecture;
+class MessageBox;
+class TextLog;
+
+// The lecture's records that must outlive the program: every attendance mark
+// and every stored submission, appended to a text file per lecture before the
+// student hears the answer. A lecture keeps one journal from its opening to
+// its closing, past midnight too; the file is named after the day it began.
+// Opening the roster again within 12 hours offers the records back into the
+// grid. Only one running program writes a lecture's journal.
+//
+// A line is one event, code page 932, ended by CR LF:
+//   講義,<lecture name>                              (first line of a file)
+//   出席,<hh:mm:ss>,<grid row>,<user ID>,<address>
+//   提出,<hh:mm:ss>,<user ID>,<file name>,<size>,<SHA-256 in hex>,<yyyy/MM/dd>,
+//        <"締切後" + seconds + "秒" when late, else empty>,<versions kept>,<folder>
+//   拒否,<hh:mm:ss>,<user ID>,<file name>,<reason>     (a put line refused)
+//   再申告,<hh:mm:ss>,<grid row>,<user ID>,<address>  (present, claimed again
+//                                                    from another address)
+//   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
+//                                  (a handout delivered; the name may hold ",")
+// A user ID the roster does not hold is written in a bounded form: its first
+// 32 characters and its length.
+class LectureJournal : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qsizetype ShownIdChars = 32;
+    static constexpr int RecentHours = 12;
+
+    LectureJournal(const Lecture &lecture, AttendanceBook &book, QObject *parent = nullptr);
+
+    // The folder of the journals and the day logs, in the user's data folder.
+    static QString folder();
+    // The journal of `lectureName` begun on `day`: any name gets a file name
+    // of its own, readable where the name allows it.
+    static QString pathFor(const QString &lectureName, QDate day);
+    // `userId` as a journal or a log may hold it: commas and control
+    // characters replaced, and cut to ShownIdChars with its length noted.
+    static QString boundedId(const QString &userId);
+
+    void recordMark(int row, const QString &userId, const QString &time, const QString &address);
+    void recordSubmission(const AttendanceBook::Submission &submission, const QString &time);
+    void recordClaimAgain(int row, const QString &userId, const QString &address);
+    void recordHandout(const QString &who, const QString &fileName, const QByteArray &sha256);
+    void recordRefusal(const QString &userId, const QString &fileName, const QString &reason,
+                       const QString &time);
+
+    // After a roster load: when a journal of the lecture from the last 12
+    // hours exists, asks whether to put its records back into the grid. Yes
+    // restores them and continues that journal; no keeps it under another
+    // name and starts anew. A lecture another program has open is left to it.
+    void offerRestore(MessageBox &messages, TextLog &log);
+    // The program is ending: an open question gets no answer from it.
+    void endProgram() { m_ending = true; }
+
+Q_SIGNALS:
+    // A journal cannot be written; sent once until writing works again, the
+    // text ready to show.
+    void failed(const QString &text);
+
+private:
+    void write(const QString &line);
+    bool follow();
+    void beginLecture();
+    QString recentJournal() const;
+    QString recordedId(const QString &userId) const;
+    void writeToEarlierLecture(const QString &lecture, const QString &line);
+    void restore(const JournalSummary &records, TextLog &log);
+    void startAfresh(qint64 keptBytes, TextLog &log);
+    bool report(const Result<> &outcome, const QString &path = QString());
+
+    const Lecture &m_lecture;
+    AttendanceBook &m_book;
+    JournalFile m_file;
+    JournalLock m_lock;
+    std::optional<QString> m_openedFor; // the lecture the journal is of
+    QString m_path;                     // its journal
+    bool m_heldElsewhere = false;       // another program writes it
+    bool m_ending = false;
+    bool m_failing = false;
+    QHash<QString, QString> m_earlier; // journals of earlier lectures of this run
+};
