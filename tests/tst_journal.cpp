@@ -6,6 +6,7 @@
 #include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
 #include "server/lecture/rostergrid.h"
+#include "server/records/journalcodec.h"
 #include "server/records/journaledlog.h"
 #include "server/records/journalfile.h"
 #include "server/records/lecturejournal.h"
@@ -27,6 +28,30 @@ const QByteArray Hash = QByteArray(64, 'a');
 QDateTime at(int day, const char *time)
 {
     return QDateTime(QDate(2026, 12, day), QTime::fromString(QString::fromLatin1(time)));
+}
+
+QByteArray sjis(const QString &text)
+{
+    return cp932::encode(text);
+}
+
+// `line` (without its end) parsed, written again, and parsed back: the same.
+JournalEvent roundTrip(const QString &line)
+{
+    const QByteArray bytes = sjis(line);
+    const Result<JournalEvent> event = journalcodec::parseLine(bytes);
+    if (!event)
+        qWarning("%s: %s", qPrintable(line), qPrintable(event.error()));
+    const QByteArray again = event ? journalcodec::formatLine(*event) : QByteArray();
+    if (again != bytes + "\r\n")
+        qWarning("written again as %s", qPrintable(cp932::decode(again)));
+    return event && again == bytes + "\r\n" ? *event : JournalEvent();
+}
+
+QString refusalOf(const QString &line)
+{
+    const Result<JournalEvent> event = journalcodec::parseLine(sjis(line));
+    return event ? QStringLiteral("accepted") : event.error();
 }
 
 void setWritten(const QString &path, const QDateTime &when)
@@ -107,6 +132,83 @@ private Q_SLOTS:
         m_journal.reset();
         m_book.reset();
         Clock::setSource({});
+    }
+
+    void everyKindIsWrittenAndReadBackTheSame()
+    {
+        const QString hash = QString::fromLatin1(Hash);
+        QCOMPARE(roundTrip("講義,情報処理演習Ⅰ,後期").lecture, sjis("情報処理演習Ⅰ,後期"));
+        const JournalEvent mark = roundTrip("出席,09:15:02,12,taro,192.168.0.12");
+        QCOMPARE(mark.kind, JournalKind::Mark);
+        QCOMPARE(mark.seconds, 9 * 3600 + 15 * 60 + 2);
+        QCOMPARE(mark.row, 12);
+        QCOMPARE(mark.userId, "taro");
+        QCOMPARE(mark.address, "192.168.0.12");
+        const JournalEvent claim = roundTrip("再申告,23:59:59,3,jiro,192.168.0.50");
+        QCOMPARE(claim.kind, JournalKind::ClaimAgain);
+        QCOMPARE(claim.seconds, 24 * 3600 - 1);
+        const JournalEvent refusal = roundTrip("拒否,10:00:00,hanako,a,b.txt,容量の上限を超えます");
+        QCOMPARE(refusal.fileName, sjis("a,b.txt"));
+        QCOMPARE(refusal.reason, sjis("容量の上限を超えます"));
+        const JournalEvent handout = roundTrip("配布,10:01:00,192.168.0.7,資料,1.pdf," + hash);
+        QCOMPARE(handout.kind, JournalKind::Handout);
+        QCOMPARE(handout.userId, "192.168.0.7");
+        QCOMPARE(handout.fileName, sjis("資料,1.pdf"));
+        QCOMPARE(handout.sha256, Hash);
+    }
+
+    void aReceiptsSizeAndHashAreFoundWhateverTheNamesHold()
+    {
+        const QString hash = QString::fromLatin1(Hash);
+        const JournalEvent late = roundTrip("提出,10:31:05,taro,taro,5," + hash + ".doc,12," +
+                                            hash + ",2026/12/10,締切後65秒,3,/srv/kadai,第3回");
+        QCOMPARE(late.kind, JournalKind::Submission);
+        QCOMPARE(late.fileName, sjis("taro,5," + hash + ".doc"));
+        QCOMPARE(late.size, 12);
+        QCOMPARE(late.completedOn, QDate(2026, 12, 10));
+        QCOMPARE(late.lateSeconds, 65);
+        QCOMPARE(late.versions, 3);
+        QCOMPARE(late.folder, sjis("/srv/kadai,第3回"));
+        // As the server writes it for a stranger: no day, on time, no folder.
+        QCOMPARE(roundTrip("提出,10:00:00,,x.txt,0," + hash + ",,,1,").versions, 1);
+        // An older journal ends at the hash; the name's own ",5,<hash>" wins.
+        const Result<JournalEvent> older =
+            journalcodec::parseLine(sjis("提出,09:00:00,jiro,j.c,5," + hash + ",7," + hash));
+        QVERIFY(older.ok());
+        QCOMPARE(older->fileName, "j.c");
+        QCOMPARE(older->size, 5);
+        QVERIFY(!older->completedOn.isValid());
+        QCOMPARE(older->versions, 0);
+        const Result<JournalEvent> bare =
+            journalcodec::parseLine(sjis("提出,09:00:00,jiro,j.c,5," + hash));
+        QVERIFY(bare.ok());
+        QCOMPARE(bare->sha256, Hash);
+        QCOMPARE(bare->folder, QByteArrayView());
+    }
+
+    void malformedLinesAreRefusedWithTheirReason()
+    {
+        const QString hash = QString::fromLatin1(Hash);
+        const QString noTime = QStringLiteral("時刻がありません");
+        const QString brokenMark = QStringLiteral("出席の行が欠けています");
+        const QString brokenReceipt = QStringLiteral("提出の行が欠けています");
+        QCOMPARE(refusalOf("出席,9:00,1,taro,x"), noTime);
+        QCOMPARE(refusalOf("出席,24:00:00,1,taro,x"), noTime);
+        QCOMPARE(refusalOf("出席,09:60:00,1,taro,x"), noTime);
+        QCOMPARE(refusalOf("提出,09:49:出席,09:49:39,2,hanako,x"), noTime);
+        QCOMPARE(refusalOf("再申告"), noTime);
+        QCOMPARE(refusalOf("出席,09:00:00,1"), brokenMark);
+        QCOMPARE(refusalOf("出席,09:00:00,1,,x"), brokenMark);
+        QCOMPARE(refusalOf("出席,09:00:00,-1,taro,x"), brokenMark);
+        QCOMPARE(refusalOf("提出,09:00:00,taro,taro.c,5,abc"), brokenReceipt);
+        QCOMPARE(refusalOf("提出,09:00:00,taro,,5," + hash), brokenReceipt);
+        QCOMPARE(refusalOf("提出,09:00:00,taro,t.c,5," + hash.toUpper()), brokenReceipt);
+        QCOMPARE(refusalOf("提出,09:00:00,taro,t.c,5," + hash + "0"), brokenReceipt);
+        QCOMPARE(refusalOf("配布,09:00:00,資料.pdf"), QStringLiteral("配布の行が欠けています"));
+        QCOMPARE(refusalOf("拒否,09:00:00,taro"), QStringLiteral("拒否の行が欠けています"));
+        QCOMPARE(journalcodec::kindOf(sjis(",09:00:00")), JournalKind::Blank);
+        QCOMPARE(journalcodec::kindOf(sjis("集計,3")), JournalKind::Unknown);
+        QVERIFY(!journalcodec::parseLine(sjis("集計,3")).ok());
     }
 
     void idsNotInTheRosterAreBounded()

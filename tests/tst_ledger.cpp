@@ -303,11 +303,12 @@ private Q_SLOTS:
         const QString path = journalPath(journals(), QDate(2026, 10, 5));
         writeJournal(path, {mark("23:50:00", "taro"), "提出,23:59:00,taro,taro.c,1,ab",
                             mark("00:20:00", "hanako")});
-        JournalReader reader(path);
-        QVERIFY(reader.open());
+        JournalReader reader(path, LectureName);
+        QList<JournalReader::Mark> marks;
+        QVERIFY(reader.read([&marks](const JournalReader::Mark &mark) { marks << mark; }).ok());
         QCOMPARE(reader.lectureName(), LectureName);
-        JournalReader::Mark first, second, none;
-        QVERIFY(reader.nextMark(first) && reader.nextMark(second) && !reader.nextMark(none));
+        QCOMPARE(marks.size(), 2);
+        const JournalReader::Mark &first = marks[0], &second = marks[1];
         QCOMPARE(first.seconds, 23 * 3600 + 50 * 60);
         QCOMPARE(second.seconds, 24 * 3600 + 20 * 60);
         const CourseSettings settings = settingsOf({"kaisi=23:45"});
@@ -323,11 +324,12 @@ private Q_SLOTS:
         bytes += "\x8f\x6f\x90\xc8,09:02:00,2,\x82\xff,addr\r\n"; // a broken character
         QDir().mkpath(journals());
         writeBytes(path, bytes);
-        JournalReader reader(path);
-        QVERIFY(reader.open());
+        JournalReader reader(path, LectureName);
+        QList<JournalReader::Mark> marks;
+        QVERIFY(reader.read([&marks](const JournalReader::Mark &mark) { marks << mark; }).ok());
         QCOMPARE(reader.lectureName(), LectureName);
-        JournalReader::Mark first, second, none;
-        QVERIFY(reader.nextMark(first) && reader.nextMark(second) && !reader.nextMark(none));
+        QCOMPARE(marks.size(), 2);
+        const JournalReader::Mark &first = marks[0], &second = marks[1];
         QCOMPARE(first.userId, QStringLiteral("taro"));
         QCOMPARE(second.userId.size(), 2);
         QCOMPARE(second.seconds, 9 * 3600 + 2 * 60);
@@ -335,9 +337,10 @@ private Q_SLOTS:
         QVERIFY2(reader.problems()[0].endsWith(
                      QStringLiteral("の 2 行目を読み飛ばしました: 行が長すぎます")),
                  qPrintable(reader.problems()[0]));
-        JournalReader missing(path + ".gone");
-        QVERIFY(!missing.open());
-        QVERIFY(!missing.error().isEmpty());
+        JournalReader missing(path + ".gone", LectureName);
+        const Result<> unread = missing.read([](const JournalReader::Mark &) {});
+        QVERIFY(!unread.ok());
+        QVERIFY(!unread.error().isEmpty());
     }
 
     void correctionsSurviveARestartAndJournalsStayUntouched()

@@ -108,13 +108,15 @@ bool readJournals(const Options &options, SubmissionsIndex &index, QString *erro
 {
     // The data folder's own journals, when there are any, and the named ones.
     if (QFileInfo(LectureJournal::folder()).isDir())
-        index.addReceipts(readReceiptsIn(LectureJournal::folder()));
+        readReceiptsIn(LectureJournal::folder(),
+                       [&index](const QList<Receipt> &receipts) { index.addReceipts(receipts); });
     for (const QString &folder : options.journals) {
         if (!QFileInfo(folder).isDir() || !QFileInfo(folder).isReadable()) {
             *error = QStringLiteral("記録フォルダ %1 を読めません｡").arg(folder);
             return false;
         }
-        index.addReceipts(readReceiptsIn(folder));
+        readReceiptsIn(folder,
+                       [&index](const QList<Receipt> &receipts) { index.addReceipts(receipts); });
     }
     return true;
 }

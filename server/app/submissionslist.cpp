@@ -31,7 +31,8 @@ const QList<SubmissionRow> &SubmissionsList::refresh()
         students.append(
             {m_grid.text(row, RosterGrid::UserId), m_grid.text(row, RosterGrid::UserName)});
     SubmissionsIndex index(m_folder, students);
-    index.addReceipts(readReceiptsIn(LectureJournal::folder()));
+    readReceiptsIn(LectureJournal::folder(),
+                   [&index](const QList<Receipt> &receipts) { index.addReceipts(receipts); });
     index.setExcludedHashes(m_excluded);
     m_rows = index.build(m_cache);
     return m_rows;

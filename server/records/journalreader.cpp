@@ -9,136 +9,65 @@
 
 namespace {
 
-const QString HeaderWord = QStringLiteral("講義");
-const QString MarkWord = QStringLiteral("出席");
-// Kinds that carry the time of day as their second field; they keep the
-// reader's clock running past midnight.
-const QStringList TimedWords = {QStringLiteral("提出"), QStringLiteral("再申告")};
-constexpr qint64 MaxLineBytes = 64 * 1024;
 constexpr int MaxProblemsNamed = 20;
 constexpr int SecondsPerDay = 24 * 60 * 60;
 
-bool isTimeOfDay(const QString &text, int &seconds)
-{
-    if (text.size() != 8 || text[2] != u':' || text[5] != u':')
-        return false;
-    bool okHours = false, okMinutes = false, okSeconds = false;
-    const int hours = text.first(2).toInt(&okHours);
-    const int minutes = text.sliced(3, 2).toInt(&okMinutes);
-    const int secs = text.sliced(6, 2).toInt(&okSeconds);
-    if (!okHours || !okMinutes || !okSeconds || hours > 23 || minutes > 59 || secs > 59 ||
-        !text[0].isDigit() || !text[3].isDigit() || !text[6].isDigit())
-        return false;
-    seconds = hours * 3600 + minutes * 60 + secs;
-    return true;
-}
-
 } // namespace
 
-JournalReader::JournalReader(const QString &path) : m_file(path)
+JournalReader::JournalReader(QString path, QString lectureName)
+    : m_path(std::move(path)), m_expected(std::move(lectureName))
 {}
 
-bool JournalReader::open()
+Result<> JournalReader::read(const std::function<void(const Mark &)> &take)
 {
-    if (!m_file.open(QIODevice::ReadOnly)) {
-        m_error = m_file.errorString();
-        return false;
+    JournalScanner scanner(MaxProblemsNamed);
+    m_take = &take;
+    const Result<> read = scanner.scanFile(m_path, *this);
+    m_take = nullptr;
+    m_headerRead = true;
+    if (!read || !isOfLecture())
+        return read;
+    const QString file = QDir::toNativeSeparators(m_path);
+    for (const JournalScanner::BadLine &line : scanner.namedBadLines())
+        m_problems << QStringLiteral("%1 の %2 行目を読み飛ばしました: %3")
+                          .arg(file)
+                          .arg(line.number)
+                          .arg(line.why);
+    if (scanner.badLines() > MaxProblemsNamed)
+        m_problems << QStringLiteral("%1: ほかに %2 行を読み飛ばしました")
+                          .arg(file)
+                          .arg(scanner.badLines() - MaxProblemsNamed);
+    return read;
+}
+
+bool JournalReader::minds(JournalKind kind) const
+{
+    return kind == JournalKind::Mark || kind == JournalKind::Submission ||
+           kind == JournalKind::ClaimAgain;
+}
+
+bool JournalReader::take(const JournalEvent &event, qint64 lineNumber)
+{
+    if (lineNumber == 1 && event.kind == JournalKind::Lecture)
+        m_lectureName = cp932::decode(event.lecture);
+    m_headerRead = true;
+    if (isOfLecture() && minds(event.kind)) {
+        const int seconds = secondsOf(event);
+        if (event.kind == JournalKind::Mark)
+            (*m_take)({cp932::decode(event.userId), seconds});
     }
-    QString first;
-    if (!nextLine(first))
-        return m_error.isEmpty();
-    if (first.startsWith(HeaderWord + u','))
-        m_lectureName = first.sliced(HeaderWord.size() + 1);
-    else
-        m_pendingLine = first, m_hasPending = true;
     return true;
 }
 
-bool JournalReader::nextLine(QString &line)
+// Lines are written in the order things happen: a time far earlier than the
+// one before is the next day of a lecture that ran past midnight.
+int JournalReader::secondsOf(const JournalEvent &event)
 {
-    if (m_hasPending) {
-        m_hasPending = false;
-        line = m_pendingLine;
-        return true;
-    }
-    for (;;) {
-        if (m_file.atEnd())
-            return false;
-        QByteArray bytes = m_file.readLine(MaxLineBytes);
-        if (bytes.isEmpty() && m_file.error() != QFileDevice::NoError) {
-            m_error = m_file.errorString();
-            skip(QStringLiteral("読み込めません: %1").arg(m_error));
-            return false;
-        }
-        ++m_lineNumber;
-        if (!bytes.endsWith('\n') && !m_file.atEnd()) {
-            // Longer than any line the server writes: the rest goes unread.
-            while (!m_file.atEnd() && !m_file.readLine(MaxLineBytes).endsWith('\n')) {
-            }
-            skip(QStringLiteral("行が長すぎます"));
-            continue;
-        }
-        while (bytes.endsWith('\n') || bytes.endsWith('\r'))
-            bytes.chop(1);
-        line = cp932::decode(bytes);
-        return true;
-    }
-}
-
-bool JournalReader::nextMark(Mark &mark)
-{
-    QString line;
-    while (nextLine(line)) {
-        if (line.isEmpty())
-            continue;
-        const QStringList fields = line.split(u',');
-        const QString &kind = fields.front();
-        const bool isMark = kind == MarkWord;
-        if (!isMark && !TimedWords.contains(kind))
-            continue; // a kind this reader does not need
-        int seconds = 0;
-        if (fields.size() < 2 || !takeTime(fields[1], seconds)) {
-            skip(QStringLiteral("時刻がありません"));
-            continue;
-        }
-        if (!isMark)
-            continue;
-        if (fields.size() < 5 || fields[3].isEmpty()) {
-            skip(QStringLiteral("出席の行が欠けています"));
-            continue;
-        }
-        mark.userId = fields[3];
-        mark.seconds = seconds;
-        return true;
-    }
-    if (m_skipped > MaxProblemsNamed)
-        m_problems << QStringLiteral("%1: ほかに %2 行を読み飛ばしました")
-                          .arg(QDir::toNativeSeparators(m_file.fileName()))
-                          .arg(m_skipped - MaxProblemsNamed);
-    return false;
-}
-
-bool JournalReader::takeTime(const QString &text, int &seconds)
-{
-    if (!isTimeOfDay(text, seconds))
-        return false;
-    // Lines are written in the order things happen: a time far earlier than
-    // the one before is the next day of a lecture that ran past midnight.
+    const int seconds = event.seconds;
     if (m_lastSeconds >= 0 && seconds + m_dayOffset < m_lastSeconds - SecondsPerDay / 2)
         m_dayOffset += SecondsPerDay;
-    seconds += m_dayOffset;
-    m_lastSeconds = seconds;
-    return true;
-}
-
-void JournalReader::skip(const QString &why)
-{
-    if (++m_skipped > MaxProblemsNamed)
-        return;
-    m_problems << QStringLiteral("%1 の %2 行目を読み飛ばしました: %3")
-                      .arg(QDir::toNativeSeparators(m_file.fileName()))
-                      .arg(m_lineNumber)
-                      .arg(why);
+    m_lastSeconds = seconds + m_dayOffset;
+    return m_lastSeconds;
 }
 
 LectureJournals findLectureJournals(const QString &lectureName, const QStringList &folders,

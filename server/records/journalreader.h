@@ -1,16 +1,19 @@
 #pragma once
 
+#include "common/result.h"
+#include "server/records/journalscanner.h"
+
 #include <QDate>
-#include <QFile>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <map>
 
-// Reads a lecture journal line by line, never the whole file at once, for
-// the attendance marks it holds. Lines of kinds it does not know are passed
-// over; a line of a known kind that is not well-formed (a torn last line, a
-// time that is no time) is skipped and named in problems().
-class JournalReader
+// Reads a lecture journal for the attendance marks it holds, as a stream.
+// Lines of kinds it does not need are passed over; a line of a kind that
+// keeps time (marks, receipts, claims) that is not well-formed (a torn last
+// line, a time that is no time) is skipped and named in problems().
+class JournalReader : private JournalFold
 {
 public:
     struct Mark
@@ -21,33 +24,31 @@ public:
         int seconds = 0;
     };
 
-    explicit JournalReader(const QString &path);
+    // `lectureName`: the lecture the journal must be of.
+    JournalReader(QString path, QString lectureName);
 
-    // Opens the journal and reads its first line. False when it cannot be
-    // read; error() says why.
-    bool open();
-    const QString &error() const { return m_error; }
-    // The lecture of the first line "講義,<name>"; empty when there is none.
+    // Hands every attendance mark to `take` in the order written, unless the
+    // first line "講義,<name>" names another lecture; fails when the journal
+    // cannot be read (the system's reason).
+    Result<> read(const std::function<void(const Mark &)> &take);
+    // The lecture of the first line; empty when there is none.
     const QString &lectureName() const { return m_lectureName; }
-
-    // The next attendance mark in the order written; false at the end.
-    bool nextMark(Mark &mark);
+    bool isOfLecture() const { return m_lectureName == m_expected; }
     const QStringList &problems() const { return m_problems; }
 
 private:
-    bool nextLine(QString &line);
-    bool takeTime(const QString &text, int &seconds);
-    void skip(const QString &why);
+    bool take(const JournalEvent &event, qint64 lineNumber) override;
+    bool minds(JournalKind kind) const override;
+    bool done() const override { return m_headerRead && !isOfLecture(); }
+    int secondsOf(const JournalEvent &event);
 
-    QFile m_file;
-    QString m_error;
+    QString m_path;
+    QString m_expected;
     QString m_lectureName;
-    QString m_pendingLine; // the first line when it is no header
-    bool m_hasPending = false;
-    int m_lineNumber = 0;
+    bool m_headerRead = false;
+    const std::function<void(const Mark &)> *m_take = nullptr;
     int m_lastSeconds = -1;
     int m_dayOffset = 0;
-    int m_skipped = 0;
     QStringList m_problems;
 };
 

@@ -1,24 +1,24 @@
 #pragma once
 
+#include "server/records/journalscanner.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <array>
 
 // What a lecture journal holds, read as a stream: the file is never held
 // whole, and what is kept is bounded whatever the file's size. Per user ID:
 // the first attendance, further addresses it was claimed from, and the
 // latest submission, in the order the IDs first appear.
 //
-// Only complete lines (ended by CR LF) of the known kinds that are well
-// formed count: a time hh:mm:ss, a row number, a dotted address, a size and
-// 64 hex digits for a hash. Kinds this program does not know are passed
-// over; broken lines of the known kinds are counted and their numbers kept
-// for the lecturer.
-class JournalSummary
+// Only complete, well-formed lines of attendance and receipts count, an
+// attendance only from a dotted address and an ID of at most MaxIdBytes.
+// Kinds that say nothing of either are passed over; broken lines of the
+// kinds read are counted and their numbers kept for the lecturer.
+class JournalSummary : private JournalFold
 {
 public:
     struct Mark
@@ -30,14 +30,13 @@ public:
     // is that long, and a flooded journal must not fill the memory.
     static constexpr qsizetype MaxIds = 50000;
     static constexpr qsizetype MaxIdBytes = 256;
-    static constexpr qsizetype MaxLineBytes = 4096;
     static constexpr qsizetype NamedSkips = 5;
 
     // Reads `path` from byte `from` to its end; false when it cannot be read.
     bool read(const QString &path, qint64 from = 0);
 
     // Where the last complete line ended: the next read starts there.
-    qint64 end() const { return m_end; }
+    qint64 end() const { return m_scanner.end(); }
     qsizetype presentCount() const { return m_markOrder.size(); }
     qsizetype submittedCount() const { return m_stampOrder.size(); }
     bool isEmpty() const { return m_markOrder.isEmpty() && m_stampOrder.isEmpty(); }
@@ -50,27 +49,19 @@ public:
     const QByteArray &stamp(const QByteArray &id) const { return m_stamps.find(id).value(); }
     const QList<std::pair<QByteArray, QByteArray>> &otherAddresses() const { return m_others; }
 
-    qint64 skippedLines() const { return m_skipped; }
-    const QList<qint64> &namedSkips() const { return m_namedSkips; }
+    qint64 skippedLines() const { return m_scanner.badLines(); }
+    QList<qint64> namedSkips() const;
     qint64 idsLeftOut() const { return m_idsLeftOut; }
 
 private:
-    void takeLine(QByteArrayView line);
-    void skip();
-    // The fields of a line: no known kind has more than six.
-    struct Fields
-    {
-        std::array<QByteArrayView, 7> at;
-        qsizetype count = 0;
-        const QByteArrayView &operator[](qsizetype i) const { return at[size_t(i)]; }
-    };
-    static Fields fieldsOf(QByteArrayView line);
-
+    bool take(const JournalEvent &event, qint64 lineNumber) override;
+    bool minds(JournalKind kind) const override;
     bool roomFor(const QByteArray &id);
-    void takeMark(const Fields &fields);
-    void takeClaim(const Fields &fields);
-    void takeSubmission(QByteArrayView line);
+    void takeMark(const JournalEvent &event);
+    void takeClaim(const JournalEvent &event);
+    void takeSubmission(const JournalEvent &event);
 
+    JournalScanner m_scanner{NamedSkips};
     QHash<QByteArray, Mark> m_marks;
     QList<QByteArray> m_markOrder;
     QHash<QByteArray, QByteArray> m_stamps;
@@ -78,9 +69,5 @@ private:
     QSet<QByteArray> m_othersSeen; // ID and address joined by a comma
     QList<std::pair<QByteArray, QByteArray>> m_others;
     QSet<QByteArray> m_ids;
-    qint64 m_lineNumber = 0;
-    qint64 m_end = 0;
-    qint64 m_skipped = 0;
-    QList<qint64> m_namedSkips;
     qint64 m_idsLeftOut = 0;
 };

@@ -6,6 +6,7 @@
 #include "platform/textlog.h"
 #include "server/lecture/lecture.h"
 #include "server/lecture/rostergrid.h"
+#include "server/records/journalcodec.h"
 #include "server/records/journalsummary.h"
 
 #include <QCryptographicHash>
@@ -18,11 +19,6 @@
 namespace {
 
 const QString Eol = QStringLiteral("\r\n");
-const QString HeaderWord = QStringLiteral("講義");
-const QString MarkWord = QStringLiteral("出席");
-const QString SubmissionWord = QStringLiteral("提出");
-const QString ClaimAgainWord = QStringLiteral("再申告");
-const QString HandoutWord = QStringLiteral("配布");
 constexpr qsizetype MaxSafeChars = 40;
 constexpr qsizetype NamedMissing = 20;
 constexpr qsizetype EarlierLecturesKept = 16;
@@ -61,6 +57,28 @@ QString lectureStem(const QString &name)
 QString lockPathFor(const QString &lectureName)
 {
     return LectureJournal::folder() + u'/' + lectureStem(lectureName) + QStringLiteral(".lock");
+}
+
+QByteArray headerLine(const QString &lecture)
+{
+    const QByteArray name = cp932::encode(lecture);
+    JournalEvent header;
+    header.kind = JournalKind::Lecture;
+    header.lecture = name;
+    return journalcodec::formatLine(header);
+}
+
+// An attendance line; `time` and the texts in code page 932.
+QByteArray attendanceLine(JournalKind kind, int row, const QByteArray &time, const QByteArray &id,
+                          const QByteArray &address)
+{
+    JournalEvent event;
+    event.kind = kind;
+    event.time = time;
+    event.row = row;
+    event.userId = id;
+    event.address = address;
+    return journalcodec::formatLine(event);
 }
 
 QByteArray readFrom(const QString &path, qint64 offset)
@@ -141,25 +159,29 @@ QString LectureJournal::recordedId(const QString &userId) const
 void LectureJournal::recordMark(int row, const QString &userId, const QString &time,
                                 const QString &address)
 {
-    write(QStringList{MarkWord, time, QString::number(row), userId, address}.join(u','));
+    write(attendanceLine(JournalKind::Mark, row, cp932::encode(time), cp932::encode(userId),
+                         cp932::encode(address)));
 }
 
 void LectureJournal::recordSubmission(const AttendanceBook::Submission &submission,
                                       const QString &time)
 {
-    const QString line = QStringList{SubmissionWord,
-                                     time,
-                                     recordedId(submission.userId),
-                                     submission.fileName,
-                                     QString::number(submission.size),
-                                     QString::fromLatin1(submission.sha256),
-                                     submission.completedAt.toString(QStringLiteral("yyyy/MM/dd")),
-                                     submission.lateSeconds > 0
-                                         ? QStringLiteral("締切後%1秒").arg(submission.lateSeconds)
-                                         : QString(),
-                                     QString::number(submission.versions),
-                                     submission.folder}
-                             .join(u',');
+    const QByteArray when = cp932::encode(time);
+    const QByteArray id = cp932::encode(recordedId(submission.userId));
+    const QByteArray name = cp932::encode(submission.fileName);
+    const QByteArray folder = cp932::encode(submission.folder);
+    JournalEvent receipt;
+    receipt.kind = JournalKind::Submission;
+    receipt.time = when;
+    receipt.userId = id;
+    receipt.fileName = name;
+    receipt.size = submission.size;
+    receipt.sha256 = submission.sha256;
+    receipt.completedOn = submission.completedAt.date();
+    receipt.lateSeconds = submission.lateSeconds;
+    receipt.versions = submission.versions;
+    receipt.folder = folder;
+    const QByteArray line = journalcodec::formatLine(receipt);
     // An upload belongs to the lecture it began in.
     if (submission.earlierLecture)
         writeToEarlierLecture(*submission.earlierLecture, line);
@@ -170,29 +192,44 @@ void LectureJournal::recordSubmission(const AttendanceBook::Submission &submissi
 void LectureJournal::recordRefusal(const QString &userId, const QString &fileName,
                                    const QString &reason, const QString &time)
 {
-    write(
-        QStringList{QStringLiteral("拒否"), time, recordedId(userId), fileName, reason}.join(u','));
+    const QByteArray when = cp932::encode(time);
+    const QByteArray id = cp932::encode(recordedId(userId));
+    const QByteArray name = cp932::encode(fileName);
+    const QByteArray why = cp932::encode(reason);
+    JournalEvent refusal;
+    refusal.kind = JournalKind::Refusal;
+    refusal.time = when;
+    refusal.userId = id;
+    refusal.fileName = name;
+    refusal.reason = why;
+    write(journalcodec::formatLine(refusal));
 }
 
 void LectureJournal::recordClaimAgain(int row, const QString &userId, const QString &address)
 {
-    write(
-        QStringList{ClaimAgainWord, RosterGrid::timeOfDay(), QString::number(row), userId, address}
-            .join(u','));
+    write(attendanceLine(JournalKind::ClaimAgain, row, cp932::encode(RosterGrid::timeOfDay()),
+                         cp932::encode(userId), cp932::encode(address)));
 }
 
 void LectureJournal::recordHandout(const QString &who, const QString &fileName,
                                    const QByteArray &sha256)
 {
-    write(QStringList{HandoutWord, RosterGrid::timeOfDay(), recordedId(who), fileName,
-                      QString::fromLatin1(sha256)}
-              .join(u','));
+    const QByteArray when = cp932::encode(RosterGrid::timeOfDay());
+    const QByteArray id = cp932::encode(recordedId(who));
+    const QByteArray name = cp932::encode(fileName);
+    JournalEvent handout;
+    handout.kind = JournalKind::Handout;
+    handout.time = when;
+    handout.userId = id;
+    handout.fileName = name;
+    handout.sha256 = sha256;
+    write(journalcodec::formatLine(handout));
 }
 
-void LectureJournal::write(const QString &line)
+void LectureJournal::write(const QByteArray &line)
 {
     if (follow())
-        report(m_file.append(cp932::encode(line + Eol)));
+        report(m_file.append(line));
 }
 
 // Makes the journal of the lecture now shown the open one; false when it
@@ -207,8 +244,7 @@ bool LectureJournal::follow()
         return true;
     if (!report(m_file.open(m_path)))
         return false;
-    return m_file.size() > 0 ||
-           report(m_file.append(cp932::encode(HeaderWord + u',' + *m_openedFor + Eol)));
+    return m_file.size() > 0 || report(m_file.append(headerLine(*m_openedFor)));
 }
 
 void LectureJournal::beginLecture()
@@ -249,7 +285,7 @@ QString LectureJournal::recentJournal() const
     return newest;
 }
 
-void LectureJournal::writeToEarlierLecture(const QString &lecture, const QString &line)
+void LectureJournal::writeToEarlierLecture(const QString &lecture, const QByteArray &line)
 {
     const QString path = m_earlier.value(lecture, pathFor(lecture, Clock::today()));
     JournalLock lock;
@@ -260,10 +296,9 @@ void LectureJournal::writeToEarlierLecture(const QString &lecture, const QString
     JournalFile file;
     if (!report(file.open(path), path))
         return;
-    if (file.size() == 0 &&
-        !report(file.append(cp932::encode(HeaderWord + u',' + lecture + Eol)), path))
+    if (file.size() == 0 && !report(file.append(headerLine(lecture)), path))
         return;
-    report(file.append(cp932::encode(line + Eol)), path);
+    report(file.append(line), path);
 }
 
 void LectureJournal::offerRestore(MessageBox &messages, TextLog &log)

@@ -23,16 +23,7 @@ class TextLog;
 // Opening the roster again within 12 hours offers the records back into the
 // grid. Only one running program writes a lecture's journal.
 //
-// A line is one event, code page 932, ended by CR LF:
-//   講義,<lecture name>                              (first line of a file)
-//   出席,<hh:mm:ss>,<grid row>,<user ID>,<address>
-//   提出,<hh:mm:ss>,<user ID>,<file name>,<size>,<SHA-256 in hex>,<yyyy/MM/dd>,
-//        <"締切後" + seconds + "秒" when late, else empty>,<versions kept>,<folder>
-//   拒否,<hh:mm:ss>,<user ID>,<file name>,<reason>     (a put line refused)
-//   再申告,<hh:mm:ss>,<grid row>,<user ID>,<address>  (present, claimed again
-//                                                    from another address)
-//   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
-//                                  (a handout delivered; the name may hold ",")
+// The lines are those of the journal's codec (journalcodec.h).
 // A user ID the roster does not hold is written in a bounded form: its first
 // 32 characters and its length.
 class LectureJournal : public QObject
@@ -74,12 +65,12 @@ Q_SIGNALS:
     void failed(const QString &text);
 
 private:
-    void write(const QString &line);
+    void write(const QByteArray &line);
     bool follow();
     void beginLecture();
     QString recentJournal() const;
     QString recordedId(const QString &userId) const;
-    void writeToEarlierLecture(const QString &lecture, const QString &line);
+    void writeToEarlierLecture(const QString &lecture, const QByteArray &line);
     void restore(const JournalSummary &records, TextLog &log);
     void startAfresh(qint64 keptBytes, TextLog &log);
     bool report(const Result<> &outcome, const QString &path = QString());

@@ -29,24 +29,23 @@ bool readFirstMarks(const QStringList &paths, const QString &lectureName, FirstM
 {
     bool any = false;
     for (const QString &path : paths) {
-        JournalReader reader(path);
-        if (!reader.open()) {
+        JournalReader reader(path, lectureName);
+        const Result<> read = reader.read([&marks](const JournalReader::Mark &mark) {
+            const auto it = marks.constFind(mark.userId);
+            if (it == marks.cend() || *it > mark.seconds)
+                marks.insert(mark.userId, mark.seconds);
+        });
+        if (!read) {
             problems << QStringLiteral("%1 を読めません: %2")
-                            .arg(QDir::toNativeSeparators(path), reader.error());
+                            .arg(QDir::toNativeSeparators(path), read.error());
             continue;
         }
-        if (reader.lectureName() != lectureName) {
+        if (!reader.isOfLecture()) {
             problems
                 << QStringLiteral("%1 は講義「%2」の記録ではありません").arg(path, lectureName);
             continue;
         }
         any = true;
-        JournalReader::Mark mark;
-        while (reader.nextMark(mark)) {
-            const auto it = marks.constFind(mark.userId);
-            if (it == marks.cend() || *it > mark.seconds)
-                marks.insert(mark.userId, mark.seconds);
-        }
         problems << reader.problems();
     }
     return any;

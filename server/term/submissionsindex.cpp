@@ -4,7 +4,9 @@
 #include "common/cp932.h"
 #include "common/csvtext.h"
 #include "server/folders/versionnames.h"
+#include "server/records/journalscanner.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -13,65 +15,53 @@
 
 namespace {
 
-const QString SubmissionWord = QStringLiteral("提出");
 // A receipt's time and the stored file's time lie this close when nobody
 // touched the file since.
 constexpr qint64 SameTimeMs = 3000;
 
-bool isSha256(QStringView field)
-{
-    if (field.size() != 64)
-        return false;
-    for (QChar c : field) {
-        if (!(c.isDigit() || (c >= u'a' && c <= u'f')))
-            return false;
-    }
-    return true;
-}
+constexpr qsizetype ReceiptsPerBatch = 4096;
 
-bool isNumber(QStringView field)
+Receipt receiptOf(const JournalEvent &event, QDate day)
 {
-    bool ok = false;
-    (void)field.toLongLong(&ok);
-    return ok && !field.isEmpty() && field.front().isDigit();
-}
-
-QString joined(const QList<QStringView> &fields, qsizetype from, qsizetype to)
-{
-    QStringList parts;
-    for (qsizetype i = from; i < to; ++i)
-        parts << fields[i].toString();
-    return parts.join(u',');
-}
-
-// 提出,time,ID,name…,size,hash[,date,late,versions,folder…]: the hash is the
-// anchor, so that commas in the file name or the folder do no harm.
-std::optional<Receipt> receiptOf(QStringView line, QDate day)
-{
-    const QList<QStringView> fields = line.split(u',');
-    if (fields.size() < 6 || fields[0] != SubmissionWord)
-        return std::nullopt;
-    qsizetype hash = 5;
-    while (hash < fields.size() && !(isSha256(fields[hash]) && isNumber(fields[hash - 1])))
-        ++hash;
-    const QTime time = QTime::fromString(fields[1].toString(), QStringLiteral("HH:mm:ss"));
-    if (hash == fields.size() || !time.isValid())
-        return std::nullopt;
     Receipt receipt;
-    receipt.userId = fields[2].toString();
-    receipt.fileName = joined(fields, 3, hash - 1);
-    receipt.size = fields[hash - 1].toLongLong();
-    receipt.sha256 = fields[hash].toLatin1();
-    const QDate written = fields.size() > hash + 1 ? QDate::fromString(fields[hash + 1].toString(),
-                                                                       QStringLiteral("yyyy/MM/dd"))
-                                                   : QDate();
-    receipt.completedAt = QDateTime(written.isValid() ? written : day, time);
-    if (fields.size() > hash + 2 && fields[hash + 2].startsWith(u"締切後"))
-        receipt.lateSeconds = fields[hash + 2].sliced(3).chopped(1).toLongLong();
-    if (fields.size() > hash + 4)
-        receipt.folder = joined(fields, hash + 4, fields.size());
+    receipt.userId = cp932::decode(event.userId);
+    receipt.fileName = cp932::decode(event.fileName);
+    receipt.size = event.size;
+    receipt.sha256 = event.sha256.toByteArray();
+    receipt.completedAt = QDateTime(event.completedOn.isValid() ? event.completedOn : day,
+                                    QTime::fromMSecsSinceStartOfDay(event.seconds * 1000));
+    receipt.lateSeconds = event.lateSeconds;
+    receipt.folder = cp932::decode(event.folder);
     return receipt;
 }
+
+// The receipts of one journal, handed on a bounded batch at a time.
+class ReceiptFold : public JournalFold
+{
+public:
+    using Take = std::function<void(const QList<Receipt> &)>;
+    ReceiptFold(QDate day, const Take &take) : m_day(day), m_take(take) {}
+
+    bool take(const JournalEvent &event, qint64) override
+    {
+        if (event.kind == JournalKind::Submission)
+            m_batch << receiptOf(event, m_day);
+        if (m_batch.size() >= ReceiptsPerBatch)
+            flush();
+        return true;
+    }
+    bool minds(JournalKind) const override { return false; }
+    void flush()
+    {
+        if (!m_batch.isEmpty())
+            m_take(std::exchange(m_batch, {}));
+    }
+
+private:
+    QDate m_day;
+    const Take &m_take;
+    QList<Receipt> m_batch;
+};
 
 QString cleanFolder(const QString &folder)
 {
@@ -92,29 +82,27 @@ QByteArray hashOfFile(const QString &path)
 QList<Receipt> readReceipts(QByteArrayView journal, QDate day)
 {
     QList<Receipt> receipts;
-    const QString text = cp932::decode(journal);
-    for (QStringView line : QStringView(text).split(u'\n')) {
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        if (std::optional<Receipt> receipt = receiptOf(line, day))
-            receipts << *receipt;
-    }
+    const ReceiptFold::Take take = [&receipts](const QList<Receipt> &batch) { receipts += batch; };
+    ReceiptFold fold(day, take);
+    QByteArray bytes = QByteArray::fromRawData(journal.data(), journal.size());
+    QBuffer buffer(&bytes);
+    if (buffer.open(QIODevice::ReadOnly))
+        JournalScanner(0).scan(buffer, fold);
+    fold.flush();
     return receipts;
 }
 
-QList<Receipt> readReceiptsIn(const QString &folder)
+void readReceiptsIn(const QString &folder, const std::function<void(const QList<Receipt> &)> &take)
 {
-    QList<Receipt> receipts;
     QDirIterator files(folder, {QStringLiteral("*.txt")}, QDir::Files);
     while (files.hasNext()) {
         const QString path = files.next();
         const QDate day =
             QDate::fromString(QFileInfo(path).fileName().left(10), QStringLiteral("yyyy-MM-dd"));
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            receipts += readReceipts(file.readAll(), day.isValid() ? day : Clock::today());
+        ReceiptFold fold(day.isValid() ? day : Clock::today(), take);
+        JournalScanner(0).scanFile(path, fold);
+        fold.flush();
     }
-    return receipts;
 }
 
 QString SubmissionRow::checkText(Check check)

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // A stored upload as the lecture journal recorded it (its 提出 line).
 struct Receipt
@@ -23,8 +24,9 @@ struct Receipt
 // The 提出 lines of one journal. `day`: the journal's date, for lines that
 // carry only the time of day.
 QList<Receipt> readReceipts(QByteArrayView journal, QDate day);
-// Every journal (*.txt) in `folder`; the day comes from the file name.
-QList<Receipt> readReceiptsIn(const QString &folder);
+// The receipts of every journal (*.txt) in `folder`, the day from the file
+// name, handed to `take` a bounded batch at a time.
+void readReceiptsIn(const QString &folder, const std::function<void(const QList<Receipt> &)> &take);
 
 // One student's latest submission to an assignment folder.
 struct SubmissionRow
