@@ -81,7 +81,8 @@ bool readRoster(Options &options, QList<SubmissionsIndex::Student> *students, QS
                      .arg(options.roster, file.errorString());
         return false;
     }
-    const StudentBlock block = readStudentBlock(cp932::decode(file.readAll()));
+    const QString text = cp932::decode(file.readAll());
+    const StudentBlock block = readStudentBlock(text);
     if (block.status != StudentBlock::Loaded) {
         *error = QStringLiteral("受講ファイル %1 は有効な受講者データではありません｡")
                      .arg(options.roster);
@@ -91,7 +92,7 @@ bool readRoster(Options &options, QList<SubmissionsIndex::Student> *students, QS
         students->append({block.rows[size_t(row)][RosterGrid::UserId],
                           block.rows[size_t(row)][RosterGrid::UserName]});
     if (options.folder.isEmpty())
-        options.folder = readvar(QStringLiteral("kadaidir"), options.roster).valueOr({});
+        options.folder = SettingsText(text).value(QStringLiteral("kadaidir"));
     if (options.folder.isEmpty()) {
         *error = QStringLiteral("課題提出先がありません｡受講ファイルの kadaidir か --folder "
                                 "で指定してください｡");
