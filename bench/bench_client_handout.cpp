@@ -5,6 +5,8 @@
 #include "bench/fixedfiledialogs.h"
 #include "bench/procmemory.h"
 #include "client/studentclient.h"
+#include "common/cp932.h"
+#include "common/wire.h"
 #include "platform/dialogs.h"
 
 #include <QApplication>
@@ -40,6 +42,7 @@ public:
     QByteArray sha256;
     qint64 sent = -1;
     QByteArray piece = QByteArray(Piece, '\0');
+    wire::LineFramer framer;
 
     HandoutServer()
     {
@@ -50,19 +53,31 @@ public:
         server.listen(QHostAddress::LocalHost, 0);
         connect(&server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket *peer = server.nextPendingConnection();
-            peer->write(QByteArray("000 hello I am tavrelle server\r\n800 講義,先生\r\n"));
+            write(peer,
+                  {wire::Hello, wire::lectureLine(QStringLiteral("講義"), QStringLiteral("先生"))});
             connect(peer, &QTcpSocket::readyRead, this, [this, peer] { answer(peer); });
             connect(peer, &QTcpSocket::bytesWritten, this, [this, peer] { feed(peer); });
         });
     }
+    static void write(QTcpSocket *peer, const QStringList &lines)
+    {
+        for (const QString &line : lines)
+            peer->write(cp932::encode(line + wire::Eol));
+    }
     void answer(QTcpSocket *peer)
     {
-        const QByteArray request = peer->readAll();
-        if (request.startsWith("list"))
-            peer->write("401 1\r\nbig.bin," + QByteArray::number(Size) + ',' + sha256 + "\r\n");
-        if (request.startsWith("get")) {
-            peer->write("402 " + QByteArray::number(Size) + "\r\n");
-            sent = 0;
+        const QByteArray bytes = peer->readAll();
+        QByteArrayView data(bytes);
+        QByteArray line;
+        while (framer.take(data, line) == wire::LineFramer::Status::Line) {
+            const wire::Command command = wire::parseRequest(line).command;
+            if (command == wire::Command::List)
+                write(peer, {wire::handoutListLine(1),
+                             wire::handoutEntryLine({QStringLiteral("big.bin"), Size, sha256})});
+            if (command == wire::Command::Get) {
+                write(peer, {wire::handoutDataLine(Size)});
+                sent = 0;
+            }
         }
     }
     void feed(QTcpSocket *peer)
