@@ -8,6 +8,8 @@
 #include "bench/fixedfiledialogs.h"
 #include "bench/procmemory.h"
 #include "client/studentclient.h"
+#include "common/cp932.h"
+#include "common/wire.h"
 #include "platform/dialogs.h"
 
 #include <QApplication>
@@ -61,10 +63,16 @@ public:
         server.listen(QHostAddress::LocalHost, 0);
         connect(&server, &QTcpServer::newConnection, this, [this] {
             QTcpSocket *peer = server.nextPendingConnection();
-            peer->write(QByteArray("000 hello I am tavrelle server\r\n800 講義,先生\r\n"));
+            write(peer,
+                  {wire::Hello, wire::lectureLine(QStringLiteral("講義"), QStringLiteral("先生"))});
             connect(peer, &QTcpSocket::readyRead, this, [this, peer] { answer(peer); });
             connect(peer, &QTcpSocket::bytesWritten, this, [this, peer] { feed(peer); });
         });
+    }
+    static void write(QTcpSocket *peer, const QStringList &lines)
+    {
+        for (const QString &line : lines)
+            peer->write(cp932::encode(line + wire::Eol));
     }
     void answer(QTcpSocket *peer)
     {

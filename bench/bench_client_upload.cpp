@@ -8,6 +8,8 @@
 #include "bench/procmemory.h"
 #include "client/clientstartup.h"
 #include "client/studentclient.h"
+#include "common/cp932.h"
+#include "common/wire.h"
 #include "platform/dialogs.h"
 #include "platform/socket.h"
 
@@ -40,7 +42,7 @@ public:
     QTcpServer server;
     qint64 expected = -1;
     qint64 received = 0;
-    QByteArray line;
+    wire::LineFramer framer;
 
     Sink()
     {
@@ -50,24 +52,31 @@ public:
             connect(peer, &QTcpSocket::readyRead, this, [this, peer] { read(peer); });
         });
     }
+    static void reply(QTcpSocket *peer, const QString &text)
+    {
+        peer->write(cp932::encode(text + wire::Eol));
+    }
     void read(QTcpSocket *peer)
     {
         if (expected < 0) {
-            line += peer->readAll();
-            if (!line.endsWith("\r\n"))
-                return;
-            if (line.startsWith("user ")) {
-                line.clear();
-                peer->write("101 - syusseki totta ^^\r\n");
-                return;
+            const QByteArray bytes = peer->readAll();
+            QByteArrayView data(bytes);
+            QByteArray line;
+            while (expected < 0 && framer.take(data, line) == wire::LineFramer::Status::Line) {
+                const wire::Request request = wire::parseRequest(line);
+                if (request.command == wire::Command::User) {
+                    reply(peer, wire::AttendanceTaken);
+                } else if (request.command == wire::Command::Put && request.put) {
+                    expected = request.put->size;
+                    reply(peer, wire::ImageModeOk);
+                }
             }
-            expected = line.mid(line.indexOf(',') + 1).trimmed().toLongLong();
-            peer->write("301 - image mode ok\r\n");
-            return;
+            received += expected < 0 ? 0 : data.size();
+        } else {
+            received += peer->skip(peer->bytesAvailable());
         }
-        received += peer->skip(peer->bytesAvailable());
-        if (received == expected)
-            peer->write("302 jyusin kanryo\r\n");
+        if (expected >= 0 && received == expected)
+            reply(peer, wire::ReceiveComplete);
     }
 };
 

@@ -40,6 +40,16 @@
 
 namespace {
 
+// Texts of the conversation as they go over the socket.
+std::string wireBytes(const QString &text)
+{
+    return cp932::encode(text).toStdString();
+}
+std::string wireLine(const QString &text)
+{
+    return wireBytes(text + wire::Eol);
+}
+
 using Steady = std::chrono::steady_clock;
 
 constexpr int Fetchers = 100;
@@ -238,7 +248,7 @@ Outcome plainCopy(const QString &path, const std::string &expected)
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         std::abort();
-    const std::string request = "get h.bin\r\n";
+    const std::string request = wireBytes(wire::getLine(QStringLiteral("h.bin")));
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
@@ -246,7 +256,7 @@ Outcome plainCopy(const QString &path, const std::string &expected)
     }
     ::close(pipeFds[1]);
     const int file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    const std::string header = "402 " + std::to_string(HandoutSize) + "\r\n";
+    const std::string header = wireLine(wire::handoutDataLine(HandoutSize));
     struct Reader
     {
         int fd;
@@ -257,7 +267,9 @@ Outcome plainCopy(const QString &path, const std::string &expected)
     std::vector<Reader> readers;
     for (int i = 0; i < Fetchers; ++i) {
         const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        readers.push_back({fd, "000 hello I am tavrelle server\r\n800 a,b\r\n"});
+        readers.push_back(
+            {fd, wireLine(wire::Hello) +
+                     wireLine(wire::lectureLine(QStringLiteral("a"), QStringLiteral("b")))});
     }
     std::vector<char> piece(256 * 1024);
     char line[64];
@@ -353,7 +365,7 @@ int main(int argc, char *argv[])
     const std::string expected = [&] {
         const QByteArray bytes = randomBytes(HandoutSize, 1);
         writeFile(path, bytes);
-        return "402 " + std::to_string(HandoutSize) + "\r\n" +
+        return wireLine(wire::handoutDataLine(HandoutSize)) +
                std::string(bytes.constData(), size_t(bytes.size()));
     }();
 
@@ -385,7 +397,8 @@ int main(int argc, char *argv[])
         const qint64 baseline = statusKiB("VmRSS:");
         resetPeak();
         const double beforeServed = cpuSeconds();
-        const Outcome served = inChild(server.port(), Fetchers, "get h.bin\r\n", expected);
+        const Outcome served = inChild(server.port(), Fetchers,
+                                       wireBytes(wire::getLine(QStringLiteral("h.bin"))), expected);
         servedCpu += cpuSeconds() - beforeServed;
         growth = std::max(growth, statusKiB("VmHWM:") - baseline);
         if (plain.total < 0 || served.total < 0)
@@ -408,7 +421,7 @@ int main(int argc, char *argv[])
     failed += ratio < ThroughputGoal || growth >= GrowthBudgetKiB;
 
     QFile::remove(path);
-    std::string listing = "401 " + std::to_string(ListedHandouts) + "\r\n";
+    std::string listing = wireLine(wire::handoutListLine(ListedHandouts));
     for (int i = 0; i < ListedHandouts; ++i) {
         const QString name = QStringLiteral("資料%1.pdf").arg(i + 10);
         const QByteArray bytes = randomBytes(1024 * 1024 + i, quint32(i + 2));
@@ -416,9 +429,9 @@ int main(int argc, char *argv[])
         wire::HandoutEntry entry{
             name, bytes.size(),
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()};
-        listing += cp932::encode(wire::handoutEntryLine(entry)).toStdString() + "\r\n";
+        listing += wireLine(wire::handoutEntryLine(entry));
     }
-    const Outcome listed = inChild(server.port(), Listers, "list\r\n", listing);
+    const Outcome listed = inChild(server.port(), Listers, wireLine(wire::ListCommand), listing);
     if (listed.total < 0)
         return 1;
     std::printf("%d students list %d handouts at once: slowest reply %.3f s (goal %.1f s), "

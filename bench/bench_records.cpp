@@ -9,6 +9,8 @@
 //    10,000 receipts).
 #include "bench/procmemory.h"
 #include "common/clock.h"
+#include "common/cp932.h"
+#include "common/wire.h"
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
 #include "server/lecture/attendancebook.h"
@@ -40,6 +42,12 @@
 #include <vector>
 
 namespace {
+
+// Texts of the conversation as they go over the socket.
+std::string wireBytes(const QString &text)
+{
+    return cp932::encode(text).toStdString();
+}
 
 constexpr int Students = 1000;
 constexpr int ClassSize = 20;
@@ -104,12 +112,13 @@ void flood(quint16 port, std::atomic<bool> &stop, std::atomic<int> &done)
     const int fd = connectFrom("127.0.0.1", port);
     // Uploads are taken only from a student who attended: the last one of
     // the roster, who is not in the class below.
-    const std::string own = studentId(Students - 1).toStdString();
-    const std::string id = "user " + std::string(65000, 'A') + "\r\nuser " + own + "\r\n";
+    const QString own = studentId(Students - 1);
+    const std::string id =
+        wireBytes(wire::userLine(QString(65000, u'A'))) + wireBytes(wire::userLine(own));
     ::send(fd, id.data(), id.size(), MSG_NOSIGNAL);
     std::string puts;
     for (int i = 0; i < 64; ++i)
-        puts += "put " + own + ".txt,0\r\n";
+        puts += wireBytes(wire::putLine(own + QStringLiteral(".txt"), 0));
     ::fcntl(fd, F_SETFL, O_NONBLOCK);
     char sink[65536];
     while (!stop) {
@@ -134,7 +143,7 @@ void attendUntilStopped(quint16 port, std::atomic<bool> &stop, std::vector<doubl
     }
     for (int round = 0; !stop; ++round) {
         for (int i = 0; i < ClassSize && !stop; ++i) {
-            const std::string line = "user " + studentId(i).toStdString() + "\r\n";
+            const std::string line = wireBytes(wire::userLine(studentId(i)));
             const auto start = std::chrono::steady_clock::now();
             ::send(fds[size_t(i)], line.data(), line.size(), MSG_NOSIGNAL);
             if (!readLines(fds[size_t(i)], 1))

@@ -6,6 +6,7 @@
 #include "server/app/rostercommands.h"
 #include "server/lecture/lecture.h"
 #include "server/lecture/rostergrid.h"
+#include "server/ui/rostermodel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -55,7 +56,8 @@ int main(int argc, char *argv[])
     NoMessages messages;
     RosterCommands roster(grid, lecture, dialogs, messages);
     QTableView view;
-    view.setModel(&grid);
+    RosterModel model(grid);
+    view.setModel(&model);
     view.resize(400, 300);
     view.show();
     QApplication::processEvents();

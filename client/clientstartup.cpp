@@ -56,28 +56,28 @@ Result<SettingLine> settingFailure(int number, const QString &description)
 }
 
 // The line of `key`, or the start-up message that says what is wrong.
-Result<SettingLine> readSetting(const QString &key, const QString &folder)
+Result<SettingLine> readSetting(const Result<SettingsText> &file, const QString &key,
+                                const QString &folder)
 {
     const QString path = settingsPath(folder);
-    const Result<std::optional<SettingLine>> found =
-        lookupSetting(key, SettingsFile, MaxSettingsBytes);
-    if (!found) {
+    if (!file) {
         const bool missing = !QFileInfo::exists(SettingsFile);
         return settingFailure(missing ? FileNotFound : FileAccessError,
-                              QStringLiteral("%1 を読み込めません (%2)｡").arg(path, found.error()));
+                              QStringLiteral("%1 を読み込めません (%2)｡").arg(path, file.error()));
     }
-    if (!*found) {
+    const std::optional<SettingLine> found = file->line(key);
+    if (!found) {
         return settingFailure(
             InvalidSetting,
             QStringLiteral("%1 に %2 の行がありません｡%2=… の行を書いてください｡").arg(path, key));
     }
-    if ((*found)->value.isEmpty()) {
+    if (found->value.isEmpty()) {
         return settingFailure(InvalidSetting, QStringLiteral("%1 の %2 行目: %3 の値が空です｡")
                                                   .arg(path)
-                                                  .arg((*found)->number)
+                                                  .arg(found->number)
                                                   .arg(key));
     }
-    return **found;
+    return *found;
 }
 
 Setting invalid(const QString &folder, const QString &key, const SettingLine &line,
@@ -90,10 +90,10 @@ Setting invalid(const QString &folder, const QString &key, const SettingLine &li
                                            .arg(key, line.value, why)));
 }
 
-Setting serverAddress(const QString &folder)
+Setting serverAddress(const Result<SettingsText> &file, const QString &folder)
 {
     const QString key = QStringLiteral("serveraddress");
-    const Result<SettingLine> line = readSetting(key, folder);
+    const Result<SettingLine> line = readSetting(file, key, folder);
     if (!line)
         return Setting::failure(line.error());
     // Nothing is trimmed, as in every settings file: a blank is a typo.
@@ -106,10 +106,10 @@ Setting serverAddress(const QString &folder)
 }
 
 // The leading number of the value, as the lecturer's program reads its port.
-Setting serverPort(const QString &folder)
+Setting serverPort(const Result<SettingsText> &file, const QString &folder)
 {
     const QString key = QStringLiteral("port");
-    const Result<SettingLine> line = readSetting(key, folder);
+    const Result<SettingLine> line = readSetting(file, key, folder);
     if (!line)
         return Setting::failure(line.error());
     const qint64 port = leadingNumber(line->value);
@@ -120,11 +120,9 @@ Setting serverPort(const QString &folder)
 }
 
 // haifusaki= may be left out: handouts then land in the default folder.
-QString handoutFolder()
+QString handoutFolder(const Result<SettingsText> &file)
 {
-    const Result<std::optional<SettingLine>> found =
-        lookupSetting(QStringLiteral("haifusaki"), SettingsFile, MaxSettingsBytes);
-    return found && *found ? (*found)->value : QString();
+    return file ? file->value(QStringLiteral("haifusaki")) : QString();
 }
 
 } // namespace
@@ -139,11 +137,12 @@ Result<ClientSettings> prepareClient(const std::optional<QString> &userName, con
         return Result<ClientSettings>::failure(startupFailure(
             PathNotFound, QStringLiteral("フォルダ %1 が見つかりません｡").arg(folder)));
     }
-    const Setting address = serverAddress(folder);
+    const Result<SettingsText> file = SettingsText::read(SettingsFile, MaxSettingsBytes);
+    const Setting address = serverAddress(file, folder);
     if (!address)
         return Result<ClientSettings>::failure(address.error());
-    const Setting port = serverPort(folder);
+    const Setting port = serverPort(file, folder);
     if (!port)
         return Result<ClientSettings>::failure(port.error());
-    return ClientSettings{*userName, *address, *port, handoutFolder()};
+    return ClientSettings{*userName, *address, *port, handoutFolder(file)};
 }

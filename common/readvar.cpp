@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -69,35 +70,67 @@ QString numberPrefix(const QString &text)
 
 } // namespace
 
-Result<std::optional<SettingLine>> lookupSetting(const QString &key, const QString &fileName,
-                                                 qint64 maxBytes)
+SettingsText::SettingsText(QStringView text) : SettingsText(splitLines(text))
+{}
+
+SettingsText::SettingsText(const QList<QStringView> &lines)
 {
-    using Found = Result<std::optional<SettingLine>>;
-    const Result<QByteArray> bytes = readSettingsBytes(fileName, maxBytes);
-    if (!bytes)
-        return Found::failure(bytes.error());
-    const QString text = cp932::decode(*bytes);
-    const QString wanted = key.toLower();
     int number = 0;
-    for (QStringView line : splitLines(text)) {
+    for (QStringView line : lines) {
         ++number;
         if (isIgnoredLine(line))
             continue;
         const qsizetype equals = line.indexOf(u'=');
         if (equals <= 0)
             continue;
-        if (line.first(equals).toString().toLower() == wanted)
-            return std::optional(SettingLine{line.sliced(equals + 1).toString(), number});
+        QString key = line.first(equals).toString().toLower();
+        if (m_indexOfKey.contains(key))
+            continue;
+        m_indexOfKey.insert(key, qsizetype(m_entries.size()));
+        m_entries.push_back({std::move(key), {line.sliced(equals + 1).toString(), number}});
     }
-    return std::optional<SettingLine>();
+}
+
+Result<SettingsText> SettingsText::read(const QString &fileName, qint64 maxBytes)
+{
+    const Result<QByteArray> bytes = readSettingsBytes(fileName, maxBytes);
+    if (!bytes)
+        return Result<SettingsText>::failure(bytes.error());
+    QString text = cp932::decode(*bytes);
+    SettingsText settings{QStringView(text)};
+    settings.m_text = std::move(text);
+    return settings;
+}
+
+std::optional<SettingLine> SettingsText::line(const QString &key) const
+{
+    const auto found = m_indexOfKey.constFind(key.toLower());
+    if (found == m_indexOfKey.cend())
+        return std::nullopt;
+    return m_entries[size_t(*found)].line;
+}
+
+QString SettingsText::value(const QString &key) const
+{
+    const std::optional<SettingLine> found = line(key);
+    return found ? found->value : QString();
+}
+
+Result<std::optional<SettingLine>> lookupSetting(const QString &key, const QString &fileName,
+                                                 qint64 maxBytes)
+{
+    const Result<SettingsText> settings = SettingsText::read(fileName, maxBytes);
+    if (!settings)
+        return Result<std::optional<SettingLine>>::failure(settings.error());
+    return settings->line(key);
 }
 
 Result<QString> readvar(const QString &key, const QString &fileName)
 {
-    const Result<std::optional<SettingLine>> found = lookupSetting(key, fileName, -1);
-    if (!found)
-        return Result<QString>::failure(found.error());
-    return *found ? (*found)->value : QString();
+    const Result<SettingsText> settings = SettingsText::read(fileName);
+    if (!settings)
+        return Result<QString>::failure(settings.error());
+    return settings->value(key);
 }
 
 qint64 leadingNumber(QStringView text)

@@ -418,7 +418,7 @@ private Q_SLOTS:
         view->clearSelection();
         const QImage shown = view->viewport()->grab().toImage();
         const auto background = [&](int row, int column) {
-            const QRect cell = view->visualRect(grid.index(row - 1, column));
+            const QRect cell = view->visualRect(view->model()->index(row - 1, column));
             if (!view->viewport()->rect().contains(cell))
                 qFatal("cell %d,%d is out of sight", row, column);
             return shown.pixelColor(cell.bottomRight() - QPoint(3, 3));

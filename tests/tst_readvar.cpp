@@ -1,3 +1,4 @@
+#include "common/cp932.h"
 #include "common/readvar.h"
 #include "support/files.h"
 
@@ -69,6 +70,66 @@ private Q_SLOTS:
         QFETCH(QString, key);
         QFETCH(QString, expected);
         QCOMPARE(lookup(key, lines), expected);
+    }
+
+    // The reader of a whole file answers each key exactly as readvar().
+    void oneReadAnswersAsReadvar_data() { keyLines_data(); }
+    void oneReadAnswersAsReadvar()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        const auto settings = SettingsText::read(file(lines));
+        QVERIFY(settings);
+        QCOMPARE(settings->value(key), expected);
+        QCOMPARE(SettingsText(cp932::decode(cp932Lines(lines, "\r\n"))).value(key), expected);
+    }
+
+    void oneReadAnswersManyKeys()
+    {
+        const QStringList lines{"# c",       "[s]",      "PORT=81", "port=82",     "Kugiri=tab",
+                                " #x=1",     "=9",       "a=b=c",   "empty=",      "EMPTY=full",
+                                "ＫＥＹ=値", "trail=v ", "",        "kugiri=comma"};
+        const QString path = file(lines, "\n");
+        const auto settings = SettingsText::read(path);
+        QVERIFY(settings);
+        const QStringList keys{"port",   "PORT",  "kugiri",  " #x", "",    "a",  "empty",
+                               "ｋｅｙ", "trail", "missing", "# c", "[s]", "=9", "b"};
+        for (const QString &key : keys) {
+            QCOMPARE(settings->value(key), *readvar(key, path));
+            const auto alone = lookupSetting(key, path, -1);
+            QVERIFY(alone);
+            QCOMPARE(settings->line(key).has_value(), alone->has_value());
+            if (*alone)
+                QCOMPARE(settings->line(key)->number, (*alone)->number);
+        }
+        // The first line of each name, in the file's order.
+        QStringList first;
+        for (const SettingsText::Entry &entry : settings->entries())
+            first << QStringLiteral("%1:%2=%3")
+                         .arg(entry.line.number)
+                         .arg(entry.key, entry.line.value);
+        QCOMPARE(first, (QStringList{"3:port=81", "5:kugiri=tab", "6: #x=1", "8:a=b=c",
+                                     "9:empty=", "11:ｋｅｙ=値", "12:trail=v "}));
+        QCOMPARE(settings->text(), lines.join(u'\n') + u'\n');
+        // An emptied line keeps the numbers of the lines after it.
+        QList<QStringView> views{u"port=1", u"", u"kugiri=tab"};
+        views[0] = QStringView();
+        QCOMPARE(SettingsText(views).line("kugiri")->number, 3);
+        QVERIFY(!SettingsText(views).line("port"));
+    }
+
+    void oneReadRefusesWhatReadvarRefuses()
+    {
+        QVERIFY(!SettingsText::read(m_dir.filePath("missing.cfg")));
+        QVERIFY(!SettingsText::read(m_dir.path()));
+        QVERIFY(!SettingsText::read("/dev/zero"));
+        const QString path = file({"port=1"});
+        const qint64 size = QFileInfo(path).size();
+        QVERIFY(SettingsText::read(path, size));
+        const auto tooLarge = SettingsText::read(path, size - 1);
+        QVERIFY(!tooLarge);
+        QCOMPARE(tooLarge.error(), lookupSetting("port", path, size - 1).error());
     }
 
     void linesEndAnyWayAndTheFileIsReadAnewAtEveryCall()

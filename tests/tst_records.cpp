@@ -9,6 +9,7 @@
 #include "server/lecture/rostergrid.h"
 #include "server/records/lecturejournal.h"
 #include "server/ui/qttextlog.h"
+#include "server/ui/rostermodel.h"
 #include "support/fakedesktop.h"
 #include "support/files.h"
 
@@ -157,7 +158,8 @@ private Q_SLOTS:
                                    ",2026/12/09,締切後733秒,3,/srv/kadai,第3回";
         QCOMPARE(lines.mid(0, 3), (header + QStringList{mark, submission}));
         QCOMPARE(m_grid->lateNote(2), QStringLiteral("締切後 12分"));
-        QVERIFY(m_grid->index(1, RosterGrid::Assignment).data(RosterGrid::LateRole).toBool());
+        const RosterModel model(*m_grid);
+        QVERIFY(model.index(1, RosterGrid::Assignment).data(RosterModel::LateRole).toBool());
         // A file from an ID the roster does not hold is recorded all the same.
         QVERIFY2(
             QRegularExpression("^提出,\\d\\d:\\d\\d:\\d\\d,nobody,nobody.txt,0," + sha + ",,,1,$")

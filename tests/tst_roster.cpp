@@ -2,10 +2,13 @@
 #include "server/lecture/lecture.h"
 #include "server/lecture/rosterfile.h"
 #include "server/lecture/rostergrid.h"
+#include "server/ui/rostermodel.h"
 #include "support/fakedialogs.h"
 #include "support/files.h"
 
+#include <QAbstractItemModelTester>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -97,8 +100,57 @@ private Q_SLOTS:
         m_grid->setText(3, 0, "x");
         QCOMPARE(m_grid->rows(), 3);
         // The view sees row 0 as its header and the rest as rows.
-        QCOMPARE(m_grid->rowCount(), 2);
-        QCOMPARE(m_grid->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "h1");
+        const RosterModel model(*m_grid);
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "h1");
+    }
+
+    void modelFollowsTheGrid()
+    {
+        RosterModel model(*m_grid);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QSignalSpy header(&model, &QAbstractItemModel::headerDataChanged);
+        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+        m_grid->setRows(4);
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(inserted.at(0).at(1).toInt(), 1);
+        QCOMPARE(inserted.at(0).at(2).toInt(), 2);
+        m_grid->setRows(4); // no change, no signal
+        QCOMPARE(inserted.count(), 1);
+        m_grid->setRosterCount(2);
+        m_grid->setText(2, RosterGrid::Attendance, "09:00:00");
+        QCOMPARE(model.index(1, RosterGrid::Attendance).data().toString(), "09:00:00");
+        QCOMPARE(changed.last().at(0).toModelIndex(), model.index(1, RosterGrid::Attendance));
+        m_grid->setText(0, 3, "課題");
+        QCOMPARE(header.last().at(1).toInt(), 3);
+        QCOMPARE(model.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "課題");
+        // Flags and late notes: a role and a tooltip on their own cell only.
+        m_grid->flagAddress(1);
+        m_grid->setLateNote(2, "締切後 1分");
+        const auto cell = [&](int row, int column) { return model.index(row, column); };
+        QCOMPARE(changed.last().at(0).toModelIndex(), cell(1, RosterGrid::Assignment));
+        QVERIFY(cell(0, RosterGrid::Address).data(RosterModel::AddressFlaggedRole).toBool());
+        QCOMPARE(cell(0, RosterGrid::Address).data(Qt::ToolTipRole).toString(), "!");
+        QVERIFY(!cell(1, RosterGrid::Address).data(RosterModel::AddressFlaggedRole).isValid());
+        QVERIFY(!cell(0, RosterGrid::UserId).data(RosterModel::AddressFlaggedRole).isValid());
+        QVERIFY(cell(1, RosterGrid::Assignment).data(RosterModel::LateRole).toBool());
+        QCOMPARE(cell(1, RosterGrid::Assignment).data(Qt::ToolTipRole).toString(), "締切後 1分");
+        QVERIFY(!cell(0, RosterGrid::Assignment).data(RosterModel::LateRole).isValid());
+        m_grid->setLateNote(2, QString());
+        QVERIFY(!cell(1, RosterGrid::Assignment).data(Qt::ToolTipRole).isValid());
+        // A new roster resets the view; a shorter grid removes rows.
+        m_grid->replaceRowsFrom(1, {RosterGrid::Row{"taro", "太郎"}, RosterGrid::Row{"計"}});
+        QCOMPARE(reset.count(), 1);
+        QCOMPARE(model.rowCount(), 2);
+        QVERIFY(!cell(0, RosterGrid::Address).data(RosterModel::AddressFlaggedRole).isValid());
+        m_grid->setRows(2);
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(removed.at(0).at(1).toInt(), 1);
+        QCOMPARE(model.rowCount(), 1);
     }
 
     void timeStampShape()

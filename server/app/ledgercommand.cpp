@@ -2,6 +2,7 @@
 
 #include "common/clock.h"
 #include "common/cp932.h"
+#include "server/app/commandline.h"
 #include "server/term/coursesettings.h"
 #include "server/term/ledger.h"
 #include "server/term/ledgercorrections.h"
@@ -13,7 +14,6 @@
 #include <QSaveFile>
 #include <QStringList>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -57,33 +57,31 @@ int refuse(const QString &text)
     return BadInput;
 }
 
-// Fills `options` from the arguments after the program name; the text of
-// what is wrong, or nothing.
-QString parse(const QStringList &args, Options &options)
+const CommandLine::Syntax Syntax{{QStringLiteral("--ledger"), QStringLiteral("--from"),
+                                  QStringLiteral("--to"), QStringLiteral("--journals"),
+                                  QStringLiteral("--out")},
+                                 {QStringLiteral("--help")},
+                                 QString()};
+
+// Fills `options` from a parsed command line; the text of what is wrong, or
+// nothing. The dates are checked in the order given, before a fault that
+// stopped the reading further on.
+QString parse(const CommandLine &line, Options &options)
 {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        const bool takesValue = arg == u"--ledger" || arg == u"--from" || arg == u"--to" ||
-                                arg == u"--journals" || arg == u"--out";
-        if (!takesValue)
-            return QStringLiteral("知らないオプションです: %1").arg(arg);
-        if (i + 1 >= args.size())
-            return QStringLiteral("%1 の後に値がありません").arg(arg);
-        const QString value = args[++i];
-        if (arg == u"--from" || arg == u"--to") {
-            const QDate date = CourseSettings::dayOf(value);
-            if (!date.isValid())
-                return QStringLiteral("%1 の日付「%2」は YYYY-MM-DD ではありません")
-                    .arg(arg, value);
-            (arg == u"--from" ? options.from : options.to) = date;
-        } else if (arg == u"--journals") {
-            options.folders << value;
-        } else if (arg == u"--out") {
-            options.out = value;
-        } else {
-            options.roster = value;
-        }
+    for (const CommandLine::Option &option : line.options()) {
+        if (option.name != u"--from" && option.name != u"--to")
+            continue;
+        const QDate date = CourseSettings::dayOf(option.value);
+        if (!date.isValid())
+            return QStringLiteral("%1 の日付「%2」は YYYY-MM-DD ではありません")
+                .arg(option.name, option.value);
+        (option.name == u"--from" ? options.from : options.to) = date;
     }
+    if (!line.refusal().isEmpty())
+        return line.refusal();
+    options.roster = line.value(QStringLiteral("--ledger"));
+    options.folders = line.values(QStringLiteral("--journals"));
+    options.out = line.value(QStringLiteral("--out"));
     if (options.roster.isEmpty())
         return QStringLiteral("受講ファイルを --ledger で指定してください");
     return {};
@@ -118,10 +116,7 @@ bool writeOut(const QString &path, const QByteArray &bytes)
 
 bool isLedgerCommand(int argc, char *argv[])
 {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--ledger") == 0 || std::strcmp(argv[i], "--help") == 0)
-            return true;
-    return false;
+    return hasArgument(argc, argv, "--ledger") || hasArgument(argc, argv, "--help");
 }
 
 int runLedgerCommand(int argc, char *argv[])
@@ -129,13 +124,13 @@ int runLedgerCommand(int argc, char *argv[])
     // No window: a core application gives the user's data folder its name.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tavrelle"));
-    const QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.contains(QStringLiteral("--help"))) {
+    const CommandLine line = CommandLine::parse(QCoreApplication::arguments().mid(1), Syntax);
+    if (line.helpAsked()) {
         std::fputs(Usage, stdout);
         return 0;
     }
     Options options;
-    if (const QString wrong = parse(args, options); !wrong.isEmpty())
+    if (const QString wrong = parse(line, options); !wrong.isEmpty())
         return refuse(wrong);
     if (const QString wrong = checkFolders(options.folders); !wrong.isEmpty())
         return refuse(wrong);

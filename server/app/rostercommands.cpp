@@ -1,13 +1,10 @@
 #include "server/app/rostercommands.h"
 
-#include "common/cp932.h"
 #include "common/readvar.h"
 #include "platform/dialogs.h"
 #include "server/lecture/lecture.h"
 #include "server/lecture/rosterfile.h"
 #include "server/lecture/rostergrid.h"
-
-#include <QFile>
 
 namespace {
 
@@ -32,31 +29,20 @@ void RosterCommands::load(const QString &path)
 {
     cutGrid();
     m_lecture.setRosterPath(QString());
-    m_lecture.setKougimei(readvar(QStringLiteral("kougimei"), path).valueOr({}));
-    m_lecture.setTantousya(readvar(QStringLiteral("tantousya"), path).valueOr({}));
-    m_lecture.setKadaidir(readvar(QStringLiteral("kadaidir"), path).valueOr({}));
-    m_lecture.setHaifudir(readvar(QStringLiteral("haifudir"), path).valueOr({}));
-    m_lecture.setRosterDeadline(readvar(QStringLiteral("simekiri"), path).valueOr({}),
-                                readvar(QStringLiteral("uketuke"), path).valueOr({}));
+    // Read once: the keys and the student block come from the same bytes.
+    const SettingsText roster = SettingsText::read(path).valueOr({});
+    m_lecture.setKougimei(roster.value(QStringLiteral("kougimei")));
+    m_lecture.setTantousya(roster.value(QStringLiteral("tantousya")));
+    m_lecture.setKadaidir(roster.value(QStringLiteral("kadaidir")));
+    m_lecture.setHaifudir(roster.value(QStringLiteral("haifudir")));
+    m_lecture.setRosterDeadline(roster.value(QStringLiteral("simekiri")),
+                                roster.value(QStringLiteral("uketuke")));
     if (m_lecture.kougimei().isEmpty() || m_lecture.tantousya().isEmpty()) {
         reject();
         return;
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reject();
-        return;
-    }
-    const QByteArray bytes = file.readAll();
-    const bool readFailed = file.error() != QFileDevice::NoError;
-    file.close();
-    if (readFailed) {
-        reject();
-        return;
-    }
-
-    StudentBlock block = readStudentBlock(cp932::decode(bytes));
+    StudentBlock block = readStudentBlock(roster.text());
     switch (block.status) {
     case StudentBlock::NoBlock:
         return;

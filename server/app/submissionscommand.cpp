@@ -2,6 +2,7 @@
 
 #include "common/cp932.h"
 #include "common/readvar.h"
+#include "server/app/commandline.h"
 #include "server/lecture/rosterfile.h"
 #include "server/records/lecturejournal.h"
 #include "server/term/submissionsindex.h"
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 namespace {
@@ -41,34 +41,24 @@ void tell(const QString &text)
 
 std::optional<Options> parse(const QStringList &arguments, QString *error)
 {
+    const CommandLine::Syntax syntax{{QLatin1String(CommandWord), QStringLiteral("--folder"),
+                                      QStringLiteral("--journals"), QStringLiteral("--out")},
+                                     {QStringLiteral("--help"), QStringLiteral("-h")},
+                                     QStringLiteral("｡")};
+    const CommandLine line = CommandLine::parse(arguments.mid(1), syntax);
     Options options;
-    // Asked for anywhere, help is all that is done (a value never hides it).
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+    if (line.helpAsked()) {
         options.help = true;
         return options;
     }
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        const bool takesValue = argument == u"--folder" || argument == u"--journals" ||
-                                argument == u"--out" || argument == QLatin1String(CommandWord);
-        if (!takesValue) {
-            *error = QStringLiteral("知らないオプションです: %1").arg(argument);
-            return std::nullopt;
-        }
-        if (i + 1 >= arguments.size()) {
-            *error = QStringLiteral("%1 の後に値がありません｡").arg(argument);
-            return std::nullopt;
-        }
-        const QString value = arguments[++i];
-        if (argument == QLatin1String(CommandWord))
-            options.roster = value;
-        else if (argument == u"--folder")
-            options.folder = value;
-        else if (argument == u"--journals")
-            options.journals << value;
-        else
-            options.out = value;
+    if (!line.refusal().isEmpty()) {
+        *error = line.refusal();
+        return std::nullopt;
     }
+    options.roster = line.value(QLatin1String(CommandWord));
+    options.folder = line.value(QStringLiteral("--folder"));
+    options.journals = line.values(QStringLiteral("--journals"));
+    options.out = line.value(QStringLiteral("--out"));
     return options;
 }
 
@@ -81,7 +71,8 @@ bool readRoster(Options &options, QList<SubmissionsIndex::Student> *students, QS
                      .arg(options.roster, file.errorString());
         return false;
     }
-    const StudentBlock block = readStudentBlock(cp932::decode(file.readAll()));
+    const QString text = cp932::decode(file.readAll());
+    const StudentBlock block = readStudentBlock(text);
     if (block.status != StudentBlock::Loaded) {
         *error = QStringLiteral("受講ファイル %1 は有効な受講者データではありません｡")
                      .arg(options.roster);
@@ -91,7 +82,7 @@ bool readRoster(Options &options, QList<SubmissionsIndex::Student> *students, QS
         students->append({block.rows[size_t(row)][RosterGrid::UserId],
                           block.rows[size_t(row)][RosterGrid::UserName]});
     if (options.folder.isEmpty())
-        options.folder = readvar(QStringLiteral("kadaidir"), options.roster).valueOr({});
+        options.folder = SettingsText(text).value(QStringLiteral("kadaidir"));
     if (options.folder.isEmpty()) {
         *error = QStringLiteral("課題提出先がありません｡受講ファイルの kadaidir か --folder "
                                 "で指定してください｡");
@@ -159,11 +150,7 @@ int submissionsCommand(const QStringList &arguments)
 
 bool isSubmissionsCommand(int argc, char *argv[])
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], CommandWord) == 0)
-            return true;
-    }
-    return false;
+    return hasArgument(argc, argv, CommandWord);
 }
 
 int runSubmissionsCommand(int argc, char *argv[])

@@ -7,7 +7,7 @@ AttendanceBook::AttendanceBook(RosterGrid &grid, QObject *parent) : QObject(pare
 {
     m_grid.setFlagNotes([this](int row) { return noteFor(row); });
     // A roster loaded, closed or reloaded starts a new lecture.
-    connect(&m_grid, &QAbstractItemModel::modelReset, this, &AttendanceBook::forget);
+    connect(&m_grid, &RosterGrid::rowsReplaced, this, &AttendanceBook::forget);
 }
 
 AttendanceBook::~AttendanceBook()

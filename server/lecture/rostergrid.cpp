@@ -5,7 +5,7 @@
 #include <QTime>
 #include <utility>
 
-RosterGrid::RosterGrid(QObject *parent) : QAbstractTableModel(parent), m_rows(2)
+RosterGrid::RosterGrid(QObject *parent) : QObject(parent), m_rows(2)
 {}
 
 void RosterGrid::setRows(int count)
@@ -13,15 +13,11 @@ void RosterGrid::setRows(int count)
     count = qMax(count, 1); // the header row always stays
     const int old = rows();
     m_rowOfIdStale = true;
-    if (count > old) {
-        beginInsertRows(QModelIndex(), old - 1, count - 2);
-        m_rows.resize(size_t(count));
-        endInsertRows();
-    } else if (count < old) {
-        beginRemoveRows(QModelIndex(), count - 1, old - 2);
-        m_rows.resize(size_t(count));
-        endRemoveRows();
-    }
+    if (count == old)
+        return;
+    Q_EMIT rowsAboutToBeResized(old, count);
+    m_rows.resize(size_t(count));
+    Q_EMIT rowsResized(old, count);
 }
 
 bool RosterGrid::hasCell(int row, int column) const
@@ -44,7 +40,7 @@ void RosterGrid::setText(int row, int column, const QString &value)
         m_rowOfIdStale = true;
     const bool wasStamp = isTimeStamp(cell);
     cell = value;
-    emitRowChanged(row, column);
+    Q_EMIT cellsChanged(row, column, column);
     if (!isStudentRow(row) || wasStamp == isTimeStamp(value))
         return;
     const int delta = wasStamp ? -1 : 1;
@@ -55,14 +51,6 @@ void RosterGrid::setText(int row, int column, const QString &value)
     else
         return;
     showCounts();
-}
-
-void RosterGrid::emitRowChanged(int row, int column)
-{
-    if (row == 0)
-        Q_EMIT headerDataChanged(Qt::Horizontal, column, column);
-    else
-        Q_EMIT dataChanged(index(row - 1, column), index(row - 1, column));
 }
 
 void RosterGrid::setRosterCount(int count)
@@ -92,20 +80,20 @@ void RosterGrid::showCounts()
     Row &line = m_rows[size_t(total)];
     line[Attendance] = QStringLiteral("%1 人").arg(m_present);
     line[Assignment] = QStringLiteral("%1 人").arg(m_submitted);
-    Q_EMIT dataChanged(index(total - 1, Attendance), index(total - 1, Assignment));
+    Q_EMIT cellsChanged(total, Attendance, Assignment);
 }
 
 void RosterGrid::flagAddress(int row)
 {
     if (isStudentRow(row) && m_flaggedRows.insert(row).second)
-        emitRowChanged(row, Address);
+        Q_EMIT cellsChanged(row, Address, Address);
 }
 
 void RosterGrid::clearAddressFlags()
 {
     const std::set<int> flagged = std::exchange(m_flaggedRows, {});
     for (const int row : flagged)
-        emitRowChanged(row, Address);
+        Q_EMIT cellsChanged(row, Address, Address);
 }
 
 QString RosterGrid::addressFlag(int row) const
@@ -123,7 +111,7 @@ void RosterGrid::setLateNote(int row, const QString &note)
         m_lateNotes.remove(row);
     else
         m_lateNotes.insert(row, note);
-    emitRowChanged(row, Assignment);
+    Q_EMIT cellsChanged(row, Assignment, Assignment);
 }
 
 void RosterGrid::setColumnWidth(int column, int twips)
@@ -142,7 +130,7 @@ int RosterGrid::columnWidth(int column) const
 void RosterGrid::replaceRowsFrom(int first, std::vector<Row> newRows)
 {
     Q_ASSERT(first >= 1);
-    beginResetModel();
+    Q_EMIT rowsAboutToBeReplaced();
     m_rows.resize(size_t(qMin(first, rows())));
     m_rows.insert(m_rows.end(), std::make_move_iterator(newRows.begin()),
                   std::make_move_iterator(newRows.end()));
@@ -150,7 +138,7 @@ void RosterGrid::replaceRowsFrom(int first, std::vector<Row> newRows)
     m_lateNotes.clear();
     m_rowOfIdStale = true;
     recount();
-    endResetModel();
+    Q_EMIT rowsReplaced();
 }
 
 int RosterGrid::studentRows() const
@@ -186,46 +174,4 @@ QString RosterGrid::timeOfDay()
 std::vector<RosterGrid::Row> RosterGrid::exportRows() const
 {
     return {m_rows.begin(), m_rows.begin() + 1 + studentRows()};
-}
-
-int RosterGrid::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : rows() - 1;
-}
-
-int RosterGrid::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : ColumnCount;
-}
-
-QVariant RosterGrid::data(const QModelIndex &index, int role) const
-{
-    if (!index.isValid())
-        return {};
-    const int row = index.row() + 1;
-    if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return m_rows[size_t(row)][size_t(index.column())];
-    if (index.column() == Assignment && m_lateNotes.contains(row)) {
-        if (role == Qt::ToolTipRole)
-            return m_lateNotes.value(row);
-        if (role == LateRole)
-            return true;
-        return {};
-    }
-    if (index.column() != Address || !m_flaggedRows.count(row))
-        return {};
-    if (role == Qt::ToolTipRole)
-        return addressFlag(row);
-    if (role == AddressFlaggedRole)
-        return true;
-    return {};
-}
-
-QVariant RosterGrid::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (role != Qt::DisplayRole)
-        return {};
-    if (orientation == Qt::Horizontal && section >= 0 && section < ColumnCount)
-        return m_rows[0][size_t(section)];
-    return {};
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QAbstractTableModel>
 #include <QHash>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -11,10 +11,9 @@
 #include <vector>
 
 // The server's one table of students: a grid of text cells, 5 columns, row 0
-// holding the column headings. It is both the store and, as a Qt model, what
-// the window shows: the model's horizontal header is grid row 0 and model row
-// k is grid row k + 1.
-class RosterGrid : public QAbstractTableModel
+// holding the column headings. Data only: its signals tell a view's model
+// (RosterModel) what changed.
+class RosterGrid : public QObject
 {
     Q_OBJECT
 public:
@@ -67,11 +66,7 @@ public:
     // so that it always names who is involved now. Cleared when rows are
     // replaced.
     void flagAddress(int row);
-    // The model role of a flagged address cell: true there, nothing
-    // elsewhere. The view picks how to show it.
-    static constexpr int AddressFlaggedRole = Qt::UserRole + 1;
-    // True on the 課題 cell of a submission completed after the due time.
-    static constexpr int LateRole = Qt::UserRole + 2;
+    bool isAddressFlagged(int row) const { return m_flaggedRows.count(row) != 0; }
     void clearAddressFlags();
     void setFlagNotes(std::function<QString(int row)> notes) { m_flagNotes = std::move(notes); }
     QString addressFlag(int row) const;
@@ -82,20 +77,22 @@ public:
     void setLateNote(int row, const QString &note);
     QString lateNote(int row) const { return m_lateNotes.value(row); }
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex &index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
 Q_SIGNALS:
     void columnWidthChanged(int column, int twips);
+    // setRows() grows or shrinks the grid from `from` rows to `to`.
+    void rowsAboutToBeResized(int from, int to);
+    void rowsResized(int from, int to);
+    // replaceRowsFrom() changes the grid as a whole; a new roster begins.
+    void rowsAboutToBeReplaced();
+    void rowsReplaced();
+    // Cells `first`..`last` of `row` (or their flags and notes) changed.
+    void cellsChanged(int row, int first, int last);
 
 private:
     bool hasCell(int row, int column) const;
     bool isStudentRow(int row) const { return row >= 1 && row <= studentRows(); }
     void recount();
     void showCounts();
-    void emitRowChanged(int row, int column);
 
     std::vector<Row> m_rows;
     std::array<int, ColumnCount> m_widths{};

@@ -1,9 +1,9 @@
 #include "server/term/coursesettings.h"
 
 #include "common/lines.h"
+#include "common/readvar.h"
 
 #include <QRegularExpression>
-#include <QSet>
 
 namespace {
 
@@ -62,34 +62,21 @@ QDate CourseSettings::dayOf(const QString &text)
 
 CourseSettings CourseSettings::fromText(QStringView text, QDate today)
 {
-    // The rules of the settings lookup: names without regard to case, the
-    // first occurrence wins, "#" and "[" lines are comments. Student lines
-    // are never keys.
-    CourseSettings settings(today);
-    QSet<QString> seen;
+    // The rules of the settings lookup, except that student lines are never
+    // keys: they are emptied, keeping the numbers of the lines after them.
+    QList<QStringView> lines = splitLines(text);
     bool inBlock = false;
-    int number = 0;
-    for (const QStringView line : splitLines(text)) {
-        ++number;
-        if (inBlock) {
-            inBlock = line != EndMarker;
-            continue;
-        }
-        if (line == StartMarker) {
-            inBlock = true;
-            continue;
-        }
-        if (line.isEmpty() || line.front() == u'#' || line.front() == u'[')
-            continue;
-        const qsizetype equals = line.indexOf(u'=');
-        if (equals <= 0)
-            continue;
-        const QString key = line.first(equals).toString().toLower();
-        if (seen.contains(key))
-            continue;
-        seen.insert(key);
-        settings.apply(key, line.sliced(equals + 1).trimmed().toString(), number);
+    for (QStringView &line : lines) {
+        const bool marker = inBlock ? line == EndMarker : line == StartMarker;
+        if (inBlock || marker)
+            line = QStringView();
+        if (marker)
+            inBlock = !inBlock;
     }
+    CourseSettings settings(today);
+    const SettingsText keys(lines);
+    for (const SettingsText::Entry &entry : keys.entries())
+        settings.apply(entry.key, entry.line.value.trimmed(), entry.line.number);
     settings.checkLateWindow(settings.m_lateWindowLine);
     return settings;
 }

@@ -154,7 +154,7 @@ Result<LedgerSource> readLedgerRoster(const QString &path, QDate today)
             QStringLiteral("受講ﾌｧｲﾙ %1 を読めません: %2").arg(path, file.errorString()));
     const QString text = cp932::decode(file.readAll());
     LedgerSource source;
-    source.lectureName = readvar(QStringLiteral("kougimei"), path).valueOr({});
+    source.lectureName = SettingsText(text).value(QStringLiteral("kougimei"));
     const StudentBlock block = readStudentBlock(text);
     if (source.lectureName.isEmpty() || block.status != StudentBlock::Loaded)
         return Result<LedgerSource>::failure(

@@ -18,6 +18,7 @@
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/qttextlog.h"
+#include "server/ui/rostermodel.h"
 #include "server/ui/shortcutpriority.h"
 
 #include <QApplication>
@@ -182,7 +183,8 @@ void FrmMain::buildControls()
 
 void FrmMain::buildGrid()
 {
-    m_userInfoGrid->setModel(&m_server->grid());
+    m_rosterModel = std::make_unique<RosterModel>(m_server->grid());
+    m_userInfoGrid->setModel(m_rosterModel.get());
     m_userInfoGrid->setItemDelegate(new FlaggedCellDelegate(m_userInfoGrid));
     m_userInfoGrid->setFont(japaneseFont());
     m_userInfoGrid->verticalHeader()->hide();

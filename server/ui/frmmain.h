@@ -21,6 +21,7 @@ class QAction;
 class QLabel;
 class QTableView;
 class Registry;
+class RosterModel;
 class QtDesktop;
 class QtShell;
 class QtTextLog;
@@ -107,6 +108,8 @@ private:
     QAction *m_mnuViewToolbar = nullptr;
     QAction *m_mnuViewStatusBar = nullptr;
     std::unique_ptr<LectureServer> m_server;
+    // After the server: gone before the grid it shows.
+    std::unique_ptr<RosterModel> m_rosterModel;
     FileDialogs *m_dialogs = nullptr;
     Clipboard *m_clipboard = nullptr;
     FrmSubmissions *m_frmSubmissions = nullptr;
