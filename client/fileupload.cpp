@@ -4,50 +4,52 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+const QString Unreadable = QStringLiteral("ファイルを読めなくなったため､");
+const QString SizeChanged = QStringLiteral("選んだ後にファイルの大きさが変わったため､");
+
+} // namespace
+
 FileUpload::FileUpload(const QString &path, qint64 announcedSize)
     : m_file(path), m_size(announcedSize)
 {}
 
-bool FileUpload::open()
+Result<> FileUpload::open()
 {
     // Opened without waiting and checked on the open file: the path may have
     // become a FIFO or a device since it was chosen.
     const int fd =
         ::open(QFile::encodeName(m_file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return fail(Problem::Unreadable);
+        return fail<void>(Unreadable);
     struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
         !m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return fail(Problem::Unreadable);
+        return fail<void>(Unreadable);
     }
     if (m_file.size() != m_size)
-        return fail(Problem::SizeChanged);
-    return true;
+        return fail<void>(SizeChanged);
+    return Result<>::success();
 }
 
-QByteArray FileUpload::nextPiece(qint64 max)
+Result<QByteArray> FileUpload::nextPiece(qint64 max)
 {
     const qint64 wanted = qMin(max, m_size - m_read);
     QByteArray piece = m_file.read(wanted);
-    if (m_file.error() != QFileDevice::NoError) {
-        fail(Problem::Unreadable);
-        return {};
-    }
+    if (m_file.error() != QFileDevice::NoError)
+        return fail<QByteArray>(Unreadable);
     m_read += piece.size();
     // A short read, or any size other than the announced one, means the file
     // is being changed: the bytes sent would not be the file announced.
-    if (piece.size() != wanted || m_file.size() != m_size) {
-        fail(Problem::SizeChanged);
-        return {};
-    }
+    if (piece.size() != wanted || m_file.size() != m_size)
+        return fail<QByteArray>(SizeChanged);
     return piece;
 }
 
-bool FileUpload::fail(Problem problem)
+template <typename T> Result<T> FileUpload::fail(const QString &cause)
 {
-    m_problem = problem;
     m_file.close();
-    return false;
+    return Result<T>::failure(cause);
 }

@@ -83,16 +83,16 @@ bool HandoutFetch::start(const QString &folder)
 }
 
 // Keeps why the server's data is wrong for the message abandon() shows.
-bool HandoutFetch::fail(const QString &what)
+Result<> HandoutFetch::fail(const QString &what)
 {
     if (m_protocolError.isEmpty())
         m_protocolError = QStringLiteral("サーバから正しくないデータが届いたため､接続を切りました｡"
                                          "\r\n(%1)\r\n再接続ボタンを押してください｡")
                               .arg(what);
-    return false;
+    return Result<>::failure(m_protocolError);
 }
 
-bool HandoutFetch::takeCount(const QString &line)
+Result<> HandoutFetch::takeCount(const QString &line)
 {
     const std::optional<qint64> count = wire::parseCountReply(line);
     if (!count)
@@ -102,13 +102,13 @@ bool HandoutFetch::takeCount(const QString &line)
     m_expectedEntries = qsizetype(*count);
     if (m_expectedEntries == 0) {
         finish();
-        return true;
+        return Result<>::success();
     }
     setStep(Step::Entries);
-    return true;
+    return Result<>::success();
 }
 
-bool HandoutFetch::takeEntry(const QString &line)
+Result<> HandoutFetch::takeEntry(const QString &line)
 {
     const std::optional<wire::HandoutEntry> entry = wire::parseHandoutEntry(line);
     if (!entry) {
@@ -125,7 +125,7 @@ bool HandoutFetch::takeEntry(const QString &line)
     }
     if (--m_expectedEntries == 0)
         check();
-    return true;
+    return Result<>::success();
 }
 
 void HandoutFetch::lineTooLong()
@@ -189,7 +189,7 @@ void HandoutFetch::fetchNext()
 
 // A size other than the listed one is refused before any byte is written;
 // its bytes cannot be told from lines, so the connection ends.
-bool HandoutFetch::takeData(const QString &line)
+Result<> HandoutFetch::takeData(const QString &line)
 {
     const wire::HandoutEntry &entry = m_incoming->entry();
     const std::optional<qint64> size = wire::parseCountReply(line);
@@ -204,7 +204,7 @@ bool HandoutFetch::takeData(const QString &line)
     setStep(Step::Receiving);
     if (m_incoming->remaining() == 0)
         endFile();
-    return true;
+    return Result<>::success();
 }
 
 void HandoutFetch::takeBytes(QByteArrayView &data)

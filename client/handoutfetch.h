@@ -54,15 +54,15 @@ public:
     // Prepares `folder`; false (the student told why) when it cannot be made.
     // The caller then sends the list line.
     bool start(const QString &folder);
-    // The 401 line; false on a protocol error.
-    bool takeCount(const QString &line);
+    // The 401 line; fails on a protocol error, which abandon() then tells.
+    Result<> takeCount(const QString &line);
     bool wantsEntries() const { return m_step == Step::Entries; }
-    // One entry line; false on a protocol error.
-    bool takeEntry(const QString &line);
+    // One entry line; fails on a protocol error.
+    Result<> takeEntry(const QString &line);
     // A line longer than any the fetch takes: always a protocol error.
     void lineTooLong();
-    // The 402 line; false on a protocol error.
-    bool takeData(const QString &line);
+    // The 402 line; fails on a protocol error.
+    Result<> takeData(const QString &line);
     // During a transfer: takes its bytes from the front of `data`.
     bool wantsBytes() const { return m_step == Step::Receiving; }
     void takeBytes(QByteArrayView &data);
@@ -82,7 +82,7 @@ Q_SIGNALS:
 private:
     enum class Step { Idle, Listing, Entries, Checking, Requesting, Receiving };
 
-    bool fail(const QString &what);
+    Result<> fail(const QString &what);
     void check();
     void checked();
     void fetchNext();

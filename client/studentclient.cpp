@@ -52,6 +52,7 @@ StudentClient::StudentClient(QString userName, QString serverAddress, QString se
     connect(m_socket, &Socket::sendComplete, this, &StudentClient::WIRELANE_SendComplete);
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &StudentClient::timeLimitPassed);
+    connect(&m_poll, &QTimer::timeout, this, &StudentClient::Timer_Timer);
     connect(m_handouts, &HandoutFetch::statusChanged, this, &StudentClient::setStatus);
     connect(m_handouts, &HandoutFetch::activeChanged, this, &StudentClient::handoutsActiveChanged);
 }
@@ -74,6 +75,14 @@ Result<> StudentClient::connectToServer()
     return Result<>::success();
 }
 
+Result<> StudentClient::start()
+{
+    if (const Result<> connecting = connectToServer(); !connecting)
+        return Result<>::failure(connecting.error() + QStringLiteral("\r\nプログラムを終了します"));
+    m_poll.start(500);
+    return Result<>::success();
+}
+
 void StudentClient::WIRELANE_Connect()
 {
     ++m_connectionSerial;
@@ -85,8 +94,8 @@ void StudentClient::SYUKKETUBTN_Click()
 {
     if (m_socket->state() != Socket::StateConnected || m_talk.state() != State::Connected)
         return;
-    if (const QString refusal = attendanceRefusal(m_userName); !refusal.isEmpty()) {
-        m_messages.show(refusal);
+    if (const Result<> name = checkAttendanceName(m_userName); !name) {
+        m_messages.show(name.error());
         return;
     }
     m_talk.startAttendance();
@@ -247,8 +256,8 @@ void StudentClient::sendFile()
 {
     m_upload = std::make_unique<FileUpload>(m_chosen.path, m_chosen.size);
     m_uploadDone = m_uploadInFlight = 0;
-    if (!m_upload->open()) {
-        fileTrouble();
+    if (const Result<> opened = m_upload->open(); !opened) {
+        fileTrouble(opened.error());
         return;
     }
     showProgress(0);
@@ -261,14 +270,14 @@ void StudentClient::feedFile()
 {
     while (m_upload && !m_upload->allRead() && m_uploadInFlight < UploadInFlight &&
            m_socket->state() == Socket::StateConnected) {
-        const QByteArray piece = m_upload->nextPiece(UploadPiece);
-        if (m_upload->problem() != FileUpload::Problem::None) {
-            fileTrouble();
+        const Result<QByteArray> piece = m_upload->nextPiece(UploadPiece);
+        if (!piece) {
+            fileTrouble(piece.error());
             return;
         }
-        m_sends.push_back(piece.size());
-        m_uploadInFlight += piece.size();
-        m_socket->sendData(piece);
+        m_sends.push_back(piece->size());
+        m_uploadInFlight += piece->size();
+        m_socket->sendData(*piece);
     }
     if (m_upload && m_upload->allRead() && m_talk.state() == State::Sending) {
         m_talk.fileHandedOver();
@@ -278,13 +287,9 @@ void StudentClient::feedFile()
 
 // The server waits for the announced count of bytes, and a different count
 // would store a wrong file: ending the connection is the only honest way out.
-void StudentClient::fileTrouble()
+void StudentClient::fileTrouble(const QString &cause)
 {
-    const bool changed = m_upload->problem() == FileUpload::Problem::SizeChanged;
-    tellUnconfirmed((changed ? QStringLiteral("選んだ後にファイルの大きさが変わったため､")
-                             : QStringLiteral("ファイルを読めなくなったため､")) +
-                        QStringLiteral("課題の送信を中止しました｡"),
-                    lose());
+    tellUnconfirmed(cause + QStringLiteral("課題の送信を中止しました｡"), lose());
 }
 
 void StudentClient::armDeadline()

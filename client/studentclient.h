@@ -42,9 +42,13 @@ public:
                   FileDialogs &dialogs, QObject *parent = nullptr);
     ~StudentClient() override;
 
-    // Starts the one automatic connection attempt. False when the address or
-    // port is refused at once; `error` then tells why.
+    // Starts the one automatic connection attempt. A failure (the address
+    // or port refused at once) tells why.
     Result<> connectToServer();
+    // The program's start: the automatic connection attempt, then the
+    // twice-a-second look for a connection the server has closed. A failure's
+    // message is what the student is shown before the program ends.
+    Result<> start();
 
     const QString &userName() const { return m_userName; }
     const Buttons &buttons() const { return m_buttons; }
@@ -59,8 +63,8 @@ public:
     // Whether the window may close now: during an upload the student is
     // asked first, since closing leaves the assignment not handed in.
     bool mayClose();
-    // The window closes (the student agreed): ends the connection and any
-    // fetch at once, telling nothing.
+    // The window closes (the student agreed): ends the connection, its
+    // watch and any fetch at once, telling nothing.
     void closeForExit();
 
     // Handouts land here instead of the lecture's folder in the documents.
@@ -99,7 +103,7 @@ private:
     void sendLine(const QString &line);
     void sendFile();
     void feedFile();
-    void fileTrouble();
+    void fileTrouble(const QString &cause);
     void timeLimitPassed();
     void armDeadline();
     void cancelUpload();
@@ -134,6 +138,8 @@ private:
     // Runs while an answer or a byte of the file is awaited; which limit
     // depends on the state.
     QTimer m_deadline;
+    // Looks for a connection the server has closed (Timer_Timer).
+    QTimer m_poll;
 
     // The file announced by the last put line.
     ChosenFile m_chosen;

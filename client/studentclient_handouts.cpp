@@ -71,7 +71,7 @@ void StudentClient::handoutsActiveChanged()
 // connection ends.
 bool StudentClient::takeHandoutReply(Conversation::Action action, const QString &line)
 {
-    bool understood = true;
+    Result<> understood = Result<>::success();
     if (action == Conversation::Action::TakeHandoutList)
         understood = m_handouts->takeCount(line);
     else if (action == Conversation::Action::TakeHandout)
@@ -87,6 +87,7 @@ bool StudentClient::takeHandoutReply(Conversation::Action action, const QString 
 // The window closes: a fetch stops at once and without a word.
 void StudentClient::closeForExit()
 {
+    m_poll.stop();
     m_handouts->stop();
     m_talk.end();
     m_socket->close();

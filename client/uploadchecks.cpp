@@ -40,14 +40,14 @@ QString shown(const QString &name)
     return text;
 }
 
-QString loginNameRefusal(const QString &userName, bool inFileName, const QString &what)
+Result<> checkLoginName(const QString &userName, bool inFileName, const QString &what)
 {
     const QString problem = characterProblem(userName, inFileName);
     if (problem.isEmpty())
-        return {};
-    return QStringLiteral("ログイン名｢%1｣に%2が含まれているため､%3を送れません｡")
-               .arg(shown(userName), problem, what) +
-           AskTheAdministrator;
+        return Result<>::success();
+    return Result<>::failure(QStringLiteral("ログイン名｢%1｣に%2が含まれているため､%3を送れません｡")
+                                 .arg(shown(userName), problem, what) +
+                             AskTheAdministrator);
 }
 
 // From the last "." of the file's own name; empty when the name has none.
@@ -78,16 +78,15 @@ Result<ChosenFile> refused(const QString &message)
 
 } // namespace
 
-QString attendanceRefusal(const QString &userName)
+Result<> checkAttendanceName(const QString &userName)
 {
-    return loginNameRefusal(userName, false, QStringLiteral("出席"));
+    return checkLoginName(userName, false, QStringLiteral("出席"));
 }
 
 Result<ChosenFile> checkChosenFile(const QString &path, const QString &userName)
 {
-    if (const QString refusal = loginNameRefusal(userName, true, QStringLiteral("課題"));
-        !refusal.isEmpty())
-        return refused(refusal);
+    if (const Result<> name = checkLoginName(userName, true, QStringLiteral("課題")); !name)
+        return refused(name.error());
     const QFileInfo info(path);
     const QString name = QStringLiteral("｢%1｣").arg(shown(info.fileName()));
     if (!info.exists())

@@ -8,8 +8,8 @@
 // so that nothing is sent that the server would misread or store wrongly.
 // Every refusal names the cause and what to do.
 
-// Why the login name cannot go into a user line; empty when it can.
-QString attendanceRefusal(const QString &userName);
+// The login name checked for a user line; a failure says why it cannot go.
+Result<> checkAttendanceName(const QString &userName);
 
 // A file the student chose, ready to be announced.
 struct ChosenFile

@@ -339,10 +339,11 @@ private Q_SLOTS:
             writeBytes(path, QByteArray(1000, 'a'));
             FileUpload upload(path, 1000);
             QVERIFY(upload.open());
-            QCOMPARE(upload.nextPiece(400), QByteArray(400, 'a'));
+            QCOMPARE(upload.nextPiece(400).value(), QByteArray(400, 'a'));
             writeBytes(path, QByteArray(change.isEmpty() ? 500 : 1000, 'a') + change);
-            QCOMPARE(upload.nextPiece(400), QByteArray());
-            QCOMPARE(upload.problem(), FileUpload::Problem::SizeChanged);
+            const Result<QByteArray> changed = upload.nextPiece(400);
+            QVERIFY(!changed);
+            QCOMPARE(changed.error(), QStringLiteral("選んだ後にファイルの大きさが変わったため､"));
         }
     }
 

@@ -1,7 +1,6 @@
 #include "client/ui/mainform.h"
 
 #include "client/studentclient.h"
-#include "platform/socket.h"
 #include "platform/widgets/twips.h"
 
 #include <QCloseEvent>
@@ -84,11 +83,10 @@ bool MainForm::Form_Load(const std::optional<QString> &userName, const QString &
     m_client->setHandoutFolder(settings->handoutFolder);
     bindClient();
     setWindowTitle(windowTitle() + QStringLiteral(" - ") + settings->userName);
-    if (const Result<> connecting = m_client->connectToServer(); !connecting) {
-        m_messages.show(connecting.error() + QStringLiteral("\r\nプログラムを終了します"));
+    if (const Result<> started = m_client->start(); !started) {
+        m_messages.show(started.error());
         return false;
     }
-    m_timer.start(500);
     return true;
 }
 
@@ -99,7 +97,6 @@ void MainForm::bindClient()
     connect(m_btnSendData, &QPushButton::clicked, client, &StudentClient::btnSendData_Click);
     connect(m_btnReConnect, &QPushButton::clicked, client, &StudentClient::btnReConnect_Click);
     connect(m_btnHaifu, &QPushButton::clicked, client, &StudentClient::btnHandouts_Click);
-    connect(&m_timer, &QTimer::timeout, client, &StudentClient::Timer_Timer);
     connect(client, &StudentClient::buttonsChanged, this, &MainForm::showButtons);
     connect(client, &StudentClient::lectureChanged, this, &MainForm::showLecture);
     connect(client, &StudentClient::statusChanged, this,
@@ -129,7 +126,6 @@ void MainForm::closeEvent(QCloseEvent *event)
         return;
     }
     // The server sees the connection close; nothing is sent before.
-    m_timer.stop();
     if (m_client)
         m_client->closeForExit();
     event->accept();

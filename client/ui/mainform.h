@@ -4,7 +4,6 @@
 #include "client/ui/assignmentdialog.h"
 #include "platform/widgets/qtdialogs.h"
 
-#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -13,7 +12,8 @@ class QPushButton;
 class StudentClient;
 
 // The student's window: lecture labels, the four buttons and the status
-// bar. It displays what StudentClient holds and passes clicks on to it.
+// bar. It displays what StudentClient holds and passes clicks on to it; the
+// connection, from the first attempt to the close, is StudentClient's.
 class MainForm : public QWidget
 {
     Q_OBJECT
@@ -49,7 +49,6 @@ private:
     QPushButton *m_btnHaifu = nullptr;
     QLabel *m_panel1 = nullptr;
     QLabel *m_panel2 = nullptr;
-    QTimer m_timer;
     QtMessageBox m_qtMessages;
     AssignmentFileDialog m_assignmentDialog;
     MessageBox &m_messages;
