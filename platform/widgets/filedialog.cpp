@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QStyle>
 #include <QStyleOptionViewItem>
+#include <QTimer>
 #include <QTreeView>
 
 namespace {
@@ -98,11 +99,13 @@ void showInProgramLocale(QFileDialog &dialog)
     const QDateTime latest(QDate(2088, 12, 28), QTime(23, 58, 58));
     widen(*view, SizeColumn, sizeText(1023 * 1024 * 1024 + 900 * 1024 * 1024LL / 1000));
     widen(*view, DateColumn, dateText(latest));
-    // Room for every column beside the side bar, so none is cut off.
-    const int wanted = view->header()->length() + view->header()->sectionSize(NameColumn) / 2 +
-                       dialog.width() - view->width();
-    if (dialog.width() < wanted)
-        dialog.resize(wanted, dialog.height());
+    // Once laid out, the dialog grows by what the columns lack, so that
+    // none is cut off at the edge.
+    QTimer::singleShot(0, &dialog, [&dialog, view] {
+        const int missing = view->header()->length() - view->viewport()->width();
+        if (missing > 0)
+            dialog.resize(dialog.width() + missing, dialog.height());
+    });
 }
 
 QString chooseFileToOpen(QWidget *parent, const QString &folder, const QString &qtFilter)
