@@ -274,6 +274,9 @@ private Q_SLOTS:
         QTest::newRow("column beyond the last") << utf8(u"学籍番号,氏名\r\ns1,A\r\n") << "3"
                                                 << ""
                                                 << "ID の列 3 はありません (列は 1 から 2 まで)｡";
+        QTest::newRow("column 0") << utf8(u"学籍番号,氏名\r\ns1,A\r\n") << ""
+                                  << "０"
+                                  << "氏名の列 ０ はありません (列は 1 から 2 まで)｡";
         QTest::newRow("heading not there") << utf8(u"学籍番号,氏名\r\ns1,A\r\n") << ""
                                            << "カナ"
                                            << "見出し「カナ」の列が見つかりません｡";

@@ -6,6 +6,7 @@
 
 #include <QStringDecoder>
 #include <algorithm>
+#include <utility>
 
 namespace classlist {
 namespace {
@@ -121,7 +122,11 @@ int columnNumber(const ColumnChoice &choice)
     bool isNumber = !text.isEmpty();
     for (const QChar c : text)
         isNumber = isNumber && c >= u'0' && c <= u'9';
-    return isNumber ? qMax(text.toInt(), -1) : 0;
+    if (!isNumber)
+        return 0;
+    // Column 0, or one beyond any int: no column, said as such.
+    const int number = text.toInt();
+    return number > 0 ? number : -1;
 }
 
 // The column of the first of `wanted` among `headings`, or -1.
@@ -169,7 +174,7 @@ Result<int> chooseColumn(const ClassList &list, const ColumnChoice &choice,
     if (const int number = columnNumber(choice); number != 0) {
         if (number < 1 || number > list.width)
             return Result<int>::failure(
-                QStringLiteral("%1 の列 %2 はありません (列は 1 から %3 まで)｡")
+                QStringLiteral("%1の列 %2 はありません (列は 1 から %3 まで)｡")
                     .arg(what, choice.text)
                     .arg(list.width));
         return number - 1;
@@ -181,7 +186,7 @@ Result<int> chooseColumn(const ClassList &list, const ColumnChoice &choice,
     if (automatic)
         return Result<int>::failure(
             QStringLiteral(
-                "%1 の列が見つかりません｡見出し「%2」のどれかの列か、列の番号を選んでください｡")
+                "%1の列が見つかりません｡見出し「%2」のどれかの列か、列の番号を選んでください｡")
                 .arg(what, known.join(QStringLiteral("」「"))));
     return Result<int>::failure(
         QStringLiteral("見出し「%1」の列が見つかりません｡").arg(choice.text));
@@ -259,7 +264,7 @@ Result<ClassList> readClassList(QByteArrayView bytes, const ColumnChoice &id,
     list.width = qMax(list.width, int(list.headings.size()));
     list.records = std::move(records);
 
-    const Result<int> idColumn = chooseColumn(list, id, IdHeadings, QStringLiteral("ID"));
+    const Result<int> idColumn = chooseColumn(list, id, IdHeadings, QStringLiteral("ID "));
     if (!idColumn)
         return Result<ClassList>::failure(idColumn.error());
     const Result<int> nameColumn = chooseColumn(list, name, NameHeadings, QStringLiteral("氏名"));

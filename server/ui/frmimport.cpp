@@ -44,6 +44,9 @@ FrmImport::FrmImport(QByteArray bytes, const RosterHeader &header, FileDialogs &
     : QDialog(parent), m_bytes(std::move(bytes)), m_dialogs(dialogs), m_messages(messages)
 {
     setObjectName(QStringLiteral("frmImport"));
+    // A window of its own does not take the main window's font by itself.
+    if (parent)
+        setFont(parent->font());
     setWindowTitle(QStringLiteral("名簿の取り込み"));
     buildControls(header);
     fillColumnChoices();
