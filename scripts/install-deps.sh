@@ -26,6 +26,8 @@ packages=(
     dpkg-dev
     # tests of assignment folders on a FAT file system (through FUSE)
     fusefat dosfstools
+    # the spreadsheet test: LibreOffice Calc without a display
+    libreoffice-calc-nogui
     # formatting, and clang with its runtime libraries (fuzzing)
     clang-format clang libclang-rt-14-dev
 )

@@ -1,4 +1,5 @@
 #include "platform/widgets/translations.h"
+#include "server/app/importcommand.h"
 #include "server/app/lectureserver.h"
 #include "server/app/ledgercommand.h"
 #include "server/app/processlimits.h"
@@ -12,10 +13,12 @@
 int main(int argc, char *argv[])
 {
     // Commands without a window, decided before anything needs a display.
-    // The submissions list answers its own --help; any other --help is the
+    // The submissions list and the import answer their own --help; any other --help is the
     // ledger's, which names both.
     if (isSubmissionsCommand(argc, argv))
         return runSubmissionsCommand(argc, argv);
+    if (isImportCommand(argc, argv))
+        return runImportCommand(argc, argv);
     if (isLedgerCommand(argc, argv))
         return runLedgerCommand(argc, argv);
     prepareServerProcess();
@@ -23,6 +26,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRELLE_VERSION));
     installJapaneseQtTexts(app);
+    useJapaneseLocale();
     // Settings come from the folder the program was started in, whatever
     // folder the roster dialog visits.
     const QString settingsPath = QDir::current().absoluteFilePath(QStringLiteral("inivar.cfg"));

@@ -87,10 +87,12 @@ gone() {
     return 1
 }
 
-# Types a path into the focused file name field of a Qt file dialog.
+# Types a path into the focused file name field of a Qt file dialog; with
+# $3, a screenshot of the dialog by that name first.
 choose_file() {
     local dialog
     dialog=$(window "$1")
+    [[ -z ${3:-} ]] || shot "$3"
     xdotool windowfocus --sync "$dialog"
     xdotool key --clearmodifiers ctrl+a
     xdotool type --delay 12 --clearmodifiers "$2"
@@ -136,11 +138,11 @@ if ((inner)); then
     cd "$WORK/server"
     timeout 120 "$SERVER" >"$WORK/server.log" 2>&1 &
     server_pid=$!
-    choose_file '^開く$' "$WORK/roster.cfg"
+    choose_file '^開く$' "$WORK/roster.cfg" server-open-dialog
     server_window=$(window '^Tavrelle$')
 
     cd "$WORK/client"
-    timeout 120 ./tavrelle-client >"$WORK/client.log" 2>&1 &
+    HOME=$WORK/home timeout 120 ./tavrelle-client >"$WORK/client.log" 2>&1 &
     client_pid=$!
     client_window=$(window "^Tavrelleクライアント - $STUDENT\$")
     connected || fail "the client did not connect to port $PORT"
@@ -158,7 +160,7 @@ if ((inner)); then
 
     # "課題" (64,64 65x33): the file dialog, the upload, the confirmation.
     xdotool mousemove --window "$client_window" 96 80 click 1
-    choose_file '^開く$' "$WORK/report.bin"
+    choose_file '^開く$' "$WORK/report.bin" client-open-dialog
     confirm "$client_title"
     appears "$WORK/kadai/$STUDENT.bin" || fail "nothing stored as kadai/$STUDENT.bin"
     cmp "$WORK/report.bin" "$WORK/kadai/$STUDENT.bin" || fail "the stored file differs"
@@ -231,6 +233,14 @@ printf 'kougimei=情報処理演習Ⅰ\r\ntantousya=中村　誠\r\nkadaidir=%s\
 printf 'serveraddress=127.0.0.1\r\nport=%s\r\n' "$PORT" >"$WORK/client/var.cfg"
 cp "$client_bin" "$WORK/client/tavrelle-client"
 head -c 300000 /dev/urandom >"$WORK/report.bin"
+# The student's own home, whose Documents folder the file dialog opens in,
+# and a second roster beside the settings: files of known sizes and dates
+# for the dialogs' columns.
+mkdir -p "$WORK/home/Documents"
+head -c 1572864 /dev/zero >"$WORK/home/Documents/レポート第1回.docx"
+head -c 2048 /dev/zero >"$WORK/home/Documents/memo.txt"
+head -c 20480 /dev/zero >"$WORK/server/前期の名簿.cfg"
+touch -d '2026-12-09 14:37' "$WORK/home/Documents/"* "$WORK/server/前期の名簿.cfg"
 
 # The lecture journals of this run only: none of an earlier run is offered.
 export XDG_DATA_HOME=$WORK/data

@@ -1,5 +1,6 @@
 #include "common/clock.h"
 #include "common/wire.h"
+#include "platform/widgets/qtdialogs.h"
 #include "platform/widgets/translations.h"
 #include "platform/widgets/twips.h"
 #include "server/app/attendanceledger.h"
@@ -29,6 +30,7 @@
 #include <QDateTimeEdit>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -42,6 +44,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -49,6 +52,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
+#include <QTreeView>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -245,7 +249,8 @@ private Q_SLOTS:
         QCOMPARE(
             tree.join(u'|'),
             QStringLiteral("mnuFile ﾌｧｲﾙ(&F)|  mnuFileOpen 開く(&O) Ctrl+O|"
-                           "  mnuFileClose 閉じる(&C)|  mnuFileBar1|"
+                           "  mnuFileClose 閉じる(&C)|  mnuFileImport 名簿の取り込み(&I)...|"
+                           "  mnuFileBar1|"
                            "  mnuFileSave データ保存(&S) Ctrl+S|  mnuFileSaveAs Log保存(&L)...|"
                            "  mnuFileBar2|  mnuFileExit 終了(&X)|"
                            "mnuEdit 編集(&E)|  mnuEditCopy ｺﾋﾟｰ(&C) Ctrl+C|"
@@ -489,6 +494,58 @@ private Q_SLOTS:
         captions.sort();
         QCOMPARE(captions, (QStringList{"OK", "キャンセル", "保存", "開く"}));
         QCOMPARE(lookIn, QStringLiteral("アドレス:"));
+    }
+
+    // The file dialogs write dates and sizes as a Japanese desktop does,
+    // whatever the system's language, in columns that hold them whole.
+    void fileDialogsShowJapaneseDatesAndSizes()
+    {
+        useJapaneseLocale();
+        QTemporaryDir dir;
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        const auto restore = qScopeGuard([&] {
+            QDir::setCurrent(previous);
+            QLocale::setDefault(QLocale::system());
+        });
+        QFile file(dir.filePath(QStringLiteral("meibo.csv")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(1536, 'x'));
+        QVERIFY(file.flush());
+        QVERIFY(file.setFileTime(QDateTime(QDate(2026, 12, 9), QTime(14, 37, 30)),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+
+        QStringList cells;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            const auto reject = qScopeGuard([dialog] { dialog->reject(); });
+            auto *view = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+            QModelIndex row;
+            QVERIFY(QTest::qWaitFor([&] {
+                const QModelIndexList found = view->model()->match(
+                    view->model()->index(0, 0, view->rootIndex()), Qt::DisplayRole,
+                    QStringLiteral("meibo.csv"), 1, Qt::MatchExactly);
+                row = found.value(0);
+                return row.isValid();
+            }));
+            for (const int column : {1, 3}) {
+                const QModelIndex cell = row.siblingAtColumn(column);
+                QStyleOptionViewItem option;
+                option.initFrom(view);
+                option.font = view->font();
+                option.fontMetrics = view->fontMetrics();
+                // Wider than the delegate needs: painted whole, not elided.
+                const int needed = view->itemDelegate()->sizeHint(option, cell).width();
+                cells << cell.data().toString() + (needed <= view->columnWidth(column)
+                                                       ? QString()
+                                                       : QStringLiteral("…"));
+            }
+        });
+        QtFileDialogs dialogs(nullptr);
+        QCOMPARE(dialogs.openFileName(QStringLiteral("csvﾌｧｲﾙ (*.csv)|*.csv")), QString());
+        QCOMPARE(cells, (QStringList{"1.5 KB", "2026/12/09 14:37"}));
     }
 
     void closingTheWindowClosesTheOthers()
@@ -821,6 +878,52 @@ private Q_SLOTS:
         QCOMPARE(m_desktop->dialogs.filters.last(), QStringLiteral("CSVﾌｧｲﾙ (*.csv)|*.csv"));
         QCOMPARE(cp932::decode(readBytes(csv)).split("\r\n").value(2).section(u',', 0, 2),
                  QStringLiteral("taro,太郎,taro.txt"));
+    }
+
+    // 表計算で開く: each list written to a folder of its own and the
+    // ms-exceldir program started with its path.
+    void ledgerAndSubmissionsOpenInTheSpreadsheet()
+    {
+        LectureFiles files;
+        writeBytes(files.settings, cp932Lines({QStringLiteral("port=%1").arg(freePort()),
+                                               "ms-exceldir=localc --nologo"}));
+        FakeShell shell;
+        m_window = std::make_unique<FrmMain>(m_desktop->services(), shell.services());
+        QVERIFY(startLecture(files));
+        attendAndSubmit(m_window->server().network().port());
+        item("mnuViewLedger")->trigger();
+        m_window->ledgerWindow()->findChild<QPushButton *>("openSpreadsheet")->click();
+        item("mnuViewSubmissions")->trigger();
+        auto *submissions = m_window->findChild<FrmSubmissions *>("frmSubmissions");
+        submissions->findChild<QPushButton *>("openSpreadsheet")->click();
+
+        QCOMPARE(m_desktop->messages.shown, QStringList());
+        const QStringList started = m_desktop->processes.commandLines;
+        QCOMPARE(started.size(), 2);
+        const QRegularExpression line(QStringLiteral("^localc --nologo \"(.+)\"$"));
+        const QString ledgerPath = line.match(started[0]).captured(1);
+        const QString listPath = line.match(started[1]).captured(1);
+        QCOMPARE(QFileInfo(ledgerPath).fileName(), QStringLiteral("出席簿.csv"));
+        QCOMPARE(QFileInfo(listPath).fileName(), QStringLiteral("提出一覧.csv"));
+        QVERIFY(QFileInfo(ledgerPath).absolutePath() != QFileInfo(listPath).absolutePath());
+        // Only the lecturer can read the records, or put a file in their place.
+        QCOMPARE(QFile::permissions(QFileInfo(ledgerPath).absolutePath()) & 0x0077, 0);
+        const QStringList ledger = cp932::decode(readBytes(ledgerPath)).split("\r\n");
+        QVERIFY(ledger.value(0).startsWith(QStringLiteral("ユーザID,ユーザ名,")));
+        QVERIFY(ledger.value(2).startsWith(QStringLiteral("taro,太郎,出,1,")));
+        const QStringList list = cp932::decode(readBytes(listPath)).split("\r\n");
+        QCOMPARE(list.value(2).section(u',', 0, 2), QStringLiteral("taro,太郎,taro.txt"));
+        for (const QString &path : {ledgerPath, listPath})
+            QVERIFY(QDir(QFileInfo(path).absolutePath()).removeRecursively());
+
+        // A program that does not start is named, as for Excelの起動.
+        m_desktop->processes.succeeds = false;
+        submissions->findChild<QPushButton *>("openSpreadsheet")->click();
+        QCOMPARE(
+            m_desktop->messages.shown,
+            QStringList{"有効なパスを記述してください｡\r\nlocalc --nologo\r\nは間違ったパスです"});
+        const QString left = line.match(m_desktop->processes.commandLines.last()).captured(1);
+        QVERIFY(!QFileInfo::exists(QFileInfo(left).absolutePath()));
     }
 
     void statusBarShowsStatusDateAndTime()

@@ -1,9 +1,9 @@
 #include "client/ui/assignmentdialog.h"
 
+#include "platform/widgets/filedialog.h"
 #include "platform/widgets/qtdialogs.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -23,9 +23,7 @@ AssignmentFileDialog::AssignmentFileDialog(QWidget *parent)
 
 QString AssignmentFileDialog::openFileName(const QString &filter)
 {
-    const QString path =
-        QFileDialog::getOpenFileName(m_parent, QString(), m_folder, toQtFilter(filter), nullptr,
-                                     QFileDialog::DontUseNativeDialog);
+    const QString path = chooseFileToOpen(m_parent, m_folder, toQtFilter(filter));
     if (!path.isEmpty())
         m_folder = QFileInfo(path).absolutePath();
     return path;

@@ -11,6 +11,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("tavrelle-client"));
     QApplication::setApplicationVersion(QStringLiteral(TAVRELLE_VERSION));
     installJapaneseQtTexts(app);
+    useJapaneseLocale();
     MainForm window;
     if (!window.Form_Load(loggedInUserName(), clientFolder()))
         return 1;

@@ -1,7 +1,8 @@
 #include "platform/widgets/qtdialogs.h"
 
+#include "platform/widgets/filedialog.h"
+
 #include <QAbstractButton>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -25,14 +26,12 @@ QString toQtFilter(const QString &filter)
 QString QtFileDialogs::openFileName(const QString &filter)
 {
     // The file name field starts empty; the dialog opens in the current folder.
-    return QFileDialog::getOpenFileName(m_parent, QString(), QString(), toQtFilter(filter), nullptr,
-                                        QFileDialog::DontUseNativeDialog);
+    return chooseFileToOpen(m_parent, QString(), toQtFilter(filter));
 }
 
 QString QtFileDialogs::saveFileName(const QString &proposedName, const QString &filter)
 {
-    return QFileDialog::getSaveFileName(m_parent, QString(), proposedName, toQtFilter(filter),
-                                        nullptr, QFileDialog::DontUseNativeDialog);
+    return chooseFileToSave(m_parent, proposedName, toQtFilter(filter));
 }
 
 void QtMessageBox::show(const QString &text)

@@ -1,8 +1,9 @@
 #include "platform/widgets/qtfolderchooser.h"
 
+#include "platform/widgets/filedialog.h"
+
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 
 #include <climits>
 
@@ -23,9 +24,7 @@ FolderChoice QtFolderChooser::chooseFolder(const QString &prompt)
     // Qt's own dialog: it looks the same everywhere and takes no desktop
     // theme's dialog in its place. It starts in the home folder, the nearest
     // thing to a desktop root.
-    const QString chosen = QFileDialog::getExistingDirectory(m_owner, prompt, QDir::homePath(),
-                                                             QFileDialog::ShowDirsOnly |
-                                                                 QFileDialog::DontUseNativeDialog);
+    const QString chosen = chooseExistingFolder(m_owner, prompt, QDir::homePath());
     if (chosen.isEmpty())
         return {};
     const QString path = QDir::toNativeSeparators(chosen);

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 #include <QtDebug>
 
@@ -17,4 +18,9 @@ bool installJapaneseQtTexts(QCoreApplication &app)
         return false;
     }
     return QCoreApplication::installTranslator(translator);
+}
+
+void useJapaneseLocale()
+{
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
 }

@@ -7,3 +7,8 @@ class QCoreApplication;
 // translations (qtbase_ja.qm). False, with a warning, when they are not
 // installed: Qt's texts then stay English.
 bool installJapaneseQtTexts(QCoreApplication &app);
+
+// Dates, times and numbers as a Japanese desktop shows them (2026/12/09
+// 14:37), in Qt's widgets and the program's own texts, whatever the
+// system's language.
+void useJapaneseLocale();

@@ -111,13 +111,18 @@ void AttendanceLedger::saveCsv()
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    const QByteArray bytes = cp932::encode(ledgerCsv(m_ledger));
+    const QByteArray bytes = csv();
     // Unbuffered: QSaveFile commits even when its closing flush fails.
     if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
         file.write(bytes) == bytes.size() && file.commit())
         return;
     m_messages.show(QStringLiteral("%1 に保存できませんでした｡\r\n%2")
                         .arg(QDir::toNativeSeparators(path), file.errorString()));
+}
+
+QByteArray AttendanceLedger::csv() const
+{
+    return cp932::encode(ledgerCsv(m_ledger));
 }
 
 void AttendanceLedger::copy()

@@ -44,6 +44,8 @@ public:
     void dropSession(QDate date);
 
     void saveCsv();
+    // The ledger as saveCsv() writes it: CSV in code page 932.
+    QByteArray csv() const;
     // On the clipboard with the table's delimiter, for a spreadsheet.
     void copy();
     void setClipboardDelimiter(const QString &delimiter) { m_delimiter = delimiter; }

@@ -33,6 +33,9 @@ const char Usage[] =
     "FILE]\n"
     "課題の提出一覧を CSV で書き出します (詳しくは tavrelle --submissions --help)｡\n"
     "\n"
+    "使い方: tavrelle --import-roster 名簿.csv --lecture 講義名 --lecturer 担当者 [オプション]\n"
+    "履修者名簿から受講ファイルを作ります (詳しくは tavrelle --import-roster --help)｡\n"
+    "\n"
     "オプションなしの tavrelle は講師用の画面を開きます｡\n";
 
 struct Options

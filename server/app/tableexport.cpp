@@ -3,6 +3,7 @@
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
 #include "platform/processstarter.h"
+#include "server/app/spreadsheetlaunch.h"
 #include "server/lecture/tabletext.h"
 
 TableExport::TableExport(const RosterGrid &grid, Clipboard &clipboard, ProcessStarter &processes,
@@ -25,6 +26,5 @@ void TableExport::copyAndLaunch()
 {
     copy();
     if (!m_processes.startDetached(m_spreadsheetCommand))
-        m_messages.show(QStringLiteral("有効なパスを記述してください｡\r\n") + m_spreadsheetCommand +
-                        QStringLiteral("\r\nは間違ったパスです"));
+        m_messages.show(spreadsheetCommandFailure(m_spreadsheetCommand));
 }

@@ -5,6 +5,7 @@
 #include "platform/dialogs.h"
 #include "platform/folderchooser.h"
 #include "server/app/attendanceledger.h"
+#include "server/app/spreadsheetlaunch.h"
 #include "server/ui/ledgermodel.h"
 
 #include <QDateEdit>
@@ -39,6 +40,7 @@ QString fractionText(int numerator, int denominator)
 
 FrmLedger::FrmLedger(const Desktop &desktop, FolderChooser &folders, QWidget *parent)
     : QWidget(parent, Qt::Window), m_messages(desktop.messages), m_folders(folders),
+      m_processes(desktop.processes),
       m_ledger(new AttendanceLedger(desktop.dialogs, desktop.messages, desktop.clipboard, this))
 {
     setObjectName(QStringLiteral("frmLedger"));
@@ -154,6 +156,8 @@ QWidget *FrmLedger::buildOutputRow()
             m_ledger, &AttendanceLedger::saveCsv);
     connect(addButton(*layout, "copy", QStringLiteral("ｺﾋﾟｰ")), &QPushButton::clicked, m_ledger,
             &AttendanceLedger::copy);
+    connect(addButton(*layout, "openSpreadsheet", QStringLiteral("表計算で開く")),
+            &QPushButton::clicked, this, &FrmLedger::openInSpreadsheet);
     return row;
 }
 
@@ -258,4 +262,12 @@ void FrmLedger::addFolder()
         m_folders.chooseFolder(QStringLiteral("ほかの機械の記録フォルダを選んでください"));
     if (choice.outcome == FolderChoice::Chosen)
         m_ledger->addFolder(choice.path);
+}
+
+void FrmLedger::openInSpreadsheet()
+{
+    const Result<QString> opened = openCsvInSpreadsheet(
+        m_processes, m_spreadsheetCommand, QStringLiteral("出席簿.csv"), m_ledger->csv());
+    if (!opened)
+        m_messages.show(opened.error());
 }

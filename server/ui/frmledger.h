@@ -7,6 +7,7 @@ class AttendanceLedger;
 class FolderChooser;
 class LedgerModel;
 class MessageBox;
+class ProcessStarter;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -30,12 +31,15 @@ public:
     AttendanceLedger &ledger() { return *m_ledger; }
     // Builds the ledger of the roster at `rosterPath`; false when it cannot.
     bool open(const QString &rosterPath, const QString &clipboardDelimiter);
+    // The ms-exceldir command that 表計算で開く starts.
+    void setSpreadsheetCommand(const QString &command) { m_spreadsheetCommand = command; }
 
     // The commands of the buttons, by name.
     void correctSelected(std::optional<SessionStatus> status);
     void addSession();
     void dropSelectedSession();
     void addFolder();
+    void openInSpreadsheet();
 
 private:
     void buildControls();
@@ -47,6 +51,8 @@ private:
 
     MessageBox &m_messages;
     FolderChooser &m_folders;
+    ProcessStarter &m_processes;
+    QString m_spreadsheetCommand;
     AttendanceLedger *m_ledger = nullptr;
     LedgerModel *m_model = nullptr;
     QLabel *m_settings = nullptr;

@@ -12,6 +12,7 @@
 #include "server/ui/deadlinecontrol.h"
 #include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmabout.h"
+#include "server/ui/frmimport.h"
 #include "server/ui/frmledger.h"
 #include "server/ui/frmsubmissions.h"
 #include "server/ui/mainmenu.h"
@@ -258,6 +259,7 @@ void FrmMain::connectMenu(const MainMenuActions &items)
     const std::pair<QAction *, void (FrmMain::*)()> handlers[] = {
         {items.fileOpen, &FrmMain::mnuFileOpen_Click},
         {items.fileClose, &FrmMain::mnuFileClose_Click},
+        {items.fileImport, &FrmMain::mnuFileImport_Click},
         {items.fileSave, &FrmMain::mnuFileSave_Click},
         {items.fileSaveAs, &FrmMain::mnuFileSaveAs_Click},
         {items.fileExit, &FrmMain::mnuFileExit_Click},
@@ -311,6 +313,15 @@ void FrmMain::mnuFileClose_Click()
     m_server->roster().close();
 }
 
+void FrmMain::mnuFileImport_Click()
+{
+    const Lecture &lecture = m_server->lecture();
+    const QString roster = importClassList(
+        *m_desktop, {lecture.kougimei(), lecture.tantousya(), lecture.kadaidir()}, this);
+    if (!roster.isEmpty())
+        m_server->roster().load(roster);
+}
+
 void FrmMain::mnuFileSave_Click()
 {
     m_server->records().saveTable();
@@ -360,6 +371,7 @@ void FrmMain::mnuViewLedger_Click()
     }
     if (!m_ledger)
         m_ledger = new FrmLedger(*m_desktop, *m_folders, this);
+    m_ledger->setSpreadsheetCommand(m_server->settings().spreadsheetCommand);
     // Built afresh at every showing: today's marks are in it.
     if (!m_ledger->open(roster, m_server->settings().delimiter))
         return;
@@ -377,7 +389,8 @@ void FrmMain::mnuViewSubmissions_Click()
 {
     if (!m_frmSubmissions) {
         m_frmSubmissions =
-            new FrmSubmissions(m_server->submissions(), *m_documents, *m_messages, this);
+            new FrmSubmissions(m_server->submissions(), *m_documents, *m_messages, *m_processes,
+                               m_server->settings().spreadsheetCommand, this);
     }
     m_frmSubmissions->refresh();
     m_frmSubmissions->show();

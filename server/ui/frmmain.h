@@ -54,6 +54,7 @@ public:
 public Q_SLOTS:
     void mnuFileOpen_Click();
     void mnuFileClose_Click();
+    void mnuFileImport_Click();
     void mnuFileSave_Click();
     void mnuFileSaveAs_Click();
     void mnuFileExit_Click();

@@ -2,6 +2,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/documentopener.h"
+#include "server/app/spreadsheetlaunch.h"
 #include "server/app/submissionslist.h"
 #include "server/lecture/assignmentdeadline.h"
 
@@ -59,10 +60,11 @@ QList<QStandardItem *> itemsOf(const SubmissionRow &row)
 } // namespace
 
 FrmSubmissions::FrmSubmissions(SubmissionsList &list, DocumentOpener &documents,
-                               MessageBox &messages, QWidget *parent)
+                               MessageBox &messages, ProcessStarter &processes,
+                               const QString &spreadsheetCommand, QWidget *parent)
     : QWidget(parent, Qt::Window), m_list(list), m_documents(documents), m_messages(messages),
-      m_summary(new QLabel(this)), m_table(new QTableView(this)),
-      m_model(new QStandardItemModel(0, ColumnCount, this))
+      m_processes(processes), m_spreadsheetCommand(spreadsheetCommand), m_summary(new QLabel(this)),
+      m_table(new QTableView(this)), m_model(new QStandardItemModel(0, ColumnCount, this))
 {
     setObjectName(QStringLiteral("frmSubmissions"));
     setWindowTitle(QStringLiteral("提出一覧"));
@@ -92,6 +94,8 @@ FrmSubmissions::FrmSubmissions(SubmissionsList &list, DocumentOpener &documents,
             this, [this] { m_list.saveCsv(); });
     connect(addButton(*buttons, "copy", QStringLiteral("ｺﾋﾟｰ(&C)")), &QPushButton::clicked, this,
             [this] { m_list.copy(); });
+    connect(addButton(*buttons, "openSpreadsheet", QStringLiteral("表計算で開く")),
+            &QPushButton::clicked, this, &FrmSubmissions::openInSpreadsheet);
     buttons->addStretch();
     connect(addButton(*buttons, "close", QStringLiteral("閉じる")), &QPushButton::clicked, this,
             &QWidget::close);
@@ -154,4 +158,13 @@ void FrmSubmissions::openVersion(int row, int index)
         m_messages.show(
             QStringLiteral("%1 を開けません｡\r\n%2").arg(QDir::toNativeSeparators(folder), reason));
     });
+}
+
+void FrmSubmissions::openInSpreadsheet()
+{
+    const Result<QString> opened =
+        openCsvInSpreadsheet(m_processes, m_spreadsheetCommand, QStringLiteral("提出一覧.csv"),
+                             submissionsCsv(m_list.rows()));
+    if (!opened)
+        m_messages.show(opened.error());
 }

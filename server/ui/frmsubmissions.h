@@ -4,6 +4,7 @@
 
 class DocumentOpener;
 class MessageBox;
+class ProcessStarter;
 class QLabel;
 class QStandardItemModel;
 class QTableView;
@@ -16,7 +17,9 @@ class FrmSubmissions : public QWidget
 {
     Q_OBJECT
 public:
+    // `spreadsheetCommand`: the ms-exceldir command that 表計算で開く starts.
     FrmSubmissions(SubmissionsList &list, DocumentOpener &documents, MessageBox &messages,
+                   ProcessStarter &processes, const QString &spreadsheetCommand,
                    QWidget *parent = nullptr);
 
     QTableView &table() const { return *m_table; }
@@ -26,6 +29,7 @@ public:
     // Opens the folder that holds version `index` of `row`'s file (0: the
     // one in the assignment folder, then the history, newest first).
     void openVersion(int row, int index);
+    void openInSpreadsheet();
 
 private:
     void chooseVersion(const QPoint &where);
@@ -34,6 +38,8 @@ private:
     SubmissionsList &m_list;
     DocumentOpener &m_documents;
     MessageBox &m_messages;
+    ProcessStarter &m_processes;
+    QString m_spreadsheetCommand;
     QLabel *m_summary = nullptr;
     QTableView *m_table = nullptr;
     QStandardItemModel *m_model = nullptr;

@@ -45,6 +45,7 @@ void buildFileMenu(QMenuBar &bar, MainMenuActions &items)
     items.fileOpen = addItem(menu, "mnuFileOpen", QStringLiteral("開く(&O)"),
                              QKeySequence(Qt::CTRL | Qt::Key_O));
     items.fileClose = addItem(menu, "mnuFileClose", QStringLiteral("閉じる(&C)"));
+    items.fileImport = addItem(menu, "mnuFileImport", QStringLiteral("名簿の取り込み(&I)..."));
     addSeparator(menu, "mnuFileBar1");
     items.fileSave = addItem(menu, "mnuFileSave", QStringLiteral("データ保存(&S)"),
                              QKeySequence(Qt::CTRL | Qt::Key_S));

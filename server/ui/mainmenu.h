@@ -9,6 +9,7 @@ struct MainMenuActions
 {
     QAction *fileOpen = nullptr;
     QAction *fileClose = nullptr;
+    QAction *fileImport = nullptr;
     QAction *fileSave = nullptr;
     QAction *fileSaveAs = nullptr;
     QAction *fileExit = nullptr;

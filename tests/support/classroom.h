@@ -54,10 +54,16 @@ struct Classroom
             path, cp932Lines(QStringList{"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
                                          "kadaidir=" + kadai, "haifudir=" + haifu, "<start data>"} +
                              students + QStringList{"<end data>"}));
+        openRoster(path);
+    }
+
+    // Opens the roster file at `path` as File > 開く does.
+    void openRoster(const QString &path)
+    {
         FakeFileDialogs dialogs;
         FakeMessageBox messages;
         RosterCommands(grid, lecture, dialogs, messages).load(path);
-        QVERIFY(messages.shown.isEmpty());
+        QVERIFY2(messages.shown.isEmpty(), qPrintable(messages.shown.join(u'\n')));
     }
 
     quint16 port() const { return server->port(); }
