@@ -1,5 +1,6 @@
 #include "server/app/importcommand.h"
 
+#include "server/app/commandline.h"
 #include "server/term/classlist.h"
 #include "server/term/rosterwriter.h"
 
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 namespace {
@@ -44,32 +44,29 @@ void tell(FILE *stream, const QString &text)
 
 std::optional<Options> parse(const QStringList &arguments, QString *error)
 {
+    const CommandLine::Syntax syntax{{QLatin1String(CommandWord), QStringLiteral("--lecture"),
+                                      QStringLiteral("--lecturer"), QStringLiteral("--folder"),
+                                      QStringLiteral("--id-column"),
+                                      QStringLiteral("--name-column"), QStringLiteral("--out")},
+                                     {QStringLiteral("--help"), QStringLiteral("-h")},
+                                     QStringLiteral("｡")};
+    const CommandLine line = CommandLine::parse(arguments.mid(1), syntax);
     Options options;
-    // Asked for anywhere, help is all that is done (a value never hides it).
-    if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+    if (line.helpAsked()) {
         options.help = true;
         return options;
     }
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        QString *const target = argument == QLatin1String(CommandWord) ? &options.classList
-                                : argument == u"--lecture"             ? &options.header.lecture
-                                : argument == u"--lecturer"            ? &options.header.lecturer
-                                : argument == u"--folder"              ? &options.header.folder
-                                : argument == u"--id-column"           ? &options.id.text
-                                : argument == u"--name-column"         ? &options.name.text
-                                : argument == u"--out"                 ? &options.out
-                                                                       : nullptr;
-        if (!target) {
-            *error = QStringLiteral("知らないオプションです: %1").arg(argument);
-            return std::nullopt;
-        }
-        if (i + 1 >= arguments.size()) {
-            *error = QStringLiteral("%1 の後に値がありません｡").arg(argument);
-            return std::nullopt;
-        }
-        *target = arguments[++i];
+    if (!line.refusal().isEmpty()) {
+        *error = line.refusal();
+        return std::nullopt;
     }
+    options.classList = line.value(QLatin1String(CommandWord));
+    options.header.lecture = line.value(QStringLiteral("--lecture"));
+    options.header.lecturer = line.value(QStringLiteral("--lecturer"));
+    options.header.folder = line.value(QStringLiteral("--folder"));
+    options.id.text = line.value(QStringLiteral("--id-column"));
+    options.name.text = line.value(QStringLiteral("--name-column"));
+    options.out = line.value(QStringLiteral("--out"));
     if (options.classList.isEmpty()) {
         *error = QStringLiteral("名簿のファイルを --import-roster で指定してください｡");
         return std::nullopt;
@@ -158,11 +155,7 @@ int importCommand(const QStringList &arguments)
 
 bool isImportCommand(int argc, char *argv[])
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], CommandWord) == 0)
-            return true;
-    }
-    return false;
+    return hasArgument(argc, argv, CommandWord);
 }
 
 int runImportCommand(int argc, char *argv[])
