@@ -67,7 +67,7 @@ void HandoutSender::progressed()
 void HandoutSender::pump()
 {
     const qint64 size = m_handout.version.size;
-    while (!m_finished && m_queued < size && m_socket.state() == Socket::StateConnected &&
+    while (!m_finished && m_queued < size && m_socket.canSend() &&
            MaxWaiting - m_socket.bytesToSend() >= qMin(MinPiece, size - m_queued)) {
         const QByteArray piece =
             m_file.read(qMin(MaxWaiting - m_socket.bytesToSend(), size - m_queued));
@@ -78,8 +78,7 @@ void HandoutSender::pump()
         m_queued += piece.size();
         m_socket.sendData(piece);
     }
-    if (!m_finished && m_queued == size && m_socket.state() == Socket::StateConnected &&
-        m_socket.bytesToSend() == 0)
+    if (!m_finished && m_queued == size && m_socket.canSend() && m_socket.bytesToSend() == 0)
         finish(QString());
 }
 
