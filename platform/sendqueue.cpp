@@ -51,6 +51,8 @@ void SendQueue::write()
         if (n < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK)
                 problem = errno;
+            else
+                keepOnlyUnsent();
             break;
         }
         total += n;
@@ -69,6 +71,16 @@ void SendQueue::write()
         Q_EMIT taken(total);
     if (problem != 0)
         Q_EMIT failed(problem);
+}
+
+void SendQueue::keepOnlyUnsent()
+{
+    // A block the kernel took part of would hold its whole size while
+    // waiting: what is held stays what is still to be sent.
+    if (m_offset == 0 || m_blocks.empty())
+        return;
+    m_blocks.front() = m_blocks.front().sliced(m_offset);
+    m_offset = 0;
 }
 
 void SendQueue::clear()

@@ -33,6 +33,7 @@ Q_SIGNALS:
 
 private:
     void write();
+    void keepOnlyUnsent();
     void clear();
 
     int m_descriptor = -1;

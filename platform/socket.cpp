@@ -294,6 +294,9 @@ void Socket::pullAll()
     if (!m_socket || m_socket->bytesAvailable() <= 0)
         return;
     m_arrived += m_socket->readAll();
+    // readAll() leaves room to grow; a connection that waits would hold it.
+    if (m_arrived.capacity() - m_arrived.size() > 4096)
+        m_arrived.squeeze();
     m_dataDue = true;
     post();
 }

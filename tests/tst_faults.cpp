@@ -551,7 +551,7 @@ private Q_SLOTS:
             most = qMax(most, server.bytesToSend());
         }
         // The cap, with the 402 line on top.
-        QVERIFY2(most <= 128 * 1024 + 64, qPrintable(QString::number(most)));
+        QVERIFY2(most <= 64 * 1024 + 64, qPrintable(QString::number(most)));
         // Once it reads, it gets every byte.
         QByteArray received;
         connect(&stalled, &QTcpSocket::readyRead, this, [&] { received += stalled.readAll(); });
