@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include <fcntl.h>
@@ -23,11 +25,6 @@ namespace {
 using socketsupport::ErrBadState;
 using socketsupport::ErrInvalidArg;
 using socketsupport::winsockError;
-
-// Large sends are handed to QTcpSocket piecewise so that its buffer (a copy)
-// stays small; the caller's block is kept, shared, until it is all handed over.
-constexpr qint64 kFeedChunk = 256 * 1024;
-constexpr qint64 kFeedHighWater = 1024 * 1024;
 
 // Arrived data is held up to this much in Qt's buffer and at most twice as
 // much on its way to the handler; the rest waits in the kernel, which slows
@@ -56,7 +53,8 @@ bool isPortText(const QString &text, quint16 *port)
 
 // Qt reports a connection reset by the peer exactly like an orderly close,
 // and closes its descriptor before telling. A second descriptor on the same
-// connection keeps the kernel's record, whose state tells the two apart.
+// connection keeps the kernel's record, whose state tells the two apart, and
+// the connection itself for what is still to be sent.
 int watchDescriptor(qintptr descriptor)
 {
     return descriptor < 0 ? -1 : ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
@@ -75,7 +73,10 @@ bool wasReset(int watch)
 } // namespace
 
 Socket::Socket(QObject *parent) : QObject(parent)
-{}
+{
+    connect(&m_sendQueue, &SendQueue::taken, this, &Socket::onTaken);
+    connect(&m_sendQueue, &SendQueue::failed, this, &Socket::onSendFailed);
+}
 
 Socket::~Socket()
 {
@@ -128,7 +129,7 @@ Result<> Socket::accept(qintptr requestId)
         return failed;
     }
     attach(socket);
-    m_watch = watchDescriptor(requestId);
+    watch(requestId);
     m_state = StateConnected;
     m_remoteIP = peerIP(socket);
     m_remotePort = socket->peerPort();
@@ -167,7 +168,7 @@ Result<> Socket::connectToHost(const QString &host, const QString &port)
 
 void Socket::sendData(const QByteArray &bytes)
 {
-    if (m_state != StateConnected)
+    if (!canSend())
         return;
     m_queued += bytes.size();
     m_sends.push_back({bytes.size(), 0, 0});
@@ -176,8 +177,7 @@ void Socket::sendData(const QByteArray &bytes)
         post(); // nothing will be written, but sendComplete() is still owed
         return;
     }
-    m_unsent.push_back(bytes);
-    feed();
+    m_sendQueue.append(bytes);
 }
 
 void Socket::sendData(const QString &text)
@@ -185,9 +185,14 @@ void Socket::sendData(const QString &text)
     sendData(cp932::encode(text));
 }
 
+bool Socket::canSend() const
+{
+    return m_watch >= 0 && (m_state == StateConnected || m_state == StateClosing);
+}
+
 qint64 Socket::bytesToSend() const
 {
-    return m_socket && m_state == StateConnected ? m_queued - m_acked : 0;
+    return canSend() ? m_queued - m_acked : 0;
 }
 
 void Socket::readWaiting()
@@ -229,26 +234,16 @@ void Socket::close()
 {
     delete std::exchange(m_listener, nullptr);
 
+    // What the kernel holds still goes out when the last descriptor closes;
+    // a reply sent just before close() has been handed to it at once.
     if (QTcpSocket *socket = std::exchange(m_socket, nullptr)) {
         socket->disconnect(this);
-        // Hand a reply sent just before close() to the kernel now: this object
-        // (and with it Qt's buffer) is often deleted before the event loop
-        // would have written it.
-        socket->flush();
-        if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
-            // A short reply sent just before close() is still in Qt's buffer;
-            // let it go out rather than drop it.
-            connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-            socket->disconnectFromHost();
-        } else {
-            socket->abort();
-            socket->deleteLater();
-        }
+        socket->abort();
+        socket->deleteLater();
     }
     releaseWatch();
     m_arrived.clear();
-    m_unsent.clear();
-    m_unsentOffset = m_queued = m_fed = m_acked = 0;
+    m_queued = m_acked = 0;
     m_sends.clear();
     m_writtenSends = 0;
     m_readingPaused = false;
@@ -278,7 +273,6 @@ void Socket::attach(QTcpSocket *socket)
     // The channel signals are also emitted while a handler runs a nested
     // event loop, when readyRead()/bytesWritten() are suppressed.
     connect(socket, &QIODevice::channelReadyRead, this, &Socket::pull);
-    connect(socket, &QIODevice::channelBytesWritten, this, &Socket::onBytesWritten);
     connect(socket, &QAbstractSocket::connected, this, &Socket::onConnected);
     connect(socket, &QAbstractSocket::disconnected, this, &Socket::onDisconnected);
     connect(socket, &QAbstractSocket::errorOccurred, this,
@@ -300,40 +294,22 @@ void Socket::pullAll()
     if (!m_socket || m_socket->bytesAvailable() <= 0)
         return;
     m_arrived += m_socket->readAll();
+    // readAll() leaves room to grow; a connection that waits would hold it.
+    if (m_arrived.capacity() - m_arrived.size() > 4096)
+        m_arrived.squeeze();
     m_dataDue = true;
     post();
 }
 
-void Socket::feed()
+void Socket::watch(qintptr descriptor)
 {
-    if (m_feeding)
-        return;
-    m_feeding = true;
-    while (m_socket && !m_unsent.empty() && m_socket->bytesToWrite() < kFeedHighWater) {
-        const QByteArray &block = m_unsent.front();
-        const qint64 n = std::min(kFeedChunk, block.size() - m_unsentOffset);
-        if (m_socket->write(block.constData() + m_unsentOffset, n) != n)
-            break; // the connection is failing; its error event follows
-        m_fed += n;
-        m_unsentOffset += n;
-        if (m_unsentOffset == block.size()) {
-            m_unsent.pop_front();
-            m_unsentOffset = 0;
-        }
-    }
-    // The end of a send goes into the kernel now, so that a close by either
-    // side cannot lose a reply: Qt drops what is still in its buffer when it
-    // reads the peer's end of stream, also after a mere half-close.
-    // (Earlier, while more waits to be handed over, an emptied buffer would
-    // leave nothing to announce its room.)
-    if (m_socket && m_unsent.empty())
-        m_socket->flush();
-    m_feeding = false;
+    m_watch = watchDescriptor(descriptor);
+    m_sendQueue.setDescriptor(m_watch);
 }
 
 void Socket::onConnected()
 {
-    m_watch = watchDescriptor(m_socket->socketDescriptor());
+    watch(m_socket->socketDescriptor());
     m_state = StateConnected;
     m_remoteIP = peerIP(m_socket);
     m_remotePort = m_socket->peerPort();
@@ -343,7 +319,8 @@ void Socket::onConnected()
 
 void Socket::onDisconnected()
 {
-    releaseWatch();
+    // The peer's orderly end: our own descriptor still sends (releaseWatch()
+    // comes with close()).
     if (m_state != StateConnected)
         return;
     pullAll();
@@ -358,10 +335,10 @@ void Socket::onSocketError(int qtError)
     const auto error = QAbstractSocket::SocketError(qtError);
     const bool peerClosed = error == QAbstractSocket::RemoteHostClosedError;
     const bool reset = peerClosed && wasReset(m_watch);
-    releaseWatch();
     // The peer closing in order is the closed() event, not an error.
     if (peerClosed && !reset)
         return;
+    releaseWatch();
     if (m_state != StateConnecting && m_state != StateConnected)
         return;
     pullAll();
@@ -374,17 +351,10 @@ void Socket::onSocketError(int qtError)
     post();
 }
 
-void Socket::onBytesWritten()
+void Socket::onTaken(qint64 bytes)
 {
-    if (!m_socket)
-        return;
-    // Derived from the buffer level rather than the signal's count, so a
-    // notification missed or doubled cannot skew the books.
-    const qint64 acked = m_fed - m_socket->bytesToWrite();
-    qint64 fresh = acked - m_acked;
-    if (fresh <= 0)
-        return;
-    m_acked = acked;
+    qint64 fresh = bytes;
+    m_acked += bytes;
     // Sends already written wait at the front until reported: start after
     // them, so a client that reads slowly cannot make this walk long.
     skipWrittenSends();
@@ -395,7 +365,26 @@ void Socket::onBytesWritten()
         fresh -= take;
         skipWrittenSends();
     }
-    feed();
+    post();
+}
+
+void Socket::onSendFailed(int errorNumber)
+{
+    // The kernel refused the connection's bytes: the peer is gone for good.
+    releaseWatch();
+    if (m_state != StateConnected && m_state != StateClosing)
+        return;
+    pullAll();
+    m_readingPaused = false;
+    const bool reset = errorNumber == ECONNRESET || errorNumber == EPIPE;
+    setError(winsockError(reset ? QAbstractSocket::RemoteHostClosedError
+                                : QAbstractSocket::NetworkError),
+             reset ? tr("Connection reset by peer")
+                   : QString::fromLocal8Bit(strerror(errorNumber)));
+    m_dueErrorNumber = m_errorNumber;
+    m_dueErrorText = m_errorString;
+    m_state = StateError;
+    m_errorDue = true;
     post();
 }
 
@@ -408,6 +397,7 @@ void Socket::skipWrittenSends()
 
 void Socket::releaseWatch()
 {
+    m_sendQueue.setDescriptor(-1);
     if (m_watch >= 0)
         ::close(m_watch);
     m_watch = -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "platform/sendqueue.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -69,9 +70,13 @@ public:
     Result<> connectToHost(const QString &host, const QString &port);
 
     // Queues the bytes for sending, in order after earlier sends. Progress is
-    // reported by sendProgress() and sendComplete().
+    // reported by sendProgress() and sendComplete(). After the peer's
+    // orderly close (closed(), StateClosing) sending goes on: a peer that
+    // only shut its side still receives.
     void sendData(const QByteArray &bytes);
     void sendData(const QString &text); // as code page 932
+    // Whether sendData() can still send.
+    bool canSend() const;
     // Bytes given to sendData() that the kernel has not taken yet; 0 once
     // the connection is gone (they will never leave).
     qint64 bytesToSend() const;
@@ -125,11 +130,12 @@ private:
     Result<> fail(int number, const QString &text);
     void pull();
     void pullAll(); // also past the inbox's bound: at the end of the stream
-    void feed();
+    void watch(qintptr descriptor);
     void onConnected();
     void onDisconnected();
     void onSocketError(int qtError);
-    void onBytesWritten();
+    void onTaken(qint64 bytes);
+    void onSendFailed(int errorNumber);
     void skipWrittenSends();
     void releaseWatch();
     void setError(int number, const QString &text);
@@ -138,7 +144,10 @@ private:
 
     Listener *m_listener = nullptr;
     QTcpSocket *m_socket = nullptr;
-    int m_watch = -1; // our own descriptor on m_socket's connection
+    // Our own descriptor on m_socket's connection: sends go through it, and
+    // it outlives Qt's after the peer's end of stream.
+    int m_watch = -1;
+    SendQueue m_sendQueue;
     quint16 m_localPort = 0;
     State m_state = StateClosed;
     int m_errorNumber = 0;
@@ -150,11 +159,8 @@ private:
     // is due, which hands over all of it.
     QByteArray m_arrived;
 
-    std::deque<QByteArray> m_unsent; // not yet handed to QTcpSocket
-    qint64 m_unsentOffset = 0;       // into m_unsent.front()
-    qint64 m_queued = 0;             // bytes given to sendData() so far
-    qint64 m_fed = 0;                // bytes handed to QTcpSocket so far
-    qint64 m_acked = 0;              // of those, bytes the kernel has taken
+    qint64 m_queued = 0; // bytes given to sendData() so far
+    qint64 m_acked = 0;  // of those, bytes the kernel has taken
     std::deque<PendingSend> m_sends;
     size_t m_writtenSends = 0; // of m_sends, from the front: fully written
 
@@ -166,6 +172,5 @@ private:
     bool m_closedDue = false;
     bool m_errorDue = false;
     bool m_inReceived = false;
-    bool m_feeding = false;
     bool m_readingPaused = false;
 };

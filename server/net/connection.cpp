@@ -138,7 +138,10 @@ void Connection::receive(const QByteArray &bytes)
 void Connection::deskIdle()
 {
     m_awaitingDesk = false;
-    takeTurn();
+    if (m_draining)
+        tcpServer_Close();
+    else
+        takeTurn();
 }
 
 void Connection::takeTurn()
@@ -497,7 +500,9 @@ void Connection::tcpServer_Close()
     m_draining = true;
     if (m_waiting)
         interpretReceived();
-    if (m_finished)
+    // A peer that only shut its side still gets the listing or handout it
+    // asked for; the desk's idle brings us back here.
+    if (m_finished || (m_handouts && m_handouts->busy()))
         return;
     log(QStringLiteral("接続番号:%1 と切断しました｡").arg(m_number));
     close();

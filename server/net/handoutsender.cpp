@@ -5,9 +5,11 @@
 
 namespace {
 
-// The most of a handout that waits in the program for one student; the
-// kernel's own buffer, at the system's size, comes on top.
-constexpr qint64 MaxWaiting = 128 * 1024;
+// The most of a handout that waits in the program for one student, every
+// copy counted; the kernel's own buffer, at the system's size, comes on top
+// and keeps the line busy. Half of the allowed 128 KiB: a class's stalled
+// transfers then stay far below 32 MiB with the rest of each connection.
+constexpr qint64 MaxWaiting = 64 * 1024;
 // Not read in smaller steps than this, but for the file's end.
 constexpr qint64 MinPiece = 32 * 1024;
 // A student's program that takes no byte for this long has stopped: its
@@ -64,13 +66,23 @@ void HandoutSender::progressed()
     pump();
 }
 
+QByteArray HandoutSender::readPiece(qint64 length)
+{
+    // Allocated to the byte: QIODevice::read(qint64) reserves room to grow,
+    // up to twice the piece for every student waiting.
+    QByteArray piece(qsizetype(length), Qt::Uninitialized);
+    const qint64 got = m_file.read(piece.data(), length);
+    piece.truncate(qsizetype(qMax<qint64>(got, 0)));
+    return piece;
+}
+
 void HandoutSender::pump()
 {
     const qint64 size = m_handout.version.size;
-    while (!m_finished && m_queued < size && m_socket.state() == Socket::StateConnected &&
+    while (!m_finished && m_queued < size && m_socket.canSend() &&
            MaxWaiting - m_socket.bytesToSend() >= qMin(MinPiece, size - m_queued)) {
         const QByteArray piece =
-            m_file.read(qMin(MaxWaiting - m_socket.bytesToSend(), size - m_queued));
+            readPiece(qMin(MaxWaiting - m_socket.bytesToSend(), size - m_queued));
         if (piece.isEmpty() || !unchanged()) {
             finish(QStringLiteral("送信中に配布物が変わりました"));
             return;
@@ -78,8 +90,7 @@ void HandoutSender::pump()
         m_queued += piece.size();
         m_socket.sendData(piece);
     }
-    if (!m_finished && m_queued == size && m_socket.state() == Socket::StateConnected &&
-        m_socket.bytesToSend() == 0)
+    if (!m_finished && m_queued == size && m_socket.canSend() && m_socket.bytesToSend() == 0)
         finish(QString());
 }
 

@@ -39,6 +39,7 @@ Q_SIGNALS:
 private:
     void progressed();
     void pump();
+    QByteArray readPiece(qint64 length);
     bool unchanged();
     void finish(const QString &problem);
 
