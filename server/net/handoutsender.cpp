@@ -10,6 +10,10 @@ namespace {
 // and keeps the line busy. Half of the allowed 128 KiB: a class's stalled
 // transfers then stay far below 32 MiB with the rest of each connection.
 constexpr qint64 MaxWaiting = 64 * 1024;
+// Read and handed over for one student before the others' turn: a fast
+// reader's kernel takes megabytes at once, and the window's thread would
+// copy them all before answering anyone else.
+constexpr qint64 PerTurn = 256 * 1024;
 // Not read in smaller steps than this, but for the file's end.
 constexpr qint64 MinPiece = 32 * 1024;
 // A student's program that takes no byte for this long has stopped: its
@@ -78,9 +82,17 @@ QByteArray HandoutSender::readPiece(qint64 length)
 
 void HandoutSender::pump()
 {
+    if (m_turnAwaited)
+        return;
     const qint64 size = m_handout.version.size;
+    qint64 turn = 0;
     while (!m_finished && m_queued < size && m_socket.canSend() &&
            MaxWaiting - m_socket.bytesToSend() >= qMin(MinPiece, size - m_queued)) {
+        if (turn >= PerTurn) {
+            m_turnAwaited = true;
+            QMetaObject::invokeMethod(this, &HandoutSender::nextTurn, Qt::QueuedConnection);
+            return;
+        }
         const QByteArray piece =
             readPiece(qMin(MaxWaiting - m_socket.bytesToSend(), size - m_queued));
         if (piece.isEmpty() || !unchanged()) {
@@ -88,10 +100,17 @@ void HandoutSender::pump()
             return;
         }
         m_queued += piece.size();
+        turn += piece.size();
         m_socket.sendData(piece);
     }
     if (!m_finished && m_queued == size && m_socket.canSend() && m_socket.bytesToSend() == 0)
         finish(QString());
+}
+
+void HandoutSender::nextTurn()
+{
+    m_turnAwaited = false;
+    pump();
 }
 
 void HandoutSender::finish(const QString &problem)

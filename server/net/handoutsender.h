@@ -39,6 +39,7 @@ Q_SIGNALS:
 private:
     void progressed();
     void pump();
+    void nextTurn();
     QByteArray readPiece(qint64 length);
     bool unchanged();
     void finish(const QString &problem);
@@ -49,4 +50,5 @@ private:
     qint64 m_queued = 0;
     QTimer m_stall;
     bool m_finished = false;
+    bool m_turnAwaited = false; // the others' turn first
 };
