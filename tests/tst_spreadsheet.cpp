@@ -45,6 +45,9 @@ QByteArray ledgerBytes()
                                     SessionStatus::Present, "50.0"));
     ledger.rows.push_back(
         ledgerRow("髙橋", "髙橋 ①", SessionStatus::Present, SessionStatus::Present, "100.0"));
+    // Cells a spreadsheet would take for formulas stay text.
+    ledger.rows.push_back(
+        ledgerRow("=1+2", "@SUM(A1)", SessionStatus::Present, SessionStatus::Present, "100.0"));
     return cp932::encode(ledgerCsv(ledger));
 }
 
@@ -138,7 +141,8 @@ private Q_SLOTS:
                          "\"欠席\",\"公欠\",\"出席率\",\"受験資格\",\"あと欠席可\"",
                          "\"s2401\",\"佐藤, 一郎\",\"出\",\"遅\",1,1,0,0,75,\"可\",4",
                          "\"s2402\",\"鈴木　花子 \"\"はな\"\"\",\"欠\",\"出\",1,0,1,0,50,\"可\",4",
-                         "\"髙橋\",\"髙橋 ①\",\"出\",\"出\",2,0,0,0,100,\"可\",4"}));
+                         "\"髙橋\",\"髙橋 ①\",\"出\",\"出\",2,0,0,0,100,\"可\",4",
+                         "\"'=1+2\",\"'@SUM(A1)\",\"出\",\"出\",2,0,0,0,100,\"可\",4"}));
     }
 
     void submissionsCellsSurvive()
