@@ -2,8 +2,7 @@
 
 #include "common/wire.h"
 #include "server/folders/uploadfile.h"
-#include "server/lecture/assignmentdeadline.h"
-#include "server/lecture/uploadgate.h"
+#include "server/net/classdesk.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -11,11 +10,9 @@
 #include <QString>
 #include <memory>
 
-class AttendanceBook;
 class HandoutCatalog;
 class HandoutDesk;
 class RecordBudget;
-class Lecture;
 class Socket;
 class QTimer;
 
@@ -23,19 +20,19 @@ class QTimer;
 // bytes received and not yet interpreted, the open upload and the user ID.
 // Arrived bytes go in at one place (receive), straight from the socket's
 // event; what the conversation did comes out as log entries and, through the
-// attendance book, as marks and stamps.
+// class desk, as marks, stamps and records.
 class Connection : public QObject
 {
     Q_OBJECT
 public:
     // Takes over `socket` (it becomes a child of the connection).
-    Connection(qint64 number, Socket *socket, const Lecture &lecture, AttendanceBook &book,
-               QObject *parent = nullptr);
+    Connection(qint64 number, Socket *socket, ClassDesk &desk, QObject *parent = nullptr);
     ~Connection() override;
 
     qint64 number() const { return m_number; }
     Socket &socket() const { return *m_socket; }
     const QString &userId() const { return m_userId; }
+    ClassDesk &desk() const { return m_desk; }
     bool imageMode() const { return m_upload != nullptr; }
 
     void setKeptVersions(int kept) { m_keptVersions = kept; }
@@ -69,9 +66,7 @@ private:
         QString fileName;
         qint64 expected = 0;
         qint64 received = 0;
-        QString folder;
-        AssignmentDeadline deadline; // of the folder when the put line came
-        QString lecture;             // the one open when the upload began
+        ClassDesk::PutDecision decision; // folder, lecture and deadline at the put line
     };
 
     void tcpServer_Close();
@@ -92,7 +87,6 @@ private:
     void recordAttendance(const QString &userId);
     void startUpload(const QString &body, const std::optional<wire::PutRequest> &request);
     void armUploadTimer();
-    const AssignmentDeadline &deadlineOf(const Upload &upload) const;
     void endUpload(const PutRefusal &why);
     qsizetype receiveUpload(QByteArrayView data);
     void completeUpload();
@@ -101,8 +95,7 @@ private:
 
     const qint64 m_number;
     Socket *m_socket;
-    const Lecture &m_lecture;
-    AttendanceBook &m_book;
+    ClassDesk &m_desk;
     // The only receive buffer: bytes arrived and not yet interpreted, from
     // m_taken on. Held here while replies pile up (the socket then reads no
     // more) and while a line is incomplete.
