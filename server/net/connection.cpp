@@ -6,8 +6,6 @@
 #include "server/net/handoutdesk.h"
 #include "server/net/recordbudget.h"
 
-#include <utility>
-
 namespace {
 
 // A log entry shows this much of a line; the rest is only counted.
@@ -120,7 +118,7 @@ void Connection::receive(const QByteArray &bytes)
         return;
     if (m_taken == m_received.size()) {
         m_received = bytes; // shared with the socket's event, not copied
-        m_taken = m_searched = 0;
+        m_taken = 0;
     } else {
         dropTaken();
         m_received += bytes;
@@ -152,7 +150,6 @@ void Connection::interpretReceived()
     while (m_taken < m_received.size() && !m_finished) {
         if (m_upload) {
             m_taken += receiveUpload(QByteArrayView(m_received).sliced(m_taken));
-            m_searched = m_taken;
             continue;
         }
         // Lines wait while a listing is awaited or a handout goes out.
@@ -170,7 +167,7 @@ void Connection::interpretReceived()
             waitForTurn(true);
             return;
         }
-        QByteArrayView line;
+        QByteArray line;
         if (!takeLine(line))
             break;
         interpret(line);
@@ -185,7 +182,7 @@ void Connection::interpretReceived()
     }
     if (m_taken == m_received.size()) {
         m_received.clear();
-        m_taken = m_searched = 0;
+        m_taken = 0;
     }
 }
 
@@ -198,32 +195,17 @@ void Connection::waitForTurn(bool queued)
         QMetaObject::invokeMethod(this, &Connection::takeTurn, Qt::QueuedConnection);
 }
 
-bool Connection::takeLine(QByteArrayView &line)
+bool Connection::takeLine(QByteArray &line)
 {
-    // Only bytes not looked at yet are searched. A line without its end is
-    // kept up to MaxLineBytes; past that it is dropped up to its end and
-    // logged once.
+    // A line without its end is kept by the framer up to MaxLineBytes; past
+    // that it is dropped up to its end and logged once.
     for (;;) {
-        const qsizetype lf = m_received.indexOf('\n', m_searched);
-        if (lf < 0) {
-            m_searched = m_received.size();
-            if (!m_skippingLongLine && m_searched - m_taken <= wire::MaxLineBytes)
-                return false;
-            if (!std::exchange(m_skippingLongLine, true))
-                logLongLine();
-            m_taken = m_searched;
-            return false;
-        }
-        const qsizetype start = m_taken;
-        m_taken = m_searched = lf + 1;
-        if (std::exchange(m_skippingLongLine, false))
-            continue;
-        if (lf - start > wire::MaxLineBytes) {
-            logLongLine();
-            continue;
-        }
-        line = QByteArrayView(m_received).sliced(start, lf + 1 - start);
-        return true;
+        QByteArrayView rest = QByteArrayView(m_received).sliced(m_taken);
+        const wire::LineFramer::Status status = m_lines.take(rest, line);
+        m_taken = m_received.size() - rest.size();
+        if (status != wire::LineFramer::Status::Overflow)
+            return status == wire::LineFramer::Status::Line;
+        logLongLine();
     }
 }
 
@@ -236,7 +218,6 @@ void Connection::logLongLine()
 void Connection::dropTaken()
 {
     m_received.remove(0, m_taken);
-    m_searched -= m_taken;
     m_taken = 0;
 }
 

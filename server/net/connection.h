@@ -78,7 +78,7 @@ private:
     void takeTurn();
     void interpretReceived();
     void waitForTurn(bool queued);
-    bool takeLine(QByteArrayView &line);
+    bool takeLine(QByteArray &line);
     void logLongLine();
     void dropTaken();
     void refusePut(const QString &body, const QString &forStudent, const QString &detail = {});
@@ -96,16 +96,15 @@ private:
     const qint64 m_number;
     Socket *m_socket;
     ClassDesk &m_desk;
-    // The only receive buffer: bytes arrived and not yet interpreted, from
+    // The receive buffer: bytes arrived and not yet interpreted, from
     // m_taken on. Held here while replies pile up (the socket then reads no
-    // more) and while a line is incomplete.
+    // more); a line that is incomplete waits in m_lines.
     QByteArray m_received;
     qsizetype m_taken = 0;
-    qsizetype m_searched = 0;        // up to here no line end (from m_taken)
-    bool m_skippingLongLine = false; // a line past MaxLineBytes, up to its end
-    bool m_waiting = false;          // input waits for its turn; reading paused
-    bool m_draining = false;         // the peer has closed: its input is read at one go
-    bool m_awaitingDesk = false;     // a handout request's turn: until the desk is idle
+    wire::LineFramer m_lines;    // holds a line whose end has not come yet
+    bool m_waiting = false;      // input waits for its turn; reading paused
+    bool m_draining = false;     // the peer has closed: its input is read at one go
+    bool m_awaitingDesk = false; // a handout request's turn: until the desk is idle
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
     QTimer *m_uploadIdle = nullptr; // runs out when no byte of the upload came
