@@ -9,11 +9,13 @@
 //
 // bench_assignments [--uploads N] [--mib M] [--rounds R] [--dir DIR]
 #include "platform/textlog.h"
+#include "server/app/classrules.h"
 #include "server/folders/versionnames.h"
 #include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
 #include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
+#include "server/records/lecturejournal.h"
 #include "server/term/submissionsindex.h"
 
 #include <QCoreApplication>
@@ -127,7 +129,11 @@ void benchHistory(const Options &options, const QString &root)
     const QString kadai = root + "/uploads";
     QDir().mkpath(kadai);
     lecture.setKadaidir(kadai);
-    ClassroomServer server(lecture, book, log);
+    // The server journals every receipt: into the run's folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(root + "/data"));
+    LectureJournal journal(lecture, book);
+    ClassRules rules(lecture, book, journal);
+    ClassroomServer server(lecture, rules, log);
     if (!server.listen(0)) {
         std::printf("cannot listen\n");
         return;

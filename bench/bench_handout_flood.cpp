@@ -13,6 +13,7 @@
 #include "common/cp932.h"
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
+#include "server/app/classrules.h"
 #include "server/app/processlimits.h"
 #include "server/app/rostercommands.h"
 #include "server/lecture/attendancebook.h"
@@ -20,6 +21,7 @@
 #include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
 #include "server/net/handoutsender.h"
+#include "server/records/lecturejournal.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -329,7 +331,11 @@ int main(int argc, char *argv[])
     NoMessages messages;
     RosterCommands(grid, lecture, dialogs, messages).open();
     SilentLog log;
-    ClassroomServer server(lecture, book, log);
+    // The server journals what it delivers: into the run's folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    LectureJournal journal(lecture, book);
+    ClassRules rules(lecture, book, journal);
+    ClassroomServer server(lecture, rules, log);
     if (!server.listen(0))
         qFatal("cannot listen");
     lecture.setHaifudir(dir.filePath("haifu"));

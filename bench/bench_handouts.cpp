@@ -9,11 +9,13 @@
 #include "common/cp932.h"
 #include "common/wire.h"
 #include "platform/textlog.h"
+#include "server/app/classrules.h"
 #include "server/app/processlimits.h"
 #include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
 #include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
+#include "server/records/lecturejournal.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -373,9 +375,14 @@ int main(int argc, char *argv[])
     Lecture lecture;
     lecture.setKougimei(QStringLiteral("a"));
     lecture.setTantousya(QStringLiteral("b"));
+    // The server journals what it delivers: into a folder of the run's own.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
     AttendanceBook book(grid);
+    LectureJournal journal(lecture, book);
+    ClassRules rules(lecture, book, journal);
     SilentLog log;
-    ClassroomServer server(lecture, book, log);
+    ClassroomServer server(lecture, rules, log);
     if (!server.listen(0))
         qFatal("cannot listen");
     lecture.setHaifudir(haifu);

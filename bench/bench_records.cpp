@@ -13,6 +13,7 @@
 #include "common/wire.h"
 #include "platform/dialogs.h"
 #include "platform/textlog.h"
+#include "server/app/classrules.h"
 #include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
 #include "server/lecture/rostergrid.h"
@@ -177,10 +178,8 @@ void benchFlood(const QString &kadai)
     AttendanceBook book(grid);
     book.setProxyCheck(false);
     LectureJournal journal(lecture, book);
-    QObject::connect(&book, &AttendanceBook::marked, &journal, &LectureJournal::recordMark);
-    QObject::connect(&book, &AttendanceBook::submitted, &journal,
-                     &LectureJournal::recordSubmission);
-    ClassroomServer server(lecture, book, log);
+    ClassRules rules(lecture, book, journal);
+    ClassroomServer server(lecture, rules, log);
     if (!server.listen(0)) {
         std::printf("flood: cannot listen\n");
         return;

@@ -6,16 +6,20 @@
 #include "fuzz/fuzzsupport.h"
 #include "platform/socket.h"
 #include "platform/textlog.h"
+#include "server/app/classrules.h"
 #include "server/folders/versionnames.h"
 #include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
 #include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
 #include "server/net/connection.h"
+#include "server/records/lecturejournal.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <cstdint>
 
 namespace {
@@ -103,7 +107,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         lecture.setKadaidir(lectureFolder() + QStringLiteral("/kadai"));
         MemoryTextLog log;
         AttendanceBook book(grid);
-        ClassroomServer server(lecture, book, log);
+        // The journal goes to a folder of its own, outside the checked ones.
+        static const QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        LectureJournal journal(lecture, book);
+        ClassRules rules(lecture, book, journal);
+        ClassroomServer server(lecture, rules, log);
         // A socket that never connects: replies go nowhere.
         const qint64 number = server.adopt(new Socket);
         for (qsizetype at = 0; at < stream.size() && server.connection(number); at += step)

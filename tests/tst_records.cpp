@@ -1,6 +1,8 @@
 #include "common/clock.h"
+#include "common/wire.h"
 #include "platform/entryspool.h"
 #include "platform/widgets/qtprocessstarter.h"
+#include "server/app/classrules.h"
 #include "server/app/recordsaves.h"
 #include "server/app/rostercommands.h"
 #include "server/app/tableexport.h"
@@ -23,6 +25,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -71,18 +74,35 @@ class TestRecords : public QObject
     {
         return saveTo(name, *m_saves, &RecordSaves::saveTable);
     }
-    // The journal hooked up as the server does it: marks and submissions of
-    // `book`, and the offer after every roster load.
-    std::unique_ptr<LectureJournal> journalFor(AttendanceBook &book)
+    // The journal and the class's rules of the server over `book`: a student's
+    // claims and files go through the rules, and the offer comes after every
+    // roster load.
+    struct Recorded
     {
-        auto journal = std::make_unique<LectureJournal>(*m_lecture, book);
-        connect(&book, &AttendanceBook::marked, journal.get(), &LectureJournal::recordMark);
-        connect(&book, &AttendanceBook::submitted, journal.get(),
-                &LectureJournal::recordSubmission);
-        connect(&book, &AttendanceBook::claimedAgain, journal.get(),
-                &LectureJournal::recordClaimAgain);
+        Recorded(const Lecture &of, AttendanceBook &book)
+            : lecture(of), journal(of, book), rules(of, book, journal)
+        {}
+        // The reply to a "user" line from `address`.
+        QString attend(const QString &userId, const QString &address)
+        {
+            return rules.attend(userId, address).reply;
+        }
+        // A file stored whole, put in the lecture's folder, or in `upload`'s.
+        void receive(ClassDesk::Upload upload)
+        {
+            if (upload.lecture.isEmpty())
+                upload.lecture = lecture.kougimei();
+            QCOMPARE(rules.receive(upload).reply, wire::ReceiveComplete);
+        }
+        const Lecture &lecture;
+        LectureJournal journal;
+        ClassRules rules;
+    };
+    std::unique_ptr<Recorded> journalFor(AttendanceBook &book)
+    {
+        auto journal = std::make_unique<Recorded>(*m_lecture, book);
         m_roster->setAfterLoad(
-            [this, j = journal.get()] { j->offerRestore(m_desktop->messages, *m_log); });
+            [this, j = journal.get()] { j->journal.offerRestore(m_desktop->messages, *m_log); });
         return journal;
     }
     QString todaysJournal(const QString &lecture = QStringLiteral("情報処理演習Ⅰ")) const
@@ -96,9 +116,9 @@ class TestRecords : public QObject
         load({"taro,太郎", "hanako,花子", "jiro,次郎"});
         AttendanceBook book(*m_grid);
         const auto journal = journalFor(book);
-        QCOMPARE(book.markPresent("taro", "192.168.0.12"), AttendanceBook::Attendance::Taken);
-        QCOMPARE(book.markPresent("jiro", "192.168.0.14"), AttendanceBook::Attendance::Taken);
-        book.recordSubmission({"taro", "taro.c", 5, QByteArray(64, 'a')});
+        QCOMPARE(journal->attend("taro", "192.168.0.12"), wire::AttendanceTaken);
+        QCOMPARE(journal->attend("jiro", "192.168.0.14"), wire::AttendanceTaken);
+        journal->receive({"taro", "taro.c", 5, QByteArray(64, 'a')});
     }
     void markTaro()
     {
@@ -131,26 +151,26 @@ private Q_SLOTS:
 
     void journalHasOneLinePerEventBeforeTheCallReturns()
     {
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(10, 42, 13)); });
+        const auto realClock = qScopeGuard([] { Clock::setSource({}); });
         load({"taro,太郎", "hanako,花子"});
         AttendanceBook book(*m_grid);
         const auto journal = journalFor(book);
         QVERIFY(!QFileInfo::exists(todaysJournal()));
-        QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
+        QCOMPARE(journal->attend("hanako", "192.168.0.13"), wire::AttendanceTaken);
         const QString marked = m_grid->text(2, RosterGrid::Attendance);
         // Written by the time the student would get the answer, no event pass.
         const QStringList header{"講義,情報処理演習Ⅰ"};
         const QString mark = "出席," + marked + ",2,hanako,192.168.0.13";
         QCOMPARE(readBytes(todaysJournal()), cp932Lines(header + QStringList{mark}));
-        QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Already);
+        QCOMPARE(journal->attend("hanako", "192.168.0.13"), wire::AttendanceAlready);
         const QByteArray sha = QByteArray(32, 'f') + QByteArray(32, '0');
-        // A late third version, in a folder whose name holds a comma.
-        AttendanceBook::Submission late{"hanako", "hanako.c", 1234, sha};
-        late.completedAt = QDateTime(QDate(2026, 12, 9), QTime(10, 42, 13));
-        late.lateSeconds = 733;
-        late.versions = 3;
-        late.folder = "/srv/kadai,第3回";
-        book.recordSubmission(late);
-        book.recordSubmission({"nobody", "nobody.txt", 0, sha});
+        // A late third version, in a folder whose name holds a comma: put
+        // while that folder was shown, due at 10:30.
+        ClassDesk::Upload late{"hanako", "hanako.c", 1234, sha, 3, "/srv/kadai,第3回"};
+        late.deadline.due = QDateTime(QDate(2026, 12, 9), QTime(10, 30));
+        journal->receive(late);
+        journal->receive({"nobody", "nobody.txt", 0, sha});
         const QString stamp = m_grid->text(2, RosterGrid::Assignment);
         const QStringList lines =
             cp932::decode(readBytes(todaysJournal())).split(QStringLiteral("\r\n"));
@@ -162,7 +182,7 @@ private Q_SLOTS:
         QVERIFY(model.index(1, RosterGrid::Assignment).data(RosterModel::LateRole).toBool());
         // A file from an ID the roster does not hold is recorded all the same.
         QVERIFY2(
-            QRegularExpression("^提出,\\d\\d:\\d\\d:\\d\\d,nobody,nobody.txt,0," + sha + ",,,1,$")
+            QRegularExpression("^提出,10:42:13,nobody,nobody.txt,0," + sha + ",2026/12/09,,1,$")
                 .match(lines.value(3))
                 .hasMatch(),
             qPrintable(lines.value(3)));
@@ -177,10 +197,10 @@ private Q_SLOTS:
         {
             AttendanceBook book(*m_grid);
             const auto journal = journalFor(book);
-            QCOMPARE(book.markPresent("taro", "192.168.0.12"), AttendanceBook::Attendance::Taken);
+            QCOMPARE(journal->attend("taro", "192.168.0.12"), wire::AttendanceTaken);
             const QByteArray sha(64, 'c');
-            journal->recordHandout("taro", "第1回,資料.pdf", sha);
-            journal->recordHandout("192.168.0.20", "a.txt", sha);
+            journal->rules.deliver("taro", "第1回,資料.pdf", sha);
+            journal->rules.deliver("192.168.0.20", "a.txt", sha);
             const QStringList lines =
                 cp932::decode(readBytes(todaysJournal())).split(QStringLiteral("\r\n"));
             QCOMPARE(lines.mid(2), (QStringList{"配布,10:05:07,taro,第1回,資料.pdf," + sha,
@@ -191,6 +211,34 @@ private Q_SLOTS:
         load({"taro,太郎"});
         QCOMPARE(m_grid->text(1, RosterGrid::Attendance), QStringLiteral("10:05:07"));
         QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QString());
+    }
+
+    void aReceiptAtMidnightTakesItsDateAndTimeFromOneInstant()
+    {
+        QDateTime next(QDate(2026, 12, 9), QTime(23, 0));
+        Clock::setSource([&next] { return next; });
+        const auto realClock = qScopeGuard([] { Clock::setSource({}); });
+        load({"taro,太郎"});
+        AttendanceBook book(*m_grid);
+        const auto journal = journalFor(book);
+        QCOMPARE(journal->attend("taro", "192.168.0.12"), wire::AttendanceTaken);
+        // The receipt's instant is the last one before midnight; every later
+        // look at the clock sees the next day, a second late.
+        m_lecture->setDeadline({QDateTime(QDate(2026, 12, 9), QTime(23, 59, 59)), {}});
+        bool read = false;
+        Clock::setSource([&read] {
+            return std::exchange(read, true)
+                       ? QDateTime(QDate(2026, 12, 10), QTime(0, 0, 0, 100))
+                       : QDateTime(QDate(2026, 12, 9), QTime(23, 59, 59, 900));
+        });
+        journal->receive({"taro", "taro.c", 5, QByteArray(64, 'a'), 1, m_lecture->kadaidir()});
+        QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QStringLiteral("23:59:59"));
+        QCOMPARE(m_grid->lateNote(1), QString());
+        const QStringList lines =
+            cp932::decode(readBytes(LectureJournal::pathFor("情報処理演習Ⅰ", QDate(2026, 12, 9))))
+                .split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.value(2), "提出,23:59:59,taro,taro.c,5," + QByteArray(64, 'a') +
+                                     ",2026/12/09,,1," + m_lecture->kadaidir());
     }
 
     void everyLectureNameGetsAJournalOfItsOwn()
@@ -222,9 +270,8 @@ private Q_SLOTS:
             // The file can really be made, for the lecture's first event.
             m_lecture->setKougimei(name);
             AttendanceBook book(*m_grid);
-            LectureJournal lecture(*m_lecture, book);
-            connect(&book, &AttendanceBook::submitted, &lecture, &LectureJournal::recordSubmission);
-            book.recordSubmission({"taro", "taro.c", 1, QByteArray(64, '0')});
+            Recorded lecture(*m_lecture, book);
+            lecture.receive({"taro", "taro.c", 1, QByteArray(64, '0')});
             QVERIFY2(readBytes(LectureJournal::pathFor(name, Clock::today()))
                          .startsWith(cp932::encode(QStringLiteral("講義,") + name)),
                      qPrintable(name));
@@ -255,8 +302,8 @@ private Q_SLOTS:
                  QStringLiteral("本日の記録から出席 1 人と課題提出 1 人を復元しました｡\r\n"
                                 "名簿にないため復元しなかったユーザID: jiro\r\n"));
         // The journal goes on: a restored student stays present, a new one is added.
-        QCOMPARE(book.markPresent("taro", "192.168.0.50"), AttendanceBook::Attendance::Already);
-        QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
+        QCOMPARE(journal->attend("taro", "192.168.0.50"), wire::AttendanceAlready);
+        QCOMPARE(journal->attend("hanako", "192.168.0.13"), wire::AttendanceTaken);
         const QByteArray after = readBytes(todaysJournal());
         QVERIFY(after.startsWith(before));
         const QStringList added = cp932::decode(after.mid(before.size())).split("\r\n");
@@ -280,10 +327,10 @@ private Q_SLOTS:
         {
             AttendanceBook book(*m_grid);
             const auto journal = journalFor(book);
-            book.markPresent("taro", "192.168.0.12");
-            book.markPresent("hanako", "192.168.0.12");
-            book.markPresent("jiro", "192.168.0.14");
-            QCOMPARE(book.markPresent("jiro", "192.168.0.15"), AttendanceBook::Attendance::Already);
+            journal->attend("taro", "192.168.0.12");
+            journal->attend("hanako", "192.168.0.12");
+            journal->attend("jiro", "192.168.0.14");
+            QCOMPARE(journal->attend("jiro", "192.168.0.15"), wire::AttendanceAlready);
         }
         AttendanceBook book(*m_grid);
         const auto journal = journalFor(book);
@@ -302,7 +349,7 @@ private Q_SLOTS:
         const auto journal = journalFor(book);
         // hanako attends while the lecturer reads the question.
         m_desktop->messages.whileShown = [&](const QString &) {
-            QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
+            QCOMPARE(journal->attend("hanako", "192.168.0.13"), wire::AttendanceTaken);
         };
         m_desktop->messages.nextAnswers << false;
         load({"taro,太郎", "hanako,花子"});
@@ -338,11 +385,11 @@ private Q_SLOTS:
         AttendanceBook book(*m_grid);
         const auto journal = journalFor(book);
         QStringList failures;
-        connect(journal.get(), &LectureJournal::failed,
+        connect(&journal->journal, &LectureJournal::failed,
                 [&](const QString &text) { failures << text; });
-        QCOMPARE(book.markPresent("taro", "192.168.0.12"), AttendanceBook::Attendance::Taken);
-        QCOMPARE(book.markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
-        book.recordSubmission({"taro", "taro.c", 5, QByteArray(64, 'a')});
+        QCOMPARE(journal->attend("taro", "192.168.0.12"), wire::AttendanceTaken);
+        QCOMPARE(journal->attend("hanako", "192.168.0.13"), wire::AttendanceTaken);
+        journal->receive({"taro", "taro.c", 5, QByteArray(64, 'a')});
         QCOMPARE(failures.size(), 1);
         QVERIFY2(
             failures[0].startsWith(

@@ -14,18 +14,10 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
       m_roster(m_grid, m_lecture, desktop.dialogs, desktop.messages),
       m_records(m_grid, m_lecture, m_activity, desktop.dialogs, desktop.messages),
       m_export(m_grid, desktop.clipboard, desktop.processes, desktop.messages), m_book(m_grid),
-      m_journal(m_lecture, m_book), m_network(m_lecture, m_book, m_activity),
-      m_deadlines(m_lecture),
+      m_journal(m_lecture, m_book), m_rules(m_lecture, m_book, m_journal),
+      m_network(m_lecture, m_rules, m_activity), m_deadlines(m_lecture),
       m_submissions(m_lecture, m_grid, desktop.dialogs, desktop.clipboard, desktop.messages)
 {
-    // Direct connections: the journal line is written before the student's
-    // reply is sent.
-    connect(&m_book, &AttendanceBook::marked, &m_journal, &LectureJournal::recordMark);
-    connect(&m_book, &AttendanceBook::submitted, &m_journal, &LectureJournal::recordSubmission);
-    connect(&m_book, &AttendanceBook::claimedAgain, &m_journal, &LectureJournal::recordClaimAgain);
-    connect(&m_network.handouts(), &HandoutCatalog::delivered, &m_journal,
-            &LectureJournal::recordHandout);
-    connect(&m_book, &AttendanceBook::refused, &m_journal, &LectureJournal::recordRefusal);
     HandoutCatalog &handouts = m_network.handouts();
     connect(&handouts, &HandoutCatalog::hashesChanged, this,
             [this, &handouts] { m_submissions.setExcludedHashes(handouts.hashes()); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/app/classrules.h"
 #include "server/app/recordsaves.h"
 #include "server/app/rostercommands.h"
 #include "server/app/serversettings.h"
@@ -71,6 +72,7 @@ private:
     TableExport m_export;
     AttendanceBook m_book;
     LectureJournal m_journal;
+    ClassRules m_rules;
     ClassroomServer m_network;
     ServerSettings m_settings;
     DeadlineKeeper m_deadlines;

@@ -41,45 +41,52 @@ QString AttendanceBook::ownerOf(const QString &fileName) const
 AttendanceBook::Attendance AttendanceBook::markPresent(const QString &userId,
                                                        const QString &address)
 {
+    return claim(userId, address, RosterGrid::timeOfDay()).attendance;
+}
+
+AttendanceBook::Claim AttendanceBook::claim(const QString &userId, const QString &address,
+                                            const QString &time)
+{
     const std::optional<int> row = m_grid.searchtext(userId);
     if (!row)
-        return Attendance::Unknown;
+        return {};
     if (RosterGrid::isTimeStamp(m_grid.text(*row, RosterGrid::Attendance))) {
         // A time put in the table by other means counts with its address.
         if (!m_firstAddress.contains(userId))
             m_firstAddress.insert(userId, m_grid.text(*row, RosterGrid::Address));
         const QString first = m_firstAddress.value(userId);
-        if (noteFurtherAddress(userId, address)) {
-            Q_EMIT claimedAgain(*row, userId, address);
-            if (m_proxyCheck) {
-                m_grid.flagAddress(*row);
-                Q_EMIT logEntry(QStringLiteral("代返の疑い: %1 は %2 から出席済みですが %3 "
-                                               "からも出席を申告しました｡")
-                                    .arg(userId, first, address));
-            }
+        if (!noteFurtherAddress(userId, address))
+            return {Attendance::Already, *row, false};
+        Q_EMIT claimedAgain(*row, userId, address, time);
+        if (m_proxyCheck) {
+            m_grid.flagAddress(*row);
+            Q_EMIT logEntry(QStringLiteral("代返の疑い: %1 は %2 から出席済みですが %3 "
+                                           "からも出席を申告しました｡")
+                                .arg(userId, first, address));
         }
-        return Attendance::Already;
+        return {Attendance::Already, *row, true};
     }
-    const QString time = RosterGrid::timeOfDay();
     m_grid.setText(*row, RosterGrid::Attendance, time);
     m_grid.setText(*row, RosterGrid::Address, address);
     Q_EMIT marked(*row, userId, time, address);
     const QStringList others = m_idsByAddress.value(address);
     notePresent(userId, address);
     if (!m_proxyCheck || others.isEmpty())
-        return Attendance::Taken;
+        return {Attendance::Taken, *row, false};
     // The first one from this address is flagged when the second comes.
     for (const QString &other : others)
         flagRowOf(other);
     m_grid.flagAddress(*row);
     Q_EMIT logEntry(QStringLiteral("代返の疑い: %1 と %2 が同じアドレス %3 から出席しました｡")
                         .arg(userId, listed(others), address));
-    return Attendance::Taken;
+    return {Attendance::Taken, *row, false};
 }
 
 void AttendanceBook::recordSubmission(const Submission &submission)
 {
-    const QString time = RosterGrid::timeOfDay();
+    const QString time = submission.completedAt.isValid()
+                             ? RosterGrid::timeStamp(submission.completedAt.time())
+                             : RosterGrid::timeOfDay();
     if (!submission.earlierLecture) {
         if (const std::optional<int> row = m_grid.searchtext(submission.userId)) {
             m_grid.setText(*row, RosterGrid::Assignment, time);
@@ -91,9 +98,9 @@ void AttendanceBook::recordSubmission(const Submission &submission)
 }
 
 void AttendanceBook::recordRefusal(const QString &userId, const QString &fileName,
-                                   const QString &reason)
+                                   const QString &reason, const QString &time)
 {
-    Q_EMIT refused(userId, fileName, reason, RosterGrid::timeOfDay());
+    Q_EMIT refused(userId, fileName, reason, time);
 }
 
 bool AttendanceBook::restoreMark(const QString &userId, const QString &time, const QString &address)

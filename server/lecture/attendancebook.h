@@ -24,6 +24,14 @@ class AttendanceBook : public QObject
     Q_OBJECT
 public:
     enum class Attendance { Taken, Already, Unknown };
+    // What a claim did: the row it marked or found, and whether it came
+    // from an address new for a student already present.
+    struct Claim
+    {
+        Attendance attendance = Attendance::Unknown;
+        int row = -1;
+        bool furtherAddress = false;
+    };
 
     struct Submission
     {
@@ -46,13 +54,16 @@ public:
     // Rooms where students share a machine or an address switch it off.
     void setProxyCheck(bool on) { m_proxyCheck = on; }
 
-    // Marks `userId` present from `address` unless already recorded.
+    // Marks `userId` present from `address` at `time` unless already recorded.
+    Claim claim(const QString &userId, const QString &address, const QString &time);
+    // claim() at the time of day now.
     Attendance markPresent(const QString &userId, const QString &address);
-    // Stamps the submission time in the student's row, if there is one and
-    // the upload began in this lecture.
+    // Stamps the submission time (of completedAt, or now without one) in the
+    // student's row, if there is one and the upload began in this lecture.
     void recordSubmission(const Submission &submission);
     // A put line turned away before anything was stored (after the cut-off).
-    void recordRefusal(const QString &userId, const QString &fileName, const QString &reason);
+    void recordRefusal(const QString &userId, const QString &fileName, const QString &reason,
+                       const QString &time);
     bool inRoster(const QString &userId) const;
     // The student a file name belongs to: the longest roster ID the name
     // begins with followed by "."; empty when it is nobody's.
@@ -71,7 +82,7 @@ public:
 Q_SIGNALS:
     void marked(int row, const QString &userId, const QString &time, const QString &address);
     // A student already present claimed again from another address.
-    void claimedAgain(int row, const QString &userId, const QString &address);
+    void claimedAgain(int row, const QString &userId, const QString &address, const QString &time);
     void submitted(const AttendanceBook::Submission &submission, const QString &time);
     void refused(const QString &userId, const QString &fileName, const QString &reason,
                  const QString &time);

@@ -168,7 +168,12 @@ bool RosterGrid::isTimeStamp(const QString &cell)
 
 QString RosterGrid::timeOfDay()
 {
-    return Clock::timeOfDay().toString(QStringLiteral("HH:mm:ss"));
+    return timeStamp(Clock::timeOfDay());
+}
+
+QString RosterGrid::timeStamp(const QTime &time)
+{
+    return time.toString(QStringLiteral("HH:mm:ss"));
 }
 
 std::vector<RosterGrid::Row> RosterGrid::exportRows() const

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTime>
 #include <array>
 #include <functional>
 #include <optional>
@@ -52,6 +53,8 @@ public:
     static bool isTimeStamp(const QString &cell);
     // The time of day as the grid shows it: "hh:mm:ss", 24-hour clock.
     static QString timeOfDay();
+    // "HH:mm:ss" of `time`, as the table and the records write it.
+    static QString timeStamp(const QTime &time);
 
     // The header row followed by the student rows, as lines of cells.
     std::vector<Row> exportRows() const;

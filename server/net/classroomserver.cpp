@@ -3,8 +3,8 @@
 #include "common/wire.h"
 #include "platform/socket.h"
 #include "platform/textlog.h"
-#include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
+#include "server/net/classdesk.h"
 #include "server/net/connection.h"
 
 namespace {
@@ -17,13 +17,13 @@ constexpr qsizetype IdleBudgetsKept = 4096;
 
 } // namespace
 
-ClassroomServer::ClassroomServer(const Lecture &lecture, AttendanceBook &book, TextLog &log,
+ClassroomServer::ClassroomServer(const Lecture &lecture, ClassDesk &desk, TextLog &log,
                                  QObject *parent)
-    : QObject(parent), m_lecture(lecture), m_book(book), m_log(log), m_listener(new Socket(this))
+    : QObject(parent), m_lecture(lecture), m_desk(desk), m_log(log), m_listener(new Socket(this))
 {
     connect(m_listener, &Socket::connectionRequest, this,
             &ClassroomServer::tcpServer_ConnectionRequest);
-    connect(&m_book, &AttendanceBook::logEntry, this, &ClassroomServer::log);
+    connect(&m_desk, &ClassDesk::logEntry, this, &ClassroomServer::log);
     connect(m_listener, &Socket::acceptingPaused, this, &ClassroomServer::outOfDescriptors);
     connect(&m_handouts, &HandoutCatalog::logEntry, this, &ClassroomServer::log);
     connect(&m_lecture, &Lecture::haifudirChanged, &m_handouts, &HandoutCatalog::setFolder);
@@ -96,7 +96,7 @@ void ClassroomServer::tellLeftOut(const QString &address)
 Connection *ClassroomServer::addConnection(Socket *socket)
 {
     const qint64 number = ++m_connCount;
-    auto *connection = new Connection(number, socket, m_lecture, m_book, this);
+    auto *connection = new Connection(number, socket, m_desk, this);
     connection->setKeptVersions(m_keptVersions);
     const QString address = socket->remoteHostIP();
     connection->setRecordBudget(budgetOf(address));

@@ -11,7 +11,7 @@
 #include "server/folders/handoutcatalog.h"
 #include "server/net/recordbudget.h"
 
-class AttendanceBook;
+class ClassDesk;
 class Connection;
 class Lecture;
 class Socket;
@@ -23,7 +23,7 @@ class ClassroomServer : public QObject
 {
     Q_OBJECT
 public:
-    ClassroomServer(const Lecture &lecture, AttendanceBook &book, TextLog &log,
+    ClassroomServer(const Lecture &lecture, ClassDesk &desk, TextLog &log,
                     QObject *parent = nullptr);
     ~ClassroomServer() override;
 
@@ -63,7 +63,7 @@ private:
     void tellLeftOut(const QString &address);
 
     const Lecture &m_lecture;
-    AttendanceBook &m_book;
+    ClassDesk &m_desk;
     TextLog &m_log;
     Socket *m_listener = nullptr;
     HandoutCatalog m_handouts;

@@ -2,8 +2,7 @@
 
 #include "common/wire.h"
 #include "server/folders/uploadfile.h"
-#include "server/lecture/assignmentdeadline.h"
-#include "server/lecture/uploadgate.h"
+#include "server/net/classdesk.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -11,11 +10,9 @@
 #include <QString>
 #include <memory>
 
-class AttendanceBook;
 class HandoutCatalog;
 class HandoutDesk;
 class RecordBudget;
-class Lecture;
 class Socket;
 class QTimer;
 
@@ -23,19 +20,19 @@ class QTimer;
 // bytes received and not yet interpreted, the open upload and the user ID.
 // Arrived bytes go in at one place (receive), straight from the socket's
 // event; what the conversation did comes out as log entries and, through the
-// attendance book, as marks and stamps.
+// class desk, as marks, stamps and records.
 class Connection : public QObject
 {
     Q_OBJECT
 public:
     // Takes over `socket` (it becomes a child of the connection).
-    Connection(qint64 number, Socket *socket, const Lecture &lecture, AttendanceBook &book,
-               QObject *parent = nullptr);
+    Connection(qint64 number, Socket *socket, ClassDesk &desk, QObject *parent = nullptr);
     ~Connection() override;
 
     qint64 number() const { return m_number; }
     Socket &socket() const { return *m_socket; }
     const QString &userId() const { return m_userId; }
+    ClassDesk &desk() const { return m_desk; }
     bool imageMode() const { return m_upload != nullptr; }
 
     void setKeptVersions(int kept) { m_keptVersions = kept; }
@@ -69,9 +66,7 @@ private:
         QString fileName;
         qint64 expected = 0;
         qint64 received = 0;
-        QString folder;
-        AssignmentDeadline deadline; // of the folder when the put line came
-        QString lecture;             // the one open when the upload began
+        ClassDesk::PutDecision decision; // folder, lecture and deadline at the put line
     };
 
     void tcpServer_Close();
@@ -83,7 +78,7 @@ private:
     void takeTurn();
     void interpretReceived();
     void waitForTurn(bool queued);
-    bool takeLine(QByteArrayView &line);
+    bool takeLine(QByteArray &line);
     void logLongLine();
     void dropTaken();
     void refusePut(const QString &body, const QString &forStudent, const QString &detail = {});
@@ -92,7 +87,6 @@ private:
     void recordAttendance(const QString &userId);
     void startUpload(const QString &body, const std::optional<wire::PutRequest> &request);
     void armUploadTimer();
-    const AssignmentDeadline &deadlineOf(const Upload &upload) const;
     void endUpload(const PutRefusal &why);
     qsizetype receiveUpload(QByteArrayView data);
     void completeUpload();
@@ -101,18 +95,16 @@ private:
 
     const qint64 m_number;
     Socket *m_socket;
-    const Lecture &m_lecture;
-    AttendanceBook &m_book;
-    // The only receive buffer: bytes arrived and not yet interpreted, from
+    ClassDesk &m_desk;
+    // The receive buffer: bytes arrived and not yet interpreted, from
     // m_taken on. Held here while replies pile up (the socket then reads no
-    // more) and while a line is incomplete.
+    // more); a line that is incomplete waits in m_lines.
     QByteArray m_received;
     qsizetype m_taken = 0;
-    qsizetype m_searched = 0;        // up to here no line end (from m_taken)
-    bool m_skippingLongLine = false; // a line past MaxLineBytes, up to its end
-    bool m_waiting = false;          // input waits for its turn; reading paused
-    bool m_draining = false;         // the peer has closed: its input is read at one go
-    bool m_awaitingDesk = false;     // a handout request's turn: until the desk is idle
+    wire::LineFramer m_lines;    // holds a line whose end has not come yet
+    bool m_waiting = false;      // input waits for its turn; reading paused
+    bool m_draining = false;     // the peer has closed: its input is read at one go
+    bool m_awaitingDesk = false; // a handout request's turn: until the desk is idle
     QString m_userId;
     std::unique_ptr<Upload> m_upload;
     QTimer *m_uploadIdle = nullptr; // runs out when no byte of the upload came

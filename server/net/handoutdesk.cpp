@@ -94,6 +94,7 @@ void HandoutDesk::transferEnded(const QString &problem)
                         .arg(handout.name, QLatin1StringView(handout.sha256.first(16))) +
                     wire::Eol);
     m_connection.chargeRecord();
+    m_connection.desk().deliver(who(), handout.name, handout.sha256);
     m_catalog.reportDelivery(who(), handout);
     becomeIdle();
 }

@@ -205,16 +205,17 @@ void LectureJournal::recordRefusal(const QString &userId, const QString &fileNam
     write(journalcodec::formatLine(refusal));
 }
 
-void LectureJournal::recordClaimAgain(int row, const QString &userId, const QString &address)
+void LectureJournal::recordClaimAgain(int row, const QString &userId, const QString &address,
+                                      const QString &time)
 {
-    write(attendanceLine(JournalKind::ClaimAgain, row, cp932::encode(RosterGrid::timeOfDay()),
-                         cp932::encode(userId), cp932::encode(address)));
+    write(attendanceLine(JournalKind::ClaimAgain, row, cp932::encode(time), cp932::encode(userId),
+                         cp932::encode(address)));
 }
 
 void LectureJournal::recordHandout(const QString &who, const QString &fileName,
-                                   const QByteArray &sha256)
+                                   const QByteArray &sha256, const QString &time)
 {
-    const QByteArray when = cp932::encode(RosterGrid::timeOfDay());
+    const QByteArray when = cp932::encode(time);
     const QByteArray id = cp932::encode(recordedId(who));
     const QByteArray name = cp932::encode(fileName);
     JournalEvent handout;

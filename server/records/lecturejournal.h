@@ -46,8 +46,10 @@ public:
 
     void recordMark(int row, const QString &userId, const QString &time, const QString &address);
     void recordSubmission(const AttendanceBook::Submission &submission, const QString &time);
-    void recordClaimAgain(int row, const QString &userId, const QString &address);
-    void recordHandout(const QString &who, const QString &fileName, const QByteArray &sha256);
+    void recordClaimAgain(int row, const QString &userId, const QString &address,
+                          const QString &time);
+    void recordHandout(const QString &who, const QString &fileName, const QByteArray &sha256,
+                       const QString &time);
     void recordRefusal(const QString &userId, const QString &fileName, const QString &reason,
                        const QString &time);
 

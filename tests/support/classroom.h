@@ -1,12 +1,14 @@
 #pragma once
 
 #include "platform/textlog.h"
+#include "server/app/classrules.h"
 #include "server/app/rostercommands.h"
 #include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
 #include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
 #include "server/net/connection.h"
+#include "server/records/lecturejournal.h"
 #include "support/fakedialogs.h"
 #include "support/files.h"
 #include "support/testclient.h"
@@ -16,20 +18,25 @@
 #include <memory>
 
 // The lecturer's program without its window: a roster with an assignment
-// folder in a temporary directory, and the server listening on a free port.
+// folder in a temporary directory, the class's rules with a journal in a
+// data folder of its own, and the server listening on a free port.
 struct Classroom
 {
     QTemporaryDir dir;
+    QTemporaryDir data; // the user's data folder, for the journals
     QString kadai = dir.filePath(QStringLiteral("kadai"));
     QString haifu = dir.filePath(QStringLiteral("haifu")); // the roster's handout folder
     RosterGrid grid;
     Lecture lecture;
     MemoryTextLog log;
     AttendanceBook book{grid};
+    LectureJournal journal{lecture, book};
+    ClassRules rules{lecture, book, journal};
     std::unique_ptr<ClassroomServer> server;
 
     explicit Classroom(const QStringList &students)
     {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
         QDir().mkpath(kadai);
         QDir().mkpath(haifu);
         // Every test student comes from this one machine.
@@ -42,7 +49,7 @@ struct Classroom
     void listen(TextLog &target)
     {
         server.reset();
-        server = std::make_unique<ClassroomServer>(lecture, book, target);
+        server = std::make_unique<ClassroomServer>(lecture, rules, target);
         const Result<> listening = server->listen(0);
         QVERIFY2(listening.ok(), qPrintable(listening.error()));
     }

@@ -1,0 +1,91 @@
+#include "server/app/classrules.h"
+
+#include "common/clock.h"
+#include "common/wire.h"
+#include "server/lecture/attendancebook.h"
+#include "server/lecture/lecture.h"
+#include "server/lecture/rostergrid.h"
+#include "server/records/lecturejournal.h"
+
+#include <QFileInfo>
+
+ClassRules::ClassRules(const Lecture &lecture, AttendanceBook &book, LectureJournal &journal,
+                       QObject *parent)
+    : ClassDesk(parent), m_lecture(lecture), m_book(book), m_journal(journal)
+{
+    connect(&m_book, &AttendanceBook::logEntry, this, &ClassDesk::logEntry);
+}
+
+ClassDesk::Attended ClassRules::attend(const QString &userId, const QString &address)
+{
+    const QString time = RosterGrid::timeStamp(Clock::now().time());
+    const AttendanceBook::Claim claim = m_book.claim(userId, address, time);
+    switch (claim.attendance) {
+    case AttendanceBook::Attendance::Taken:
+        m_journal.recordMark(claim.row, userId, time, address);
+        return {true, wire::AttendanceTaken};
+    case AttendanceBook::Attendance::Already:
+        if (claim.furtherAddress)
+            m_journal.recordClaimAgain(claim.row, userId, address, time);
+        return {true, wire::AttendanceAlready};
+    case AttendanceBook::Attendance::Unknown:
+        break;
+    }
+    return {false, wire::BadUserId};
+}
+
+ClassDesk::PutDecision ClassRules::decidePut(const QString &userId, const QString &fileName,
+                                             int keptVersions)
+{
+    PutDecision decision{ownershipRefusal(m_book, userId, fileName), m_lecture.kadaidir(),
+                         m_lecture.kougimei(), m_lecture.deadline()};
+    if (decision.refusal)
+        return decision;
+    // A folder of that name would only refuse the finished file.
+    if (QFileInfo(decision.folder + u'/' + fileName).isDir()) {
+        decision.refusal = PutRefusal{QStringLiteral("同じ名前のフォルダがあるため保存できません｡"),
+                                      QStringLiteral("同じ名前のフォルダがあります")};
+        return decision;
+    }
+    decision.refusal = refusalBeforeUpload(decision.deadline, Clock::now(), decision.folder,
+                                           fileName, keptVersions);
+    return decision;
+}
+
+void ClassRules::refuse(const QString &userId, const QString &fileName, const QString &reason)
+{
+    const QString time = RosterGrid::timeStamp(Clock::now().time());
+    m_book.recordRefusal(userId, fileName, reason, time);
+    m_journal.recordRefusal(userId, fileName, reason, time);
+}
+
+ClassDesk::Receipt ClassRules::receive(const Upload &upload)
+{
+    AttendanceBook::Submission submission;
+    submission.userId = upload.userId;
+    submission.fileName = upload.fileName;
+    submission.size = upload.size;
+    submission.sha256 = upload.sha256;
+    // The date, the lateness and the time of day of the receipt: one instant.
+    submission.completedAt = Clock::now();
+    submission.lateSeconds =
+        deadlineFor(upload.folder, upload.deadline).lateSeconds(submission.completedAt);
+    submission.versions = upload.versions;
+    submission.folder = upload.folder;
+    if (upload.lecture != m_lecture.kougimei())
+        submission.earlierLecture = upload.lecture;
+    m_book.recordSubmission(submission);
+    m_journal.recordSubmission(submission, RosterGrid::timeStamp(submission.completedAt.time()));
+    return {submission.lateSeconds, submission.earlierLecture.has_value(), wire::ReceiveComplete};
+}
+
+AssignmentDeadline ClassRules::deadlineFor(const QString &folder,
+                                           const AssignmentDeadline &atPut) const
+{
+    return folder == m_lecture.kadaidir() ? m_lecture.deadline() : atPut;
+}
+
+void ClassRules::deliver(const QString &who, const QString &fileName, const QByteArray &sha256)
+{
+    m_journal.recordHandout(who, fileName, sha256, RosterGrid::timeStamp(Clock::now().time()));
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "server/net/classdesk.h"
+
+#include <QDateTime>
+
+class AttendanceBook;
+class Lecture;
+class LectureJournal;
+
+// The class's rules for a student's requests, in one place: each asks the
+// book, writes the journal and only then returns the reply, and each reads
+// the clock once, so that a record's date and time of day are one instant.
+class ClassRules : public ClassDesk
+{
+    Q_OBJECT
+public:
+    ClassRules(const Lecture &lecture, AttendanceBook &book, LectureJournal &journal,
+               QObject *parent = nullptr);
+
+    Attended attend(const QString &userId, const QString &address) override;
+    PutDecision decidePut(const QString &userId, const QString &fileName,
+                          int keptVersions) override;
+    void refuse(const QString &userId, const QString &fileName, const QString &reason) override;
+    Receipt receive(const Upload &upload) override;
+    AssignmentDeadline deadlineFor(const QString &folder,
+                                   const AssignmentDeadline &atPut) const override;
+    void deliver(const QString &who, const QString &fileName, const QByteArray &sha256) override;
+
+private:
+    const Lecture &m_lecture;
+    AttendanceBook &m_book;
+    LectureJournal &m_journal;
+};

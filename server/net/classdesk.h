@@ -1,0 +1,69 @@
+#pragma once
+
+#include "server/lecture/assignmentdeadline.h"
+#include "server/lecture/uploadgate.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <optional>
+
+// What the conversation asks of the lecture: the sockets know the class only
+// through this desk. Every answer that the records keep has been written to
+// them by the time it is returned, so the reply can go out at once.
+class ClassDesk : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    struct Attended
+    {
+        bool accepted = false; // the roster took the ID: it may hand in files
+        QString reply;
+    };
+    // A "user" line from `address`.
+    virtual Attended attend(const QString &userId, const QString &address) = 0;
+
+    struct PutDecision
+    {
+        std::optional<PutRefusal> refusal;
+        QString folder;  // the folder shown now: it receives the whole file
+        QString lecture; // the lecture open now: the receipt belongs to it
+        AssignmentDeadline deadline;
+    };
+    // A well-formed put line of the student who attended as `userId`.
+    virtual PutDecision decidePut(const QString &userId, const QString &fileName,
+                                  int keptVersions) = 0;
+    // A put line turned away that the records keep (PutRefusal::journaled).
+    virtual void refuse(const QString &userId, const QString &fileName, const QString &reason) = 0;
+
+    struct Upload
+    {
+        QString userId;
+        QString fileName;
+        qint64 size = 0;
+        QByteArray sha256;
+        int versions = 1;
+        QString folder = {};              // as decided for the put line
+        QString lecture = {};             // as decided for the put line
+        AssignmentDeadline deadline = {}; // as decided for the put line
+    };
+    struct Receipt
+    {
+        qint64 lateSeconds = 0;
+        bool earlierLecture = false; // stored for a lecture no longer open
+        QString reply;
+    };
+    // A file stored whole.
+    virtual Receipt receive(const Upload &upload) = 0;
+    // The deadline an upload into `folder` is held to now: a deadline changed
+    // during the upload counts if the folder is still the one shown.
+    virtual AssignmentDeadline deadlineFor(const QString &folder,
+                                           const AssignmentDeadline &atPut) const = 0;
+    // A handout sent whole to `who` (a user ID, or the address without one).
+    virtual void deliver(const QString &who, const QString &fileName, const QByteArray &sha256) = 0;
+
+Q_SIGNALS:
+    void logEntry(const QString &entry);
+};
