@@ -360,6 +360,8 @@ void Connection::startUpload(const QString &body, const std::optional<wire::PutR
     }
     auto upload = std::make_unique<Upload>();
     upload->file.setKeptVersions(m_keptVersions);
+    if (m_hashes)
+        upload->file.setHashCache(m_hashes);
     upload->lecture = m_lecture.kougimei();
     if (const Result<> opened = upload->file.open(folder, request->fileName); !opened) {
         refusePut(body,
