@@ -205,7 +205,7 @@ void benchList(const QString &root)
     const double csvMs = double(clock.nsecsElapsed()) / 1e6;
     std::printf("submissions list, %d students x %d versions: built in %.0f ms (%d files read), "
                 "checked again in %.0f ms, CSV (%lld bytes) in %.0f ms (target < 500 ms)\n",
-                Students, Versions, first, cache.hashed, again, qint64(csv.size()), csvMs);
+                Students, Versions, first, cache.hashed(), again, qint64(csv.size()), csvMs);
 }
 
 } // namespace

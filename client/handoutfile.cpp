@@ -1,5 +1,7 @@
 #include "client/handoutfile.h"
 
+#include "common/filehash.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -14,9 +16,6 @@ namespace {
 
 // Numbered names tried before giving up on a folder that holds them all.
 constexpr int MaxNumber = 999;
-// Files already there are hashed in pieces of this size, so that a stop
-// is seen within a few milliseconds.
-constexpr qsizetype HashPiece = 1024 * 1024;
 
 QString systemError(const char *what)
 {
@@ -24,22 +23,12 @@ QString systemError(const char *what)
         .arg(QLatin1StringView(what), QString::fromLocal8Bit(std::strerror(errno)));
 }
 
-// Empty when the file cannot be read to its end or `stop` was set.
-QByteArray sha256Of(int fd, const std::atomic_bool &stop)
+// Files already there are read in pieces, so that a stop is seen within a
+// few milliseconds; one that changes while it is read holds nothing yet.
+bool holdsHash(int fd, const QByteArray &sha256, const std::atomic_bool &stop)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray piece(HashPiece, Qt::Uninitialized);
-    for (;;) {
-        if (stop)
-            return {};
-        const ssize_t got = ::read(fd, piece.data(), size_t(piece.size()));
-        if (got == 0)
-            return hash.result().toHex();
-        if (got < 0 && errno != EINTR)
-            return {};
-        if (got > 0)
-            hash.addData(QByteArrayView(piece.constData(), got));
-    }
+    const Result<FileHash> hashed = hashDescriptor(fd, stop);
+    return hashed && !hashed->changed && hashed->sha256 == sha256;
 }
 
 // Whether the regular file `name` in the folder has the entry's size and
@@ -53,7 +42,7 @@ bool holdsEntry(int dirFd, const QByteArray &name, const wire::HandoutEntry &ent
         return false;
     struct stat info = {};
     const bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                      info.st_size == entry.size && sha256Of(fd, stop) == entry.sha256;
+                      info.st_size == entry.size && holdsHash(fd, entry.sha256, stop);
     ::close(fd);
     return same;
 }
@@ -149,7 +138,7 @@ void IncomingHandout::take(QByteArrayView &data)
     m_received += part.size();
     if (m_fd < 0 || !m_problem.isEmpty())
         return;
-    m_hash.addData(part);
+    m_hash.add(part);
     while (!part.isEmpty()) {
         const ssize_t written = ::write(m_fd, part.data(), size_t(part.size()));
         if (written < 0 && errno == EINTR)
@@ -166,7 +155,7 @@ Result<QString> IncomingHandout::finish()
 {
     if (!m_problem.isEmpty())
         return Result<QString>::failure(m_problem);
-    if (m_hash.result().toHex() != m_entry.sha256)
+    if (m_hash.hexResult() != m_entry.sha256)
         return Result<QString>::failure(QStringLiteral("SHA-256が一覧と違います"));
     if (::fchmod(m_fd, 0644) != 0)
         return Result<QString>::failure(systemError("fchmod"));

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "common/result.h"
+#include "common/sha256.h"
 #include "common/wire.h"
 
-#include <QCryptographicHash>
 #include <QString>
 
 #include <atomic>
@@ -83,7 +83,7 @@ private:
     wire::HandoutEntry m_entry;
     int m_fd = -1;
     QByteArray m_tempName; // empty: the file has no name yet (O_TMPFILE)
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    Sha256 m_hash;
     qint64 m_received = 0;
     QString m_problem;
 };

@@ -201,7 +201,7 @@ private Q_SLOTS:
         index.setExcludedHashes({sha("a handout")});
         HashCache cache;
         QList<SubmissionRow> rows = index.build(cache);
-        QCOMPARE(cache.hashed, 1); // only the edited file was read
+        QCOMPARE(cache.hashed(), 1); // only the edited file was read
         QStringList ids, identical, checks;
         for (const SubmissionRow &row : rows) {
             ids << row.userId;
@@ -223,7 +223,7 @@ private Q_SLOTS:
         rows = index.build(cache);
         QCOMPARE(SubmissionRow::checkText(rows[1].check), QStringLiteral("なし"));
         QCOMPARE(rows[0].identical, QStringList{"guest"});
-        QCOMPARE(cache.hashed, 1);
+        QCOMPARE(cache.hashed(), 1);
 
         const QStringList csv = cp932::decode(submissionsCsv(rows)).split("\r\n");
         QCOMPARE(csv[0], QStringLiteral("ユーザID,ユーザ名,ファイル名,提出時刻,サイズ,SHA-256,"

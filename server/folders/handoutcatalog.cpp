@@ -44,7 +44,8 @@ QByteArray replyOf(const QList<Handout> &handouts, const QString &refusal)
 } // namespace
 
 HandoutCatalog::HandoutCatalog(QObject *parent)
-    : QObject(parent), m_cancelled(std::make_shared<std::atomic_bool>(false))
+    : QObject(parent), m_hashCache(std::make_shared<HashCache>()),
+      m_cancelled(std::make_shared<std::atomic_bool>(false))
 {
     m_listing.reply = replyOf({}, {});
     m_lookTimer.setSingleShot(true);
@@ -205,8 +206,8 @@ void HandoutCatalog::startLook()
             looked(watcher->result(), changes);
     });
     watcher->setFuture(
-        QtConcurrent::run([folder = m_folder, known = m_known, cancelled = m_cancelled] {
-            return scanHandouts(folder, known, *cancelled);
+        QtConcurrent::run([folder = m_folder, hashes = m_hashCache, cancelled = m_cancelled] {
+            return scanHandouts(folder, *hashes, *cancelled);
         }));
 }
 
@@ -216,7 +217,6 @@ void HandoutCatalog::looked(const HandoutScan &scan, quint64 changes)
     m_looked = changes;
     m_hashesComputed += scan.hashed;
     watch(scan);
-    m_known = scan.known;
     m_unsettled = QSet<QString>(scan.unsettled.cbegin(), scan.unsettled.cend());
     if (scan.unreadable) {
         logOnce(QStringLiteral("folder"), QStringLiteral("配布物のフォルダ %1 を読み込めません｡")
@@ -257,15 +257,19 @@ void HandoutCatalog::watch(const HandoutScan &scan)
         wanted << m_folder;
     for (const Handout &handout : scan.handouts.first(qMin(scan.handouts.size(), MaxWatchedFiles)))
         wanted << handout.path;
+    QHash<QString, quint64> inodes;
+    for (const Handout &handout : scan.handouts)
+        inodes.insert(handout.path, handout.version.inode);
     const QStringList watched = m_watcher.files() + m_watcher.directories();
     QStringList stale;
     for (const QString &path : watched) {
-        const auto before = m_known.constFind(path);
-        const auto now = scan.known.constFind(path);
-        if (!wanted.contains(path) || (before != m_known.cend() && now != scan.known.cend() &&
-                                       before->version.inode != now->version.inode))
+        const auto before = m_inodes.constFind(path);
+        const auto now = inodes.constFind(path);
+        if (!wanted.contains(path) ||
+            (before != m_inodes.cend() && now != inodes.cend() && *before != *now))
             stale << path;
     }
+    m_inodes = std::move(inodes);
     if (!stale.isEmpty())
         m_watcher.removePaths(stale);
     QStringList added;

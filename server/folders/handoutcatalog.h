@@ -2,10 +2,12 @@
 
 #include "common/result.h"
 #include "server/folders/handoutscan.h"
+#include "server/folders/hashcache.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFileSystemWatcher>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -57,6 +59,9 @@ public:
     const QSet<QByteArray> &hashes() const { return m_hashes; }
     // Hashes computed so far (each file version once).
     int hashesComputed() const { return m_hashesComputed; }
+    // The hashes of file versions read so far, by this catalogue and by
+    // whoever it is shared with (the version history of the uploads).
+    const std::shared_ptr<HashCache> &hashCache() const { return m_hashCache; }
 
     void reportDelivery(const QString &who, const Handout &handout);
 
@@ -99,11 +104,12 @@ private:
     QByteArray m_lookedFolder; // device and inode when the latest look began
     QTimer m_lookTimer;
     QFileSystemWatcher m_watcher;
-    QHash<QString, KnownFile> m_known; // by path
-    QSet<QString> m_unsettled;         // names still changing at the latest look
+    QHash<QString, quint64> m_inodes; // of the handouts by path, at the latest look
+    QSet<QString> m_unsettled;        // names still changing at the latest look
     std::vector<Waiter> m_waiters;
     QSet<QString> m_logged;
     QSet<QByteArray> m_hashes;
     int m_hashesComputed = 0;
+    std::shared_ptr<HashCache> m_hashCache; // shared with looks still running
     std::shared_ptr<std::atomic_bool> m_cancelled;
 };

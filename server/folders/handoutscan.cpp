@@ -2,7 +2,7 @@
 
 #include "common/cp932.h"
 #include "common/wire.h"
-#include "server/folders/sha256.h"
+#include "server/folders/hashcache.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr qsizetype HashBlock = 1024 * 1024;
 // A file that changes while it is hashed is hashed again, this often; then
 // it is left out until it settles.
 constexpr int HashAttempts = 3;
@@ -29,16 +28,13 @@ std::function<void(const QString &)> &hashHook()
     return hook;
 }
 
-qint64 nanoseconds(const timespec &time)
+// What a look found out about one file.
+struct KnownFile
 {
-    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
-FileVersion versionOf(const struct stat &info)
-{
-    return {qint64(info.st_size), nanoseconds(info.st_mtim), nanoseconds(info.st_ctim),
-            quint64(info.st_ino)};
-}
+    FileVersion version;
+    QByteArray sha256;
+    QString problem; // the file could not be opened
+};
 
 struct Reading
 {
@@ -60,36 +56,23 @@ Reading hashOnce(const QString &path, const std::atomic_bool &cancelled)
         reading.stable = true;
         return reading;
     }
-    reading.file.version = versionOfDescriptor(fd);
-    Sha256 hash;
-    QByteArray block(HashBlock, Qt::Uninitialized);
-    qint64 total = 0;
-    while (!cancelled) {
-        const ssize_t got = ::read(fd, block.data(), size_t(block.size()));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            reading.file.problem = systemError();
-            break;
-        }
-        if (got == 0)
-            break;
-        hash.add(QByteArrayView(block.constData(), got));
-        if (total == 0 && hashHook())
+    const auto hook = [&path] {
+        if (hashHook())
             hashHook()(path);
-        total += got;
-    }
-    reading.stable = !cancelled && total == reading.file.version.size &&
-                     versionOfDescriptor(fd) == reading.file.version &&
-                     versionOfPath(path) == reading.file.version;
+    };
+    const Result<FileHash> hashed = hashDescriptor(fd, cancelled, hook);
     ::close(fd);
-    reading.file.sha256 = hash.hexResult();
+    if (!hashed)
+        return reading;
+    reading.file.version = hashed->identity;
+    reading.file.sha256 = hashed->sha256;
+    reading.stable = !hashed->changed && versionOfPath(path) == hashed->identity;
     return reading;
 }
 
 struct Look
 {
-    const QHash<QString, KnownFile> &known;
+    HashCache &hashes;
     const std::atomic_bool &cancelled;
     HandoutScan &scan;
 
@@ -125,15 +108,18 @@ struct Look
 
     std::optional<KnownFile> hashed(const QString &path)
     {
-        const auto kept = known.constFind(path);
-        if (kept != known.cend() && kept->version == versionOfPath(path) && kept->version.size >= 0)
-            return *kept;
+        const FileVersion version = versionOfPath(path);
+        if (const QByteArray kept = hashes.find(version); !kept.isEmpty())
+            return KnownFile{version, kept, {}};
         for (int attempt = 0; attempt < HashAttempts && !cancelled; ++attempt) {
             const Reading reading = hashOnce(path, cancelled);
-            if (reading.stable) {
+            if (!reading.stable)
+                continue;
+            if (reading.file.problem.isEmpty()) {
                 ++scan.hashed;
-                return reading.file;
+                hashes.remember(reading.file.version, reading.file.sha256);
             }
+            return reading.file;
         }
         return std::nullopt;
     }
@@ -146,7 +132,6 @@ struct Look
             scan.unsettled << entry.fileName();
             return;
         }
-        scan.known.insert(path, *file);
         if (file->problem.isEmpty()) {
             scan.handouts.append({entry.fileName(), path, file->version, file->sha256});
             return;
@@ -161,10 +146,7 @@ struct Look
 
 FileVersion versionOfDescriptor(int fd)
 {
-    struct stat info
-    {
-    };
-    return ::fstat(fd, &info) == 0 ? versionOf(info) : FileVersion{};
+    return FileIdentity::ofDescriptor(fd);
 }
 
 FileVersion versionOfPath(const QString &path)
@@ -172,11 +154,11 @@ FileVersion versionOfPath(const QString &path)
     struct stat info
     {
     };
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? versionOf(info)
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? FileIdentity::of(info)
                                                                    : FileVersion{};
 }
 
-HandoutScan scanHandouts(const QString &folder, const QHash<QString, KnownFile> &known,
+HandoutScan scanHandouts(const QString &folder, HashCache &hashes,
                          const std::atomic_bool &cancelled)
 {
     HandoutScan scan;
@@ -191,7 +173,7 @@ HandoutScan scanHandouts(const QString &folder, const QHash<QString, KnownFile> 
         dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     std::sort(entries.begin(), entries.end(),
               [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
-    Look look{known, cancelled, scan};
+    Look look{hashes, cancelled, scan};
     for (const QFileInfo &entry : entries) {
         if (cancelled)
             break;

@@ -158,7 +158,7 @@ Result<> UploadFile::commit()
     } else {
         const VersionHistory::Outcome outcome = VersionHistory::replace(
             m_folder, m_folderPath, m_tempName, QFile::decodeName(m_targetName), m_keptVersions,
-            [this] { return replaceTarget(); });
+            *m_hashes, [this] { return replaceTarget(); });
         if (!outcome.replaced)
             failure = outcome.historyFailed
                           ? outcome.reason
@@ -173,7 +173,7 @@ Result<> UploadFile::commit()
     }
     m_tempName.clear();
     m_sha256 = m_hash.hexResult();
-    VersionHistory::remember(m_folder, m_folderPath, m_targetName, m_sha256);
+    VersionHistory::remember(m_folder, m_targetName, m_sha256, *m_hashes);
     return Result<>::success();
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "common/result.h"
+#include "common/sha256.h"
 #include "server/folders/folderhandle.h"
-#include "server/folders/sha256.h"
+#include "server/folders/hashcache.h"
 
 #include <QByteArrayView>
 #include <QFile>
 #include <QString>
+
+#include <memory>
 
 // One upload on its way to the assignment folder. The bytes go to a
 // temporary file beside the target, whose name no announced file name can
@@ -29,6 +32,9 @@ public:
     // Earlier versions kept per file name when a commit replaces one (see
     // VersionHistory); 0 replaces without keeping.
     void setKeptVersions(int kept) { m_keptVersions = kept; }
+    // Where the hashes of stored files are kept for the version history;
+    // without one, this upload keeps its own.
+    void setHashCache(std::shared_ptr<HashCache> hashes) { m_hashes = std::move(hashes); }
     Result<> open(const QString &folder, const QString &fileName);
     Result<> write(QByteArrayView bytes);
     Result<> commit();
@@ -58,6 +64,7 @@ private:
     QString m_targetPath;
     Sha256 m_hash;
     QByteArray m_sha256;
+    std::shared_ptr<HashCache> m_hashes = std::make_shared<HashCache>();
     int m_keptVersions = 0;
     int m_versions = 1;
     bool m_historyFailed = false;

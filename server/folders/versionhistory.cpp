@@ -1,12 +1,12 @@
 #include "server/folders/versionhistory.h"
 
+#include "common/sha256.h"
 #include "server/folders/folderhandle.h"
-#include "server/folders/sha256.h"
+#include "server/folders/hashcache.h"
 #include "server/folders/versionnames.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,27 +33,6 @@ void reached(VersionHistory::Step step)
 QString systemReason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// What a stored file was when its hash was taken: a file changed since
-// (other size, other time, another file under the name) is read again.
-struct Known
-{
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    QByteArray sha256;
-    bool matches(const struct stat &now) const
-    {
-        return inode == now.st_ino && size == now.st_size &&
-               modified.tv_sec == now.st_mtim.tv_sec && modified.tv_nsec == now.st_mtim.tv_nsec;
-    }
-};
-
-QHash<QByteArray, Known> &knownHashes()
-{
-    static QHash<QByteArray, Known> known;
-    return known;
 }
 
 bool isDirectory(const QByteArray &path)
@@ -169,7 +148,8 @@ Result<> VersionHistory::checkKeepable(const QString &folder, const QString &fil
 VersionHistory::Outcome VersionHistory::replace(const FolderHandle &folder,
                                                 const QString &folderPath,
                                                 const QByteArray &tempName, const QString &fileName,
-                                                int kept, const std::function<bool()> &plainReplace)
+                                                int kept, HashCache &hashes,
+                                                const std::function<bool()> &plainReplace)
 {
     Outcome outcome;
     const QByteArray target = QFile::encodeName(fileName);
@@ -195,8 +175,7 @@ VersionHistory::Outcome VersionHistory::replace(const FolderHandle &folder,
     const FolderHandle fileHistory = history.child(target, true);
     if (!fileHistory.isOpen())
         return failed(fileHistoryPath, errno, true);
-    const QByteArray sha256 =
-        sha256Of(folder, QFile::encodeName(folderPath + u'/' + fileName), target);
+    const QByteArray sha256 = sha256Of(folder, target, hashes);
     const QDateTime handedIn = QDateTime::fromSecsSinceEpoch(earlier.st_mtim.tv_sec);
     bool alreadyKept = false;
     const QByteArray version = versionName(
@@ -233,38 +212,21 @@ VersionHistory::Outcome VersionHistory::replace(const FolderHandle &folder,
     return outcome;
 }
 
-void VersionHistory::remember(const FolderHandle &folder, const QString &folderPath,
-                              const QByteArray &name, const QByteArray &sha256)
+void VersionHistory::remember(const FolderHandle &folder, const QByteArray &name,
+                              const QByteArray &sha256, HashCache &hashes)
 {
     struct stat status
     {
     };
-    if (!isRegularFileIn(folder, name, &status))
-        return;
-    knownHashes().insert(QFile::encodeName(folderPath) + '/' + name,
-                         {status.st_ino, status.st_size, status.st_mtim, sha256});
+    if (isRegularFileIn(folder, name, &status))
+        hashes.remember(FileIdentity::of(status), sha256);
 }
 
-QByteArray VersionHistory::sha256Of(const FolderHandle &folder, const QByteArray &key,
-                                    const QByteArray &name)
+QByteArray VersionHistory::sha256Of(const FolderHandle &folder, const QByteArray &name,
+                                    HashCache &hashes)
 {
-    const int fd = ::openat(folder.fd(), name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat status
-    {
-    };
-    if (fd >= 0 && ::fstat(fd, &status) == 0) {
-        const auto known = knownHashes().constFind(key);
-        if (known != knownHashes().cend() && known->matches(status)) {
-            ::close(fd);
-            return known->sha256;
-        }
-    }
-    // Stored before this run, or changed since: read once.
-    Sha256 hash;
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
-    for (ssize_t got; fd >= 0 && (got = ::read(fd, buffer.data(), size_t(buffer.size()))) > 0;)
-        hash.add(QByteArrayView(buffer.constData(), got));
-    if (fd >= 0)
-        ::close(fd);
-    return hash.hexResult();
+    const std::atomic_bool never{false};
+    if (const Result<FileHash> hashed = hashes.hashAt(folder.fd(), name, never))
+        return hashed->sha256;
+    return Sha256().hexResult(); // unreadable: named as if empty
 }

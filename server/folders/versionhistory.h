@@ -7,6 +7,7 @@
 #include <functional>
 
 class FolderHandle;
+class HashCache;
 
 // Puts a finished upload in place of the earlier submission of the same
 // name, keeping the earlier one in the folder's history (see versionnames.h)
@@ -46,16 +47,18 @@ public:
     // Moves `tempName` (in `folder`, whose path `folderPath` names it in
     // messages) to `fileName` there. Without an earlier file, or with `kept`
     // 0, `plainReplace` does it.
+    // The earlier file's hash names its version: taken from `hashes` when
+    // that version of it was hashed before.
     static Outcome replace(const FolderHandle &folder, const QString &folderPath,
                            const QByteArray &tempName, const QString &fileName, int kept,
-                           const std::function<bool()> &plainReplace);
+                           HashCache &hashes, const std::function<bool()> &plainReplace);
 
-    // The SHA-256 of a file just stored, so that keeping it later needs no
-    // second reading.
-    static void remember(const FolderHandle &folder, const QString &folderPath,
-                         const QByteArray &name, const QByteArray &sha256);
+    // The SHA-256 of the file `name` just stored, so that keeping it later
+    // needs no second reading.
+    static void remember(const FolderHandle &folder, const QByteArray &name,
+                         const QByteArray &sha256, HashCache &hashes);
 
 private:
-    static QByteArray sha256Of(const FolderHandle &folder, const QByteArray &key,
-                               const QByteArray &name);
+    static QByteArray sha256Of(const FolderHandle &folder, const QByteArray &name,
+                               HashCache &hashes);
 };

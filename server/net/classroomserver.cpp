@@ -98,6 +98,7 @@ Connection *ClassroomServer::addConnection(Socket *socket)
     const qint64 number = ++m_connCount;
     auto *connection = new Connection(number, socket, m_desk, this);
     connection->setKeptVersions(m_keptVersions);
+    connection->setHashCache(m_handouts.hashCache());
     const QString address = socket->remoteHostIP();
     connection->setRecordBudget(budgetOf(address));
     connect(connection, &Connection::logEntry, this,

@@ -36,6 +36,8 @@ public:
     bool imageMode() const { return m_upload != nullptr; }
 
     void setKeptVersions(int kept) { m_keptVersions = kept; }
+    // The server's one cache of file hashes, for the uploads' version history.
+    void setHashCache(std::shared_ptr<HashCache> hashes) { m_hashes = std::move(hashes); }
     // What this client may still add to the records; shared by the
     // connections from one address.
     void setRecordBudget(std::shared_ptr<RecordBudget> budget) { m_budget = std::move(budget); }
@@ -112,4 +114,5 @@ private:
     std::shared_ptr<RecordBudget> m_budget;
     bool m_finished = false;
     int m_keptVersions = 0;
+    std::shared_ptr<HashCache> m_hashes;
 };

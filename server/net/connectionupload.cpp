@@ -38,6 +38,8 @@ void Connection::startUpload(const QString &body, const std::optional<wire::PutR
     }
     auto upload = std::make_unique<Upload>();
     upload->file.setKeptVersions(m_keptVersions);
+    if (m_hashes)
+        upload->file.setHashCache(m_hashes);
     if (const Result<> opened = upload->file.open(decision.folder, request->fileName); !opened) {
         refusePut(body,
                   decision.folder.isEmpty() ? QStringLiteral("課題提出先が設定されていません｡")

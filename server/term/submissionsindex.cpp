@@ -7,11 +7,13 @@
 #include "server/records/journalscanner.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -68,13 +70,17 @@ QString cleanFolder(const QString &folder)
     return folder.isEmpty() ? QString() : QDir::cleanPath(folder);
 }
 
-QByteArray hashOfFile(const QString &path)
+// Empty when the file cannot be read.
+QByteArray hashOfFile(const QString &path, HashCache &cache)
 {
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    // Not blocking: a pipe put there meanwhile fails the reading at once.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return {};
-    return hash.result().toHex();
+    const std::atomic_bool never{false};
+    const Result<FileHash> hashed = cache.hash(fd, never);
+    ::close(fd);
+    return hashed ? hashed->sha256 : QByteArray();
 }
 
 } // namespace
@@ -169,12 +175,7 @@ void SubmissionsIndex::check(SubmissionRow &row, HashCache &cache) const
     if (untouched) {
         row.currentSha256 = row.receipt.sha256;
     } else {
-        HashCache::Entry &known = cache.entries[path];
-        if (known.sha256.isEmpty() || known.size != file.size() || known.modifiedMs != modifiedMs) {
-            known = {file.size(), modifiedMs, hashOfFile(path)};
-            ++cache.hashed;
-        }
-        row.currentSha256 = known.sha256;
+        row.currentSha256 = hashOfFile(path, cache);
     }
     row.check =
         row.currentSha256 == row.receipt.sha256 ? SubmissionRow::Match : SubmissionRow::Changed;

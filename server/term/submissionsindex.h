@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/folders/hashcache.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
@@ -43,20 +45,6 @@ struct SubmissionRow
     QByteArray currentSha256; // of the file in the folder now
 
     static QString checkText(Check check);
-};
-
-// Hashes of files already read, so that checking again reads only files
-// whose size or time changed since.
-struct HashCache
-{
-    struct Entry
-    {
-        qint64 size = 0;
-        qint64 modifiedMs = 0;
-        QByteArray sha256;
-    };
-    QHash<QString, Entry> entries;
-    int hashed = 0; // files read for their hash, for the curious
 };
 
 // The submissions to one assignment folder at a glance: one row per roster

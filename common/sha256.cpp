@@ -1,4 +1,4 @@
-#include "server/folders/sha256.h"
+#include "common/sha256.h"
 
 #include <openssl/evp.h>
 
