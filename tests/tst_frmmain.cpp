@@ -15,6 +15,7 @@
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/qttextlog.h"
+#include "server/ui/windowplace.h"
 #include "support/fakedesktop.h"
 #include "support/fakeshell.h"
 #include "support/files.h"
@@ -42,6 +43,9 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSettings>
+#include <QSplitter>
+#include <QSysInfo>
 #include <QTableView>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -253,7 +257,7 @@ private Q_SLOTS:
                            "mnuView 表示(&V)|  mnuViewToolbar ﾂｰﾙ ﾊﾞｰ(&T) [x]|"
                            "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
                            "  mnuViewBar1|  mnuViewLedger 出席簿(&L)...|"
-                           "  mnuViewSubmissions 提出一覧(&K)...|"
+                           "  mnuViewSubmissions 提出一覧(&K)...|  mnuViewSeats 座席表(&M)|"
                            "mnuHelp ﾍﾙﾌﾟ(&H)|  mnuHelpOpen 開く(&O)|  mnuHelpBar1|"
                            "  mnuHelpAbout ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     }
@@ -458,6 +462,61 @@ private Q_SLOTS:
             const QString cells = QStringLiteral("s%1%2%2").arg(row).arg(times[row - 1]);
             QVERIFY2(painted.contains(cells), qPrintable(painted));
         }
+    }
+
+    // The window opens at the layout's size, its least; it may grow, the grid
+    // taking the room and its columns following, and this machine's size,
+    // place and splitter come back with the next window.
+    void windowGrowsAndKeepsItsPlaceOnThisMachine()
+    {
+        QTemporaryDir data;
+        const QByteArray before = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", before); });
+        m_window = std::make_unique<FrmMain>(m_desktop->services());
+        const QSize least = m_window->size();
+        QCOMPARE(m_window->minimumSize(), least);
+        QVERIFY(m_window->maximumSize().width() > 4 * least.width());
+        RosterGrid &grid = m_window->server().grid();
+        grid.setColumnWidth(RosterGrid::UserId, 800);
+        grid.setColumnWidth(RosterGrid::UserName, 1200);
+        auto *view = child<QTableView>(QStringLiteral("UserInfoGrid"));
+        QWidget *log = control("TxtOutput");
+        QWidget *status = control("sbStatusBar");
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QCOMPARE(view->geometry(), QRect(0, 0, twipsToPixels(5772), twipsToPixels(1884)));
+        QCOMPARE(view->columnWidth(RosterGrid::UserId), twipsToPixels(800));
+        const int logHeight = log->height();
+
+        m_window->resize(least.width() * 2, least.height() * 3);
+        QTRY_COMPARE(view->height(), twipsToPixels(1884) + 2 * least.height());
+        QCOMPARE(log->height(), logHeight);
+        QCOMPARE(view->width(), twipsToPixels(5772) + least.width());
+        QCOMPARE(status->geometry().bottom(), status->parentWidget()->height() - 1);
+        QCOMPARE(status->width(), status->parentWidget()->width());
+        const int id = view->columnWidth(RosterGrid::UserId);
+        const int name = view->columnWidth(RosterGrid::UserName);
+        QVERIFY2(id > 2 * twipsToPixels(800) - 4, qPrintable(QString::number(id)));
+        QVERIFY2(qAbs(id * 3 - name * 2) <= 3,
+                 qPrintable(QStringLiteral("%1 %2").arg(id).arg(name)));
+
+        auto *splitter = child<QSplitter>(QStringLiteral("GridLogSplitter"));
+        splitter->setSizes({300, 250});
+        const QList<int> shares = splitter->sizes();
+        m_window->move(37, 41);
+        const QRect place = m_window->geometry();
+        m_window->close();
+        QVERIFY(WindowPlace::path().startsWith(data.path()));
+        QSettings kept(WindowPlace::path(), QSettings::IniFormat);
+        QCOMPARE(kept.childGroups(), QStringList{QSysInfo::machineHostName()});
+
+        m_window = std::make_unique<FrmMain>(m_desktop->services());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QCOMPARE(m_window->geometry(), place);
+        QCOMPARE(child<QSplitter>(QStringLiteral("GridLogSplitter"))->sizes(), shares);
+        QCOMPARE(m_window->minimumSize(), least);
     }
 
     void lectureLabelsShowFileTextAsWritten()

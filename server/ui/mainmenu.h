@@ -19,6 +19,7 @@ struct MainMenuActions
     QAction *viewLedger = nullptr;
     QAction *viewOptions = nullptr;
     QAction *viewSubmissions = nullptr;
+    QAction *viewSeats = nullptr;
     QAction *helpOpen = nullptr;
     QAction *helpAbout = nullptr;
 };
