@@ -11,10 +11,12 @@
 #include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmledger.h"
 #include "server/ui/frmmain.h"
+#include "server/ui/frmseats.h"
 #include "server/ui/frmsubmissions.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/qttextlog.h"
+#include "server/ui/seatmapview.h"
 #include "server/ui/windowplace.h"
 #include "support/fakedesktop.h"
 #include "support/fakeshell.h"
@@ -31,6 +33,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFontInfo>
+#include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -517,6 +520,65 @@ private Q_SLOTS:
         QCOMPARE(m_window->geometry(), place);
         QCOMPARE(child<QSplitter>(QStringLiteral("GridLogSplitter"))->sizes(), shares);
         QCOMPARE(m_window->minimumSize(), least);
+    }
+
+    // 座席表 reads the day's journal when it opens and follows the marks
+    // live; a click selects the student's row, the view flips, the map is
+    // saved as PNG.
+    void seatMapFollowsTheClassAndSelectsTheRow()
+    {
+        LectureFiles files;
+        writeBytes(files.dir.filePath(QStringLiteral("zaseki.cfg")),
+                   cp932Lines({"A1,1,1,127.0.0.1", "A2,1,2,127.0.0.2", "B1,2,1,127.0.0.3"}));
+        QVERIFY(startLecture(files));
+        const quint16 port = m_window->server().network().port();
+        TestClient taro(port, QHostAddress(QStringLiteral("127.0.0.2")));
+        QVERIFY(taro.waitForLines(2));
+        QCOMPARE(taro.ask(cp932::encode(wire::userLine(QStringLiteral("taro")) + wire::Eol)),
+                 wire::AttendanceTaken);
+        showActive();
+        m_window->findChild<QAction *>(QStringLiteral("mnuViewSeats"))->trigger();
+        FrmSeats *seats = m_window->seatsWindow();
+        QVERIFY(seats && seats->isVisible());
+        const auto states = [seats] {
+            QStringList text;
+            for (const SeatMap::Line &line : seats->map().lines())
+                text << line.userId + u'/' + SeatMap::stateText(line.state);
+            return text.join(u';');
+        };
+        QCOMPARE(states(), QStringLiteral("/空席;taro/出席;/空席"));
+        QVERIFY(
+            seats->findChild<QLabel *>(QStringLiteral("absentList"))->text().contains("hanako"));
+
+        // Live: hanako from taro's machine makes both 要確認, drawn so.
+        TestClient hanako(port, QHostAddress(QStringLiteral("127.0.0.2")));
+        QVERIFY(hanako.waitForLines(2));
+        QCOMPARE(hanako.ask(cp932::encode(wire::userLine(QStringLiteral("hanako")) + wire::Eol)),
+                 wire::AttendanceTaken);
+        QCOMPARE(states(), QStringLiteral("/空席;taro/要確認;hanako/要確認;/空席"));
+        SeatMapView &view = seats->view();
+        const QPoint a2 = view.seatRect(1).center();
+        QTRY_COMPARE(view.grab().toImage().pixelColor(a2 + QPoint(30, 12)),
+                     SeatMapView::colourOf(SeatMap::State::Check));
+        QVERIFY(view.toolTipOf(1).contains(QStringLiteral("127.0.0.2")));
+        QVERIFY(view.toolTipOf(1).contains(QStringLiteral("hanako")));
+
+        // A click on the seat selects its first student's row.
+        QTest::mouseClick(&view, Qt::LeftButton, {}, a2);
+        auto *grid = child<QTableView>(QStringLiteral("UserInfoGrid"));
+        QCOMPARE(grid->selectionModel()->selectedRows().value(0).row(), 1); // taro
+
+        // From the front row 1 is at the bottom and column 1 on the right.
+        const QRect front = view.seatRect(0);
+        seats->findChild<QPushButton *>(QStringLiteral("flipView"))->click();
+        QVERIFY(view.seatRect(0).top() < front.top());
+        QVERIFY(view.seatRect(0).left() < front.left());
+
+        const QString png = files.dir.filePath(QStringLiteral("seats.png"));
+        m_desktop->dialogs.nextAnswers << png;
+        seats->saveImage();
+        QImage saved(png);
+        QCOMPARE(saved.size(), view.size());
     }
 
     void lectureLabelsShowFileTextAsWritten()

@@ -1,21 +1,29 @@
 #include "server/lecture/seatmap.h"
 
-#include <QSet>
-#include <algorithm>
-
 SeatMap::SeatMap(SeatLayout layout, QList<Student> roster, std::optional<int> lateAfter)
     : m_layout(std::move(layout)), m_roster(std::move(roster)), m_lateAfter(lateAfter)
-{}
+{
+    for (int seat = 0; seat < m_layout.seats.size(); ++seat)
+        m_seatOf.insert(m_layout.seats[seat].address, seat);
+    for (int i = int(m_roster.size()) - 1; i >= 0; --i)
+        m_studentOf.insert(m_roster[i].id, i);
+}
 
 void SeatMap::addClaim(const Claim &claim)
 {
-    for (const Claim &earlier : m_claims) {
-        if (earlier.userId == claim.userId && earlier.address == claim.address)
+    QList<int> &ofAddress = m_claimsOfAddress[claim.address];
+    for (int earlier : ofAddress) {
+        if (m_claims[earlier].userId == claim.userId)
             return;
     }
+    const int index = int(m_claims.size());
     m_claims.append(claim);
-    if (m_layout.byArrival)
+    ofAddress.append(index);
+    m_claimsOfId[claim.userId].append(index);
+    if (m_layout.byArrival && !m_seatOf.contains(claim.address)) {
         m_layout.addArrival(claim.address);
+        m_seatOf.insert(claim.address, int(m_layout.seats.size()) - 1);
+    }
 }
 
 void SeatMap::addHandedIn(const QString &userId, const QString &fileName)
@@ -27,26 +35,27 @@ SeatMap::Line SeatMap::lineOf(int claim) const
 {
     const Claim &own = m_claims[claim];
     Line line;
-    line.seat = m_layout.indexOf(own.address);
+    line.seat = seatOf(own.address);
     line.address = own.address;
     line.userId = own.userId;
     line.time = own.time;
     line.handedIn = m_handedIn.contains(own.userId);
     line.fileName = m_handedIn.value(own.userId);
     // Two IDs from one machine, or one ID from two machines.
-    for (const Claim &other : m_claims) {
-        if (other.address == own.address && other.userId != own.userId)
-            line.others << other.userId;
-        else if (other.userId == own.userId && other.address != own.address)
-            line.others << other.address;
+    for (int other : m_claimsOfAddress.value(own.address)) {
+        if (m_claims[other].userId != own.userId)
+            line.others << m_claims[other].userId;
     }
-    const auto student = std::find_if(m_roster.cbegin(), m_roster.cend(),
-                                      [&own](const Student &s) { return s.id == own.userId; });
-    if (student != m_roster.cend())
-        line.name = student->name;
+    for (int other : m_claimsOfId.value(own.userId)) {
+        if (m_claims[other].address != own.address)
+            line.others << m_claims[other].address;
+    }
+    const int student = m_studentOf.value(own.userId, -1);
+    if (student >= 0)
+        line.name = m_roster[student].name;
     if (!line.others.isEmpty())
         line.state = State::Check;
-    else if (student == m_roster.cend())
+    else if (student < 0)
         line.state = State::OffRoster;
     else if (m_lateAfter && own.seconds > *m_lateAfter)
         line.state = State::Late;
@@ -58,16 +67,13 @@ SeatMap::Line SeatMap::lineOf(int claim) const
 QList<SeatMap::Line> SeatMap::lines() const
 {
     QList<Line> lines;
+    lines.reserve(m_layout.seats.size() + m_claims.size());
     for (int seat = 0; seat < m_layout.seats.size(); ++seat) {
         const QString &address = m_layout.seats[seat].address;
-        bool taken = false;
-        for (int claim = 0; claim < m_claims.size(); ++claim) {
-            if (m_claims[claim].address == address) {
-                lines.append(lineOf(claim));
-                taken = true;
-            }
-        }
-        if (!taken) {
+        const QList<int> claims = m_claimsOfAddress.value(address);
+        for (int claim : claims)
+            lines.append(lineOf(claim));
+        if (claims.isEmpty()) {
             Line empty;
             empty.seat = seat;
             empty.address = address;
@@ -75,7 +81,7 @@ QList<SeatMap::Line> SeatMap::lines() const
         }
     }
     for (int claim = 0; claim < m_claims.size(); ++claim) {
-        if (m_layout.indexOf(m_claims[claim].address) < 0)
+        if (seatOf(m_claims[claim].address) < 0)
             lines.append(lineOf(claim));
     }
     return lines;
@@ -83,12 +89,9 @@ QList<SeatMap::Line> SeatMap::lines() const
 
 QList<SeatMap::Student> SeatMap::absent() const
 {
-    QSet<QString> present;
-    for (const Claim &claim : m_claims)
-        present.insert(claim.userId);
     QList<Student> absent;
     for (const Student &student : m_roster) {
-        if (!present.contains(student.id))
+        if (!m_claimsOfId.contains(student.id))
             absent.append(student);
     }
     return absent;

@@ -64,10 +64,16 @@ public:
 
 private:
     Line lineOf(int claim) const;
+    int seatOf(const QString &address) const { return m_seatOf.value(address, -1); }
 
     SeatLayout m_layout;
     QList<Student> m_roster;
     std::optional<int> m_lateAfter;
     QList<Claim> m_claims;
-    QHash<QString, QString> m_handedIn; // the file, per user ID
+    // Indexes over the above, so that a room of a thousand stays quick.
+    QHash<QString, int> m_seatOf;                 // address -> seat
+    QHash<QString, int> m_studentOf;              // user ID -> first roster entry
+    QHash<QString, QList<int>> m_claimsOfAddress; // address -> claims
+    QHash<QString, QList<int>> m_claimsOfId;      // user ID -> claims
+    QHash<QString, QString> m_handedIn;           // the file, per user ID
 };

@@ -31,6 +31,17 @@ int secondsOf(const QString &time)
     return seconds;
 }
 
+// A list under the map names its first entries only: a label laid out
+// anew with a thousand names would hold up every mark.
+QString shortList(const QStringList &entries)
+{
+    constexpr int Shown = 60;
+    QString text = entries.mid(0, Shown).join(QStringLiteral("、"));
+    if (entries.size() > Shown)
+        text += QStringLiteral(" ほか %1 人").arg(entries.size() - Shown);
+    return text;
+}
+
 QLabel *listLabel(QWidget *parent)
 {
     auto *label = new QLabel(parent);
@@ -155,9 +166,8 @@ void FrmSeats::redraw()
     for (const SeatMap::Student &student : m_map->absent())
         absent << student.id + u' ' + student.name;
     m_outside->setText(QStringLiteral("座席表にないアドレスから出席 (%1): ").arg(outside.size()) +
-                       outside.join(QStringLiteral("、")));
-    m_absent->setText(QStringLiteral("未出席 (%1): ").arg(absent.size()) +
-                      absent.join(QStringLiteral("、")));
+                       shortList(outside));
+    m_absent->setText(QStringLiteral("未出席 (%1): ").arg(absent.size()) + shortList(absent));
 }
 
 void FrmSeats::flip()

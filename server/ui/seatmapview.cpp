@@ -25,8 +25,10 @@ void SeatMapView::setMap(const SeatMap &map)
         if (line.seat >= 0)
             m_bySeat[line.seat].append(line);
     }
-    updateGeometry();
-    resize(sizeHint());
+    if (size() != sizeHint()) {
+        updateGeometry();
+        resize(sizeHint());
+    }
     update();
 }
 
