@@ -74,6 +74,13 @@ std::optional<Options> parse(const QStringList &arguments, bool *help, QString *
     return options;
 }
 
+std::optional<int> lateAfterOf(const CourseSettings &course)
+{
+    if (!course.start())
+        return std::nullopt;
+    return course.start()->msecsSinceStartOfDay() / 1000 + course.onTimeMinutes() * 60;
+}
+
 struct Roster
 {
     QString lecture;
@@ -101,10 +108,7 @@ std::optional<Roster> readRoster(const Options &options, QString *error)
     for (int row = 0; row < block.studentCount; ++row)
         roster.students.append({block.rows[size_t(row)][RosterGrid::UserId],
                                 block.rows[size_t(row)][RosterGrid::UserName]});
-    const CourseSettings course = CourseSettings::fromText(text, options.date);
-    if (course.start())
-        roster.lateAfter =
-            course.start()->msecsSinceStartOfDay() / 1000 + course.onTimeMinutes() * 60;
+    roster.lateAfter = lateAfterOf(CourseSettings::fromText(text, options.date));
     return roster;
 }
 
@@ -146,6 +150,15 @@ bool writeOut(const QString &path, const QByteArray &bytes)
 }
 
 } // namespace
+
+std::optional<int> rosterLateAfter(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return lateAfterOf(
+        CourseSettings::fromText(cp932::decode(file.readAll()), Clock::now().date()));
+}
 
 QString seatLayoutPath(const QString &startFolder, const QString &named)
 {

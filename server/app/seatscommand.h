@@ -27,6 +27,10 @@ int seatsCommand(const QStringList &arguments);
 // then the students outside the layout; CP932, CR LF, text cells kept text.
 QByteArray seatsCsv(const SeatMap &map);
 
+// kaisi + tikoku of the roster file at `path`, in seconds of the day: a
+// mark after it is late. None without kaisi or when the file is unreadable.
+std::optional<int> rosterLateAfter(const QString &path);
+
 // The room's layout file: `named` when given, else the zaseki key of
 // inivar.cfg in `startFolder`, else zaseki.cfg there when it exists; empty
 // when there is none (seats in the order of arrival).

@@ -9,10 +9,8 @@
 #include "server/records/journalreader.h"
 #include "server/records/lecturejournal.h"
 #include "server/records/seatclaims.h"
-#include "server/term/coursesettings.h"
 #include "server/ui/seatmapview.h"
 
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -130,15 +128,7 @@ void FrmSeats::open(const QString &startFolder)
     QList<SeatMap::Student> roster;
     for (int row = 1; row <= grid.rosterCount() && row < grid.rows(); ++row)
         roster.append({grid.text(row, RosterGrid::UserId), grid.text(row, RosterGrid::UserName)});
-    std::optional<int> lateAfter;
-    QFile file(lecture.rosterPath());
-    if (file.open(QIODevice::ReadOnly)) {
-        const CourseSettings course =
-            CourseSettings::fromText(cp932::decode(file.readAll()), Clock::now().date());
-        if (course.start())
-            lateAfter = course.start()->msecsSinceStartOfDay() / 1000 + course.onTimeMinutes() * 60;
-    }
-    m_map = std::make_unique<SeatMap>(*layout, roster, lateAfter);
+    m_map = std::make_unique<SeatMap>(*layout, roster, rosterLateAfter(lecture.rosterPath()));
     const QDate today = Clock::now().date();
     const LectureJournals journals =
         findLectureJournals(lecture.kougimei(), {LectureJournal::folder()}, today, today);
