@@ -3,6 +3,7 @@
 #include "server/app/lectureserver.h"
 #include "server/app/ledgercommand.h"
 #include "server/app/processlimits.h"
+#include "server/app/seatscommand.h"
 #include "server/app/submissionscommand.h"
 #include "server/app/terminationsignals.h"
 #include "server/ui/frmmain.h"
@@ -13,8 +14,10 @@
 int main(int argc, char *argv[])
 {
     // Commands without a window, decided before anything needs a display.
-    // The submissions list and the import answer their own --help; any other --help is the
-    // ledger's, which names both.
+    // The seat map, the submissions list and the import answer their own
+    // --help; any other --help is the ledger's, which names them.
+    if (isSeatsCommand(argc, argv))
+        return runSeatsCommand(argc, argv);
     if (isSubmissionsCommand(argc, argv))
         return runSubmissionsCommand(argc, argv);
     if (isImportCommand(argc, argv))

@@ -12,10 +12,13 @@
 #include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmledger.h"
 #include "server/ui/frmmain.h"
+#include "server/ui/frmseats.h"
 #include "server/ui/frmsubmissions.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/qttextlog.h"
+#include "server/ui/seatmapview.h"
+#include "server/ui/windowplace.h"
 #include "support/fakedesktop.h"
 #include "support/fakeshell.h"
 #include "support/files.h"
@@ -32,6 +35,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFontInfo>
+#include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,7 +48,10 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSettings>
+#include <QSplitter>
 #include <QStyleOptionViewItem>
+#include <QSysInfo>
 #include <QTableView>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -258,7 +265,7 @@ private Q_SLOTS:
                            "mnuView 表示(&V)|  mnuViewToolbar ﾂｰﾙ ﾊﾞｰ(&T) [x]|"
                            "  mnuViewStatusBar ｽﾃｰﾀｽ ﾊﾞｰ(&B) [x]|  mnuViewOptions ｵﾌﾟｼｮﾝ(&O)...|"
                            "  mnuViewBar1|  mnuViewLedger 出席簿(&L)...|"
-                           "  mnuViewSubmissions 提出一覧(&K)...|"
+                           "  mnuViewSubmissions 提出一覧(&K)...|  mnuViewSeats 座席表(&M)|"
                            "mnuHelp ﾍﾙﾌﾟ(&H)|  mnuHelpOpen 開く(&O)|  mnuHelpBar1|"
                            "  mnuHelpAbout ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     }
@@ -463,6 +470,120 @@ private Q_SLOTS:
             const QString cells = QStringLiteral("s%1%2%2").arg(row).arg(times[row - 1]);
             QVERIFY2(painted.contains(cells), qPrintable(painted));
         }
+    }
+
+    // The window opens at the layout's size, its least; it may grow, the grid
+    // taking the room and its columns following, and this machine's size,
+    // place and splitter come back with the next window.
+    void windowGrowsAndKeepsItsPlaceOnThisMachine()
+    {
+        QTemporaryDir data;
+        const QByteArray before = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", before); });
+        m_window = std::make_unique<FrmMain>(m_desktop->services());
+        const QSize least = m_window->size();
+        QCOMPARE(m_window->minimumSize(), least);
+        QVERIFY(m_window->maximumSize().width() > 4 * least.width());
+        RosterGrid &grid = m_window->server().grid();
+        grid.setColumnWidth(RosterGrid::UserId, 800);
+        grid.setColumnWidth(RosterGrid::UserName, 1200);
+        auto *view = child<QTableView>(QStringLiteral("UserInfoGrid"));
+        QWidget *log = control("TxtOutput");
+        QWidget *status = control("sbStatusBar");
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QCOMPARE(view->geometry(), QRect(0, 0, twipsToPixels(5772), twipsToPixels(1884)));
+        QCOMPARE(view->columnWidth(RosterGrid::UserId), twipsToPixels(800));
+        const int logHeight = log->height();
+
+        m_window->resize(least.width() * 2, least.height() * 3);
+        QTRY_COMPARE(view->height(), twipsToPixels(1884) + 2 * least.height());
+        QCOMPARE(log->height(), logHeight);
+        QCOMPARE(view->width(), twipsToPixels(5772) + least.width());
+        QCOMPARE(status->geometry().bottom(), status->parentWidget()->height() - 1);
+        QCOMPARE(status->width(), status->parentWidget()->width());
+        const int id = view->columnWidth(RosterGrid::UserId);
+        const int name = view->columnWidth(RosterGrid::UserName);
+        QVERIFY2(id > 2 * twipsToPixels(800) - 4, qPrintable(QString::number(id)));
+        QVERIFY2(qAbs(id * 3 - name * 2) <= 3,
+                 qPrintable(QStringLiteral("%1 %2").arg(id).arg(name)));
+
+        auto *splitter = child<QSplitter>(QStringLiteral("GridLogSplitter"));
+        splitter->setSizes({300, 250});
+        const QList<int> shares = splitter->sizes();
+        m_window->move(37, 41);
+        const QRect place = m_window->geometry();
+        m_window->close();
+        QVERIFY(WindowPlace::path().startsWith(data.path()));
+        QSettings kept(WindowPlace::path(), QSettings::IniFormat);
+        QCOMPARE(kept.childGroups(), QStringList{QSysInfo::machineHostName()});
+
+        m_window = std::make_unique<FrmMain>(m_desktop->services());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QCOMPARE(m_window->geometry(), place);
+        QCOMPARE(child<QSplitter>(QStringLiteral("GridLogSplitter"))->sizes(), shares);
+        QCOMPARE(m_window->minimumSize(), least);
+    }
+
+    // 座席表 reads the day's journal when it opens and follows the marks
+    // live; a click selects the student's row, the view flips, the map is
+    // saved as PNG.
+    void seatMapFollowsTheClassAndSelectsTheRow()
+    {
+        LectureFiles files;
+        writeBytes(files.dir.filePath(QStringLiteral("zaseki.cfg")),
+                   cp932Lines({"A1,1,1,127.0.0.1", "A2,1,2,127.0.0.2", "B1,2,1,127.0.0.3"}));
+        QVERIFY(startLecture(files));
+        const quint16 port = m_window->server().network().port();
+        TestClient taro(port, QHostAddress(QStringLiteral("127.0.0.2")));
+        QVERIFY(taro.waitForLines(2));
+        QCOMPARE(taro.ask(cp932::encode(wire::userLine(QStringLiteral("taro")) + wire::Eol)),
+                 wire::AttendanceTaken);
+        showActive();
+        m_window->findChild<QAction *>(QStringLiteral("mnuViewSeats"))->trigger();
+        FrmSeats *seats = m_window->seatsWindow();
+        QVERIFY(seats && seats->isVisible());
+        const auto states = [seats] {
+            QStringList text;
+            for (const SeatMap::Line &line : seats->map().lines())
+                text << line.userId + u'/' + SeatMap::stateText(line.state);
+            return text.join(u';');
+        };
+        QCOMPARE(states(), QStringLiteral("/空席;taro/出席;/空席"));
+        QVERIFY(
+            seats->findChild<QLabel *>(QStringLiteral("absentList"))->text().contains("hanako"));
+
+        // Live: hanako from taro's machine makes both 要確認, drawn so.
+        TestClient hanako(port, QHostAddress(QStringLiteral("127.0.0.2")));
+        QVERIFY(hanako.waitForLines(2));
+        QCOMPARE(hanako.ask(cp932::encode(wire::userLine(QStringLiteral("hanako")) + wire::Eol)),
+                 wire::AttendanceTaken);
+        QCOMPARE(states(), QStringLiteral("/空席;taro/要確認;hanako/要確認;/空席"));
+        SeatMapView &view = seats->view();
+        const QPoint a2 = view.seatRect(1).center();
+        QTRY_COMPARE(view.grab().toImage().pixelColor(a2 + QPoint(30, 12)),
+                     SeatMapView::colourOf(SeatMap::State::Check));
+        QVERIFY(view.toolTipOf(1).contains(QStringLiteral("127.0.0.2")));
+        QVERIFY(view.toolTipOf(1).contains(QStringLiteral("hanako")));
+
+        // A click on the seat selects its first student's row.
+        QTest::mouseClick(&view, Qt::LeftButton, {}, a2);
+        auto *grid = child<QTableView>(QStringLiteral("UserInfoGrid"));
+        QCOMPARE(grid->selectionModel()->selectedRows().value(0).row(), 1); // taro
+
+        // From the front row 1 is at the bottom and column 1 on the right.
+        const QRect front = view.seatRect(0);
+        seats->findChild<QPushButton *>(QStringLiteral("flipView"))->click();
+        QVERIFY(view.seatRect(0).top() < front.top());
+        QVERIFY(view.seatRect(0).left() < front.left());
+
+        const QString png = files.dir.filePath(QStringLiteral("seats.png"));
+        m_desktop->dialogs.nextAnswers << png;
+        seats->saveImage();
+        QImage saved(png);
+        QCOMPARE(saved.size(), view.size());
     }
 
     void lectureLabelsShowFileTextAsWritten()

@@ -2,6 +2,7 @@
 #include "server/lecture/lecture.h"
 #include "server/lecture/rosterfile.h"
 #include "server/lecture/rostergrid.h"
+#include "server/ui/rosterfilter.h"
 #include "server/ui/rostermodel.h"
 #include "support/fakedialogs.h"
 #include "support/files.h"
@@ -103,6 +104,60 @@ private Q_SLOTS:
         const RosterModel model(*m_grid);
         QCOMPARE(model.rowCount(), 2);
         QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "h1");
+    }
+
+    // The filters above the grid, over the model without a window: each kind
+    // with its count, the search on ID or name, and the 計 line always there.
+    void filtersNarrowTheRowsAndKeepTheTotal_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QStringList>("ids");
+        QTest::newRow("all") << int(RosterFilter::All) << QString()
+                             << QStringList{"taro", "hanako", "jiro", "Saburo", "計"};
+        QTest::newRow("absent") << int(RosterFilter::Absent) << QString()
+                                << QStringList{"jiro", "Saburo", "計"};
+        QTest::newRow("not handed in") << int(RosterFilter::NotHandedIn) << QString()
+                                       << QStringList{"hanako", "jiro", "Saburo", "計"};
+        QTest::newRow("late after 09:10:00")
+            << int(RosterFilter::Late) << QString() << QStringList{"hanako", "計"};
+        QTest::newRow("flagged") << int(RosterFilter::Flagged) << QString()
+                                 << QStringList{"taro", "計"};
+        QTest::newRow("search an ID, any case")
+            << int(RosterFilter::All) << QStringLiteral("sab") << QStringList{"Saburo", "計"};
+        QTest::newRow("search a name")
+            << int(RosterFilter::Absent) << QStringLiteral("次") << QStringList{"jiro", "計"};
+    }
+    void filtersNarrowTheRowsAndKeepTheTotal()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, search);
+        QFETCH(QStringList, ids);
+        m_grid->replaceRowsFrom(1, {RosterGrid::Row{"taro", "太郎", "09:05:00", "09:30:00"},
+                                    RosterGrid::Row{"hanako", "花子", "09:10:01"},
+                                    RosterGrid::Row{"jiro", "次郎"},
+                                    RosterGrid::Row{"Saburo", "三郎"}, RosterGrid::Row{"計"}});
+        m_grid->setRosterCount(4);
+        m_grid->flagAddress(1);
+        RosterModel model(*m_grid);
+        RosterFilter filter(*m_grid);
+        filter.setSourceModel(&model);
+        filter.setLateAfter(9 * 3600 + 10 * 60);
+        filter.setKind(RosterFilter::Kind(kind));
+        filter.setSearch(search);
+        QStringList shown;
+        for (int row = 0; row < filter.rowCount(); ++row)
+            shown << filter.index(row, RosterGrid::UserId).data().toString();
+        QCOMPARE(shown, ids);
+        QCOMPARE(filter.caption(RosterFilter::All), QStringLiteral("全員 (4)"));
+        QCOMPARE(filter.caption(RosterFilter::Absent), QStringLiteral("未出席 (2)"));
+        QCOMPARE(filter.caption(RosterFilter::Late), QStringLiteral("遅刻 (1)"));
+        // A mark moves a row out of 未出席 at once; the grid keeps every row.
+        m_grid->setText(3, RosterGrid::Attendance, "09:00:00");
+        QCOMPARE(filter.count(RosterFilter::Absent), 1);
+        QCOMPARE(m_grid->exportRows().size(), size_t(5));
+        if (kind == RosterFilter::Absent && search.isEmpty())
+            QCOMPARE(filter.rowCount(), 2);
     }
 
     void modelFollowsTheGrid()

@@ -14,23 +14,28 @@
 #include "server/ui/frmabout.h"
 #include "server/ui/frmimport.h"
 #include "server/ui/frmledger.h"
+#include "server/ui/frmseats.h"
 #include "server/ui/frmsubmissions.h"
+#include "server/ui/gridcolumns.h"
 #include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/qttextlog.h"
 #include "server/ui/rostermodel.h"
 #include "server/ui/shortcutpriority.h"
+#include "server/ui/windowplace.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTableView>
@@ -113,7 +118,7 @@ void FrmMain::build(const Desktop &desktop, const ShellServices &shell)
     bindLecture();
     connectMenu(buildMainMenu(*menuBar()));
     giveShortcutsPriority();
-    fixSizeAndCentre();
+    placeWindow();
 }
 
 QLabel *FrmMain::addLabel(const char *name, const QString &text, const QRect &rect, bool bold)
@@ -132,9 +137,11 @@ QLabel *FrmMain::addLabel(const char *name, const QString &text, const QRect &re
 void FrmMain::buildControls()
 {
     // Every control sits at a fixed place in the client area, the bars
-    // included, so hiding a bar moves nothing.
+    // included, so hiding a bar moves nothing. The client area may grow
+    // beyond that layout; the grid and the log take the room (layoutClient).
     m_client = new QWidget(this);
-    m_client->setFixedSize(twipsToPixels(6000), twipsToPixels(5172));
+    m_client->setMinimumSize(twipsToPixels(6000), twipsToPixels(5172));
+    m_client->installEventFilter(this);
     setCentralWidget(m_client);
 
     m_tbToolBar = new MainToolBar(m_client);
@@ -163,13 +170,19 @@ void FrmMain::buildControls()
     m_haifudirBtn->setGeometry(twipsRect(5280, 1380, 492, 372));
     connect(m_haifudirBtn, &QAbstractButton::clicked, this, &FrmMain::haifudirBtn_Click);
 
-    m_userInfoGrid = new QTableView(m_client);
+    // The grid above the log, the lecturer choosing how they share the room.
+    m_splitter = new QSplitter(Qt::Vertical, m_client);
+    m_splitter->setObjectName(QStringLiteral("GridLogSplitter"));
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setHandleWidth(twipsToPixels(36));
+    m_splitter->setGeometry(twipsRect(120, 1800, 5772, 3012));
+    m_userInfoGrid = new QTableView(m_splitter);
     m_userInfoGrid->setObjectName(QStringLiteral("UserInfoGrid"));
-    m_userInfoGrid->setGeometry(twipsRect(120, 1800, 5772, 1884));
-
-    m_txtOutput = new QtTextLog(m_client);
+    m_txtOutput = new QtTextLog(m_splitter);
     m_txtOutput->setObjectName(QStringLiteral("TxtOutput"));
-    m_txtOutput->setGeometry(twipsRect(120, 3720, 5772, 1092));
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 0);
+    m_splitter->setSizes({twipsToPixels(1884), twipsToPixels(1092)});
     // Tab leaves the log for the next control instead of typing a tab.
     m_txtOutput->setTabChangesFocus(true);
 
@@ -196,9 +209,10 @@ void FrmMain::buildGrid()
     m_userInfoGrid->setWordWrap(false);
     // Tab moves on to the next control, not to the next cell.
     m_userInfoGrid->setTabKeyNavigation(false);
+    m_columns = new GridColumns(*m_userInfoGrid, twipsToPixels(5772));
     connect(&m_server->grid(), &RosterGrid::columnWidthChanged, this,
             [this](int column, int twips) {
-                m_userInfoGrid->setColumnWidth(column, gridColumnPixels(column, twips));
+                m_columns->setBaseWidth(column, gridColumnPixels(column, twips));
             });
 }
 
@@ -228,8 +242,30 @@ int FrmMain::timeCellPixels() const
     return cell.width() + (m_userInfoGrid->showGrid() ? 1 : 0);
 }
 
+bool FrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_client && event->type() == QEvent::Resize)
+        layoutClient();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void FrmMain::layoutClient()
+{
+    // The bars span the width; the status bar keeps to the bottom edge and
+    // the grid and log fill what lies between, at the layout's margins.
+    const int width = m_client->width();
+    const int height = m_client->height();
+    m_tbToolBar->setGeometry(0, 0, width, twipsToPixels(336));
+    const int statusHeight = twipsToPixels(264);
+    m_sbStatusBar->setGeometry(0, height - statusHeight, width, statusHeight);
+    const QRect splitter = twipsRect(120, 1800, 5772, 3012);
+    m_splitter->setGeometry(splitter.left(), splitter.top(), width - 2 * splitter.left() + 1,
+                            height - splitter.top() - statusHeight - twipsToPixels(96));
+}
+
 void FrmMain::closeEvent(QCloseEvent *event)
 {
+    WindowPlace::save(*this, *m_splitter);
     // The program's other windows go with the main window, newest first.
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
@@ -270,6 +306,7 @@ void FrmMain::connectMenu(const MainMenuActions &items)
         {items.viewLedger, &FrmMain::mnuViewLedger_Click},
         {items.viewOptions, &FrmMain::mnuViewOptions_Click},
         {items.viewSubmissions, &FrmMain::mnuViewSubmissions_Click},
+        {items.viewSeats, &FrmMain::mnuViewSeats_Click},
         {items.helpOpen, &FrmMain::mnuHelpOpen_Click},
         {items.helpAbout, &FrmMain::mnuHelpAbout_Click},
     };
@@ -285,19 +322,22 @@ void FrmMain::giveShortcutsPriority()
     priority->protect(*m_txtOutput);
 }
 
-void FrmMain::fixSizeAndCentre()
+void FrmMain::placeWindow()
 {
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(sizeHint());
+    // The layout's size is the least the window may have; it opens there,
+    // centred, unless this machine kept another place.
+    setMinimumSize(minimumSizeHint());
+    resize(minimumSize());
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen));
+    WindowPlace::restore(*this, *m_splitter);
 }
 
 bool FrmMain::Form_Load(const QString &settingsPath)
 {
     m_server->readSettings(settingsPath);
+    // The room belongs to the machine: its layout sits beside the settings.
+    m_startFolder = QFileInfo(settingsPath).absolutePath();
     m_server->roster().open();
     QCoreApplication::processEvents();
     return m_server->start();
@@ -395,6 +435,25 @@ void FrmMain::mnuViewSubmissions_Click()
     m_frmSubmissions->refresh();
     m_frmSubmissions->show();
     m_frmSubmissions->raise();
+}
+
+void FrmMain::mnuViewSeats_Click()
+{
+    if (!m_frmSeats) {
+        m_frmSeats = new FrmSeats(*m_server, *m_dialogs, *m_messages, this);
+        connect(m_frmSeats, &FrmSeats::studentClicked, this, &FrmMain::selectStudent);
+    }
+    m_frmSeats->open(m_startFolder.isEmpty() ? QDir::currentPath() : m_startFolder);
+    m_frmSeats->show();
+    m_frmSeats->raise();
+}
+
+void FrmMain::selectStudent(const QString &userId)
+{
+    // The model leaves out the heading row.
+    if (const std::optional<int> row = m_server->grid().searchtext(userId);
+        row && !userId.isEmpty())
+        m_userInfoGrid->selectRow(*row - 1);
 }
 
 void FrmMain::mnuHelpOpen_Click()

@@ -7,7 +7,9 @@
 class Clipboard;
 class DocumentOpener;
 class FileDialogs;
+class FrmSeats;
 class FrmSubmissions;
+class GridColumns;
 class SubmissionsList;
 class FolderChooser;
 class FrmLedger;
@@ -19,6 +21,7 @@ class ProcessStarter;
 class QAbstractButton;
 class QAction;
 class QLabel;
+class QSplitter;
 class QTableView;
 class Registry;
 class RosterModel;
@@ -46,6 +49,8 @@ public:
     LectureServer &server() { return *m_server; }
     // The ledger window once 表示 > 出席簿 has opened it.
     FrmLedger *ledgerWindow() const;
+    // The seat map once 表示 > 座席表 has opened it.
+    FrmSeats *seatsWindow() const { return m_frmSeats; }
 
     // The start-up steps that run before the window is first shown. False
     // when the program has to end.
@@ -65,6 +70,7 @@ public Q_SLOTS:
     void mnuViewLedger_Click();
     void mnuViewOptions_Click();
     void mnuViewSubmissions_Click();
+    void mnuViewSeats_Click();
     void mnuHelpOpen_Click();
     void mnuHelpAbout_Click();
     void tbToolBar_ButtonClick(const QString &key);
@@ -73,6 +79,7 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     int gridColumnPixels(int column, int twips) const;
@@ -83,7 +90,9 @@ private:
     void bindLecture();
     void connectMenu(const MainMenuActions &items);
     void giveShortcutsPriority();
-    void fixSizeAndCentre();
+    void placeWindow();
+    void selectStudent(const QString &userId);
+    void layoutClient();
     QLabel *addLabel(const char *name, const QString &text, const QRect &twips, bool bold);
 
     std::unique_ptr<QtDesktop> m_qtDesktop;
@@ -103,7 +112,9 @@ private:
     QAbstractButton *m_dirname = nullptr;
     QLabel *m_haifudir = nullptr;
     QAbstractButton *m_haifudirBtn = nullptr;
+    QSplitter *m_splitter = nullptr;
     QTableView *m_userInfoGrid = nullptr;
+    GridColumns *m_columns = nullptr;
     QtTextLog *m_txtOutput = nullptr;
     MainStatusBar *m_sbStatusBar = nullptr;
     QAction *m_mnuViewToolbar = nullptr;
@@ -114,4 +125,6 @@ private:
     FileDialogs *m_dialogs = nullptr;
     Clipboard *m_clipboard = nullptr;
     FrmSubmissions *m_frmSubmissions = nullptr;
+    FrmSeats *m_frmSeats = nullptr;
+    QString m_startFolder;
 };

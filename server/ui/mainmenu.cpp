@@ -72,6 +72,7 @@ void buildViewMenu(QMenuBar &bar, MainMenuActions &items)
     addSeparator(menu, "mnuViewBar1");
     items.viewLedger = addItem(menu, "mnuViewLedger", QStringLiteral("出席簿(&L)..."));
     items.viewSubmissions = addItem(menu, "mnuViewSubmissions", QStringLiteral("提出一覧(&K)..."));
+    items.viewSeats = addItem(menu, "mnuViewSeats", QStringLiteral("座席表(&M)"));
 }
 
 void buildHelpMenu(QMenuBar &bar, MainMenuActions &items)

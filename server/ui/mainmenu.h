@@ -20,6 +20,7 @@ struct MainMenuActions
     QAction *viewLedger = nullptr;
     QAction *viewOptions = nullptr;
     QAction *viewSubmissions = nullptr;
+    QAction *viewSeats = nullptr;
     QAction *helpOpen = nullptr;
     QAction *helpAbout = nullptr;
 };

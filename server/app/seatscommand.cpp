@@ -1,0 +1,246 @@
+#include "server/app/seatscommand.h"
+
+#include "common/clock.h"
+#include "common/cp932.h"
+#include "common/csvtext.h"
+#include "common/readvar.h"
+#include "server/app/commandline.h"
+#include "server/lecture/rosterfile.h"
+#include "server/lecture/seatmap.h"
+#include "server/records/journalreader.h"
+#include "server/records/lecturejournal.h"
+#include "server/records/seatclaims.h"
+#include "server/term/coursesettings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+const char *const CommandWord = "--seats";
+// A layout is a few lines per seat: anything larger is no layout.
+constexpr qint64 MaxLayoutBytes = 1024 * 1024;
+
+const QString Usage = QStringLiteral(
+    "使い方: tavrelle --seats 受講ファイル.cfg [--layout 座席表.cfg] [--date YYYY-MM-DD] "
+    "[--journals 記録フォルダ]... [--out 出力.csv]\n"
+    "その日 (省略時は今日) の記録から、座席ごとに誰が出席したかを CSV で書き出します｡\n"
+    "座席表は --layout、inivar.cfg の zaseki、起動したフォルダの zaseki.cfg の順に探します｡\n");
+
+struct Options
+{
+    QString roster;
+    QString layout;
+    QDate date;
+    QStringList journals;
+    QString out;
+};
+
+void tell(const QString &text)
+{
+    const QByteArray bytes = (text + u'\n').toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+std::optional<Options> parse(const QStringList &arguments, bool *help, QString *error)
+{
+    const CommandLine::Syntax syntax{{QLatin1String(CommandWord), QStringLiteral("--layout"),
+                                      QStringLiteral("--date"), QStringLiteral("--journals"),
+                                      QStringLiteral("--out")},
+                                     {QStringLiteral("--help"), QStringLiteral("-h")},
+                                     QStringLiteral("｡")};
+    const CommandLine line = CommandLine::parse(arguments.mid(1), syntax);
+    *help = line.helpAsked();
+    if (!line.refusal().isEmpty()) {
+        *error = line.refusal();
+        return std::nullopt;
+    }
+    Options options;
+    options.roster = line.value(QLatin1String(CommandWord));
+    options.layout = line.value(QStringLiteral("--layout"));
+    options.journals = line.values(QStringLiteral("--journals"));
+    options.out = line.value(QStringLiteral("--out"));
+    const QString date = line.value(QStringLiteral("--date"));
+    options.date = date.isEmpty() ? Clock::now().date() : CourseSettings::dayOf(date);
+    if (!options.date.isValid()) {
+        *error = QStringLiteral("--date の値「%1」は YYYY-MM-DD の日付ではありません｡").arg(date);
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::optional<int> lateAfterOf(const CourseSettings &course)
+{
+    if (!course.start())
+        return std::nullopt;
+    return course.start()->msecsSinceStartOfDay() / 1000 + course.onTimeMinutes() * 60;
+}
+
+struct Roster
+{
+    QString lecture;
+    QList<SeatMap::Student> students;
+    std::optional<int> lateAfter;
+};
+
+std::optional<Roster> readRoster(const Options &options, QString *error)
+{
+    QFile file(options.roster);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("受講ファイル %1 を読み込めません: %2")
+                     .arg(options.roster, file.errorString());
+        return std::nullopt;
+    }
+    const QString text = cp932::decode(file.readAll());
+    const StudentBlock block = readStudentBlock(text);
+    Roster roster;
+    roster.lecture = SettingsText(text).value(QStringLiteral("kougimei"));
+    if (block.status != StudentBlock::Loaded || roster.lecture.isEmpty()) {
+        *error = QStringLiteral("受講ファイル %1 は有効な受講者データではありません｡")
+                     .arg(options.roster);
+        return std::nullopt;
+    }
+    for (int row = 0; row < block.studentCount; ++row)
+        roster.students.append({block.rows[size_t(row)][RosterGrid::UserId],
+                                block.rows[size_t(row)][RosterGrid::UserName]});
+    roster.lateAfter = lateAfterOf(CourseSettings::fromText(text, options.date));
+    return roster;
+}
+
+bool readJournals(const Options &options, const QString &lecture, SeatMap &map, QString *error)
+{
+    QStringList folders;
+    if (QFileInfo(LectureJournal::folder()).isDir())
+        folders << LectureJournal::folder();
+    for (const QString &folder : options.journals) {
+        if (!QFileInfo(folder).isDir() || !QFileInfo(folder).isReadable()) {
+            *error = QStringLiteral("記録フォルダ %1 を読めません｡").arg(folder);
+            return false;
+        }
+        folders << folder;
+    }
+    const LectureJournals found = findLectureJournals(lecture, folders, options.date, options.date);
+    const auto day = found.byDate.find(options.date);
+    for (const QString &path : day != found.byDate.end() ? day->second : QStringList()) {
+        const Result<> read = readSeatClaims(path, lecture, map);
+        if (!read)
+            tell(QStringLiteral("tavrelle: %1: %2").arg(path, read.error()));
+    }
+    return true;
+}
+
+bool writeOut(const QString &path, const QByteArray &bytes)
+{
+    if (path.isEmpty())
+        return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
+                   size_t(bytes.size()) &&
+               std::fflush(stdout) == 0;
+    QSaveFile file(path);
+    // Unbuffered: QSaveFile commits even when its closing flush fails.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+        file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    tell(QStringLiteral("tavrelle: %1 に書き込めません: %2").arg(path, file.errorString()));
+    return false;
+}
+
+} // namespace
+
+std::optional<int> rosterLateAfter(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return lateAfterOf(
+        CourseSettings::fromText(cp932::decode(file.readAll()), Clock::now().date()));
+}
+
+QString seatLayoutPath(const QString &startFolder, const QString &named)
+{
+    if (!named.isEmpty())
+        return named;
+    const QDir start(startFolder);
+    const Result<SettingsText> settings =
+        SettingsText::read(start.absoluteFilePath(QStringLiteral("inivar.cfg")));
+    const QString key = settings ? settings->value(QStringLiteral("zaseki")) : QString();
+    if (!key.isEmpty())
+        return key;
+    const QString own = start.absoluteFilePath(QStringLiteral("zaseki.cfg"));
+    return QFileInfo::exists(own) ? own : QString();
+}
+
+std::optional<SeatLayout> readSeatLayoutFile(const QString &path, QString *error)
+{
+    if (path.isEmpty())
+        return SeatLayout::inArrivalOrder({});
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxLayoutBytes) {
+        *error =
+            QStringLiteral("座席表 %1 を読み込めません: %2")
+                .arg(path, file.isOpen() ? QStringLiteral("大きすぎます") : file.errorString());
+        return std::nullopt;
+    }
+    return SeatLayout::parse(cp932::decode(file.read(MaxLayoutBytes)));
+}
+
+QByteArray seatsCsv(const SeatMap &map)
+{
+    QString text = QStringLiteral("座席,行,列,アドレス,ユーザID,ユーザ名,状態,出席時刻\r\n");
+    for (const SeatMap::Line &line : map.lines()) {
+        QStringList cells;
+        if (line.seat >= 0) {
+            const Seat &seat = map.layout().seats[line.seat];
+            cells << csvField(textCell(seat.label)) << QString::number(seat.row)
+                  << QString::number(seat.column);
+        } else {
+            cells << QString() << QString() << QString();
+        }
+        cells << csvField(textCell(line.address)) << csvField(textCell(line.userId))
+              << csvField(textCell(line.name)) << SeatMap::stateText(line.state) << line.time;
+        text += cells.join(u',') + QStringLiteral("\r\n");
+    }
+    return cp932::encode(text);
+}
+
+int seatsCommand(const QStringList &arguments)
+{
+    QString error;
+    bool help = false;
+    const std::optional<Options> options = parse(arguments, &help, &error);
+    if (help) {
+        std::fputs(Usage.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    std::optional<Roster> roster;
+    std::optional<SeatLayout> layout;
+    if (options && (roster = readRoster(*options, &error)) &&
+        (layout =
+             readSeatLayoutFile(seatLayoutPath(QDir::currentPath(), options->layout), &error))) {
+        for (const QString &problem : layout->problems)
+            tell(QStringLiteral("tavrelle: ") + problem);
+        SeatMap map(*layout, roster->students, roster->lateAfter);
+        if (readJournals(*options, roster->lecture, map, &error))
+            return writeOut(options->out, seatsCsv(map)) ? 0 : 1;
+    }
+    tell(QStringLiteral("tavrelle: ") + error);
+    if (!options)
+        tell(Usage);
+    return 2;
+}
+
+bool isSeatsCommand(int argc, char *argv[])
+{
+    return hasArgument(argc, argv, CommandWord);
+}
+
+int runSeatsCommand(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tavrelle"));
+    return seatsCommand(QCoreApplication::arguments());
+}
