@@ -2,6 +2,7 @@
 
 #include "platform/widgets/twips.h"
 #include "server/app/sysinfo.h"
+#include "server/ui/japanesefont.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -12,13 +13,6 @@ namespace {
 
 const QString AppTitle = QStringLiteral("Tavrelle");
 const QString SupportAddress = QStringLiteral("support@tavrelle.example");
-
-QFont japaneseFont(int pointSize = 9)
-{
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"), pointSize);
-    font.setStyleHint(QFont::SansSerif);
-    return font;
-}
 
 // "Version " and the major, minor and revision numbers of `version`
 // ("0.0.23"), each without leading zeros.

@@ -17,6 +17,7 @@
 #include "server/ui/frmseats.h"
 #include "server/ui/frmsubmissions.h"
 #include "server/ui/gridcolumns.h"
+#include "server/ui/japanesefont.h"
 #include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
@@ -52,14 +53,6 @@ const QString AppTitle = QStringLiteral("Tavrelle");
 const QString OptionsPlaceholder = QStringLiteral("ｵﾌﾟｼｮﾝ ﾀﾞｲｱﾛｸﾞのｺｰﾄﾞをここに記述します !");
 const QString FolderPrompt = QStringLiteral("課題保存先を指定してください");
 const QString HandoutFolderPrompt = QStringLiteral("配布物のフォルダを指定してください");
-
-QFont japaneseFont(bool bold = false)
-{
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"), 9);
-    font.setStyleHint(QFont::SansSerif);
-    font.setBold(bold);
-    return font;
-}
 
 // "hh:mm:ss" written with the font's widest digit: no time of day is wider.
 QString widestTime(const QFontMetrics &metrics)
@@ -130,7 +123,7 @@ QLabel *FrmMain::addLabel(const char *name, const QString &text, const QRect &re
     label->setTextFormat(Qt::PlainText);
     label->setGeometry(rect);
     if (bold)
-        label->setFont(japaneseFont(true));
+        label->setFont(japaneseFont(9, true));
     return label;
 }
 
