@@ -36,9 +36,13 @@ QByteArray sjis(const QString &text)
 }
 
 // `line` (without its end) parsed, written again, and parsed back: the same.
+// An event's texts are views into its line, so the lines are kept for the
+// test's whole run.
 JournalEvent roundTrip(const QString &line)
 {
-    const QByteArray bytes = sjis(line);
+    static QList<QByteArray> lines;
+    lines.append(sjis(line));
+    const QByteArray &bytes = lines.last();
     const Result<JournalEvent> event = journalcodec::parseLine(bytes);
     if (!event)
         qWarning("%s: %s", qPrintable(line), qPrintable(event.error()));
@@ -172,15 +176,16 @@ private Q_SLOTS:
         // As the server writes it for a stranger: no day, on time, no folder.
         QCOMPARE(roundTrip("提出,10:00:00,,x.txt,0," + hash + ",,,1,").versions, 1);
         // An older journal ends at the hash; the name's own ",5,<hash>" wins.
-        const Result<JournalEvent> older =
-            journalcodec::parseLine(sjis("提出,09:00:00,jiro,j.c,5," + hash + ",7," + hash));
+        // An event's texts are views into its line: the lines outlive them.
+        const QByteArray olderLine = sjis("提出,09:00:00,jiro,j.c,5," + hash + ",7," + hash);
+        const Result<JournalEvent> older = journalcodec::parseLine(olderLine);
         QVERIFY(older.ok());
         QCOMPARE(older->fileName, "j.c");
         QCOMPARE(older->size, 5);
         QVERIFY(!older->completedOn.isValid());
         QCOMPARE(older->versions, 0);
-        const Result<JournalEvent> bare =
-            journalcodec::parseLine(sjis("提出,09:00:00,jiro,j.c,5," + hash));
+        const QByteArray bareLine = sjis("提出,09:00:00,jiro,j.c,5," + hash);
+        const Result<JournalEvent> bare = journalcodec::parseLine(bareLine);
         QVERIFY(bare.ok());
         QCOMPARE(bare->sha256, Hash);
         QCOMPARE(bare->folder, QByteArrayView());
