@@ -4,6 +4,8 @@
 
 namespace {
 
+using journalcodec::isDigits;
+
 struct KindWord
 {
     JournalKind kind;
@@ -23,17 +25,6 @@ const QByteArray SecondsWord = cp932::encode(QStringLiteral("秒"));
 constexpr qsizetype MaxRowDigits = 9;
 constexpr qsizetype MaxSizeDigits = 18;
 constexpr qsizetype HashDigits = 64;
-
-bool isDigits(QByteArrayView field, qsizetype maxDigits)
-{
-    if (field.isEmpty() || field.size() > maxDigits)
-        return false;
-    for (const char c : field) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
 
 // Digits only, so that the number cannot fail.
 qint64 numberOf(QByteArrayView digits)
@@ -182,6 +173,17 @@ void appendNumber(QByteArray &line, qint64 number)
 } // namespace
 
 namespace journalcodec {
+
+bool isDigits(QByteArrayView field, qsizetype maxDigits)
+{
+    if (field.isEmpty() || field.size() > maxDigits)
+        return false;
+    for (const char c : field) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
 
 QByteArray wordOf(JournalKind kind)
 {

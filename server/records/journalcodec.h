@@ -59,5 +59,7 @@ Result<JournalEvent> parseLine(QByteArrayView line);
 bool isTimeOfDay(QByteArrayView field, int *seconds = nullptr);
 // 64 hex digits in lower case, as this program writes them.
 bool isSha256(QByteArrayView field);
+// One to `maxDigits` decimal digits and nothing else.
+bool isDigits(QByteArrayView field, qsizetype maxDigits);
 
 } // namespace journalcodec

@@ -1,19 +1,12 @@
 #include "server/records/journalsummary.h"
 
+#include "server/records/journalcodec.h"
+
 #include <cstring>
 
 namespace {
 
-bool isDigits(QByteArrayView field, qsizetype maxDigits)
-{
-    if (field.isEmpty() || field.size() > maxDigits)
-        return false;
-    for (const char c : field) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
+using journalcodec::isDigits;
 
 bool isDottedAddress(QByteArrayView field)
 {
