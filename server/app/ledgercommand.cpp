@@ -3,6 +3,7 @@
 #include "common/clock.h"
 #include "common/cp932.h"
 #include "server/app/commandline.h"
+#include "server/app/commandoutput.h"
 #include "server/term/coursesettings.h"
 #include "server/term/ledger.h"
 #include "server/term/ledgercorrections.h"
@@ -11,7 +12,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 #include <cstdio>
 
@@ -47,11 +47,8 @@ struct Options
     QString out;
 };
 
-void tell(const QString &text)
-{
-    const QByteArray bytes = (text + u'\n').toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-}
+using commandoutput::tell;
+using commandoutput::writeOut;
 
 int refuse(const QString &text)
 {
@@ -98,21 +95,6 @@ QString checkFolders(const QStringList &folders)
             return QStringLiteral("記録フォルダ %1 を読めません").arg(folder);
     }
     return {};
-}
-
-bool writeOut(const QString &path, const QByteArray &bytes)
-{
-    if (path.isEmpty())
-        return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
-                   size_t(bytes.size()) &&
-               std::fflush(stdout) == 0;
-    QSaveFile file(path);
-    // Unbuffered: QSaveFile commits even when its closing flush fails.
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-        file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    tell(QStringLiteral("tavrelle: %1 に書き込めません: %2").arg(path, file.errorString()));
-    return false;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "common/csvtext.h"
 #include "common/readvar.h"
 #include "server/app/commandline.h"
+#include "server/app/commandoutput.h"
 #include "server/lecture/rosterfile.h"
 #include "server/lecture/seatmap.h"
 #include "server/records/journalreader.h"
@@ -16,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <cstdio>
 #include <optional>
 
@@ -41,11 +41,8 @@ struct Options
     QString out;
 };
 
-void tell(const QString &text)
-{
-    const QByteArray bytes = (text + u'\n').toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-}
+using commandoutput::tell;
+using commandoutput::writeOut;
 
 std::optional<Options> parse(const QStringList &arguments, bool *help, QString *error)
 {
@@ -132,21 +129,6 @@ bool readJournals(const Options &options, const QString &lecture, SeatMap &map, 
             tell(QStringLiteral("tavrelle: %1: %2").arg(path, read.error()));
     }
     return true;
-}
-
-bool writeOut(const QString &path, const QByteArray &bytes)
-{
-    if (path.isEmpty())
-        return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
-                   size_t(bytes.size()) &&
-               std::fflush(stdout) == 0;
-    QSaveFile file(path);
-    // Unbuffered: QSaveFile commits even when its closing flush fails.
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-        file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    tell(QStringLiteral("tavrelle: %1 に書き込めません: %2").arg(path, file.errorString()));
-    return false;
 }
 
 } // namespace
