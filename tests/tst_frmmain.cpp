@@ -584,6 +584,15 @@ private Q_SLOTS:
         seats->saveImage();
         QImage saved(png);
         QCOMPARE(saved.size(), view.size());
+
+        // An ID not yet on the roster is answered 501 and shows at its seat.
+        TestClient guest(port, QHostAddress(QStringLiteral("127.0.0.3")));
+        QVERIFY(guest.waitForLines(2));
+        QCOMPARE(guest.ask(cp932::encode(wire::userLine(QStringLiteral("s26099")) + wire::Eol)),
+                 wire::BadUserId);
+        QCOMPARE(states(), QStringLiteral("/空席;taro/要確認;hanako/要確認;s26099/名簿外"));
+        QTRY_COMPARE(view.grab().toImage().pixelColor(view.seatRect(2).center() + QPoint(30, 12)),
+                     SeatMapView::colourOf(SeatMap::State::OffRoster));
     }
 
     void lectureLabelsShowFileTextAsWritten()

@@ -2,6 +2,7 @@
 // broken and foreign lines, midnight, a second program, an ending program.
 #include "common/clock.h"
 #include "platform/textlog.h"
+#include "server/app/classrules.h"
 #include "server/app/rostercommands.h"
 #include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
@@ -9,6 +10,7 @@
 #include "server/records/journalcodec.h"
 #include "server/records/journaledlog.h"
 #include "server/records/journalfile.h"
+#include "server/records/journalreader.h"
 #include "server/records/lecturejournal.h"
 #include "support/fakedialogs.h"
 #include "support/files.h"
@@ -159,6 +161,33 @@ private Q_SLOTS:
         QCOMPARE(handout.userId, "192.168.0.7");
         QCOMPARE(handout.fileName, sjis("資料,1.pdf"));
         QCOMPARE(handout.sha256, Hash);
+    }
+
+    void anIdOffTheRosterIsJournaledOncePerLecture()
+    {
+        Clock::setSource([] { return at(9, "09:01:02"); });
+        load();
+        ClassRules rules(*m_lecture, *m_book, *m_journal);
+        ClassDesk::Attended attended = rules.attend("s26099", "192.168.0.20", true);
+        QCOMPARE(attended.reply, QStringLiteral("501 - bad-userID ^^"));
+        QVERIFY(attended.recorded);
+        QVERIFY(!rules.attend("s26099", "192.168.0.21", true).recorded);
+        // Past the client's budget nothing is written; a flooded ID is bounded.
+        QVERIFY(!rules.attend("s26098", "192.168.0.20", false).recorded);
+        QVERIFY(rules.attend(QString(65000, u'A') + ",x", "192.168.0.22", true).recorded);
+        const QStringList lines = journalLines(journalOf(QDate(2026, 12, 9)));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[1], QStringLiteral("名簿外,09:01:02,s26099,192.168.0.20"));
+        QVERIFY2(lines[2].size() < 100, qPrintable(lines[2].left(100)));
+        QCOMPARE(lines[2].split(u',').size(), 4);
+        const JournalEvent event = roundTrip(lines[1]);
+        QCOMPARE(event.kind, JournalKind::OffRoster);
+        QCOMPARE(event.userId, "s26099");
+        QCOMPARE(event.address, "192.168.0.20");
+        QCOMPARE(refusalOf("名簿外,09:01:02"), QStringLiteral("名簿外の行が欠けています"));
+        // Another lecture journals it again.
+        load(QStringLiteral("別の講義"));
+        QVERIFY(rules.attend("s26099", "192.168.0.20", true).recorded);
     }
 
     void aReceiptsSizeAndHashAreFoundWhateverTheNamesHold()
@@ -357,6 +386,80 @@ private Q_SLOTS:
         load();
         QCOMPARE(m_messages.asked.size(), 1);
         QCOMPARE(m_grid->presentCount(), 0);
+    }
+
+    void aLaterWriteDoesNotCarryADayIntoTheNext()
+    {
+        Clock::setSource([] { return at(7, "08:55:00"); });
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        m_book->markPresent("hanako", "192.168.0.13");
+        // A homework upload in the evening writes to Monday's journal.
+        Clock::setSource([] { return at(7, "21:30:00"); });
+        m_journal->recordSubmission({"taro", "taro.c", 5, Hash}, QStringLiteral("21:30:00"));
+        const QString monday = journalOf(QDate(2026, 12, 7));
+        const QStringList mondayLines = journalLines(monday);
+        QCOMPARE(mondayLines.size(), 5);
+        // Tuesday's class: Monday began a day ago, nothing is offered back.
+        Clock::setSource([] { return at(8, "08:55:00"); });
+        startProgram();
+        load();
+        QCOMPARE(m_messages.asked, QStringList());
+        QCOMPARE(m_grid->presentCount(), 0);
+        m_book->markPresent("taro", "192.168.0.12");
+        QCOMPARE(journalLines(monday), mondayLines);
+        QCOMPARE(journalLines(journalOf(QDate(2026, 12, 8))).size(), 3);
+    }
+
+    void aRestartDeclinedAfterMidnightContinuesTheSameDay()
+    {
+        Clock::setSource([] { return at(7, "23:00:00"); });
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        Clock::setSource([] { return at(8, "00:30:00"); });
+        startProgram();
+        m_messages.nextAnswers << false;
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        m_book->markPresent("hanako", "192.168.0.13");
+        const QString first = journalOf(QDate(2026, 12, 7));
+        const QString second = first.chopped(4) + QStringLiteral("_2.txt");
+        QCOMPARE(journalFiles(),
+                 (QStringList{QFileInfo(first).fileName(), QFileInfo(second).fileName()}));
+        QCOMPARE(journalLines(first).size(), 3); // the records not taken back stay
+        QVERIFY(journalLines(second).join(u'\n').contains(QStringLiteral(",hanako,")));
+        QCOMPARE(m_log.text(), QStringLiteral("前の記録は %1 として残しました｡\r\n").arg(first));
+        // One lecture day, whatever the files.
+        const LectureJournals found = findLectureJournals(Lecture1, {LectureJournal::folder()},
+                                                          QDate(2026, 12, 1), QDate(2026, 12, 31));
+        QCOMPARE(found.byDate.size(), size_t(1));
+        QCOMPARE(found.byDate.begin()->first, QDate(2026, 12, 7));
+        QCOMPARE(found.byDate.begin()->second.size(), 2);
+        // Restarted again within the session: the latest file is offered.
+        startProgram();
+        m_messages.nextAnswers << true;
+        load();
+        QCOMPARE(m_messages.asked.size(), 2);
+        QCOMPARE(m_grid->presentCount(), 1);
+        QCOMPARE(m_grid->text(2, RosterGrid::UserId), QStringLiteral("hanako"));
+        QVERIFY(RosterGrid::isTimeStamp(m_grid->text(2, RosterGrid::Attendance)));
+    }
+
+    void aRestartLongAfterTheStartOfTheDayAsksNothing()
+    {
+        Clock::setSource([] { return at(7, "08:55:00"); });
+        load();
+        m_book->markPresent("taro", "192.168.0.12");
+        Clock::setSource([] { return at(7, "21:00:00"); });
+        startProgram();
+        load();
+        QCOMPARE(m_messages.asked, QStringList());
+        m_book->markPresent("jiro", "192.168.0.14");
+        const QString first = journalOf(QDate(2026, 12, 7));
+        QCOMPARE(journalLines(first).size(), 3);
+        QVERIFY(journalLines(first.chopped(4) + QStringLiteral("_2.txt"))
+                    .join(u'\n')
+                    .contains(QStringLiteral(",jiro,")));
     }
 
     void aSecondProgramLeavesTheOpenLecturesJournalAlone()

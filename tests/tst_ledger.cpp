@@ -138,7 +138,7 @@ private Q_SLOTS:
         QCOMPARE(all.from(), QDate(2026, 4, 6));
         QVERIFY(all.problems().isEmpty());
         QCOMPARE(settingsOf({"sikaku=3/4", "kaisu=10"}).allowedAbsences(), 2);
-        QCOMPARE(settingsOf({"sikaku=66.7"}).allowedAbsences(), 4); // ⌈10.005⌉ = 11
+        QCOMPARE(settingsOf({"sikaku=66.7"}).allowedAbsences(), 5); // ⌈10.0⌉, as 2/3
         // Keys inside the student block are students, not keys.
         QVERIFY(!settingsOf({"<start data>", "kaisi=09:00,名前", "<end data>"}).start());
     }
@@ -221,9 +221,45 @@ private Q_SLOTS:
         const LedgerTotals totals = totalsOf(cells(7, 0, 1, 2), settingsOf({}));
         QCOMPARE(totals.counted, 8);
         QCOMPARE(totals.rate, QStringLiteral("87.5"));
-        QCOMPARE(totals.absencesLeft, 4);
+        QCOMPARE(totals.absencesLeft, 3); // 13 − ⌈8.7⌉ − 1
         QCOMPARE(totalsOf(cells(0, 0, 0, 3), settingsOf({})).rate, QStringLiteral("-"));
         QCOMPARE(totalsOf({}, settingsOf({})).rate, QStringLiteral("-"));
+    }
+
+    void sikakuIsReadAsWritten_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("allowed"); // of 15 sessions
+        QTest::newRow("fraction") << "2/3" << 5;
+        QTest::newRow("percent") << "66.7" << 5;
+        QTest::newRow("percent sign") << "66.7%" << 5;
+        QTest::newRow("whole percent") << "80" << 3;
+        QTest::newRow("share below 1") << "0.8" << 3;
+        QTest::newRow("share of thirds") << "0.667" << 5;
+        QTest::newRow("tiny percent") << "0.8%" << 14;
+        QTest::newRow("all") << "100%" << 0;
+    }
+    void sikakuIsReadAsWritten()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, allowed);
+        const CourseSettings settings = settingsOf({"sikaku=" + value});
+        QVERIFY2(settings.problems().isEmpty(), qPrintable(settings.problems().join(u'\n')));
+        QCOMPARE(settings.allowedAbsences(), allowed);
+    }
+
+    void eligibilityAndRateShareOneDenominator()
+    {
+        // 4 出, 6 公, 5 欠 of 15: 44.4 % of the counted nine cannot be 可.
+        LedgerTotals totals = totalsOf(cells(4, 0, 5, 6), settingsOf({}));
+        QCOMPARE(totals.rate, QStringLiteral("44.4"));
+        QCOMPARE(totals.eligible, false);
+        QCOMPARE(totals.absencesLeft, 0);
+        // Nine counted sessions under 2/3: six needed, three absences allowed.
+        totals = totalsOf(cells(6, 0, 3, 6), settingsOf({}));
+        QCOMPARE(totals.eligible, true);
+        QCOMPARE(totals.absencesLeft, 0);
+        QCOMPARE(settingsOf({}).allowedAbsences(6), 3);
     }
 
     void journalsOfOneDateAreOneSessionAndTheEarliestMarkCounts()
@@ -253,6 +289,95 @@ private Q_SLOTS:
         QCOMPARE(statusLines(ledger), QStringLiteral("taro:遅欠 hanako:出欠 jiro:欠出"));
         QVERIFY2(ledger.problems.isEmpty(), qPrintable(ledger.problems.join(u'\n')));
         QCOMPARE(ledger.rows[1].cells[0].markSeconds, 9 * 3600 + 5 * 60);
+    }
+
+    void aSessionsLaterFileAfterMidnightIsTheSameNight()
+    {
+        // 23:00 lecture; restarted at 00:30, answered いいえ: a second file.
+        writeRoster({"kaisi=23:00", "kesseki=120"}, {"taro,太郎", "jiro,次郎", "hanako,花子"});
+        const QDate day(2026, 10, 5);
+        writeJournal(journalPath(journals(), day),
+                     {mark("23:00:00", "taro"), mark("23:20:00", "jiro"), mark("00:10:00", "x")});
+        writeJournal(journalPath(journals(), day, "_2"), {mark("00:40:00", "hanako")});
+        const Ledger ledger = ledgerOf();
+        QCOMPARE(ledger.sessions, QList<QDate>{day});
+        QCOMPARE(statusLines(ledger), QStringLiteral("taro:出 jiro:遅 hanako:遅 x:遅"));
+        QCOMPARE(ledger.rows[2].cells[0].markSeconds, 24 * 3600 + 40 * 60);
+    }
+
+    void marksOffTheRosterCountOnceTheRosterHoldsTheId()
+    {
+        const QDate day(2026, 10, 5);
+        writeJournal(journalPath(journals(), day),
+                     {mark("09:00:00", "taro"), "名簿外,09:05:00,s26099,192.168.0.20"});
+        writeRoster({}, {"taro,太郎"});
+        Ledger ledger = ledgerOf();
+        QCOMPARE(statusLines(ledger), QStringLiteral("taro:出 s26099:出"));
+        QCOMPARE(ledger.rows[1].name, QStringLiteral("(名簿外)"));
+        QCOMPARE(ledger.rosterRows, 1);
+        // 履修登録 settled: the student's first day counts.
+        writeRoster({}, {"taro,太郎", "s26099,新入 生"});
+        ledger = ledgerOf();
+        QCOMPARE(statusLines(ledger), QStringLiteral("taro:出 s26099:出"));
+        QCOMPARE(ledger.rosterRows, 2);
+        QCOMPARE(ledger.rows[1].cells[0].markSeconds, 9 * 3600 + 5 * 60);
+    }
+
+    void aTermWithoutSessionsNamesTheJournalsOutsideIt()
+    {
+        // No kikan, run after the term's end: the winter term's journals lie outside.
+        Clock::setSource([] { return QDateTime(QDate(2027, 4, 2), QTime(10, 0)); });
+        writeRoster({}, {"taro,太郎"});
+        writeJournal(journalPath(journals(), QDate(2027, 1, 18)), {mark("09:00:00", "taro")});
+        writeJournal(journalPath(journals(), QDate(2027, 1, 11)), {mark("09:00:00", "taro")});
+        const Ledger ledger = ledgerOf();
+        QVERIFY(ledger.sessions.isEmpty());
+        QCOMPARE(ledger.problems.size(), 1);
+        QVERIFY2(ledger.problems[0].contains(QStringLiteral("2027/04/01〜2027/09/30")) &&
+                     ledger.problems[0].contains(QStringLiteral("2027/01/11, 2027/01/18")),
+                 qPrintable(ledger.problems[0]));
+        // With a session in the term nothing is said of other dates.
+        writeJournal(journalPath(journals(), QDate(2027, 4, 12)), {mark("09:00:00", "taro")});
+        QVERIFY(ledgerOf().problems.isEmpty());
+    }
+
+    void correctionsBesideOtherFoldersAreReadAndTheLaterWins()
+    {
+        writeRoster({}, {"taro,太郎", "hanako,花子"});
+        const QDate day(2026, 10, 5);
+        writeJournal(journalPath(journals(), day),
+                     {mark("09:00:00", "taro"), mark("09:00:00", "hanako")});
+        const QString room2 = m_dir->filePath(QStringLiteral("room2"));
+        const QString room3 = m_dir->filePath(QStringLiteral("room3"));
+        const QString name = QFileInfo(LedgerCorrections::pathFor(LectureName)).fileName();
+        writeBytes(LedgerCorrections::pathFor(LectureName),
+                   cp932Lines({"講義," + LectureName, "訂正,2026-10-05,欠,taro,"}));
+        QDir().mkpath(room2);
+        writeBytes(room2 + u'/' + name,
+                   cp932Lines({"講義," + LectureName, "訂正,2026-10-05,公,taro,届",
+                               "訂正,2026-10-05,欠,hanako,", "壊れた行"}));
+        QDir().mkpath(room3);
+        writeBytes(room3 + u'/' + name,
+                   cp932Lines({"講義," + LectureName, "訂正,2026-10-05,出,hanako,"}));
+        FakeDesktop desktop;
+        AttendanceLedger ledger(desktop.dialogs, desktop.messages, desktop.clipboard);
+        QVERIFY(ledger.open(m_roster));
+        QCOMPARE(statusLines(ledger.ledger()), QStringLiteral("taro:欠 hanako:出"));
+        ledger.addFolder(room2);
+        QCOMPARE(statusLines(ledger.ledger()), QStringLiteral("taro:公 hanako:欠"));
+        ledger.addFolder(room3);
+        QCOMPARE(statusLines(ledger.ledger()), QStringLiteral("taro:公 hanako:出"));
+        const QString notes = ledger.ledger().notes.join(u'\n');
+        QVERIFY2(
+            notes.contains(room2 + u'/' + name + QStringLiteral(": 訂正 2026-10-05 公 taro")) &&
+                notes.contains(room3 + u'/' + name + QStringLiteral(": 訂正 2026-10-05 出 hanako")),
+            qPrintable(notes));
+        QVERIFY2(
+            ledger.problems().join(u'\n').contains(room2 + u'/' + name + ": 出席簿の訂正 4 行目"),
+            qPrintable(ledger.problems().join(u'\n')));
+        // This machine's file keeps its own corrections only.
+        QCOMPARE(readBytes(LedgerCorrections::pathFor(LectureName)),
+                 cp932Lines({"講義," + LectureName, "訂正,2026-10-05,欠,taro,"}));
     }
 
     void badLinesAndFilesAreSkippedAndNamed()

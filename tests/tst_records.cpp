@@ -85,7 +85,7 @@ class TestRecords : public QObject
         // The reply to a "user" line from `address`.
         QString attend(const QString &userId, const QString &address)
         {
-            return rules.attend(userId, address).reply;
+            return rules.attend(userId, address, true).reply;
         }
         // A file stored whole, put in the lecture's folder, or in `upload`'s.
         void receive(ClassDesk::Upload upload)
@@ -355,16 +355,13 @@ private Q_SLOTS:
         load({"taro,太郎", "hanako,花子"});
         QCOMPARE(m_desktop->messages.asked.size(), 1);
         QCOMPARE(m_grid->text(1, RosterGrid::Attendance), QString());
-        const QStringList kept = QDir(LectureJournal::folder())
-                                     .entryList(QDir::Files)
-                                     .filter(QFileInfo(todaysJournal()).completeBaseName() + u'_');
-        QCOMPARE(kept.size(), 1);
-        const QString keptPath = LectureJournal::folder() + u'/' + kept[0];
+        // The old journal stays as it was; the day goes on in a second file.
+        const QString keptPath = todaysJournal();
+        const QString fresh = keptPath.chopped(4) + QStringLiteral("_2.txt");
         QVERIFY(readBytes(keptPath).startsWith(old));
-        QCOMPARE(
-            readBytes(todaysJournal()),
-            cp932Lines({"講義,情報処理演習Ⅰ", "出席," + m_grid->text(2, RosterGrid::Attendance) +
-                                                  ",2,hanako,192.168.0.13"}));
+        QCOMPARE(readBytes(fresh), cp932Lines({"講義,情報処理演習Ⅰ",
+                                               "出席," + m_grid->text(2, RosterGrid::Attendance) +
+                                                   ",2,hanako,192.168.0.13"}));
         QCOMPARE(m_log->text(),
                  QStringLiteral("前の記録は %1 として残しました｡\r\n").arg(keptPath));
         // Declined once more with nobody attending meanwhile: the fresh

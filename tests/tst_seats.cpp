@@ -3,6 +3,7 @@
 #include "server/lecture/seatlayout.h"
 #include "server/lecture/seatmap.h"
 #include "server/records/lecturejournal.h"
+#include "server/records/seatclaims.h"
 #include "support/files.h"
 
 #include <QDir>
@@ -158,6 +159,17 @@ private Q_SLOTS:
     }
 
     // The real program, without a display: exit codes and the CSV's bytes.
+    void aJournaledIdOffTheRosterTakesItsSeat()
+    {
+        QTemporaryDir dir;
+        const QString journal = dir.filePath("journal.txt");
+        writeBytes(journal, cp932Lines({"講義,演習", "出席,09:05:00,1,taro,10.0.0.1",
+                                        "名簿外,09:06:00,s26099,10.0.0.3"}));
+        SeatMap map(SeatLayout::parse(Room), {{"taro", "太郎"}}, std::nullopt);
+        QVERIFY(readSeatClaims(journal, "演習", map).ok());
+        QCOMPARE(linesText(map), QStringLiteral("A1/taro/出席;A2//空席;B1/s26099/名簿外"));
+    }
+
     void commandWritesTheDaysSeats()
     {
         QTemporaryDir dir;

@@ -16,7 +16,8 @@ ClassRules::ClassRules(const Lecture &lecture, AttendanceBook &book, LectureJour
     connect(&m_book, &AttendanceBook::logEntry, this, &ClassDesk::logEntry);
 }
 
-ClassDesk::Attended ClassRules::attend(const QString &userId, const QString &address)
+ClassDesk::Attended ClassRules::attend(const QString &userId, const QString &address,
+                                       bool roomForRecord)
 {
     const QString time = RosterGrid::timeStamp(Clock::now().time());
     const AttendanceBook::Claim claim = m_book.claim(userId, address, time);
@@ -30,6 +31,12 @@ ClassDesk::Attended ClassRules::attend(const QString &userId, const QString &add
         return {true, wire::AttendanceAlready};
     case AttendanceBook::Attendance::Unknown:
         break;
+    }
+    // Not yet on the roster (registration not settled): kept, so that the
+    // ledger counts the day once the roster holds the ID.
+    if (roomForRecord && m_journal.recordOffRoster(userId, address, time)) {
+        m_book.noteOffRoster(userId, address, time);
+        return {false, wire::BadUserId, true};
     }
     return {false, wire::BadUserId};
 }

@@ -18,7 +18,7 @@ public:
     ClassRules(const Lecture &lecture, AttendanceBook &book, LectureJournal &journal,
                QObject *parent = nullptr);
 
-    Attended attend(const QString &userId, const QString &address) override;
+    Attended attend(const QString &userId, const QString &address, bool roomForRecord) override;
     PutDecision decidePut(const QString &userId, const QString &fileName,
                           int keptVersions) override;
     void refuse(const QString &userId, const QString &fileName, const QString &reason) override;

@@ -136,7 +136,8 @@ int runLedgerCommand(int argc, char *argv[])
     if (!loaded)
         problems << QStringLiteral("出席簿の訂正を読めません: ") + loaded.error();
     const Ledger ledger = buildLedger(source, corrections);
-    for (const QString &problem : problems + corrections.problems() + ledger.problems)
+    for (const QString &problem :
+         problems + corrections.problems() + ledger.problems + ledger.notes)
         tell(QStringLiteral("tavrelle: ") + problem);
     return writeOut(options.out, cp932::encode(ledgerCsv(ledger))) ? 0 : 1;
 }

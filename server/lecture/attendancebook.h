@@ -64,6 +64,11 @@ public:
     // A put line turned away before anything was stored (after the cut-off).
     void recordRefusal(const QString &userId, const QString &fileName, const QString &reason,
                        const QString &time);
+    // A claim of an ID the roster does not hold, answered 501 and journaled.
+    void noteOffRoster(const QString &userId, const QString &address, const QString &time)
+    {
+        Q_EMIT claimedOffRoster(userId, address, time);
+    }
     bool inRoster(const QString &userId) const;
     // The student a file name belongs to: the longest roster ID the name
     // begins with followed by "."; empty when it is nobody's.
@@ -83,6 +88,7 @@ Q_SIGNALS:
     void marked(int row, const QString &userId, const QString &time, const QString &address);
     // A student already present claimed again from another address.
     void claimedAgain(int row, const QString &userId, const QString &address, const QString &time);
+    void claimedOffRoster(const QString &userId, const QString &address, const QString &time);
     void submitted(const AttendanceBook::Submission &submission, const QString &time);
     void refused(const QString &userId, const QString &fileName, const QString &reason,
                  const QString &time);

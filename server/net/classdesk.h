@@ -21,9 +21,11 @@ public:
     {
         bool accepted = false; // the roster took the ID: it may hand in files
         QString reply;
+        bool recorded = false; // a record the client's budget pays for
     };
-    // A "user" line from `address`.
-    virtual Attended attend(const QString &userId, const QString &address) = 0;
+    // A "user" line from `address`; `roomForRecord`: the client's budget
+    // still holds a record (an ID the roster does not hold costs one).
+    virtual Attended attend(const QString &userId, const QString &address, bool roomForRecord) = 0;
 
     struct PutDecision
     {

@@ -265,7 +265,10 @@ void Connection::logLine(const QString &line, qsizetype bytes)
 
 void Connection::recordAttendance(const QString &userId)
 {
-    const ClassDesk::Attended attended = m_desk.attend(userId, m_socket->remoteHostIP());
+    const ClassDesk::Attended attended =
+        m_desk.attend(userId, m_socket->remoteHostIP(), hasRoomForRecord());
+    if (attended.recorded)
+        chargeRecord();
     // Only an ID the roster took may hand in files on this connection.
     m_userId = attended.accepted ? userId : QString();
     send(attended.reply);

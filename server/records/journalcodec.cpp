@@ -19,6 +19,7 @@ const KindWord Words[] = {
     {JournalKind::Refusal, cp932::encode(QStringLiteral("拒否"))},
     {JournalKind::ClaimAgain, cp932::encode(QStringLiteral("再申告"))},
     {JournalKind::Handout, cp932::encode(QStringLiteral("配布"))},
+    {JournalKind::OffRoster, cp932::encode(QStringLiteral("名簿外"))},
 };
 const QByteArray LateWord = cp932::encode(QStringLiteral("締切後"));
 const QByteArray SecondsWord = cp932::encode(QStringLiteral("秒"));
@@ -118,6 +119,13 @@ bool takeReceiptTail(JournalEvent &event, QByteArrayView rest)
         return true;
     }
     return false;
+}
+
+Result<JournalEvent> offRosterOf(JournalEvent event, Fields &fields)
+{
+    if (!fields.next(event.userId) || !fields.rest(event.address) || event.userId.isEmpty())
+        return refused("名簿外の行が欠けています");
+    return event;
 }
 
 Result<JournalEvent> submissionOf(JournalEvent event, Fields &fields)
@@ -244,7 +252,8 @@ QByteArray formatLine(const JournalEvent &event)
     if (event.kind == JournalKind::Mark || event.kind == JournalKind::ClaimAgain)
         appendNumber(line, event.row);
     append(line, event.userId);
-    if (event.kind == JournalKind::Mark || event.kind == JournalKind::ClaimAgain) {
+    if (event.kind == JournalKind::Mark || event.kind == JournalKind::ClaimAgain ||
+        event.kind == JournalKind::OffRoster) {
         append(line, event.address);
         return line + "\r\n";
     }
@@ -296,6 +305,8 @@ Result<JournalEvent> parseLine(QByteArrayView line)
         return submissionOf(event, fields);
     case JournalKind::Refusal:
         return refusalOf(event, fields);
+    case JournalKind::OffRoster:
+        return offRosterOf(event, fields);
     default:
         return handoutOf(event, fields);
     }

@@ -16,10 +16,22 @@
 //   再申告,<hh:mm:ss>,<grid row>,<user ID>,<address>  (present, claimed again
 //                                                    from another address)
 //   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
+//   名簿外,<hh:mm:ss>,<user ID, bounded>,<address>    (answered 501: an ID the
+//                                                    roster does not hold)
 // File names and folders may hold commas: a receipt's size and hash are the
 // first ",<digits>,<64 hex>" after the ID; the fields after the hash came
 // with later versions and may be missing.
-enum class JournalKind { Lecture, Mark, Submission, Refusal, ClaimAgain, Handout, Blank, Unknown };
+enum class JournalKind {
+    Lecture,
+    Mark,
+    Submission,
+    Refusal,
+    ClaimAgain,
+    Handout,
+    OffRoster,
+    Blank,
+    Unknown
+};
 
 // One line's content. Parsed events look into the line they came from: the
 // views hold as long as its bytes do. Text is code page 932 as written.

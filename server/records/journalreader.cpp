@@ -43,7 +43,7 @@ Result<> JournalReader::read(const std::function<void(const Mark &)> &take)
 bool JournalReader::minds(JournalKind kind) const
 {
     return kind == JournalKind::Mark || kind == JournalKind::Submission ||
-           kind == JournalKind::ClaimAgain;
+           kind == JournalKind::ClaimAgain || kind == JournalKind::OffRoster;
 }
 
 bool JournalReader::take(const JournalEvent &event, qint64 lineNumber)
@@ -53,7 +53,9 @@ bool JournalReader::take(const JournalEvent &event, qint64 lineNumber)
     m_headerRead = true;
     if (isOfLecture() && minds(event.kind)) {
         const int seconds = secondsOf(event);
-        if (event.kind == JournalKind::Mark)
+        // An ID the roster did not hold then is marked all the same: the
+        // ledger counts it once the roster holds it.
+        if (event.kind == JournalKind::Mark || event.kind == JournalKind::OffRoster)
             (*m_take)({cp932::decode(event.userId), seconds});
     }
     return true;
@@ -73,14 +75,15 @@ int JournalReader::secondsOf(const JournalEvent &event)
 LectureJournals findLectureJournals(const QString &lectureName, const QStringList &folders,
                                     QDate from, QDate to)
 {
-    // The server names a journal "<date>_<name>_<hash of the name>.txt" and a
-    // kept copy "<date>_<name>_<hash>_<hhmmss>[_<n>].txt": everything after
-    // the date is the same for every journal of the lecture.
+    // The server names a journal "<date>_<name>_<hash of the name>.txt", a
+    // later file of the same day "<date>_<name>_<hash>_<n>.txt" and a kept
+    // copy of earlier versions "<date>_<name>_<hash>_<hhmmss>[_<n>].txt":
+    // everything after the date is the same for every journal of the lecture.
     const QString tail =
         QFileInfo(LectureJournal::pathFor(lectureName, QDate(2000, 1, 1))).fileName().mid(10);
     const QString stem = tail.chopped(4);
     const QRegularExpression journalName(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})%1(?:_\\d{6}(?:_\\d+)?)?\\.txt$")
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})%1(?:_\\d{6}(?:_\\d+)?|_\\d{1,3})?\\.txt$")
             .arg(QRegularExpression::escape(stem)));
     LectureJournals found;
     for (const QString &folder : folders) {

@@ -26,6 +26,13 @@ public:
 
     // `lectureName`: the lecture the journal must be of.
     JournalReader(QString path, QString lectureName);
+    // Reads on from where `earlier`, a journal of the same day written
+    // before this one, ended: past midnight there, past midnight here.
+    void continueAfter(const JournalReader &earlier)
+    {
+        m_lastSeconds = earlier.m_lastSeconds;
+        m_dayOffset = earlier.m_dayOffset;
+    }
 
     // Hands every attendance mark to `take` in the order written, unless the
     // first line "講義,<name>" names another lecture; fails when the journal
@@ -33,6 +40,7 @@ public:
     Result<> read(const std::function<void(const Mark &)> &take);
     // The lecture of the first line; empty when there is none.
     const QString &lectureName() const { return m_lectureName; }
+    const QString &path() const { return m_path; }
     bool isOfLecture() const { return m_lectureName == m_expected; }
     const QStringList &problems() const { return m_problems; }
 

@@ -7,6 +7,7 @@
 #include "server/lecture/lecture.h"
 #include "server/lecture/rostergrid.h"
 #include "server/records/journalcodec.h"
+#include "server/records/journalsession.h"
 #include "server/records/journalsummary.h"
 
 #include <QCryptographicHash>
@@ -85,17 +86,6 @@ QByteArray readFrom(const QString &path, qint64 offset)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) && file.seek(offset) ? file.readAll() : QByteArray();
-}
-
-// A name beside the journal for the records the lecturer chose not to take
-// back; it never matches a journal of any lecture.
-QString keptName(const QString &path)
-{
-    const QString stem = path.chopped(4) + Clock::timeOfDay().toString(QStringLiteral("_HHmmss"));
-    QString kept = stem + QStringLiteral(".txt");
-    for (int number = 2; QFileInfo::exists(kept); ++number)
-        kept = stem + QStringLiteral("_%1.txt").arg(number);
-    return kept;
 }
 
 QString listed(const QStringList &ids, qsizetype total)
@@ -205,6 +195,30 @@ void LectureJournal::recordRefusal(const QString &userId, const QString &fileNam
     write(journalcodec::formatLine(refusal));
 }
 
+bool LectureJournal::recordOffRoster(const QString &userId, const QString &address,
+                                     const QString &time)
+{
+    // Without a roster there is no lecture to keep it for.
+    if (m_lecture.kougimei().isEmpty())
+        return false;
+    if (m_openedFor != m_lecture.kougimei())
+        beginLecture();
+    const QString id = boundedId(userId);
+    if (id.isEmpty() || m_offRoster.contains(id) || m_offRoster.size() >= MaxOffRosterIds)
+        return false;
+    m_offRoster.insert(id);
+    const QByteArray when = cp932::encode(time);
+    const QByteArray bytes = cp932::encode(id);
+    const QByteArray from = cp932::encode(address);
+    JournalEvent event;
+    event.kind = JournalKind::OffRoster;
+    event.time = when;
+    event.userId = bytes;
+    event.address = from;
+    write(journalcodec::formatLine(event));
+    return true;
+}
+
 void LectureJournal::recordClaimAgain(int row, const QString &userId, const QString &address,
                                       const QString &time)
 {
@@ -257,33 +271,14 @@ void LectureJournal::beginLecture()
         m_earlier.insert(*m_openedFor, m_path);
     }
     m_openedFor = m_lecture.kougimei();
+    m_offRoster.clear();
     m_heldElsewhere = !m_lock.acquire(lockPathFor(*m_openedFor));
     if (!m_lock.problem().isEmpty())
         report(Result<>::failure(m_lock.problem()), lockPathFor(*m_openedFor));
-    const QString recent = recentJournal();
-    m_path = recent.isEmpty() ? pathFor(*m_openedFor, Clock::today()) : recent;
-}
-
-// Today's or yesterday's journal of the lecture, the newer of those written
-// in the last 12 hours.
-QString LectureJournal::recentJournal() const
-{
-    const QDateTime since = Clock::now().addSecs(-RecentHours * 3600);
-    QString newest;
-    QDateTime newestTime;
-    for (const QDate day : {Clock::today(), Clock::today().addDays(-1)}) {
-        const QString path = pathFor(*m_openedFor, day);
-        const QFileInfo info(path);
-        if (!info.exists())
-            continue;
-        const QDateTime written = info.lastModified();
-        if ((day == Clock::today() || written >= since) &&
-            (newest.isEmpty() || written > newestTime)) {
-            newest = path;
-            newestTime = written;
-        }
-    }
-    return newest;
+    const journalsession::Choice choice =
+        journalsession::journalToWrite(*m_openedFor, Clock::now());
+    m_path = choice.path;
+    m_sessionDay = choice.day;
 }
 
 void LectureJournal::writeToEarlierLecture(const QString &lecture, const QByteArray &line)
@@ -395,14 +390,14 @@ void LectureJournal::restore(const JournalSummary &records, TextLog &log)
 
 void LectureJournal::startAfresh(qint64 keptBytes, TextLog &log)
 {
+    // The same lecture day goes on in a file of its own: the ledger counts
+    // the day once, and the records not taken back stay where they are.
     const QByteArray whileAsked = readFrom(m_path, keptBytes);
     m_file.close();
-    const QString kept = keptName(m_path);
-    if (!QFile::rename(m_path, kept)) {
-        report(Result<>::failure(QStringLiteral("前の記録の名前を変えられません")));
-        return;
-    }
-    m_path = pathFor(*m_openedFor, Clock::today());
+    const QString kept = m_path;
+    m_path = journalsession::fileFor(
+        *m_openedFor, m_sessionDay,
+        int(journalsession::filesOf(*m_openedFor, m_sessionDay).size()) + 1);
     if (follow() && !whileAsked.isEmpty())
         report(m_file.append(whileAsked));
     log.insertAtTop(

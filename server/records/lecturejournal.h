@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -21,7 +22,9 @@ class TextLog;
 // student hears the answer. A lecture keeps one journal from its opening to
 // its closing, past midnight too; the file is named after the day it began.
 // Opening the roster again within 12 hours offers the records back into the
-// grid. Only one running program writes a lecture's journal.
+// grid. Only one running program writes a lecture's journal. A session is
+// a lecture day (journalsession.h): a restart that does not take the records
+// back goes on in another file of the same day.
 //
 // The lines are those of the journal's codec (journalcodec.h).
 // A user ID the roster does not hold is written in a bounded form: its first
@@ -32,6 +35,8 @@ class LectureJournal : public QObject
 public:
     static constexpr qsizetype ShownIdChars = 32;
     static constexpr int RecentHours = 12;
+    // A flood of made-up IDs must not fill the journal.
+    static constexpr qsizetype MaxOffRosterIds = 2000;
 
     LectureJournal(const Lecture &lecture, AttendanceBook &book, QObject *parent = nullptr);
 
@@ -52,11 +57,15 @@ public:
                        const QString &time);
     void recordRefusal(const QString &userId, const QString &fileName, const QString &reason,
                        const QString &time);
+    // An ID answered 501, once per lecture; false when it is not written
+    // (already written, or too many such IDs).
+    bool recordOffRoster(const QString &userId, const QString &address, const QString &time);
 
-    // After a roster load: when a journal of the lecture from the last 12
-    // hours exists, asks whether to put its records back into the grid. Yes
-    // restores them and continues that journal; no keeps it under another
-    // name and starts anew. A lecture another program has open is left to it.
+    // After a roster load: when a session of the lecture began within the
+    // last 12 hours, asks whether to put its records back into the grid. Yes
+    // restores them and continues that journal; no keeps it as it is and
+    // starts a new file of the same session. A lecture another program has
+    // open is left to it.
     void offerRestore(MessageBox &messages, TextLog &log);
     // The program is ending: an open question gets no answer from it.
     void endProgram() { m_ending = true; }
@@ -70,7 +79,6 @@ private:
     void write(const QByteArray &line);
     bool follow();
     void beginLecture();
-    QString recentJournal() const;
     QString recordedId(const QString &userId) const;
     void writeToEarlierLecture(const QString &lecture, const QByteArray &line);
     void restore(const JournalSummary &records, TextLog &log);
@@ -83,8 +91,10 @@ private:
     JournalLock m_lock;
     std::optional<QString> m_openedFor; // the lecture the journal is of
     QString m_path;                     // its journal
+    QDate m_sessionDay;                 // the lecture day it belongs to
     bool m_heldElsewhere = false;       // another program writes it
     bool m_ending = false;
     bool m_failing = false;
     QHash<QString, QString> m_earlier; // journals of earlier lectures of this run
+    QSet<QString> m_offRoster;         // IDs written as 名簿外 for this lecture
 };

@@ -15,7 +15,8 @@ public:
         if (event.kind == JournalKind::Lecture) {
             m_header = true;
             m_ofLecture = event.lecture.compare(m_lecture) == 0;
-        } else if (event.kind == JournalKind::Mark || event.kind == JournalKind::ClaimAgain) {
+        } else if (event.kind == JournalKind::Mark || event.kind == JournalKind::ClaimAgain ||
+                   event.kind == JournalKind::OffRoster) {
             // A lecture past midnight: a time earlier than the last by half a
             // day or more is the next day.
             if (event.seconds + 12 * 3600 < m_lastSeconds)

@@ -29,7 +29,7 @@ QString expectedFor(const QString &key)
     if (key == u"kaisi")
         return QStringLiteral("HH:MM の時刻");
     if (key == u"sikaku")
-        return QStringLiteral("2/3 のような分数か 80 のような百分率");
+        return QStringLiteral("2/3 のような分数か 80、66.7% のような百分率か 0.8 のような割合");
     if (key == u"kikan")
         return QStringLiteral("YYYY-MM-DD..YYYY-MM-DD");
     if (key == u"kaisu")
@@ -128,20 +128,24 @@ bool CourseSettings::setStart(const QString &value)
 bool CourseSettings::setRequired(const QString &value)
 {
     static const QRegularExpression fraction(QStringLiteral("^([0-9]{1,4})/([0-9]{1,4})$"));
-    static const QRegularExpression percent(QStringLiteral("^([0-9]{1,3})(?:\\.([0-9]{1,2}))?%?$"));
+    static const QRegularExpression decimal(
+        QStringLiteral("^([0-9]{1,3})(?:\\.([0-9]{1,4}))?(%?)$"));
     int numerator = 0;
     int denominator = 1;
     const QRegularExpressionMatch asFraction = fraction.match(value);
-    const QRegularExpressionMatch asPercent = percent.match(value);
+    const QRegularExpressionMatch asDecimal = decimal.match(value);
     if (asFraction.hasMatch()) {
         numerator = asFraction.captured(1).toInt();
         denominator = asFraction.captured(2).toInt();
-    } else if (asPercent.hasMatch()) {
-        const QString decimals = asPercent.captured(2);
-        denominator = 100;
+    } else if (asDecimal.hasMatch()) {
+        const QString decimals = asDecimal.captured(2);
+        // 0.8 is a share of the sessions (80 %); 80, 80% and 0.8% are percentages.
+        const bool share = asDecimal.captured(1).toInt() == 0 && !decimals.isEmpty() &&
+                           asDecimal.captured(3).isEmpty();
+        denominator = share ? 1 : 100;
         for (qsizetype i = 0; i < decimals.size(); ++i)
             denominator *= 10;
-        numerator = (asPercent.captured(1) + decimals).toInt();
+        numerator = (asDecimal.captured(1) + decimals).toInt();
     } else {
         return false;
     }
@@ -178,10 +182,13 @@ void CourseSettings::checkLateWindow(int lineNumber)
     m_absentAfterMinutes = m_onTimeMinutes;
 }
 
-int CourseSettings::allowedAbsences() const
+int CourseSettings::allowedAbsences(int excused) const
 {
-    const long long needed = (static_cast<long long>(m_plannedSessions) * m_requiredNumerator +
-                              m_requiredDenominator - 1) /
-                             m_requiredDenominator;
-    return m_plannedSessions - int(needed);
+    // Excused sessions count neither way, as in the rate. The share times
+    // the sessions is rounded to tenths before the ceiling, so that 66.7 %
+    // and 2/3 are one rule.
+    const long long sessions = qMax(0, m_plannedSessions - excused);
+    const long long tenths = (sessions * m_requiredNumerator * 20 + m_requiredDenominator) /
+                             (2LL * m_requiredDenominator);
+    return int(sessions - (tenths + 9) / 10);
 }

@@ -25,16 +25,16 @@ public:
     int onTimeMinutes() const { return m_onTimeMinutes; }           // tikoku
     int absentAfterMinutes() const { return m_absentAfterMinutes; } // kesseki
     int plannedSessions() const { return m_plannedSessions; }       // kaisu
-    // sikaku as numerator / denominator (2/3, 80/100).
+    // sikaku as numerator / denominator: 2/3, 80 or 80% (80/100), 0.8 (8/10).
     int requiredNumerator() const { return m_requiredNumerator; }
     int requiredDenominator() const { return m_requiredDenominator; }
     int latesPerAbsence() const { return m_latesPerAbsence; } // tikokukansan, 0: never
     QDate from() const { return m_from; }                     // kikan
     QDate to() const { return m_to; }
 
-    // kaisu − ⌈kaisu × sikaku⌉: absences a student may have and still sit
-    // the exam.
-    int allowedAbsences() const;
+    // S − ⌈S × sikaku⌉ with S = kaisu − `excused`, the product rounded to
+    // one decimal first: absences a student may have and still sit the exam.
+    int allowedAbsences(int excused = 0) const;
 
     // One text per value that was not used, naming the key and the line.
     const QStringList &problems() const { return m_problems; }

@@ -9,10 +9,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace {
@@ -28,8 +30,12 @@ bool readFirstMarks(const QStringList &paths, const QString &lectureName, FirstM
                     QStringList &problems)
 {
     bool any = false;
+    std::optional<JournalReader> earlier; // the last file of the same folder
     for (const QString &path : paths) {
         JournalReader reader(path, lectureName);
+        // The files of a session in one folder follow each other.
+        if (earlier && QFileInfo(earlier->path()).path() == QFileInfo(path).path())
+            reader.continueAfter(*earlier);
         const Result<> read = reader.read([&marks](const JournalReader::Mark &mark) {
             const auto it = marks.constFind(mark.userId);
             if (it == marks.cend() || *it > mark.seconds)
@@ -47,6 +53,7 @@ bool readFirstMarks(const QStringList &paths, const QString &lectureName, FirstM
         }
         any = true;
         problems << reader.problems();
+        earlier = std::move(reader);
     }
     return any;
 }
@@ -114,7 +121,7 @@ LedgerTotals totalsOf(const std::vector<LedgerCell> &cells, const CourseSettings
         totals.absent * t + (settings.latesPerAbsence() > 0 ? totals.late : 0);
     const long long counted = totals.counted * t;
     totals.rate = counted > 0 ? percentOf(counted - absences, counted) : QStringLiteral("-");
-    const long long allowed = settings.allowedAbsences() * t;
+    const long long allowed = settings.allowedAbsences(totals.excused) * t;
     totals.eligible = absences <= allowed;
     totals.absencesLeft = totals.eligible ? int((allowed - absences) / t) : 0;
     totals.atRisk = totals.eligible && totals.absencesLeft <= 1;
@@ -229,11 +236,65 @@ void fillRow(LedgerRow &row, const QList<QDate> &sessions,
 
 } // namespace
 
-Ledger buildLedger(const LedgerSource &source, const LedgerCorrections &corrections)
+namespace {
+
+// The corrections files beside the other machines' journal folders, read
+// after this machine's in the order the folders were named.
+LedgerCorrections withOtherCorrections(const LedgerSource &source, const LedgerCorrections &own,
+                                       Ledger &ledger)
+{
+    LedgerCorrections all = own;
+    const QFileInfo ownFile(LedgerCorrections::pathFor(source.lectureName));
+    for (const QString &folder : source.journalFolders) {
+        const QString path = QDir(folder).filePath(ownFile.fileName());
+        const QFileInfo file(path);
+        if (file.absoluteFilePath() == ownFile.absoluteFilePath() || !file.exists())
+            continue;
+        const Result<> merged = all.merge(path, source.lectureName);
+        if (!merged)
+            ledger.problems << QStringLiteral("出席簿の訂正 %1 を読めません: %2")
+                                   .arg(QDir::toNativeSeparators(path), merged.error());
+        else
+            ledger.notes << all.describeFrom(path);
+    }
+    ledger.problems << all.problems().mid(own.problems().size());
+    return all;
+}
+
+// No session in the period: the lecture's journals of other dates, if any,
+// are named, so that a period that missed them is seen.
+void nameJournalsOutside(const LedgerSource &source, Ledger &ledger)
+{
+    constexpr qsizetype Named = 20;
+    const LectureJournals all = findLectureJournals(source.lectureName, source.journalFolders,
+                                                    QDate(1, 1, 1), QDate(9999, 12, 31));
+    QStringList dates;
+    for (const auto &entry : all.byDate)
+        if (entry.first < source.from || entry.first > source.to)
+            dates << entry.first.toString(QStringLiteral("yyyy/MM/dd"));
+    if (dates.isEmpty())
+        return;
+    QString named = dates.mid(0, Named).join(QStringLiteral(", "));
+    if (dates.size() > Named)
+        named += QStringLiteral(" ほか %1 日").arg(dates.size() - Named);
+    ledger.problems << QStringLiteral("期間 %1〜%2 に授業がありません｡この講義の記録は期間の外の "
+                                      "%3 日分です: %4")
+                           .arg(source.from.toString(QStringLiteral("yyyy/MM/dd")),
+                                source.to.toString(QStringLiteral("yyyy/MM/dd")))
+                           .arg(dates.size())
+                           .arg(named);
+}
+
+} // namespace
+
+Ledger buildLedger(const LedgerSource &source, const LedgerCorrections &ownCorrections)
 {
     Ledger ledger;
+    const LedgerCorrections corrections = withOtherCorrections(source, ownCorrections, ledger);
     const std::map<QDate, FirstMarks> marksByDate =
         readSessions(source, corrections, ledger.problems);
+    if (marksByDate.empty())
+        nameJournalsOutside(source, ledger);
     std::vector<const FirstMarks *> marks;
     for (const auto &[date, firstMarks] : marksByDate) {
         ledger.sessions << date;

@@ -52,6 +52,7 @@ struct Ledger
     QList<QDate> sessions;
     std::vector<LedgerRow> rows; // roster order, then IDs not on the roster
     QStringList problems;        // files and lines passed over
+    QStringList notes;           // corrections read beside other folders, with their files
     int rosterRows = 0;
 
     // Summary over the roster's students.

@@ -5,6 +5,7 @@
 #include "server/records/durablefile.h"
 #include "server/records/lecturejournal.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -44,6 +45,7 @@ QString LedgerCorrections::pathFor(const QString &lectureName)
 Result<> LedgerCorrections::load(const QString &path, const QString &lectureName)
 {
     *this = LedgerCorrections();
+    m_reading = path;
     QFile file(path);
     if (!file.exists())
         return Result<>::success();
@@ -69,13 +71,41 @@ void LedgerCorrections::readLine(const QString &line, int number)
     const std::optional<SessionStatus> status =
         fields.size() >= 5 ? statusOf(fields[2]) : std::nullopt;
     if (date.isValid() && fields[0] == CellWord && status && !fields[3].isEmpty())
-        m_cells[{date, fields[3]}] = {*status, fields.mid(4).join(u',')};
+        m_cells[{date, fields[3]}] = {*status, fields.mid(4).join(u','), m_reading};
     else if (date.isValid() && fields[0] == AddWord)
         addSession(date);
     else if (date.isValid() && fields[0] == DropWord)
         dropSession(date);
     else
         m_problems << QStringLiteral("出席簿の訂正 %1 行目を読み飛ばしました").arg(number);
+}
+
+Result<> LedgerCorrections::merge(const QString &path, const QString &lectureName)
+{
+    LedgerCorrections other;
+    const Result<> loaded = other.load(path, lectureName);
+    if (!loaded)
+        return loaded;
+    for (const auto &[key, cell] : other.m_cells)
+        m_cells[key] = cell;
+    for (const QDate date : other.m_added)
+        addSession(date);
+    for (const QDate date : other.m_dropped)
+        dropSession(date);
+    for (const QString &problem : other.m_problems)
+        m_problems << QDir::toNativeSeparators(path) + QStringLiteral(": ") + problem;
+    return loaded;
+}
+
+QStringList LedgerCorrections::describeFrom(const QString &path) const
+{
+    QStringList lines;
+    const QString file = QDir::toNativeSeparators(path);
+    for (const auto &[key, cell] : m_cells)
+        if (cell.file == path)
+            lines << QStringLiteral("%1: 訂正 %2 %3 %4")
+                         .arg(file, dayText(key.first), statusLetter(cell.status), key.second);
+    return lines;
 }
 
 Result<> LedgerCorrections::save(const QString &path, const QString &lectureName) const

@@ -25,6 +25,7 @@ public:
     {
         SessionStatus status = SessionStatus::Excused;
         QString reason;
+        QString file = {}; // the corrections file it was read from
     };
 
     // The corrections file of a lecture, in the journal folder.
@@ -33,6 +34,12 @@ public:
     // Reads `path`; a missing file is no corrections. Lines that cannot be
     // read are named in problems().
     Result<> load(const QString &path, const QString &lectureName);
+    // Adds the corrections of another machine's file at `path` (a missing
+    // file adds none); where both say something of a cell or a date, the
+    // file read later wins. Fails as load() does, changing nothing.
+    Result<> merge(const QString &path, const QString &lectureName);
+    // Every correction read from `path`, as "<file>: <date> <status> <ID>".
+    QStringList describeFrom(const QString &path) const;
     // Writes all corrections to `path`, replacing it as one step.
     Result<> save(const QString &path, const QString &lectureName) const;
 
@@ -49,6 +56,8 @@ public:
 
 private:
     void readLine(const QString &line, int number);
+
+    QString m_reading; // the file load() reads
 
     std::map<std::pair<QDate, QString>, Cell> m_cells;
     std::set<QDate> m_added;

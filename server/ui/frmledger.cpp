@@ -32,8 +32,25 @@ QPushButton *addButton(QLayout &layout, const char *name, const QString &caption
 
 QString fractionText(int numerator, int denominator)
 {
-    return denominator == 100 ? QStringLiteral("%1%").arg(numerator)
-                              : QStringLiteral("%1/%2").arg(numerator).arg(denominator);
+    // 80, 66.7% and 0.8 are percentages: shown so.
+    for (int power = 10; power <= 100000; power *= 10)
+        if (denominator == power)
+            return QString::number(numerator * 100.0 / denominator, 'g', 6) + u'%';
+    return QStringLiteral("%1/%2").arg(numerator).arg(denominator);
+}
+
+// IDs the roster does not hold that have marks: the first ones named.
+QString offRosterText(const Ledger &ledger)
+{
+    constexpr qsizetype Shown = 60;
+    QStringList ids;
+    for (size_t i = size_t(ledger.rosterRows); i < ledger.rows.size(); ++i)
+        ids << ledger.rows[i].userId;
+    QString text = QStringLiteral("名簿外 (%1): ").arg(ids.size()) +
+                   ids.mid(0, Shown).join(QStringLiteral("、"));
+    if (ids.size() > Shown)
+        text += QStringLiteral(" ほか %1 人").arg(ids.size() - Shown);
+    return text;
 }
 
 } // namespace
@@ -89,6 +106,11 @@ void FrmLedger::buildControls()
     bold.setBold(true);
     m_summary->setFont(bold);
     layout->addWidget(m_summary);
+    m_offRoster = new QLabel(this);
+    m_offRoster->setObjectName(QStringLiteral("offRosterList"));
+    m_offRoster->setTextFormat(Qt::PlainText);
+    m_offRoster->setWordWrap(true);
+    layout->addWidget(m_offRoster);
 
     layout->addWidget(buildCorrectionRow());
     layout->addWidget(buildSessionRow());
@@ -193,8 +215,9 @@ void FrmLedger::showLedger()
             .arg(ledger.averageRate())
             .arg(ledger.notEligible())
             .arg(ledger.atRisk()));
+    m_offRoster->setText(offRosterText(ledger));
     m_table->resizeColumnsToContents();
-    const QStringList problems = m_ledger->problems();
+    const QStringList problems = m_ledger->problems() + ledger.notes;
     QStringList folders;
     for (const QString &folder : m_ledger->source().journalFolders)
         folders << QDir::toNativeSeparators(folder);

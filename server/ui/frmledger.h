@@ -58,6 +58,7 @@ private:
     QLabel *m_settings = nullptr;
     QTableView *m_table = nullptr;
     QLabel *m_summary = nullptr;
+    QLabel *m_offRoster = nullptr;
     QLineEdit *m_reason = nullptr;
     QDateEdit *m_newSession = nullptr;
     QPlainTextEdit *m_status = nullptr;

@@ -72,6 +72,11 @@ FrmSeats::FrmSeats(LectureServer &server, FileDialogs &dialogs, MessageBox &mess
                 m_map->addClaim({id, address, time, secondsOf(time)});
                 scheduleRedraw();
             });
+    connect(&book, &AttendanceBook::claimedOffRoster, this,
+            [this](const QString &id, const QString &address, const QString &time) {
+                m_map->addClaim({id, address, time, secondsOf(time)});
+                scheduleRedraw();
+            });
     connect(&book, &AttendanceBook::submitted, this,
             [this](const AttendanceBook::Submission &submission, const QString &) {
                 m_map->addHandedIn(submission.userId, submission.fileName);
