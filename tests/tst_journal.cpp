@@ -460,6 +460,14 @@ private Q_SLOTS:
         QVERIFY(journalLines(first.chopped(4) + QStringLiteral("_2.txt"))
                     .join(u'\n')
                     .contains(QStringLiteral(",jiro,")));
+        // That file began at 21:00: an hour later it is the one offered.
+        Clock::setSource([] { return at(7, "22:00:00"); });
+        startProgram();
+        m_messages.nextAnswers << true;
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        QCOMPARE(m_grid->presentCount(), 1);
+        QVERIFY(RosterGrid::isTimeStamp(m_grid->text(3, RosterGrid::Attendance)));
     }
 
     void aSecondProgramLeavesTheOpenLecturesJournalAlone()

@@ -25,6 +25,23 @@ private:
     int m_seconds = -1;
 };
 
+// When the last of a session's files began: a file without a timed line
+// goes with the one before it, and a file that began at an earlier time of
+// day than the one before began after midnight.
+QDateTime lastBegun(const QStringList &files, QDate day)
+{
+    QDateTime last;
+    for (const QString &path : files) {
+        QDateTime began = journalsession::begunAt(path, day);
+        if (!began.isValid())
+            continue;
+        while (last.isValid() && began < last)
+            began = began.addDays(1);
+        last = began;
+    }
+    return last;
+}
+
 } // namespace
 
 namespace journalsession {
@@ -63,7 +80,7 @@ Choice journalToWrite(const QString &lectureName, const QDateTime &now)
         const QStringList files = filesOf(lectureName, day);
         if (files.isEmpty())
             continue;
-        const QDateTime began = begunAt(files.first(), day);
+        const QDateTime began = lastBegun(files, day);
         const bool recent = began.isValid() && began <= now &&
                             began.secsTo(now) < qint64(LectureJournal::RecentHours) * 3600;
         // A journal that holds nothing yet simply goes on.

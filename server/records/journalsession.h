@@ -7,10 +7,10 @@
 
 // Which journal file a lecture writes to. A session is a lecture day: its
 // files are "<date>_<lecture>.txt" and, after restarts that did not take the
-// records back, "<date>_<lecture>_<n>.txt" (n from 2), all of one date. The
-// session began at the time of the first timed line of its first file;
-// records are offered back only within 12 hours of that, whatever was
-// written since.
+// records back, "<date>_<lecture>_<n>.txt" (n from 2), all of one date. A
+// file began at the time of its first timed line; the records of the
+// session's last file are offered back only within 12 hours of that,
+// whatever was written since.
 namespace journalsession {
 
 constexpr int MaxFiles = 999;
@@ -27,9 +27,9 @@ struct Choice
     QString path;
     QDate day; // of the session
 };
-// The file to write at `now`: the last one of a session begun within 12
-// hours (its records may be offered back), else a new file of today's
-// session, a continuation when today already has one.
+// The file to write at `now`: the last file of today's or yesterday's
+// session if it began within 12 hours (its records may be offered back),
+// else a new file of today's session.
 Choice journalToWrite(const QString &lectureName, const QDateTime &now);
 
 } // namespace journalsession
