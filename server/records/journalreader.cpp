@@ -11,6 +11,7 @@ namespace {
 
 constexpr int MaxProblemsNamed = 20;
 constexpr int SecondsPerDay = 24 * 60 * 60;
+constexpr qsizetype HashChars = 10; // the lecture's code at the end of its journals' names
 
 } // namespace
 
@@ -94,13 +95,17 @@ LectureJournals findLectureJournals(const QString &lectureName, const QStringLis
                                   .arg(QDir::toNativeSeparators(folder));
             continue;
         }
-        const QFileInfoList entries =
-            dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        // Names first: a folder of a department's years holds thousands of
+        // other lectures' journals, which need no look at their files.
+        const QStringList names =
+            dir.entryList({u'*' + stem.right(HashChars) + QStringLiteral("*.txt")},
+                          QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         bool any = false;
-        for (const QFileInfo &entry : entries) {
-            const QRegularExpressionMatch match = journalName.match(entry.fileName());
+        for (const QString &name : names) {
+            const QRegularExpressionMatch match = journalName.match(name);
             if (!match.hasMatch())
                 continue;
+            const QFileInfo entry(dir.filePath(name));
             any = true;
             const QDate date = QDate::fromString(match.captured(1), Qt::ISODate);
             if (!entry.isFile() || !date.isValid()) {
