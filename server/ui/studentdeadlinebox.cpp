@@ -49,6 +49,9 @@ StudentDeadlineBox::StudentDeadlineBox(const QList<StudentDeadline> &current,
         m_deadlines.begin(), m_deadlines.end(),
         [](const StudentDeadline &a, const StudentDeadline &b) { return a.userId < b.userId; });
     m_list->setObjectName(QStringLiteral("ownList"));
+    // A few lines are enough; the times and the reason need the width.
+    m_list->setMaximumHeight(m_list->fontMetrics().height() * 6);
+    setMinimumWidth(m_list->fontMetrics().horizontalAdvance(QString(64, u'0')));
     m_id->setObjectName(QStringLiteral("ownId"));
     m_cutoffOn->setObjectName(QStringLiteral("ownCutoffOn"));
     m_reason->setObjectName(QStringLiteral("ownReason"));
@@ -84,9 +87,11 @@ StudentDeadlineBox::StudentDeadlineBox(const QList<StudentDeadline> &current,
 void StudentDeadlineBox::refill()
 {
     m_list->clear();
-    for (const StudentDeadline &own : std::as_const(m_deadlines))
+    for (const StudentDeadline &own : std::as_const(m_deadlines)) {
         m_list->addItem(own.userId + QStringLiteral(": ") + own.text() +
                         (own.fromRoster ? QStringLiteral(" [受講ﾌｧｲﾙ]") : QString()));
+        m_list->item(m_list->count() - 1)->setToolTip(m_list->item(m_list->count() - 1)->text());
+    }
     m_remove->setEnabled(false);
 }
 
