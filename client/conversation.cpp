@@ -59,7 +59,9 @@ QString quoted(QStringView line)
 
 QString refusalMessage(QStringView line)
 {
-    QString reason = quoted(wire::refusalReason(line).left(200));
+    // Whole: a reason may name what the assignment accepts.
+    constexpr qsizetype ReasonChars = 120;
+    QString reason = shownText(wire::refusalReason(line), ReasonChars);
     if (reason.isEmpty())
         reason = QStringLiteral("(理由は示されていません)");
     return QString::fromUtf16(Refusal) + QStringLiteral("\r\n理由: ") + reason +

@@ -84,8 +84,10 @@ SettingsText::SettingsText(const QList<QStringView> &lines)
         if (equals <= 0)
             continue;
         QString key = line.first(equals).toString().toLower();
-        if (m_indexOfKey.contains(key))
+        if (m_indexOfKey.contains(key)) {
+            m_repeated.push_back({std::move(key), {line.sliced(equals + 1).toString(), number}});
             continue;
+        }
         m_indexOfKey.insert(key, qsizetype(m_entries.size()));
         m_entries.push_back({std::move(key), {line.sliced(equals + 1).toString(), number}});
     }
@@ -114,6 +116,21 @@ QString SettingsText::value(const QString &key) const
 {
     const std::optional<SettingLine> found = line(key);
     return found ? found->value : QString();
+}
+
+std::vector<SettingLine> SettingsText::lines(const QString &key) const
+{
+    std::vector<SettingLine> found;
+    const std::optional<SettingLine> first = line(key);
+    if (!first)
+        return found;
+    found.push_back(*first);
+    const QString name = key.toLower();
+    for (const Entry &entry : m_repeated) {
+        if (entry.key == name)
+            found.push_back(entry.line);
+    }
+    return found;
 }
 
 Result<std::optional<SettingLine>> lookupSetting(const QString &key, const QString &fileName,

@@ -49,6 +49,9 @@ public:
     std::optional<SettingLine> line(const QString &key) const;
     // The value of `key`, or an empty text when no line names it.
     QString value(const QString &key) const;
+    // Every line that names `key`, in the order of the file: for the few
+    // keys that may stand several times.
+    std::vector<SettingLine> lines(const QString &key) const;
     // The first line of every name, in the order of the file.
     const std::vector<Entry> &entries() const { return m_entries; }
     // The whole text of a file that read() read.
@@ -57,6 +60,7 @@ public:
 private:
     QString m_text;
     std::vector<Entry> m_entries;
+    std::vector<Entry> m_repeated; // the lines after the first of their name
     QHash<QString, qsizetype> m_indexOfKey;
 };
 

@@ -3,10 +3,13 @@
 // folder, and the submissions at a glance from the receipts.
 #include "common/clock.h"
 #include "common/csvtext.h"
+#include "common/readvar.h"
 #include "server/folders/versionnames.h"
 #include "server/lecture/assignmentdeadline.h"
 #include "server/lecture/deadlinekeeper.h"
 #include "server/lecture/lecture.h"
+#include "server/lecture/studentdeadline.h"
+#include "server/lecture/uploadgate.h"
 #include "server/term/submissionsindex.h"
 #include "support/files.h"
 
@@ -145,6 +148,198 @@ private Q_SLOTS:
         QVERIFY(stored.contains("," + week1 + "\r\n") && stored.contains("," + week2 + "\r\n"));
     }
 
+    // One student's own deadline: with its cut-off, without one (the due
+    // time closes too), for an ID the roster does not hold, and lines that
+    // cannot be used, each named by its line.
+    void studentDeadlinesReplaceTheAssignmentsForTheirStudent()
+    {
+        const SettingsText roster(u"simekiri=10:30\r\n"
+                                  "enchou=taro,2026-12-11 10:30,2026-12-12 09:00\r\n"
+                                  "enchou=hanako,2026-12-10 17:00\r\n"
+                                  "enchou=ghost,2026-12-11 10:30\r\n"
+                                  "enchou=jiro,12-11 10:30\r\n"
+                                  "enchou=jiro,2026-12-11 10:30,2026-12-11 10:00\r\n"
+                                  "enchou=taro,2026-12-20 10:30\r\n"
+                                  "enchou=,2026-12-11 10:30\r\n");
+        const StudentDeadlineReading reading =
+            readStudentDeadlines(roster.lines("enchou"), {"taro", "hanako", "jiro", "ken"});
+        QCOMPARE(reading.deadlines.size(), 2);
+        const QDateTime taroDue(Day.addDays(2), QTime(10, 30));
+        const QDateTime taroCutoff(Day.addDays(3), QTime(9, 0));
+        const QDateTime hanakoDue(Day.addDays(1), QTime(17, 0));
+        QCOMPARE(reading.deadlines[0].deadline, (AssignmentDeadline{taroDue, taroCutoff}));
+        QCOMPARE(reading.deadlines[1].deadline, (AssignmentDeadline{hanakoDue, hanakoDue}));
+        QVERIFY(reading.deadlines[0].fromRoster);
+        QCOMPARE(reading.warnings,
+                 (QStringList{"受講ﾌｧｲﾙ 4行目 enchou=ghost,2026-12-11 10:30 の ghost "
+                              "は名簿にないため使いません｡",
+                              "受講ﾌｧｲﾙ 5行目 enchou=jiro,12-11 10:30 は読めないため使いません｡"
+                              "(enchou=ID,YYYY-MM-DD HH:MM[,YYYY-MM-DD HH:MM])",
+                              "受講ﾌｧｲﾙ 6行目 enchou=jiro,2026-12-11 10:30,2026-12-11 10:00 "
+                              "は受付締切が締切より前のため使いません｡",
+                              "受講ﾌｧｲﾙ 7行目 enchou=taro,2026-12-20 10:30 の taro は 2行目に"
+                              "もあるため使いません｡",
+                              "受講ﾌｧｲﾙ 8行目 enchou=,2026-12-11 10:30 は読めないため使いません｡"
+                              "(enchou=ID,YYYY-MM-DD HH:MM[,YYYY-MM-DD HH:MM])"}));
+
+        Lecture lecture;
+        lecture.setDeadline({at(10, 30), at(10, 45)});
+        lecture.setStudentDeadlines(reading.deadlines);
+        struct Case
+        {
+            const char *id;
+            QDateTime moment;
+            qint64 late;
+            bool closed;
+        };
+        const Case cases[] = {
+            {"ken", at(10, 40), 600, false},
+            {"ken", at(10, 46), 960, true},
+            {"taro", at(10, 46), 0, false},
+            {"taro", taroDue.addSecs(65), 65, false},
+            {"taro", taroCutoff.addSecs(1), taroDue.secsTo(taroCutoff) + 1, true},
+            {"hanako", hanakoDue, 0, false},
+            {"hanako", hanakoDue.addSecs(1), 1, true},
+            {"ghost", at(10, 46), 960, true},
+        };
+        for (const Case &c : cases) {
+            const AssignmentDeadline own = lecture.deadlineOf(c.id);
+            QCOMPARE(own.lateSeconds(c.moment), c.late);
+            QCOMPARE(own.closed(c.moment), c.closed);
+        }
+        QCOMPARE(lecture.studentDeadlines().value("taro").text(),
+                 QStringLiteral("締切 2026-12-11 10:30、受付締切 2026-12-12 09:00"));
+    }
+
+    // Extensions given in the window stand beside the roster's, replace
+    // them for their ID, and are remembered per folder like the rest.
+    void studentDeadlinesSetInTheWindowAreRememberedPerFolder()
+    {
+        Clock::setSource([] { return at(9, 0); });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        const QString store = m_dir->filePath("data/deadlines.txt");
+        Lecture lecture;
+        auto keeper = std::make_unique<DeadlineKeeper>(lecture, store);
+        const StudentDeadline fromRoster{"taro", {at(12, 0), at(12, 0)}, {}, true, {}};
+        const auto loadRoster = [&] {
+            lecture.setKadaidir(m_kadai);
+            lecture.setRosterDeadline("10:30", QString());
+            lecture.setRosterStudentDeadlines({fromRoster});
+        };
+        loadRoster();
+        QCOMPARE(lecture.deadlineOf("taro"), fromRoster.deadline);
+        QCOMPARE(lecture.deadlineOf("hanako").due, at(10, 30));
+        const StudentDeadline hanako{"hanako", {at(15, 0), {}}, "診断書,\r\n2日", false, {}};
+        const StudentDeadline taro{"taro", {at(13, 0), at(14, 0)}, {}, false, {}};
+        QSignalSpy log(keeper.get(), &DeadlineKeeper::logEntry);
+        keeper->change({at(10, 30), {}}, {hanako, taro, fromRoster});
+        QCOMPARE(lecture.deadlineOf("hanako"), (AssignmentDeadline{at(15, 0), at(15, 0)}));
+        QCOMPARE(lecture.deadlineOf("taro"), taro.deadline);
+        QCOMPARE(lecture.studentDeadlines().value("hanako").reason, QStringLiteral("診断書,  2日"));
+        QVERIFY(log.count() >= 3);
+        // Another folder has none; the first brings them back, also after a
+        // restart, and the roster's for an ID not set in the window.
+        lecture.setKadaidir(m_dir->filePath("other"));
+        QVERIFY(lecture.studentDeadlines().isEmpty());
+        keeper = std::make_unique<DeadlineKeeper>(lecture, store);
+        loadRoster();
+        QCOMPARE(lecture.deadlineOf("taro"), taro.deadline);
+        QCOMPARE(lecture.deadlineOf("hanako").cutoff, at(15, 0));
+        keeper->change({at(10, 30), {}}, {hanako});
+        QCOMPARE(lecture.deadlineOf("taro"), fromRoster.deadline);
+        // The general deadline changed alone keeps the window's students.
+        keeper->change({at(10, 40), {}});
+        QCOMPARE(lecture.deadlineOf("hanako").cutoff, at(15, 0));
+        QCOMPARE(lecture.deadlineOf("ken").due, at(10, 40));
+    }
+
+    // A deadline set in the window holds for its day, also after a restart;
+    // on a later day one whose times have all passed is dropped, and said,
+    // while one still to come is kept.
+    void rememberedDeadlinesBelongToTheirDay()
+    {
+        QDateTime now = at(9, 0);
+        Clock::setSource([&now] { return now; });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        const QString store = m_dir->filePath("data/deadlines.txt");
+        const QString later = m_dir->filePath("later");
+        Lecture lecture;
+        auto keeper = std::make_unique<DeadlineKeeper>(lecture, store);
+        const auto openLecture = [&](const QString &folder) {
+            keeper = std::make_unique<DeadlineKeeper>(lecture, store);
+            lecture.setKadaidir(QString());
+            lecture.setKadaidir(folder);
+            lecture.setRosterDeadline(QString(), QString());
+            lecture.setRosterStudentDeadlines({});
+        };
+        openLecture(m_kadai);
+        const StudentDeadline hanako{"hanako", {at(17, 0), at(17, 0)}, {}, false, {}};
+        const StudentDeadline taro{"taro", {at(9, 0).addDays(3), {}}, {}, false, {}};
+        keeper->change({at(10, 30), at(10, 45)}, {hanako, taro});
+        openLecture(later);
+        keeper->change({at(10, 30).addDays(10), {}});
+        // Restarted the same afternoon: all of it still holds.
+        now = at(16, 0);
+        openLecture(m_kadai);
+        QCOMPARE(lecture.deadline(), (AssignmentDeadline{at(10, 30), at(10, 45)}));
+        QCOMPARE(lecture.deadlineOf("hanako").due, at(17, 0));
+        // Next week: what has passed is dropped and said, once.
+        now = at(9, 0).addDays(7);
+        keeper = std::make_unique<DeadlineKeeper>(lecture, store);
+        QSignalSpy restarted(keeper.get(), &DeadlineKeeper::logEntry);
+        lecture.setKadaidir(QString());
+        lecture.setKadaidir(m_kadai);
+        lecture.setRosterDeadline(QString(), QString());
+        lecture.setRosterStudentDeadlines({});
+        QVERIFY(lecture.deadline().isEmpty());
+        QVERIFY(lecture.studentDeadlines().isEmpty());
+        QStringList said;
+        for (const QList<QVariant> &entry : restarted)
+            said << entry.at(0).toString();
+        QVERIFY2(said.contains("2026-12-09 に設定した締切 (締切 2026-12-09 10:30、受付締切 "
+                               "2026-12-09 10:45) は過ぎているため使いません｡"),
+                 qPrintable(said.join('\n')));
+        QVERIFY(said.contains("2026-12-09 に設定した hanako の個別の締切 (締切 2026-12-09 "
+                              "17:00、受付締切 2026-12-09 17:00) は過ぎているため使いません｡"));
+        QCOMPARE(said.filter("過ぎているため使いません").size(), 3);
+        // One still to come holds on a later day.
+        openLecture(later);
+        QCOMPARE(lecture.deadline().due, at(10, 30).addDays(10));
+        // A line of an older build, day unknown, is judged by its times.
+        writeBytes(store,
+                   cp932Lines({DeadlineStore::keyOf(m_kadai) + ",2026-12-09 10:30,,,," + m_kadai}));
+        openLecture(m_kadai);
+        QVERIFY(lecture.deadline().isEmpty());
+        QVERIFY(!cp932::decode(readBytes(store)).contains(DeadlineStore::keyOf(m_kadai)));
+    }
+
+    void acceptedTypesAndSizeAreReadAsWritten()
+    {
+        AcceptedFilesReading reading = readAcceptedFiles("C .H  txt\t.TXT tar.gz a/b", "10M");
+        QCOMPARE(reading.accepted.suffixes, (QStringList{".c", ".h", ".txt", ".tar.gz"}));
+        QCOMPARE(reading.accepted.maxBytes, qint64(10) << 20);
+        QCOMPARE(reading.warnings,
+                 QStringList{"kakutyousi の a/b は拡張子として読めないため使いません｡"});
+        const AcceptedFiles &accepted = reading.accepted;
+        QVERIFY(!acceptanceRefusal(accepted, "taro.C", 10 << 20));
+        QVERIFY(!acceptanceRefusal(accepted, "taro.x.tar.gz", 0));
+        for (const char *name : {"taro.exe", "taro", "taro.cc", "taro.c.exe", ".c"})
+            QCOMPARE(acceptanceRefusal(accepted, name, 1)->forStudent,
+                     QStringLiteral("受け付ける形式は .c .h .txt .tar.gz です｡"));
+        QCOMPARE(acceptanceRefusal(accepted, "taro.c", (10 << 20) + 1)->forStudent,
+                 QStringLiteral("10 MB までです｡"));
+        QCOMPARE(readAcceptedFiles({}, "500k").accepted.maxText, QStringLiteral("500 KB"));
+        QCOMPARE(readAcceptedFiles({}, "2G").accepted.maxBytes, qint64(2) << 30);
+        QCOMPARE(readAcceptedFiles({}, "1000").accepted.maxText, QStringLiteral("1000 バイト"));
+        for (const char *bad : {"10MB", "0", "-1", "ten", "99999999999"}) {
+            reading = readAcceptedFiles({}, bad);
+            QCOMPARE(reading.accepted, AcceptedFiles());
+            QVERIFY2(reading.warnings.value(0).startsWith(QStringLiteral("saidai=") + bad), bad);
+        }
+        // Nothing set: anything goes.
+        QVERIFY(!acceptanceRefusal({}, "taro.exe", qint64(1) << 40));
+    }
+
     void receiptsAreReadWhateverTheNamesHold()
     {
         const QByteArray hash(64, 'a');
@@ -189,7 +384,7 @@ private Q_SLOTS:
         writeBytes(m_kadai + "/.tavrelle-versions/taro.doc/20261209_100000_00000000.doc", "x");
         // jiro's file was edited after it was handed in.
         writeBytes(m_kadai + "/jiro.doc", "edited by hand");
-        SubmissionsIndex index(m_kadai, {{"taro", "太郎"},
+        SubmissionsIndex index(m_kadai, {{"taro", "太郎", "締切 2026-12-11 10:30 (診断書)"},
                                          {"hanako", "花子"},
                                          {"jiro", "次郎"},
                                          {"ken", "健"},
@@ -227,12 +422,12 @@ private Q_SLOTS:
 
         const QStringList csv = cp932::decode(submissionsCsv(rows)).split("\r\n");
         QCOMPARE(csv[0], QStringLiteral("ユーザID,ユーザ名,ファイル名,提出時刻,サイズ,SHA-256,"
-                                        "締切後秒,版数,同一,照合"));
-        QCOMPARE(csv[1],
-                 "taro,太郎,taro.doc,2026/12/09 10:20:00,15," + sha(report) + ",,2,guest,一致");
-        QCOMPARE(csv[8], QStringLiteral("absent,欠,,,,,,,,"));
+                                        "締切後秒,版数,同一,照合,個別締切"));
+        QCOMPARE(csv[1], "taro,太郎,taro.doc,2026/12/09 10:20:00,15," + sha(report) +
+                             ",,2,guest,一致,締切 2026-12-11 10:30 (診断書)");
+        QCOMPARE(csv[8], QStringLiteral("absent,欠,,,,,,,,,"));
         QCOMPARE(csv[9],
-                 "guest,,guest.doc,2026/12/09 10:40:00,15," + sha(report) + ",600,1,taro,一致");
+                 "guest,,guest.doc,2026/12/09 10:40:00,15," + sha(report) + ",600,1,taro,一致,");
         QCOMPARE(csv.size(), 11); // ends with a line end
     }
 
@@ -242,7 +437,7 @@ private Q_SLOTS:
         row.userId = "a,b";
         row.userName = "say \"hi\"";
         QCOMPARE(cp932::decode(submissionsCsv({row})).split("\r\n").value(1),
-                 QStringLiteral("\"a,b\",\"say \"\"hi\"\"\",,,,,,,,"));
+                 QStringLiteral("\"a,b\",\"say \"\"hi\"\"\",,,,,,,,,"));
     }
 
     // A cell a spreadsheet would take for a formula gets a leading "'";
@@ -261,7 +456,7 @@ private Q_SLOTS:
         row.identical = QStringList{"-x"};
         QCOMPARE(cp932::decode(submissionsCsv({row})).split("\r\n").value(1),
                  "'@taro,'\t太郎,'=1+2+cmd.txt,2026/12/09 10:00:00,3," + QString(64, u'a') +
-                     ",,1,'-x,一致");
+                     ",,1,'-x,一致,");
         QCOMPARE(exportedSubmissionCells(row).mid(0, 3),
                  (QStringList{"'@taro", "'\t太郎", "'=1+2+cmd.txt"}));
         // The window shows the cells as they are.

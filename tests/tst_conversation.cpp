@@ -117,6 +117,11 @@ private Q_SLOTS:
             Action::None);
         row("499 without reason", State::Requesting, "499", State::Ready, "理由は示されていません",
             Action::None);
+        // What the assignment accepts is shown whole, however many types.
+        const QString accepted = QStringLiteral(
+            "受け付ける形式は .c .h .txt .py .java .cpp .hpp .rb .pdf .docx .xlsx .pptx です｡");
+        row("499 naming what is accepted", State::Requesting, "499 " + accepted, State::Ready,
+            "理由: " + accepted + "\r\n", Action::None);
         row("empty file: 302 at once", State::RequestingEmpty, received, State::Ready,
             "送信完了しました", Action::None);
         row("empty file: 301", State::RequestingEmpty, imageMode, State::Confirming, "",

@@ -28,6 +28,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDateEdit>
 #include <QDateTimeEdit>
@@ -39,6 +40,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPaintEngine>
@@ -969,6 +971,48 @@ private Q_SLOTS:
         QTRY_COMPARE(status->panelText(MainStatusBar::Status), QStringLiteral("ｽﾃｰﾀｽ"));
         QVERIFY(m_window->server().log().text().contains(
             QStringLiteral("締切を設定しました: 締切なし")));
+    }
+
+    // 個別の締切: an ID from the roster, its own times and a reason; a
+    // cut-off before the due time is refused in the dialog.
+    void aStudentsOwnDeadlineIsGivenInTheDialog()
+    {
+        LectureFiles files;
+        QVERIFY(startLecture(files));
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(10, 0)); });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        auto *control = child<QToolButton>("simekiri");
+        const QDateTime due(QDate(2026, 12, 11), QTime(10, 30));
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            auto *id = dialog->findChild<QComboBox *>("ownId");
+            QCOMPARE(id->count(), 2);
+            id->setCurrentIndex(id->findData(QStringLiteral("taro")));
+            dialog->findChild<QDateTimeEdit *>("ownDue")->setDateTime(due);
+            dialog->findChild<QCheckBox *>("ownCutoffOn")->setChecked(true);
+            auto *cutoff = dialog->findChild<QDateTimeEdit *>("ownCutoff");
+            cutoff->setDateTime(due.addSecs(-60));
+            dialog->findChild<QLineEdit *>("ownReason")->setText(QStringLiteral("診断書"));
+            auto *add = dialog->findChild<QPushButton *>("ownAdd");
+            QTest::mouseClick(add, Qt::LeftButton);
+            QCOMPARE(dialog->findChild<QLabel *>("problem")->text(),
+                     QStringLiteral("受付締切は締切より後にしてください｡"));
+            QCOMPARE(dialog->findChild<QListWidget *>("ownList")->count(), 0);
+            cutoff->setDateTime(due.addDays(1));
+            QTest::mouseClick(add, Qt::LeftButton);
+            QCOMPARE(dialog->findChild<QListWidget *>("ownList")->item(0)->text(),
+                     QStringLiteral("taro: 締切 2026-12-11 10:30、受付締切 2026-12-12 10:30 "
+                                    "(診断書)"));
+            dialog->accept();
+        });
+        QTest::mouseClick(control, Qt::LeftButton);
+        const Lecture &lecture = m_window->server().lecture();
+        QCOMPARE(lecture.deadlineOf(QStringLiteral("taro")),
+                 (AssignmentDeadline{due, due.addDays(1)}));
+        QVERIFY(lecture.deadlineOf(QStringLiteral("hanako")).isEmpty());
+        QCOMPARE(lecture.studentDeadlines().value(QStringLiteral("taro")).reason,
+                 QStringLiteral("診断書"));
     }
 
     void submissionsWindowListsSavesAndCopies()

@@ -119,6 +119,22 @@ private Q_SLOTS:
         QVERIFY(!SettingsText(views).line("port"));
     }
 
+    // A key that may stand several times gives every line from the one read;
+    // value() still answers with the first, as readvar() does.
+    void repeatedKeyGivesEveryLineInOrder()
+    {
+        const SettingsText settings(u"enchou=a,1\r\n#enchou=x\r\nENCHOU=b,2\r\nport=1\r\n"
+                                    u"enchou =c\r\n[s]\r\nEnchou=\r\n");
+        QStringList seen;
+        for (const SettingLine &line : settings.lines("Enchou"))
+            seen << QStringLiteral("%1:%2").arg(line.number).arg(line.value);
+        QCOMPARE(seen, (QStringList{"1:a,1", "3:b,2", "7:"}));
+        QCOMPARE(settings.value("enchou"), QStringLiteral("a,1"));
+        QCOMPARE(settings.lines("port").size(), size_t(1));
+        QVERIFY(settings.lines("missing").empty());
+        QCOMPARE(settings.entries().size(), size_t(3)); // enchou, port, "enchou "
+    }
+
     void oneReadRefusesWhatReadvarRefuses()
     {
         QVERIFY(!SettingsText::read(m_dir.filePath("missing.cfg")));

@@ -447,6 +447,31 @@ private Q_SLOTS:
                        (folder == u"kadai" ? "" : " (")));
     }
 
+    // What the assignment accepts is said at the put line: nothing is
+    // stored, the log tells why, and the connection goes on.
+    void putLinesForOtherTypesOrLargerFilesAreRefusedAtOnce()
+    {
+        const QString roster = m_room->dir.filePath("accepting.cfg");
+        writeBytes(roster, cp932Lines({"kougimei=情報処理演習Ⅰ", "tantousya=中村　誠",
+                                       "kadaidir=" + m_room->kadai, "kakutyousi=c .H TXT",
+                                       "saidai=10M", "<start data>", "taro,太郎", "<end data>"}));
+        m_room->openRoster(roster);
+        const QString types = QStringLiteral("499 受け付ける形式は .c .h .txt です｡");
+        const QString size = QStringLiteral("499 10 MB までです｡");
+        auto client = greeted();
+        QCOMPARE(client->ask("user taro\r\nput taro.exe,3\r\nput taro.TXT,10485761\r\n"
+                             "put taro,3\r\n",
+                             4),
+                 (QStringList{Taken, types, size, types}));
+        QVERIFY(kadaiFiles().isEmpty());
+        QCOMPARE(client->ask("put taro.C,3\r\nabc", 2), (QStringList{ImageMode, Received}));
+        QCOMPARE(kadaiFiles(), QStringList{"taro.C"});
+        QVERIFY(logHas("受け付けられないputコマンドです: put taro.exe,3 "
+                       "(受け付けない形式のため保存しません)"));
+        QVERIFY(logHas("受け付けられないputコマンドです: put taro.TXT,10485761 "
+                       "(10485761 バイトは上限 10 MB を超えるため保存しません)"));
+    }
+
     // Only a connection whose user line was answered 101 or 102 hands in
     // files: one that never attended, or whose ID the roster does not know,
     // cannot put even a name of its own making.

@@ -150,11 +150,11 @@ private Q_SLOTS:
         const QStringList lines = m_back.value("submissions.csv");
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], "\"ユーザID\",\"ユーザ名\",\"ファイル名\",\"提出時刻\",\"サイズ\","
-                           "\"SHA-256\",\"締切後秒\",\"版数\",\"同一\",\"照合\"");
+                           "\"SHA-256\",\"締切後秒\",\"版数\",\"同一\",\"照合\",\"個別締切\"");
         QCOMPARE(lines[1], "\"s2401\",\"佐藤, 一郎\",\"s2401.docx\",2026/12/9 10:05,1536,"
                            "\"" +
-                               QString(64, u'a') + "\",125,2,,\"一致\"");
-        QCOMPARE(lines[2], QStringLiteral("\"s2402\",\"鈴木　花子\",,,,,,,,"));
+                               QString(64, u'a') + "\",125,2,,\"一致\",");
+        QCOMPARE(lines[2], QStringLiteral("\"s2402\",\"鈴木　花子\",,,,,,,,,"));
     }
 };
 

@@ -97,6 +97,37 @@ private Q_SLOTS:
             "受け付けられないputコマンドです: put taro.doc,5 (受付締切 2026-12-09 10:45 の後)"));
     }
 
+    // A student's own deadline holds for that student alone: the refusal
+    // after the cut-off, the lateness in the cell and the receipt.
+    void aStudentsOwnDeadlineHoldsForThemAlone()
+    {
+        QDateTime now(QDate(2026, 12, 9), QTime(10, 50));
+        Clock::setSource([&now] { return now; });
+        const auto resetClock = qScopeGuard([] { Clock::setSource({}); });
+        const QDateTime due(QDate(2026, 12, 9), QTime(10, 30));
+        m_room->lecture.setDeadline({due, due.addSecs(600)});
+        const QDateTime own(QDate(2026, 12, 11), QTime(10, 30));
+        m_room->lecture.setStudentDeadlines({{"taro", {own, own}, {}, true, {}}});
+        QSignalSpy submitted(&m_room->book, &AttendanceBook::submitted);
+        QCOMPARE(greeted()->ask("user hanako\r\nput hanako.doc,3\r\n", 2),
+                 (QStringList{Taken, "499 受付は締め切られました｡"}));
+        auto taro = greeted();
+        QCOMPARE(taro->ask("user taro\r\nput taro.doc,3\r\nabc", 3),
+                 (QStringList{Taken, ImageMode, Received}));
+        QCOMPARE(m_room->grid.lateNote(3), QString());
+        QCOMPARE(submitted.takeFirst().at(0).value<AttendanceBook::Submission>().lateSeconds, 0);
+        // Two days on, a minute after the student's own time: closed for
+        // taro too; an upload begun just before is late by its own measure.
+        now = own.addSecs(-1);
+        QCOMPARE(taro->ask("put taro.doc,3\r\n"), ImageMode);
+        now = own.addSecs(59);
+        QCOMPARE(taro->ask("xyz"), Received);
+        QCOMPARE(m_room->grid.lateNote(3), QStringLiteral("締切後 59秒"));
+        QCOMPARE(submitted.takeFirst().at(0).value<AttendanceBook::Submission>().lateSeconds, 59);
+        QCOMPARE(taro->ask("put taro.doc,3\r\n"), QStringLiteral("499 受付は締め切られました｡"));
+        QCOMPARE(stored("taro.doc"), QByteArray("xyz"));
+    }
+
     void earlierVersionsAreKeptUpToTheLimit()
     {
         m_room->server->setKeptVersions(3);
@@ -249,6 +280,7 @@ private Q_SLOTS:
                    cp932Lines({"講義,演習", "提出," + time + ",taro,taro.doc,3," + xyz + "," +
                                                 today + ",,2," + m_room->kadai}));
         const QString roster = m_room->dir.filePath("roster.cfg");
+        writeBytes(roster, readBytes(roster) + cp932Lines({"enchou=taro,2026-12-11 10:30"}));
         const QString out = m_room->dir.filePath("list.csv");
         QProcess command;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -268,10 +300,11 @@ private Q_SLOTS:
         const QStringList csv = cp932::decode(readBytes(out)).split("\r\n");
         QCOMPARE(csv.value(0),
                  QStringLiteral("ユーザID,ユーザ名,ファイル名,提出時刻,サイズ,SHA-256,"
-                                "締切後秒,版数,同一,照合"));
-        QCOMPARE(csv.value(3), QStringLiteral("taro,太郎,taro.doc,%1 %2,3,%3,,2,,一致")
+                                "締切後秒,版数,同一,照合,個別締切"));
+        QCOMPARE(csv.value(3), QStringLiteral("taro,太郎,taro.doc,%1 %2,3,%3,,2,,一致,"
+                                              "締切 2026-12-11 10:30、受付締切 2026-12-11 10:30")
                                    .arg(today, time, QString::fromLatin1(xyz)));
-        QCOMPARE(csv.value(1), QStringLiteral("jiro,次郎,,,,,,,,"));
+        QCOMPARE(csv.value(1), QStringLiteral("jiro,次郎,,,,,,,,,"));
         QCOMPARE(csv.size(), 5);
         // Bad input: a Japanese message and exit 2.
         QCOMPARE(run({"--submissions", m_room->dir.filePath("none.cfg")}), 2);

@@ -41,11 +41,12 @@ ClassDesk::Attended ClassRules::attend(const QString &userId, const QString &add
     return {false, wire::BadUserId};
 }
 
-ClassDesk::PutDecision ClassRules::decidePut(const QString &userId, const QString &fileName,
+ClassDesk::PutDecision ClassRules::decidePut(const QString &userId, const wire::PutRequest &request,
                                              int keptVersions)
 {
+    const QString &fileName = request.fileName;
     PutDecision decision{ownershipRefusal(m_book, userId, fileName), m_lecture.kadaidir(),
-                         m_lecture.kougimei(), m_lecture.deadline()};
+                         m_lecture.kougimei(), m_lecture.deadlineOf(userId)};
     if (decision.refusal)
         return decision;
     // A folder of that name would only refuse the finished file.
@@ -54,8 +55,9 @@ ClassDesk::PutDecision ClassRules::decidePut(const QString &userId, const QStrin
                                       QStringLiteral("同じ名前のフォルダがあります")};
         return decision;
     }
-    decision.refusal = refusalBeforeUpload(decision.deadline, Clock::now(), decision.folder,
-                                           fileName, keptVersions);
+    decision.refusal = refusalBeforeUpload({decision.deadline, m_lecture.accepted(),
+                                            decision.folder, fileName, request.size, keptVersions},
+                                           Clock::now());
     return decision;
 }
 
@@ -75,8 +77,8 @@ ClassDesk::Receipt ClassRules::receive(const Upload &upload)
     submission.sha256 = upload.sha256;
     // The date, the lateness and the time of day of the receipt: one instant.
     submission.completedAt = Clock::now();
-    submission.lateSeconds =
-        deadlineFor(upload.folder, upload.deadline).lateSeconds(submission.completedAt);
+    submission.lateSeconds = deadlineFor(upload.userId, upload.folder, upload.deadline)
+                                 .lateSeconds(submission.completedAt);
     submission.versions = upload.versions;
     submission.folder = upload.folder;
     if (upload.lecture != m_lecture.kougimei())
@@ -86,10 +88,10 @@ ClassDesk::Receipt ClassRules::receive(const Upload &upload)
     return {submission.lateSeconds, submission.earlierLecture.has_value(), wire::ReceiveComplete};
 }
 
-AssignmentDeadline ClassRules::deadlineFor(const QString &folder,
+AssignmentDeadline ClassRules::deadlineFor(const QString &userId, const QString &folder,
                                            const AssignmentDeadline &atPut) const
 {
-    return folder == m_lecture.kadaidir() ? m_lecture.deadline() : atPut;
+    return folder == m_lecture.kadaidir() ? m_lecture.deadlineOf(userId) : atPut;
 }
 
 void ClassRules::deliver(const QString &who, const QString &fileName, const QByteArray &sha256)

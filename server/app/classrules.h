@@ -19,11 +19,11 @@ public:
                QObject *parent = nullptr);
 
     Attended attend(const QString &userId, const QString &address, bool roomForRecord) override;
-    PutDecision decidePut(const QString &userId, const QString &fileName,
+    PutDecision decidePut(const QString &userId, const wire::PutRequest &request,
                           int keptVersions) override;
     void refuse(const QString &userId, const QString &fileName, const QString &reason) override;
     Receipt receive(const Upload &upload) override;
-    AssignmentDeadline deadlineFor(const QString &folder,
+    AssignmentDeadline deadlineFor(const QString &userId, const QString &folder,
                                    const AssignmentDeadline &atPut) const override;
     void deliver(const QString &who, const QString &fileName, const QByteArray &sha256) override;
 

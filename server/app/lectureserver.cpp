@@ -24,6 +24,8 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
     connect(&m_deadlines, &DeadlineKeeper::logEntry, this, [this](const QString &entry) {
         m_activity.insertAtTop(entry + QStringLiteral("\r\n"));
     });
+    m_roster.setLog(
+        [this](const QString &entry) { m_activity.insertAtTop(entry + QStringLiteral("\r\n")); });
     m_roster.setAfterLoad([this] { m_journal.offerRestore(m_messages, m_activity); });
     // Reported from the event loop, not from inside a student's request.
     connect(&m_journal, &LectureJournal::failed, this, &LectureServer::reportJournalFailure,

@@ -37,6 +37,8 @@ void RosterCommands::load(const QString &path)
     m_lecture.setHaifudir(roster.value(QStringLiteral("haifudir")));
     m_lecture.setRosterDeadline(roster.value(QStringLiteral("simekiri")),
                                 roster.value(QStringLiteral("uketuke")));
+    m_lecture.setAccepted({});
+    m_lecture.setRosterStudentDeadlines({});
     if (m_lecture.kougimei().isEmpty() || m_lecture.tantousya().isEmpty()) {
         reject();
         return;
@@ -50,12 +52,36 @@ void RosterCommands::load(const QString &path)
         reject();
         return;
     case StudentBlock::Loaded:
+        readAssignmentRules(roster, block);
         m_grid.replaceRowsFrom(1, std::move(block.rows));
         m_grid.setRosterCount(block.studentCount);
         m_lecture.setRosterPath(path);
         if (m_afterLoad)
             m_afterLoad();
         return;
+    }
+}
+
+void RosterCommands::readAssignmentRules(const SettingsText &roster, const StudentBlock &block)
+{
+    const AcceptedFilesReading accepted = readAcceptedFiles(
+        roster.value(QStringLiteral("kakutyousi")), roster.value(QStringLiteral("saidai")));
+    tell(accepted.warnings);
+    m_lecture.setAccepted(accepted.accepted);
+    QSet<QString> ids;
+    for (int row = 0; row < block.studentCount; ++row)
+        ids.insert(block.rows[size_t(row)][RosterGrid::UserId]);
+    const StudentDeadlineReading own =
+        readStudentDeadlines(roster.lines(QStringLiteral("enchou")), ids);
+    tell(own.warnings);
+    m_lecture.setRosterStudentDeadlines(own.deadlines);
+}
+
+void RosterCommands::tell(const QStringList &warnings)
+{
+    for (const QString &warning : warnings) {
+        if (m_log)
+            m_log(warning);
     }
 }
 

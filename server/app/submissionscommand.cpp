@@ -4,6 +4,7 @@
 #include "common/readvar.h"
 #include "server/app/commandline.h"
 #include "server/lecture/rosterfile.h"
+#include "server/lecture/studentdeadline.h"
 #include "server/records/lecturejournal.h"
 #include "server/term/submissionsindex.h"
 
@@ -11,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <cstdio>
 #include <optional>
 
@@ -78,11 +81,20 @@ bool readRoster(Options &options, QList<SubmissionsIndex::Student> *students, QS
                      .arg(options.roster);
         return false;
     }
+    const SettingsText keys(text);
+    QSet<QString> ids;
     for (int row = 0; row < block.studentCount; ++row)
-        students->append({block.rows[size_t(row)][RosterGrid::UserId],
-                          block.rows[size_t(row)][RosterGrid::UserName]});
+        ids.insert(block.rows[size_t(row)][RosterGrid::UserId]);
+    QHash<QString, QString> own;
+    for (const StudentDeadline &deadline :
+         readStudentDeadlines(keys.lines(QStringLiteral("enchou")), ids).deadlines)
+        own.insert(deadline.userId, deadline.text());
+    for (int row = 0; row < block.studentCount; ++row) {
+        const QString &id = block.rows[size_t(row)][RosterGrid::UserId];
+        students->append({id, block.rows[size_t(row)][RosterGrid::UserName], own.value(id)});
+    }
     if (options.folder.isEmpty())
-        options.folder = SettingsText(text).value(QStringLiteral("kadaidir"));
+        options.folder = keys.value(QStringLiteral("kadaidir"));
     if (options.folder.isEmpty()) {
         *error = QStringLiteral("課題提出先がありません｡受講ファイルの kadaidir か --folder "
                                 "で指定してください｡");

@@ -27,9 +27,12 @@ const QList<SubmissionRow> &SubmissionsList::refresh()
 {
     m_folder = m_lecture.kadaidir();
     QList<SubmissionsIndex::Student> students;
-    for (int row = 1; row <= m_grid.studentRows(); ++row)
-        students.append(
-            {m_grid.text(row, RosterGrid::UserId), m_grid.text(row, RosterGrid::UserName)});
+    for (int row = 1; row <= m_grid.studentRows(); ++row) {
+        const QString id = m_grid.text(row, RosterGrid::UserId);
+        const auto own = m_lecture.studentDeadlines().constFind(id);
+        students.append({id, m_grid.text(row, RosterGrid::UserName),
+                         own == m_lecture.studentDeadlines().cend() ? QString() : own->text()});
+    }
     SubmissionsIndex index(m_folder, students);
     readReceiptsIn(LectureJournal::folder(),
                    [&index](const QList<Receipt> &receipts) { index.addReceipts(receipts); });

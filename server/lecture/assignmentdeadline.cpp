@@ -69,6 +69,18 @@ QString deadlineTimeText(const QDateTime &time)
     return time.isValid() ? time.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QString();
 }
 
+QString describeDeadline(const AssignmentDeadline &deadline)
+{
+    if (deadline.isEmpty())
+        return QStringLiteral("締切なし");
+    QStringList parts;
+    if (deadline.due.isValid())
+        parts << QStringLiteral("締切 ") + deadlineTimeText(deadline.due);
+    if (deadline.cutoff.isValid())
+        parts << QStringLiteral("受付締切 ") + deadlineTimeText(deadline.cutoff);
+    return parts.join(QStringLiteral("、"));
+}
+
 QString lateText(qint64 seconds)
 {
     QString amount;

@@ -35,6 +35,8 @@ struct AssignmentDeadline
 std::optional<QDateTime> parseDeadlineTime(const QString &text, QDate today);
 // "YYYY-MM-DD HH:MM", as the roster key and the data folder write it.
 QString deadlineTimeText(const QDateTime &time);
+// "締切 2026-12-09 10:30、受付締切 2026-12-09 10:45", or "締切なし": for the log.
+QString describeDeadline(const AssignmentDeadline &deadline);
 // "締切後 12分", "締切後 45秒", "締切後 2時間5分", "締切後 3日4時間".
 QString lateText(qint64 seconds);
 

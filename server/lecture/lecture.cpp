@@ -34,3 +34,22 @@ void Lecture::setRosterDeadline(const QString &simekiri, const QString &uketuke)
 {
     Q_EMIT rosterDeadlineRead(simekiri, uketuke);
 }
+
+void Lecture::setStudentDeadlines(const QList<StudentDeadline> &deadlines)
+{
+    m_studentDeadlines.clear();
+    for (const StudentDeadline &deadline : deadlines)
+        m_studentDeadlines.insert(deadline.userId, deadline);
+    Q_EMIT studentDeadlinesChanged();
+}
+
+AssignmentDeadline Lecture::deadlineOf(const QString &userId) const
+{
+    const auto own = m_studentDeadlines.constFind(userId);
+    return own == m_studentDeadlines.cend() ? m_deadline : own->deadline;
+}
+
+void Lecture::setRosterStudentDeadlines(const QList<StudentDeadline> &deadlines)
+{
+    Q_EMIT rosterStudentDeadlinesRead(deadlines);
+}

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "server/lecture/assignmentdeadline.h"
+#include "server/lecture/studentdeadline.h"
+#include "server/lecture/uploadgate.h"
+
+#include <QHash>
 
 #include <QObject>
 #include <QString>
@@ -34,6 +38,18 @@ public:
     // The roster file's simekiri and uketuke values, as a load read them.
     void setRosterDeadline(const QString &simekiri, const QString &uketuke);
 
+    // Students' own deadlines in force for the assignment folder, per ID.
+    const QHash<QString, StudentDeadline> &studentDeadlines() const { return m_studentDeadlines; }
+    void setStudentDeadlines(const QList<StudentDeadline> &deadlines);
+    // The deadline `userId` is held to: their own, or the assignment's.
+    AssignmentDeadline deadlineOf(const QString &userId) const;
+    // The roster's enchou lines, as a load read them (the IDs checked).
+    void setRosterStudentDeadlines(const QList<StudentDeadline> &deadlines);
+
+    // What the assignment accepts (kakutyousi, saidai).
+    const AcceptedFiles &accepted() const { return m_accepted; }
+    void setAccepted(const AcceptedFiles &accepted) { m_accepted = accepted; }
+
 Q_SIGNALS:
     void kougimeiChanged(const QString &text);
     void tantousyaChanged(const QString &text);
@@ -41,6 +57,8 @@ Q_SIGNALS:
     void haifudirChanged(const QString &text);
     void deadlineChanged(const AssignmentDeadline &deadline);
     void rosterDeadlineRead(const QString &simekiri, const QString &uketuke);
+    void studentDeadlinesChanged();
+    void rosterStudentDeadlinesRead(const QList<StudentDeadline> &deadlines);
 
 private:
     QString m_kougimei;
@@ -49,4 +67,6 @@ private:
     QString m_haifudir;
     QString m_rosterPath;
     AssignmentDeadline m_deadline;
+    QHash<QString, StudentDeadline> m_studentDeadlines;
+    AcceptedFiles m_accepted;
 };

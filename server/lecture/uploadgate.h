@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class AttendanceBook;
@@ -39,6 +40,37 @@ PutRefusal stalledEnd();
 PutRefusal overdueEnd();
 } // namespace uploadlimits
 
-std::optional<PutRefusal> refusalBeforeUpload(const AssignmentDeadline &deadline,
-                                              const QDateTime &now, const QString &folder,
-                                              const QString &fileName, int keptVersions);
+// What the assignment takes, from the roster: kakutyousi, blank separated
+// extensions with or without the dot in any case, and saidai, a size with
+// an optional K, M or G (1024 each). Empty: any extension, any size.
+struct AcceptedFiles
+{
+    QStringList suffixes; // ".c", lower case, in the roster's order
+    qint64 maxBytes = 0;  // 0: no limit
+    QString maxText;      // "10 MB", as the student is told
+
+    bool operator==(const AcceptedFiles &other) const = default;
+};
+// Values that cannot be read are left out with a warning for the log.
+struct AcceptedFilesReading
+{
+    AcceptedFiles accepted;
+    QStringList warnings;
+};
+AcceptedFilesReading readAcceptedFiles(const QString &kakutyousi, const QString &saidai);
+// A put line for another extension or a larger size, answered at once.
+std::optional<PutRefusal> acceptanceRefusal(const AcceptedFiles &accepted, const QString &fileName,
+                                            qint64 size);
+
+// The checks of a put line after its owner: the cut-off, what the
+// assignment accepts, and whether an earlier version can be kept.
+struct PutCheck
+{
+    AssignmentDeadline deadline; // the student's own
+    AcceptedFiles accepted;
+    QString folder;
+    QString fileName;
+    qint64 size = 0;
+    int keptVersions = 0;
+};
+std::optional<PutRefusal> refusalBeforeUpload(const PutCheck &put, const QDateTime &now);

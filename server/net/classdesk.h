@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/wire.h"
 #include "server/lecture/assignmentdeadline.h"
 #include "server/lecture/uploadgate.h"
 
@@ -30,12 +31,12 @@ public:
     struct PutDecision
     {
         std::optional<PutRefusal> refusal;
-        QString folder;  // the folder shown now: it receives the whole file
-        QString lecture; // the lecture open now: the receipt belongs to it
-        AssignmentDeadline deadline;
+        QString folder;              // the folder shown now: it receives the whole file
+        QString lecture;             // the lecture open now: the receipt belongs to it
+        AssignmentDeadline deadline; // the student's own
     };
     // A well-formed put line of the student who attended as `userId`.
-    virtual PutDecision decidePut(const QString &userId, const QString &fileName,
+    virtual PutDecision decidePut(const QString &userId, const wire::PutRequest &request,
                                   int keptVersions) = 0;
     // A put line turned away that the records keep (PutRefusal::journaled).
     virtual void refuse(const QString &userId, const QString &fileName, const QString &reason) = 0;
@@ -59,9 +60,10 @@ public:
     };
     // A file stored whole.
     virtual Receipt receive(const Upload &upload) = 0;
-    // The deadline an upload into `folder` is held to now: a deadline changed
-    // during the upload counts if the folder is still the one shown.
-    virtual AssignmentDeadline deadlineFor(const QString &folder,
+    // The deadline `userId`'s upload into `folder` is held to now: a
+    // deadline changed during the upload counts if the folder is still the
+    // one shown.
+    virtual AssignmentDeadline deadlineFor(const QString &userId, const QString &folder,
                                            const AssignmentDeadline &atPut) const = 0;
     // A handout sent whole to `who` (a user ID, or the address without one).
     virtual void deliver(const QString &who, const QString &fileName, const QByteArray &sha256) = 0;

@@ -25,7 +25,7 @@ void Connection::startUpload(const QString &body, const std::optional<wire::PutR
         refusePut(body, QStringLiteral("このファイル名では保存できません｡"));
         return;
     }
-    ClassDesk::PutDecision decision = m_desk.decidePut(m_userId, request->fileName, m_keptVersions);
+    ClassDesk::PutDecision decision = m_desk.decidePut(m_userId, *request, m_keptVersions);
     if (const std::optional<PutRefusal> &refusal = decision.refusal) {
         if (refusal->journaled) {
             m_desk.refuse(m_userId, request->fileName, refusal->forStudent);
@@ -90,7 +90,8 @@ void Connection::endUpload(const PutRefusal &why)
 qsizetype Connection::receiveUpload(QByteArrayView data)
 {
     const ClassDesk::PutDecision &decided = m_upload->decision;
-    if (uploadlimits::overdue(m_desk.deadlineFor(decided.folder, decided.deadline), Clock::now())) {
+    if (uploadlimits::overdue(m_desk.deadlineFor(m_userId, decided.folder, decided.deadline),
+                              Clock::now())) {
         endUpload(uploadlimits::overdueEnd());
         return data.size();
     }

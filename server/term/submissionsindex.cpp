@@ -185,10 +185,12 @@ QList<SubmissionRow> SubmissionsIndex::build(HashCache &cache) const
 {
     QList<SubmissionRow> rows;
     QSet<QString> listed;
-    const auto add = [&](const QString &id, const QString &name, bool inRoster) {
+    const auto add = [&](const QString &id, const QString &name, bool inRoster,
+                         const QString &ownDeadline) {
         SubmissionRow row;
         row.userId = id;
         row.userName = name;
+        row.ownDeadline = ownDeadline;
         row.inRoster = inRoster;
         if (const auto latest = m_latest.constFind(id); latest != m_latest.cend()) {
             row.receipt = *latest;
@@ -197,12 +199,12 @@ QList<SubmissionRow> SubmissionsIndex::build(HashCache &cache) const
         rows << row;
     };
     for (const Student &student : m_students) {
-        add(student.id, student.name, true);
+        add(student.id, student.name, true, student.ownDeadline);
         listed.insert(student.id);
     }
     for (const QString &id : m_order) {
         if (!listed.contains(id))
-            add(id, QString(), false);
+            add(id, QString(), false, QString());
     }
     groupIdentical(rows);
     return rows;
@@ -236,13 +238,13 @@ QStringList submissionsHeading()
     return {QStringLiteral("ユーザID"), QStringLiteral("ユーザ名"), QStringLiteral("ファイル名"),
             QStringLiteral("提出時刻"), QStringLiteral("サイズ"),   QStringLiteral("SHA-256"),
             QStringLiteral("締切後秒"), QStringLiteral("版数"),     QStringLiteral("同一"),
-            QStringLiteral("照合")};
+            QStringLiteral("照合"),     QStringLiteral("個別締切")};
 }
 
 QStringList submissionCells(const SubmissionRow &row)
 {
     if (row.check == SubmissionRow::NoReceipt)
-        return {row.userId, row.userName, {}, {}, {}, {}, {}, {}, {}, {}};
+        return {row.userId, row.userName, {}, {}, {}, {}, {}, {}, {}, {}, row.ownDeadline};
     const Receipt &receipt = row.receipt;
     return {row.userId,
             row.userName,
@@ -253,7 +255,8 @@ QStringList submissionCells(const SubmissionRow &row)
             receipt.lateSeconds > 0 ? QString::number(receipt.lateSeconds) : QString(),
             QString::number(row.versions),
             row.identical.join(u' '),
-            SubmissionRow::checkText(row.check)};
+            SubmissionRow::checkText(row.check),
+            row.ownDeadline};
 }
 
 QStringList exportedSubmissionCells(const SubmissionRow &row)
@@ -261,7 +264,7 @@ QStringList exportedSubmissionCells(const SubmissionRow &row)
     QStringList cells = submissionCells(row);
     // ID, name, file name and the other IDs; the rest are numbers, times,
     // hashes and the check's fixed words.
-    for (const int text : {0, 1, 2, 8})
+    for (const int text : {0, 1, 2, 8, 10})
         cells[text] = textCell(cells[text]);
     return cells;
 }

@@ -43,6 +43,7 @@ struct SubmissionRow
     QStringList identical; // other IDs whose current file has the same bytes
     Check check = NoReceipt;
     QByteArray currentSha256; // of the file in the folder now
+    QString ownDeadline;      // the student's own deadline, as 個別締切 shows it
 
     static QString checkText(Check check);
 };
@@ -59,6 +60,7 @@ public:
     {
         QString id;
         QString name;
+        QString ownDeadline = {}; // StudentDeadline::text(); empty: the assignment's
     };
 
     SubmissionsIndex(QString folder, QList<Student> students);

@@ -1,8 +1,7 @@
 #include "server/ui/deadlinecontrol.h"
 
 #include "common/clock.h"
-#include "server/lecture/deadlinekeeper.h"
-#include "server/lecture/lecture.h"
+#include "server/app/lectureserver.h"
 
 #include <QCheckBox>
 #include <QDateTimeEdit>
@@ -22,7 +21,9 @@ QDateTime nextHour()
 
 } // namespace
 
-DeadlineDialog::DeadlineDialog(const AssignmentDeadline &current, QWidget *parent)
+DeadlineDialog::DeadlineDialog(const AssignmentDeadline &current,
+                               const QList<StudentDeadline> &students,
+                               const QList<StudentDeadlineBox::Student> &roster, QWidget *parent)
     : QDialog(parent), m_dueOn(new QCheckBox(QStringLiteral("締切(&D)"), this)),
       m_due(new QDateTimeEdit(this)),
       m_cutoffOn(new QCheckBox(QStringLiteral("受付締切(&U)"), this)),
@@ -44,6 +45,8 @@ DeadlineDialog::DeadlineDialog(const AssignmentDeadline &current, QWidget *paren
     layout->addWidget(help, 2, 0, 1, 2);
     m_problem->setStyleSheet(QStringLiteral("color: #b00000"));
     layout->addWidget(m_problem, 3, 0, 1, 2);
+    m_students = new StudentDeadlineBox(students, roster, m_problem, this);
+    layout->addWidget(m_students, 4, 0, 1, 2);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     QPushButton *clear = buttons->addButton(QStringLiteral("ｸﾘｱ(&C)"), QDialogButtonBox::ResetRole);
     clear->setObjectName(QStringLiteral("clear"));
@@ -53,7 +56,7 @@ DeadlineDialog::DeadlineDialog(const AssignmentDeadline &current, QWidget *paren
     });
     connect(buttons, &QDialogButtonBox::accepted, this, &DeadlineDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &DeadlineDialog::reject);
-    layout->addWidget(buttons, 4, 0, 1, 2);
+    layout->addWidget(buttons, 5, 0, 1, 2);
 }
 
 void DeadlineDialog::addRow(QCheckBox *on, QDateTimeEdit *time, const QDateTime &value, int row)
@@ -90,8 +93,8 @@ void DeadlineDialog::accept()
     QDialog::accept();
 }
 
-DeadlineControl::DeadlineControl(Lecture &lecture, DeadlineKeeper &keeper, QWidget *parent)
-    : QToolButton(parent), m_lecture(lecture), m_keeper(keeper)
+DeadlineControl::DeadlineControl(LectureServer &server, QWidget *parent)
+    : QToolButton(parent), m_server(server)
 {
     setObjectName(QStringLiteral("simekiri"));
     setAutoRaise(true);
@@ -101,19 +104,31 @@ DeadlineControl::DeadlineControl(Lecture &lecture, DeadlineKeeper &keeper, QWidg
     small.setPointSizeF(7.5);
     setFont(small);
     connect(this, &QToolButton::clicked, this, &DeadlineControl::simekiri_Click);
-    connect(&m_lecture, &Lecture::deadlineChanged, this, &DeadlineControl::display);
-    display(m_lecture.deadline());
+    const Lecture &lecture = m_server.lecture();
+    connect(&lecture, &Lecture::deadlineChanged, this, &DeadlineControl::display);
+    connect(&lecture, &Lecture::studentDeadlinesChanged, this,
+            [this] { display(m_server.lecture().deadline()); });
+    display(lecture.deadline());
 }
 
 void DeadlineControl::display(const AssignmentDeadline &deadline)
 {
     setText(deadline.summary());
-    setToolTip(QStringLiteral("課題の締切を設定します｡\n") + deadline.summary());
+    QString tip = QStringLiteral("課題の締切を設定します｡\n") + deadline.summary();
+    if (const qsizetype own = m_server.lecture().studentDeadlines().size())
+        tip += QStringLiteral("\n個別の締切 %1人").arg(own);
+    setToolTip(tip);
 }
 
 void DeadlineControl::simekiri_Click()
 {
-    DeadlineDialog dialog(m_lecture.deadline(), window());
+    const Lecture &lecture = m_server.lecture();
+    const RosterGrid &grid = m_server.grid();
+    QList<StudentDeadlineBox::Student> roster;
+    for (int row = 1; row <= grid.studentRows(); ++row)
+        roster.append({grid.text(row, RosterGrid::UserId), grid.text(row, RosterGrid::UserName)});
+    DeadlineDialog dialog(lecture.deadline(), lecture.studentDeadlines().values(), roster,
+                          window());
     if (dialog.exec() == QDialog::Accepted)
-        m_keeper.change(dialog.deadline());
+        m_server.deadlines().change(dialog.deadline(), dialog.studentDeadlines());
 }

@@ -1,25 +1,28 @@
 #pragma once
 
 #include "server/lecture/assignmentdeadline.h"
+#include "server/ui/studentdeadlinebox.h"
 
 #include <QDialog>
 #include <QToolButton>
 
-class DeadlineKeeper;
-class Lecture;
+class LectureServer;
 class QCheckBox;
 class QDateTimeEdit;
 class QLabel;
 
 // Setting the due time and the cut-off of the assignment folder: two times,
-// each switched on or off, and a button that clears both.
+// each switched on or off, a button that clears both, and the students' own
+// deadlines below them.
 class DeadlineDialog : public QDialog
 {
     Q_OBJECT
 public:
-    DeadlineDialog(const AssignmentDeadline &current, QWidget *parent = nullptr);
+    DeadlineDialog(const AssignmentDeadline &current, const QList<StudentDeadline> &students,
+                   const QList<StudentDeadlineBox::Student> &roster, QWidget *parent = nullptr);
 
     AssignmentDeadline deadline() const;
+    const QList<StudentDeadline> &studentDeadlines() const { return m_students->deadlines(); }
 
     void accept() override;
 
@@ -31,6 +34,7 @@ private:
     QCheckBox *m_cutoffOn = nullptr;
     QDateTimeEdit *m_cutoff = nullptr;
     QLabel *m_problem = nullptr;
+    StudentDeadlineBox *m_students = nullptr;
 };
 
 // Beside the assignment folder: shows the deadline in force and opens the
@@ -39,13 +43,12 @@ class DeadlineControl : public QToolButton
 {
     Q_OBJECT
 public:
-    DeadlineControl(Lecture &lecture, DeadlineKeeper &keeper, QWidget *parent = nullptr);
+    explicit DeadlineControl(LectureServer &server, QWidget *parent = nullptr);
 
     void simekiri_Click();
 
 private:
     void display(const AssignmentDeadline &deadline);
 
-    Lecture &m_lecture;
-    DeadlineKeeper &m_keeper;
+    LectureServer &m_server;
 };

@@ -277,7 +277,7 @@ void FrmMain::bindLecture()
     connect(&lecture, &Lecture::haifudirChanged, m_haifudir, &QLabel::setText);
     connect(&lecture, &Lecture::haifudirChanged, m_haifudir, &QLabel::setToolTip);
     connect(&lecture, &Lecture::kadaidirChanged, m_kadaidir, &QLabel::setToolTip);
-    auto *simekiri = new DeadlineControl(lecture, m_server->deadlines(), m_client);
+    auto *simekiri = new DeadlineControl(*m_server, m_client);
     simekiri->setGeometry(twipsRect(3660, 960, 1572, 372));
     m_sbStatusBar->setStatusSource(
         [&lecture] { return lecture.deadline().countdown(Clock::now()); });

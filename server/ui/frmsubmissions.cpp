@@ -19,7 +19,20 @@
 
 namespace {
 
-enum Column { Id, Name, File, Time, Size, Hash, Late, Versions, Identical, Check, ColumnCount };
+enum Column {
+    Id,
+    Name,
+    File,
+    Time,
+    Size,
+    Hash,
+    Late,
+    Versions,
+    Identical,
+    Check,
+    Own,
+    ColumnCount
+};
 
 const QColor LateColour(0xff, 0xb4, 0xb4);
 const QColor IdenticalColour(0xff, 0xe0, 0x8c);
