@@ -3,7 +3,9 @@
 //  1. 100 students fetch one 50 MiB handout at once: all byte-exact, the
 //     aggregate throughput at least 0.7 of a plain loopback copy of the same
 //     file to 100 readers, and the server's memory growth under 64 MiB;
-//  2. 300 students list 20 handouts at once: every reply within 1 s.
+//  2. 300 students list 20 handouts at once: every reply within 1 s;
+//  3. 1,000 students attend and list at once, each with 5 returned files
+//     among 5,000 in the returns folder: every reply within 1 s.
 // Exits 1 on a wrong byte or reply, 3 when a goal is missed.
 #include "bench/procmemory.h"
 #include "common/cp932.h"
@@ -61,6 +63,8 @@ constexpr int ListedHandouts = 20;
 constexpr double ThroughputGoal = 0.7;
 constexpr qint64 GrowthBudgetKiB = 64 * 1024;
 constexpr double ListingGoalSeconds = 1.0;
+constexpr int Returners = 1000;
+constexpr int ReturnsEach = 5;
 
 class SilentLog : public TextLog
 {
@@ -97,6 +101,8 @@ int connectTo(quint16 port)
 // what is expected as it comes, so that the child keeps no copy.
 struct Student
 {
+    const std::string *request = nullptr;
+    const std::string *expected = nullptr;
     int fd = -1;
     std::string greeting;
     bool greeted = false;
@@ -105,17 +111,18 @@ struct Student
     double seconds = 0;
 };
 
-void compare(Student &s, const char *data, size_t size, const std::string &expected)
+void compare(Student &s, const char *data, size_t size)
 {
+    const std::string &expected = *s.expected;
     s.wrong = s.wrong || s.got + size > expected.size() ||
               std::memcmp(expected.data() + s.got, data, size) != 0;
     s.got += size;
 }
 
-void take(Student &s, const char *data, size_t size, const std::string &expected)
+void take(Student &s, const char *data, size_t size)
 {
     if (s.greeted) {
-        compare(s, data, size, expected);
+        compare(s, data, size);
         return;
     }
     s.greeting.append(data, size);
@@ -128,12 +135,11 @@ void take(Student &s, const char *data, size_t size, const std::string &expected
         return;
     s.greeted = true;
     const std::string rest = s.greeting.substr(end);
-    compare(s, rest.data(), rest.size(), expected);
+    compare(s, rest.data(), rest.size());
 }
 
 // Reads every student until `done` holds for each.
-template <typename Done>
-void pump(std::vector<Student> &students, const std::string &expected, Done done)
+template <typename Done> void pump(std::vector<Student> &students, Done done)
 {
     std::vector<char> buffer(1 << 20);
     std::vector<pollfd> fds;
@@ -161,34 +167,32 @@ void pump(std::vector<Student> &students, const std::string &expected, Done done
                 std::fprintf(stderr, "a student's connection ended early\n");
                 ::_exit(1);
             }
-            take(*polled[i], buffer.data(), size_t(got), expected);
+            take(*polled[i], buffer.data(), size_t(got));
         }
     }
 }
 
-// The child: `count` students, all greeted, send `request` at once; every
-// reply must equal `expected`. Writes the seconds from the requests to the
-// last byte and those of the slowest student to `out`.
-[[noreturn]] void students(quint16 port, int count, const std::string &request,
-                           const std::string &expected, int out)
+// The child: the students, all greeted, send their requests at once; every
+// reply must equal what the student expects. Writes the seconds from the
+// requests to the last byte and those of the slowest student to `out`.
+[[noreturn]] void students(quint16 port, std::vector<Student> all, int out)
 {
-    std::vector<Student> all(static_cast<size_t>(count));
     for (Student &s : all)
         s.fd = connectTo(port);
-    pump(all, expected, [](const Student &s) { return s.greeted; });
+    pump(all, [](const Student &s) { return s.greeted; });
     const auto start = Steady::now();
     for (Student &s : all)
-        if (::write(s.fd, request.data(), request.size()) != ssize_t(request.size()))
+        if (::write(s.fd, s.request->data(), s.request->size()) != ssize_t(s.request->size()))
             ::_exit(1);
-    pump(all, expected, [&](Student &s) {
-        if (s.seconds == 0 && s.got >= expected.size())
+    pump(all, [&](Student &s) {
+        if (s.seconds == 0 && s.got >= s.expected->size())
             s.seconds = std::chrono::duration<double>(Steady::now() - start).count();
-        return s.wrong || s.got >= expected.size();
+        return s.wrong || s.got >= s.expected->size();
     });
     const double total = std::chrono::duration<double>(Steady::now() - start).count();
     double slowest = 0;
     for (const Student &s : all) {
-        if (s.wrong || s.got != expected.size()) {
+        if (s.wrong || s.got != s.expected->size()) {
             std::fprintf(stderr, "a student received wrong bytes\n");
             ::_exit(1);
         }
@@ -200,6 +204,17 @@ void pump(std::vector<Student> &students, const std::string &expected, Done done
     ::_exit(0);
 }
 
+// `count` students sending the same request and expecting the same reply.
+std::vector<Student> sameForAll(int count, const std::string &request, const std::string &expected)
+{
+    std::vector<Student> all(static_cast<size_t>(count));
+    for (Student &s : all) {
+        s.request = &request;
+        s.expected = &expected;
+    }
+    return all;
+}
+
 struct Outcome
 {
     double total = -1;
@@ -207,7 +222,7 @@ struct Outcome
 };
 
 // Runs `students` in a child while this process's event loop serves them.
-Outcome inChild(quint16 port, int count, const std::string &request, const std::string &expected)
+Outcome inChild(quint16 port, std::vector<Student> all)
 {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
@@ -215,7 +230,7 @@ Outcome inChild(quint16 port, int count, const std::string &request, const std::
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        students(port, count, request, expected, pipeFds[1]);
+        students(port, std::move(all), pipeFds[1]);
     }
     ::close(pipeFds[1]);
     bool finished = false;
@@ -254,7 +269,7 @@ Outcome plainCopy(const QString &path, const std::string &expected)
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        students(ntohs(at.sin_port), Fetchers, request, expected, pipeFds[1]);
+        students(ntohs(at.sin_port), sameForAll(Fetchers, request, expected), pipeFds[1]);
     }
     ::close(pipeFds[1]);
     const int file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
@@ -352,6 +367,53 @@ void waitForHashes(HandoutCatalog &catalog)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+// A roster of students s1 to s1000, so that many IDs begin with others
+// (s1, s10, s100, s1000), and five returns each in `folder`; each student
+// attends and lists at once and must get the handouts (`handoutLines`, as
+// listed) and exactly their own five files.
+Outcome listReturns(ClassroomServer &server, Lecture &lecture, RosterGrid &grid,
+                    const QString &folder, const std::string &handoutLines)
+{
+    std::vector<RosterGrid::Row> rows;
+    for (int i = 1; i <= Returners; ++i) {
+        RosterGrid::Row row;
+        row[RosterGrid::UserId] = QStringLiteral("s%1").arg(i);
+        rows.push_back(row);
+    }
+    grid.replaceRowsFrom(1, std::move(rows));
+    grid.setRosterCount(Returners);
+    QDir().mkpath(folder);
+    std::vector<std::string> requests, expected;
+    for (int i = 1; i <= Returners; ++i) {
+        const QString id = QStringLiteral("s%1").arg(i);
+        std::vector<std::string> lines;
+        for (int n = 0; n < ReturnsEach; ++n) {
+            const QString name = id + (n % 2 ? u'.' : u'_') + QStringLiteral("%1講評.txt").arg(n);
+            const QByteArray bytes = (name + QStringLiteral(" よくできました")).toUtf8();
+            writeFile(folder + u'/' + name, bytes);
+            lines.push_back(wireLine(wire::handoutEntryLine(
+                {name, bytes.size(),
+                 QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()})));
+        }
+        std::sort(lines.begin(), lines.end());
+        std::string reply = wireLine(wire::AttendanceTaken) +
+                            wireLine(wire::handoutListLine(ListedHandouts + ReturnsEach)) +
+                            handoutLines;
+        for (const std::string &line : lines)
+            reply += line;
+        requests.push_back(wireBytes(wire::userLine(id)) + wireLine(wire::ListCommand));
+        expected.push_back(std::move(reply));
+    }
+    lecture.setHenkyakudir(folder);
+    waitForHashes(server.returns());
+    std::vector<Student> all(static_cast<size_t>(Returners));
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i].request = &requests[i];
+        all[i].expected = &expected[i];
+    }
+    return inChild(server.port(), std::move(all));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -404,8 +466,8 @@ int main(int argc, char *argv[])
         const qint64 baseline = statusKiB("VmRSS:");
         resetPeak();
         const double beforeServed = cpuSeconds();
-        const Outcome served = inChild(server.port(), Fetchers,
-                                       wireBytes(wire::getLine(QStringLiteral("h.bin"))), expected);
+        const std::string get = wireBytes(wire::getLine(QStringLiteral("h.bin")));
+        const Outcome served = inChild(server.port(), sameForAll(Fetchers, get, expected));
         servedCpu += cpuSeconds() - beforeServed;
         growth = std::max(growth, statusKiB("VmHWM:") - baseline);
         if (plain.total < 0 || served.total < 0)
@@ -438,7 +500,8 @@ int main(int argc, char *argv[])
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()};
         listing += wireLine(wire::handoutEntryLine(entry));
     }
-    const Outcome listed = inChild(server.port(), Listers, wireLine(wire::ListCommand), listing);
+    const std::string list = wireLine(wire::ListCommand);
+    const Outcome listed = inChild(server.port(), sameForAll(Listers, list, listing));
     if (listed.total < 0)
         return 1;
     std::printf("%d students list %d handouts at once: slowest reply %.3f s (goal %.1f s), "
@@ -446,5 +509,15 @@ int main(int argc, char *argv[])
                 Listers, ListedHandouts, listed.slowest, ListingGoalSeconds,
                 server.handouts().hashesComputed());
     failed += listed.slowest > ListingGoalSeconds;
+    const Outcome returned =
+        listReturns(server, lecture, grid, dir.filePath(QStringLiteral("henkyaku")),
+                    listing.substr(listing.find("\r\n") + 2));
+    if (returned.total < 0)
+        return 1;
+    std::printf("%d students attend and list %d handouts and %d returns each among %d: "
+                "slowest reply %.3f s (goal %.1f s)\n",
+                Returners, ListedHandouts, ReturnsEach, Returners * ReturnsEach, returned.slowest,
+                ListingGoalSeconds);
+    failed += returned.slowest > ListingGoalSeconds;
     return failed ? 3 : 0;
 }

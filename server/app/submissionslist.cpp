@@ -31,6 +31,7 @@ const QList<SubmissionRow> &SubmissionsList::refresh()
         students.append(
             {m_grid.text(row, RosterGrid::UserId), m_grid.text(row, RosterGrid::UserName)});
     SubmissionsIndex index(m_folder, students);
+    index.setLecture(m_lecture.kougimei());
     readReceiptsIn(LectureJournal::folder(),
                    [&index](const QList<Receipt> &receipts) { index.addReceipts(receipts); });
     index.setExcludedHashes(m_excluded);

@@ -16,10 +16,21 @@
 //   再申告,<hh:mm:ss>,<grid row>,<user ID>,<address>  (present, claimed again
 //                                                    from another address)
 //   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
+//   返却,<hh:mm:ss>,<user ID>,<file name>,<SHA-256 in hex>  (work returned)
 // File names and folders may hold commas: a receipt's size and hash are the
 // first ",<digits>,<64 hex>" after the ID; the fields after the hash came
 // with later versions and may be missing.
-enum class JournalKind { Lecture, Mark, Submission, Refusal, ClaimAgain, Handout, Blank, Unknown };
+enum class JournalKind {
+    Lecture,
+    Mark,
+    Submission,
+    Refusal,
+    ClaimAgain,
+    Handout,
+    Return,
+    Blank,
+    Unknown
+};
 
 // One line's content. Parsed events look into the line they came from: the
 // views hold as long as its bytes do. Text is code page 932 as written.

@@ -19,7 +19,20 @@
 
 namespace {
 
-enum Column { Id, Name, File, Time, Size, Hash, Late, Versions, Identical, Check, ColumnCount };
+enum Column {
+    Id,
+    Name,
+    File,
+    Time,
+    Size,
+    Hash,
+    Late,
+    Versions,
+    Identical,
+    Check,
+    Returned,
+    ColumnCount
+};
 
 const QColor LateColour(0xff, 0xb4, 0xb4);
 const QColor IdenticalColour(0xff, 0xe0, 0x8c);
@@ -37,6 +50,8 @@ QList<QStandardItem *> itemsOf(const SubmissionRow &row)
 {
     QStringList cells = submissionCells(row);
     cells[Hash] = cells[Hash].left(16);
+    // Shown here only: the CSV keeps its columns.
+    cells.insert(Returned, row.returned ? QStringLiteral("済") : QStringLiteral("未"));
     if (row.receipt.lateSeconds > 0)
         cells[Late] = lateText(row.receipt.lateSeconds).mid(4);
     QList<QStandardItem *> items;
@@ -79,6 +94,7 @@ FrmSubmissions::FrmSubmissions(SubmissionsList &list, DocumentOpener &documents,
     m_table->setWordWrap(false);
     QStringList heading = submissionsHeading();
     heading[Late] = QStringLiteral("締切後");
+    heading.insert(Returned, QStringLiteral("返却"));
     m_model->setHorizontalHeaderLabels(heading);
     connect(m_table, &QTableView::doubleClicked, this,
             [this](const QModelIndex &) { chooseVersion(QCursor::pos()); });
