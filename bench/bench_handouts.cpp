@@ -7,6 +7,7 @@
 //  3. 1,000 students attend and list at once, each with 5 returned files
 //     among 5,000 in the returns folder: every reply within 1 s.
 // Exits 1 on a wrong byte or reply, 3 when a goal is missed.
+#include "bench/childstudents.h"
 #include "bench/procmemory.h"
 #include "common/cp932.h"
 #include "common/wire.h"
@@ -24,7 +25,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -44,6 +44,8 @@
 
 namespace {
 
+using namespace childstudents;
+
 // Texts of the conversation as they go over the socket.
 std::string wireBytes(const QString &text)
 {
@@ -53,8 +55,6 @@ std::string wireLine(const QString &text)
 {
     return wireBytes(text + wire::Eol);
 }
-
-using Steady = std::chrono::steady_clock;
 
 constexpr int Fetchers = 100;
 constexpr qint64 HandoutSize = 50LL * 1024 * 1024;
@@ -80,174 +80,6 @@ double cpuSeconds()
     ::getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-int connectTo(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
-        std::perror("connect");
-        ::_exit(1);
-    }
-    ::fcntl(fd, F_SETFL, O_NONBLOCK);
-    return fd;
-}
-
-// One student in the child: its greeting, then the reply compared with
-// what is expected as it comes, so that the child keeps no copy.
-struct Student
-{
-    const std::string *request = nullptr;
-    const std::string *expected = nullptr;
-    int fd = -1;
-    std::string greeting;
-    bool greeted = false;
-    size_t got = 0;
-    bool wrong = false;
-    double seconds = 0;
-};
-
-void compare(Student &s, const char *data, size_t size)
-{
-    const std::string &expected = *s.expected;
-    s.wrong = s.wrong || s.got + size > expected.size() ||
-              std::memcmp(expected.data() + s.got, data, size) != 0;
-    s.got += size;
-}
-
-void take(Student &s, const char *data, size_t size)
-{
-    if (s.greeted) {
-        compare(s, data, size);
-        return;
-    }
-    s.greeting.append(data, size);
-    size_t end = 0;
-    for (int line = 0; line < 2 && end != std::string::npos; ++line) {
-        end = s.greeting.find("\r\n", end);
-        end = end == std::string::npos ? end : end + 2;
-    }
-    if (end == std::string::npos)
-        return;
-    s.greeted = true;
-    const std::string rest = s.greeting.substr(end);
-    compare(s, rest.data(), rest.size());
-}
-
-// Reads every student until `done` holds for each.
-template <typename Done> void pump(std::vector<Student> &students, Done done)
-{
-    std::vector<char> buffer(1 << 20);
-    std::vector<pollfd> fds;
-    std::vector<Student *> polled;
-    for (;;) {
-        fds.clear();
-        polled.clear();
-        for (Student &s : students) {
-            if (!done(s)) {
-                fds.push_back({s.fd, POLLIN, 0});
-                polled.push_back(&s);
-            }
-        }
-        if (fds.empty())
-            return;
-        if (::poll(fds.data(), nfds_t(fds.size()), 30000) == 0) {
-            std::fprintf(stderr, "no reply for 30 s\n");
-            ::_exit(1);
-        }
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const ssize_t got = ::read(fds[i].fd, buffer.data(), buffer.size());
-            if (got <= 0) {
-                std::fprintf(stderr, "a student's connection ended early\n");
-                ::_exit(1);
-            }
-            take(*polled[i], buffer.data(), size_t(got));
-        }
-    }
-}
-
-// The child: the students, all greeted, send their requests at once; every
-// reply must equal what the student expects. Writes the seconds from the
-// requests to the last byte and those of the slowest student to `out`.
-[[noreturn]] void students(quint16 port, std::vector<Student> all, int out)
-{
-    for (Student &s : all)
-        s.fd = connectTo(port);
-    pump(all, [](const Student &s) { return s.greeted; });
-    const auto start = Steady::now();
-    for (Student &s : all)
-        if (::write(s.fd, s.request->data(), s.request->size()) != ssize_t(s.request->size()))
-            ::_exit(1);
-    pump(all, [&](Student &s) {
-        if (s.seconds == 0 && s.got >= s.expected->size())
-            s.seconds = std::chrono::duration<double>(Steady::now() - start).count();
-        return s.wrong || s.got >= s.expected->size();
-    });
-    const double total = std::chrono::duration<double>(Steady::now() - start).count();
-    double slowest = 0;
-    for (const Student &s : all) {
-        if (s.wrong || s.got != s.expected->size()) {
-            std::fprintf(stderr, "a student received wrong bytes\n");
-            ::_exit(1);
-        }
-        slowest = std::max(slowest, s.seconds);
-    }
-    const std::string result = std::to_string(total) + ' ' + std::to_string(slowest) + '\n';
-    if (::write(out, result.data(), result.size()) < 0)
-        ::_exit(1);
-    ::_exit(0);
-}
-
-// `count` students sending the same request and expecting the same reply.
-std::vector<Student> sameForAll(int count, const std::string &request, const std::string &expected)
-{
-    std::vector<Student> all(static_cast<size_t>(count));
-    for (Student &s : all) {
-        s.request = &request;
-        s.expected = &expected;
-    }
-    return all;
-}
-
-struct Outcome
-{
-    double total = -1;
-    double slowest = -1;
-};
-
-// Runs `students` in a child while this process's event loop serves them.
-Outcome inChild(quint16 port, std::vector<Student> all)
-{
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        std::abort();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        students(port, std::move(all), pipeFds[1]);
-    }
-    ::close(pipeFds[1]);
-    bool finished = false;
-    QSocketNotifier notifier(pipeFds[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] { finished = true; });
-    while (!finished)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    char text[128] = {};
-    const ssize_t got = ::read(pipeFds[0], text, sizeof text - 1);
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    Outcome outcome;
-    if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-        std::sscanf(text, "%lf %lf", &outcome.total, &outcome.slowest) != 2)
-        return {};
-    return outcome;
 }
 
 // The baseline: the same greeting, request and bytes, sent by a plain poll
