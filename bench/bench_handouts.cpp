@@ -16,6 +16,7 @@
 #include "server/app/processlimits.h"
 #include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
+#include "server/lecture/rosterfile.h"
 #include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
 #include "server/records/lecturejournal.h"
@@ -206,14 +207,13 @@ void waitForHashes(HandoutCatalog &catalog)
 Outcome listReturns(ClassroomServer &server, Lecture &lecture, RosterGrid &grid,
                     const QString &folder, const std::string &handoutLines)
 {
-    std::vector<RosterGrid::Row> rows;
-    for (int i = 1; i <= Returners; ++i) {
-        RosterGrid::Row row;
-        row[RosterGrid::UserId] = QStringLiteral("s%1").arg(i);
-        rows.push_back(row);
-    }
-    grid.replaceRowsFrom(1, std::move(rows));
-    grid.setRosterCount(Returners);
+    // As a roster file gives them: the students, then the total line.
+    QString block = QStringLiteral("<start data>\r\n");
+    for (int i = 1; i <= Returners; ++i)
+        block += QStringLiteral("s%1,学生%1\r\n").arg(i);
+    StudentBlock students = readStudentBlock(block + QStringLiteral("<end data>\r\n"));
+    grid.replaceRowsFrom(1, std::move(students.rows));
+    grid.setRosterCount(students.studentCount);
     QDir().mkpath(folder);
     std::vector<std::string> requests, expected;
     for (int i = 1; i <= Returners; ++i) {
