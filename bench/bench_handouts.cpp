@@ -3,8 +3,11 @@
 //  1. 100 students fetch one 50 MiB handout at once: all byte-exact, the
 //     aggregate throughput at least 0.7 of a plain loopback copy of the same
 //     file to 100 readers, and the server's memory growth under 64 MiB;
-//  2. 300 students list 20 handouts at once: every reply within 1 s.
+//  2. 300 students list 20 handouts at once: every reply within 1 s;
+//  3. 1,000 students attend and list at once, each with 5 returned files
+//     among 5,000 in the returns folder: every reply within 1 s.
 // Exits 1 on a wrong byte or reply, 3 when a goal is missed.
+#include "bench/childstudents.h"
 #include "bench/procmemory.h"
 #include "common/cp932.h"
 #include "common/wire.h"
@@ -13,6 +16,7 @@
 #include "server/app/processlimits.h"
 #include "server/lecture/attendancebook.h"
 #include "server/lecture/lecture.h"
+#include "server/lecture/rosterfile.h"
 #include "server/lecture/rostergrid.h"
 #include "server/net/classroomserver.h"
 #include "server/records/lecturejournal.h"
@@ -22,7 +26,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -42,6 +45,8 @@
 
 namespace {
 
+using namespace childstudents;
+
 // Texts of the conversation as they go over the socket.
 std::string wireBytes(const QString &text)
 {
@@ -52,8 +57,6 @@ std::string wireLine(const QString &text)
     return wireBytes(text + wire::Eol);
 }
 
-using Steady = std::chrono::steady_clock;
-
 constexpr int Fetchers = 100;
 constexpr qint64 HandoutSize = 50LL * 1024 * 1024;
 constexpr int Listers = 300;
@@ -61,6 +64,8 @@ constexpr int ListedHandouts = 20;
 constexpr double ThroughputGoal = 0.7;
 constexpr qint64 GrowthBudgetKiB = 64 * 1024;
 constexpr double ListingGoalSeconds = 1.0;
+constexpr int Returners = 1000;
+constexpr int ReturnsEach = 5;
 
 class SilentLog : public TextLog
 {
@@ -76,163 +81,6 @@ double cpuSeconds()
     ::getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-int connectTo(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
-        std::perror("connect");
-        ::_exit(1);
-    }
-    ::fcntl(fd, F_SETFL, O_NONBLOCK);
-    return fd;
-}
-
-// One student in the child: its greeting, then the reply compared with
-// what is expected as it comes, so that the child keeps no copy.
-struct Student
-{
-    int fd = -1;
-    std::string greeting;
-    bool greeted = false;
-    size_t got = 0;
-    bool wrong = false;
-    double seconds = 0;
-};
-
-void compare(Student &s, const char *data, size_t size, const std::string &expected)
-{
-    s.wrong = s.wrong || s.got + size > expected.size() ||
-              std::memcmp(expected.data() + s.got, data, size) != 0;
-    s.got += size;
-}
-
-void take(Student &s, const char *data, size_t size, const std::string &expected)
-{
-    if (s.greeted) {
-        compare(s, data, size, expected);
-        return;
-    }
-    s.greeting.append(data, size);
-    size_t end = 0;
-    for (int line = 0; line < 2 && end != std::string::npos; ++line) {
-        end = s.greeting.find("\r\n", end);
-        end = end == std::string::npos ? end : end + 2;
-    }
-    if (end == std::string::npos)
-        return;
-    s.greeted = true;
-    const std::string rest = s.greeting.substr(end);
-    compare(s, rest.data(), rest.size(), expected);
-}
-
-// Reads every student until `done` holds for each.
-template <typename Done>
-void pump(std::vector<Student> &students, const std::string &expected, Done done)
-{
-    std::vector<char> buffer(1 << 20);
-    std::vector<pollfd> fds;
-    std::vector<Student *> polled;
-    for (;;) {
-        fds.clear();
-        polled.clear();
-        for (Student &s : students) {
-            if (!done(s)) {
-                fds.push_back({s.fd, POLLIN, 0});
-                polled.push_back(&s);
-            }
-        }
-        if (fds.empty())
-            return;
-        if (::poll(fds.data(), nfds_t(fds.size()), 30000) == 0) {
-            std::fprintf(stderr, "no reply for 30 s\n");
-            ::_exit(1);
-        }
-        for (size_t i = 0; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const ssize_t got = ::read(fds[i].fd, buffer.data(), buffer.size());
-            if (got <= 0) {
-                std::fprintf(stderr, "a student's connection ended early\n");
-                ::_exit(1);
-            }
-            take(*polled[i], buffer.data(), size_t(got), expected);
-        }
-    }
-}
-
-// The child: `count` students, all greeted, send `request` at once; every
-// reply must equal `expected`. Writes the seconds from the requests to the
-// last byte and those of the slowest student to `out`.
-[[noreturn]] void students(quint16 port, int count, const std::string &request,
-                           const std::string &expected, int out)
-{
-    std::vector<Student> all(static_cast<size_t>(count));
-    for (Student &s : all)
-        s.fd = connectTo(port);
-    pump(all, expected, [](const Student &s) { return s.greeted; });
-    const auto start = Steady::now();
-    for (Student &s : all)
-        if (::write(s.fd, request.data(), request.size()) != ssize_t(request.size()))
-            ::_exit(1);
-    pump(all, expected, [&](Student &s) {
-        if (s.seconds == 0 && s.got >= expected.size())
-            s.seconds = std::chrono::duration<double>(Steady::now() - start).count();
-        return s.wrong || s.got >= expected.size();
-    });
-    const double total = std::chrono::duration<double>(Steady::now() - start).count();
-    double slowest = 0;
-    for (const Student &s : all) {
-        if (s.wrong || s.got != expected.size()) {
-            std::fprintf(stderr, "a student received wrong bytes\n");
-            ::_exit(1);
-        }
-        slowest = std::max(slowest, s.seconds);
-    }
-    const std::string result = std::to_string(total) + ' ' + std::to_string(slowest) + '\n';
-    if (::write(out, result.data(), result.size()) < 0)
-        ::_exit(1);
-    ::_exit(0);
-}
-
-struct Outcome
-{
-    double total = -1;
-    double slowest = -1;
-};
-
-// Runs `students` in a child while this process's event loop serves them.
-Outcome inChild(quint16 port, int count, const std::string &request, const std::string &expected)
-{
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        std::abort();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        students(port, count, request, expected, pipeFds[1]);
-    }
-    ::close(pipeFds[1]);
-    bool finished = false;
-    QSocketNotifier notifier(pipeFds[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] { finished = true; });
-    while (!finished)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    char text[128] = {};
-    const ssize_t got = ::read(pipeFds[0], text, sizeof text - 1);
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    Outcome outcome;
-    if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-        std::sscanf(text, "%lf %lf", &outcome.total, &outcome.slowest) != 2)
-        return {};
-    return outcome;
 }
 
 // The baseline: the same greeting, request and bytes, sent by a plain poll
@@ -254,7 +102,7 @@ Outcome plainCopy(const QString &path, const std::string &expected)
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        students(ntohs(at.sin_port), Fetchers, request, expected, pipeFds[1]);
+        students(ntohs(at.sin_port), sameForAll(Fetchers, request, expected), pipeFds[1]);
     }
     ::close(pipeFds[1]);
     const int file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
@@ -352,6 +200,52 @@ void waitForHashes(HandoutCatalog &catalog)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+// A roster of students s1 to s1000, so that many IDs begin with others
+// (s1, s10, s100, s1000), and five returns each in `folder`; each student
+// attends and lists at once and must get the handouts (`handoutLines`, as
+// listed) and exactly their own five files.
+Outcome listReturns(ClassroomServer &server, Lecture &lecture, RosterGrid &grid,
+                    const QString &folder, const std::string &handoutLines)
+{
+    // As a roster file gives them: the students, then the total line.
+    QString block = QStringLiteral("<start data>\r\n");
+    for (int i = 1; i <= Returners; ++i)
+        block += QStringLiteral("s%1,学生%1\r\n").arg(i);
+    StudentBlock students = readStudentBlock(block + QStringLiteral("<end data>\r\n"));
+    grid.replaceRowsFrom(1, std::move(students.rows));
+    grid.setRosterCount(students.studentCount);
+    QDir().mkpath(folder);
+    std::vector<std::string> requests, expected;
+    for (int i = 1; i <= Returners; ++i) {
+        const QString id = QStringLiteral("s%1").arg(i);
+        std::vector<std::string> lines;
+        for (int n = 0; n < ReturnsEach; ++n) {
+            const QString name = id + (n % 2 ? u'.' : u'_') + QStringLiteral("%1講評.txt").arg(n);
+            const QByteArray bytes = (name + QStringLiteral(" よくできました")).toUtf8();
+            writeFile(folder + u'/' + name, bytes);
+            lines.push_back(wireLine(wire::handoutEntryLine(
+                {name, bytes.size(),
+                 QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()})));
+        }
+        std::sort(lines.begin(), lines.end());
+        std::string reply = wireLine(wire::AttendanceTaken) +
+                            wireLine(wire::handoutListLine(ListedHandouts + ReturnsEach)) +
+                            handoutLines;
+        for (const std::string &line : lines)
+            reply += line;
+        requests.push_back(wireBytes(wire::userLine(id)) + wireLine(wire::ListCommand));
+        expected.push_back(std::move(reply));
+    }
+    lecture.setHenkyakudir(folder);
+    waitForHashes(server.returns());
+    std::vector<Student> all(static_cast<size_t>(Returners));
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i].request = &requests[i];
+        all[i].expected = &expected[i];
+    }
+    return inChild(server.port(), std::move(all));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -404,8 +298,8 @@ int main(int argc, char *argv[])
         const qint64 baseline = statusKiB("VmRSS:");
         resetPeak();
         const double beforeServed = cpuSeconds();
-        const Outcome served = inChild(server.port(), Fetchers,
-                                       wireBytes(wire::getLine(QStringLiteral("h.bin"))), expected);
+        const std::string get = wireBytes(wire::getLine(QStringLiteral("h.bin")));
+        const Outcome served = inChild(server.port(), sameForAll(Fetchers, get, expected));
         servedCpu += cpuSeconds() - beforeServed;
         growth = std::max(growth, statusKiB("VmHWM:") - baseline);
         if (plain.total < 0 || served.total < 0)
@@ -438,7 +332,8 @@ int main(int argc, char *argv[])
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()};
         listing += wireLine(wire::handoutEntryLine(entry));
     }
-    const Outcome listed = inChild(server.port(), Listers, wireLine(wire::ListCommand), listing);
+    const std::string list = wireLine(wire::ListCommand);
+    const Outcome listed = inChild(server.port(), sameForAll(Listers, list, listing));
     if (listed.total < 0)
         return 1;
     std::printf("%d students list %d handouts at once: slowest reply %.3f s (goal %.1f s), "
@@ -446,5 +341,15 @@ int main(int argc, char *argv[])
                 Listers, ListedHandouts, listed.slowest, ListingGoalSeconds,
                 server.handouts().hashesComputed());
     failed += listed.slowest > ListingGoalSeconds;
+    const Outcome returned =
+        listReturns(server, lecture, grid, dir.filePath(QStringLiteral("henkyaku")),
+                    listing.substr(listing.find("\r\n") + 2));
+    if (returned.total < 0)
+        return 1;
+    std::printf("%d students attend and list %d handouts and %d returns each among %d: "
+                "slowest reply %.3f s (goal %.1f s)\n",
+                Returners, ListedHandouts, ReturnsEach, Returners * ReturnsEach, returned.slowest,
+                ListingGoalSeconds);
+    failed += returned.slowest > ListingGoalSeconds;
     return failed ? 3 : 0;
 }

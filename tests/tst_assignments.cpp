@@ -484,6 +484,34 @@ private Q_SLOTS:
         QCOMPARE(SubmissionRow::checkText(rows[0].check), QStringLiteral("変更あり"));
     }
 
+    // 返却 lines mark the students who got work back, in this lecture only.
+    void returnsAreShownForTheirLecture()
+    {
+        const QString hash = QString(64, u'a');
+        const QList<Receipt> ours = readReceipts(
+            cp932Lines({"講義,演習", "返却,10:00:00,taro,taro_講評.txt," + hash,
+                        "返却,10:00:01,guest,guest.txt," + hash, "返却,10:00:02,jiro"}),
+            Day);
+        QCOMPARE(ours.size(), 2);
+        QVERIFY(ours[0].returned);
+        QCOMPARE(ours[0].lecture, QStringLiteral("演習"));
+        QCOMPARE(ours[0].fileName, QStringLiteral("taro_講評.txt"));
+        const QList<Receipt> others = readReceipts(
+            cp932Lines({"講義,別の講義", "返却,10:00:00,hanako,hanako.txt," + hash}), Day);
+        SubmissionsIndex index(m_kadai, {{"taro", "太郎"}, {"hanako", "花子"}, {"jiro", "次郎"}});
+        index.setLecture(QStringLiteral("演習"));
+        index.addReceipts(ours);
+        index.addReceipts(others);
+        HashCache cache;
+        const QList<SubmissionRow> rows = index.build(cache);
+        // Returns are no submissions: no row of their own, no receipt.
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[0].returned, true);
+        QCOMPARE(rows[0].check, SubmissionRow::NoReceipt);
+        QCOMPARE(rows[1].returned, false);
+        QCOMPARE(rows[2].returned, false);
+    }
+
     void versionNamesFitEveryFileSystem()
     {
         const QString name =

@@ -55,6 +55,39 @@ private Q_SLOTS:
                  qPrintable(status));
     }
 
+    // Marked work comes with the handouts once the student has attended,
+    // saved and checked the same way; another student's never comes.
+    void returnsReachTheirStudentWithTheHandouts()
+    {
+        Classroom room({"taro,山田　太郎", "taro2,山田　次郎"});
+        const QString returns = room.dir.filePath("返却");
+        QDir().mkpath(returns);
+        room.handout("資料.txt", "handout");
+        writeBytes(returns + "/taro_講評.txt", "よくできました");
+        writeBytes(returns + "/taro2_講評.txt", "もう少し");
+        room.lecture.setHenkyakudir(returns);
+        QTemporaryDir target;
+        FakeMessageBox messages;
+        FakeFileDialogs dialogs;
+        StudentClient client("taro", "127.0.0.1", QString::number(room.port()), messages, dialogs);
+        client.setHandoutFolder(target.path());
+        QVERIFY(client.connectToServer().ok());
+        QTRY_VERIFY(client.handoutsEnabled());
+        client.btnHandouts_Click();
+        QTRY_COMPARE(messages.shown.size(), 1);
+        QVERIFY2(messages.shown.last().startsWith("保存しました: 資料.txt\r\n"),
+                 qPrintable(messages.shown.last()));
+        client.SYUKKETUBTN_Click();
+        QTRY_COMPARE(messages.shown.size(), 2);
+        client.btnHandouts_Click();
+        QTRY_COMPARE(messages.shown.size(), 3);
+        QVERIFY2(messages.shown.last().startsWith(
+                     "保存しました: taro_講評.txt\r\n既にあります: 資料.txt\r\n"),
+                 qPrintable(messages.shown.last()));
+        QCOMPARE(readBytes(target.filePath("taro_講評.txt")), QByteArray("よくできました"));
+        QVERIFY(!QFileInfo::exists(target.filePath("taro2_講評.txt")));
+    }
+
     // The lecturer's handouts reach the student's folder: new ones saved,
     // identical ones skipped, the student's edited copy kept beside the new
     // one; files that are no handouts never leave the folder.

@@ -1040,6 +1040,9 @@ private Q_SLOTS:
                 QCryptographicHash::hash("world", QCryptographicHash::Sha256).toHex().left(16)));
         QCOMPARE(cell(1, 7), QStringLiteral("2"));
         QCOMPARE(cell(1, 9), QStringLiteral("一致"));
+        // Nothing returned yet; the window alone shows it.
+        QCOMPARE(model.headerData(10, Qt::Horizontal).toString(), QStringLiteral("返却"));
+        QCOMPARE(cell(1, 10), QStringLiteral("未"));
         // A file changed behind the server's back shows at the next check.
         writeBytes(files.kadai + "/taro.txt", "edited");
         QTest::mouseClick(window->findChild<QPushButton *>("verify"), Qt::LeftButton);
@@ -1052,6 +1055,7 @@ private Q_SLOTS:
         QCOMPARE(m_desktop->dialogs.filters.last(), QStringLiteral("CSVﾌｧｲﾙ (*.csv)|*.csv"));
         QCOMPARE(cp932::decode(readBytes(csv)).split("\r\n").value(2).section(u',', 0, 2),
                  QStringLiteral("taro,太郎,taro.txt"));
+        QVERIFY(!cp932::decode(readBytes(csv)).contains(QStringLiteral("返却")));
     }
 
     // 表計算で開く: each list written to a folder of its own and the

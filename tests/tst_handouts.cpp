@@ -1,10 +1,12 @@
 // Handouts over the network: the listing, the refusals, lines and replies
 // waiting behind the bytes, a folder gone mid-lecture and the record budget.
 // Real loopback sockets and the real handlers throughout.
+#include "common/clock.h"
 #include "platform/socket.h"
 #include "support/classroom.h"
 
 #include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QSignalSpy>
 
 #include <fcntl.h>
@@ -303,6 +305,127 @@ private Q_SLOTS:
         QTemporaryDir elsewhere;
         m_room->lecture.setKadaidir(elsewhere.path());
         QCOMPARE(client->ask("list\r\n", 1).value(0).left(4), QStringLiteral("401 "));
+    }
+
+    // Work returned: a file named with the ID and "." or "_" is that
+    // student's, the longest roster ID winning; it is listed and handed over
+    // only on a connection that attended as that student, and journaled.
+    void returnsGoOnlyToTheStudentTheyAreFor()
+    {
+        m_room->loadRoster({"s1,一郎", "s10,十郎", "taro,太郎"});
+        const QString returns = m_room->dir.filePath("henkyaku");
+        QDir().mkpath(returns);
+        m_room->handout("a.txt", "handout");
+        for (const char *name : {"s1", "s1.txt", "s1_0.txt", "s10.pdf", "s10_a.txt", "x_s1.txt"})
+            writeBytes(returns + u'/' + name, QByteArray("for ") + name);
+        m_room->lecture.setHenkyakudir(returns);
+        QSignalSpy returned(&m_room->server->returns(), &HandoutCatalog::delivered);
+        const QString handoutLine = "a.txt,7," + sha256("handout");
+        const auto entry = [](const QByteArray &name) {
+            return QString::fromLatin1(name + ',' + QByteArray::number(name.size() + 4) + ',') +
+                   sha256("for " + name);
+        };
+
+        auto s1 = greeted();
+        // Before attendance: the handouts alone, and no return to be had.
+        QCOMPARE(s1->ask("list\r\n", 2), (QStringList{"401 1", handoutLine}));
+        QString reply;
+        QCOMPARE(s1->fetch("s1.txt", &reply), QByteArray());
+        QCOMPARE(reply, QStringLiteral("499 出席を登録してから受け取ってください｡"));
+        QCOMPARE(s1->ask("user s1\r\n"), Taken);
+        // s10's files begin with "s1" too: the longer ID owns them.
+        QCOMPARE(s1->ask("list\r\n", 4),
+                 (QStringList{"401 3", handoutLine, entry("s1.txt"), entry("s1_0.txt")}));
+        QCOMPARE(s1->fetch("s1_0.txt"), QByteArray("for s1_0.txt"));
+        QCOMPARE(s1->fetch("s10_a.txt", &reply), QByteArray());
+        QCOMPARE(reply, QStringLiteral("499 ほかの学生の返却物は受け取れません｡"));
+        // A name that is only the ID, or holds it later, is nobody's.
+        QCOMPARE(s1->fetch("s1", &reply), QByteArray());
+        QCOMPARE(reply, QStringLiteral("499 その名前の配布物はありません｡"));
+        QCOMPARE(s1->fetch("x_s1.txt", &reply), QByteArray());
+        QCOMPARE(reply, QStringLiteral("499 その名前の配布物はありません｡"));
+
+        auto s10 = greeted();
+        QCOMPARE(s10->ask("user s10\r\n"), Taken);
+        QCOMPARE(s10->ask("list\r\n", 4),
+                 (QStringList{"401 3", handoutLine, entry("s10.pdf"), entry("s10_a.txt")}));
+        QCOMPARE(s10->fetch("s10_a.txt"), QByteArray("for s10_a.txt"));
+        QCOMPARE(s10->fetch("a.txt"), QByteArray("handout"));
+
+        // Returns are journaled apart from handouts, with the student's ID.
+        QTRY_COMPARE(returned.size(), 2);
+        const QStringList journal =
+            cp932::decode(
+                readBytes(LectureJournal::pathFor(m_room->lecture.kougimei(), Clock::today())))
+                .split("\r\n");
+        const QStringList returns_ = journal.filter(QRegularExpression("^返却,"));
+        QCOMPARE(returns_.size(), 2);
+        QVERIFY(QRegularExpression("^返却,\\d\\d:\\d\\d:\\d\\d,s1,s1_0.txt," +
+                                   sha256("for s1_0.txt") + "$")
+                    .match(returns_[0])
+                    .hasMatch());
+        QVERIFY(returns_[1].startsWith("返却,") && returns_[1].contains(",s10,s10_a.txt,"));
+        QCOMPARE(journal.filter(QRegularExpression("^配布,.*,a.txt,")).size(), 1);
+        QVERIFY(logHas(" 返却完了 s1_0.txt SHA-256:" + sha256("for s1_0.txt").left(16)));
+        // A return named as a handout, case aside, is left out of the listing.
+        m_room->handout("S1.txt", "handout");
+        QCOMPARE(s1->ask("list\r\n", 4), (QStringList{"401 3", "S1.txt,7," + sha256("handout"),
+                                                      handoutLine, entry("s1_0.txt")}));
+    }
+
+    // The returns folder may not overlap the assignment folder or the
+    // handout folder: it returns nothing, and the log names both folders.
+    void returnsFolderOverlappingAnotherIsRefused_data()
+    {
+        QTest::addColumn<QString>("returns");
+        QTest::addColumn<QString>("other");
+        // The handout folder would then hand the returns out to everyone.
+        QTest::addColumn<bool>("handoutsRefused");
+        QTest::newRow("the assignment folder") << "KADAI"
+                                               << "課題の提出先" << false;
+        QTest::newRow("inside the assignment folder") << "KADAI/week1"
+                                                      << "課題の提出先" << false;
+        QTest::newRow("holding both") << "ROOT"
+                                      << "課題の提出先" << true;
+        QTest::newRow("the handout folder") << "HAIFU"
+                                            << "配布物のフォルダ" << true;
+        QTest::newRow("inside the handout folder") << "HAIFU/sub"
+                                                   << "配布物のフォルダ" << true;
+    }
+    void returnsFolderOverlappingAnotherIsRefused()
+    {
+        QFETCH(QString, returns);
+        QFETCH(QString, other);
+        QFETCH(bool, handoutsRefused);
+        const QString otherFolder = other == "課題の提出先" ? m_room->kadai : m_room->haifu;
+        returns.replace("KADAI", m_room->kadai)
+            .replace("HAIFU", m_room->haifu)
+            .replace("ROOT", m_room->dir.path());
+        QDir().mkpath(returns);
+        writeBytes(returns + "/taro_講評.txt", "good");
+        m_room->handout("a.txt", "handout");
+        m_room->lecture.setHenkyakudir(returns);
+        QTRY_VERIFY(logHas("返却フォルダ " + QDir::toNativeSeparators(returns) + " は" + other +
+                           " " + QDir::toNativeSeparators(otherFolder) +
+                           " と同じか、その中か外側にあります｡"));
+        auto client = greeted();
+        QCOMPARE(client->ask("user taro\r\n"), Taken);
+        QString reply;
+        QCOMPARE(client->fetch("taro_講評.txt", &reply), QByteArray());
+        QCOMPARE(reply, "499 返却フォルダが" + other + "と重なっています｡先生に知らせてください｡");
+        if (handoutsRefused)
+            QCOMPARE(client->ask("list\r\n"),
+                     QStringLiteral("499 配布物のフォルダが返却フォルダと重なっています｡"
+                                    "先生に知らせてください｡"));
+        else
+            QCOMPARE(client->ask("list\r\n", 2),
+                     (QStringList{"401 1", "a.txt,7," + sha256("handout")}));
+        // Another folder returns again, and the handouts go on.
+        QTemporaryDir elsewhere;
+        writeBytes(elsewhere.filePath("taro_講評.txt"), "good");
+        m_room->lecture.setHenkyakudir(elsewhere.path());
+        QCOMPARE(client->ask("list\r\n", 3).value(0), QStringLiteral("401 2"));
+        QCOMPARE(client->fetch("taro_講評.txt"), QByteArray("good"));
     }
 
     // Every delivery is a journal record: a client that asks again and again

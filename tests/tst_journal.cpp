@@ -161,6 +161,11 @@ private Q_SLOTS:
         QCOMPARE(handout.userId, "192.168.0.7");
         QCOMPARE(handout.fileName, sjis("資料,1.pdf"));
         QCOMPARE(handout.sha256, Hash);
+        const JournalEvent returned = roundTrip("返却,10:02:00,taro,taro_講評,1.pdf," + hash);
+        QCOMPARE(returned.kind, JournalKind::Return);
+        QCOMPARE(returned.userId, "taro");
+        QCOMPARE(returned.fileName, sjis("taro_講評,1.pdf"));
+        QCOMPARE(returned.sha256, Hash);
     }
 
     void anIdOffTheRosterIsJournaledOncePerLecture()
@@ -239,6 +244,8 @@ private Q_SLOTS:
         QCOMPARE(refusalOf("提出,09:00:00,taro,t.c,5," + hash.toUpper()), brokenReceipt);
         QCOMPARE(refusalOf("提出,09:00:00,taro,t.c,5," + hash + "0"), brokenReceipt);
         QCOMPARE(refusalOf("配布,09:00:00,資料.pdf"), QStringLiteral("配布の行が欠けています"));
+        QCOMPARE(refusalOf("返却,09:00:00,taro,taro.pdf,abc"),
+                 QStringLiteral("返却の行が欠けています"));
         QCOMPARE(refusalOf("拒否,09:00:00,taro"), QStringLiteral("拒否の行が欠けています"));
         QCOMPARE(journalcodec::kindOf(sjis(",09:00:00")), JournalKind::Blank);
         QCOMPARE(journalcodec::kindOf(sjis("集計,3")), JournalKind::Unknown);
@@ -339,6 +346,25 @@ private Q_SLOTS:
                 QStringLiteral("記録 %1 の壊れた 5 行を読み飛ばしました (3, 4, 5, 6, 10 行目)｡")
                     .arg(path)),
             qPrintable(m_log.text()));
+    }
+
+    // Returns say nothing about attendance or submissions: restoring passes
+    // over them, whole or broken, without calling them damage.
+    void restorePassesOverReturns()
+    {
+        const QString path = journalOf(Clock::today());
+        QDir().mkpath(LectureJournal::folder());
+        writeBytes(path, cp932Lines({"講義,情報処理演習Ⅰ", "出席,09:15:02,1,taro,192.168.0.12",
+                                     "返却,09:20:00,taro,taro_講評.txt," + QString(Hash),
+                                     "返却,09:21:00,taro",
+                                     "提出,09:51:00,taro,taro.c,5," + QString(Hash)}));
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        QVERIFY2(m_messages.asked[0].contains(QStringLiteral("(出席 1 人、課題提出 1 人)")),
+                 qPrintable(m_messages.asked[0]));
+        QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QStringLiteral("09:51:00"));
+        QVERIFY2(!m_log.text().contains(QStringLiteral("読み飛ばしました")),
+                 qPrintable(m_log.text()));
     }
 
     void aJournalLargerThanMemoryIsStreamed()

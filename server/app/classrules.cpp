@@ -98,3 +98,14 @@ void ClassRules::deliver(const QString &who, const QString &fileName, const QByt
 {
     m_journal.recordHandout(who, fileName, sha256, RosterGrid::timeStamp(Clock::now().time()));
 }
+
+QString ClassRules::returnOwner(const QString &fileName) const
+{
+    return m_book.ownerOf(fileName, u"._");
+}
+
+void ClassRules::deliverReturn(const QString &userId, const QString &fileName,
+                               const QByteArray &sha256)
+{
+    m_journal.recordReturn(userId, fileName, sha256, RosterGrid::timeStamp(Clock::now().time()));
+}

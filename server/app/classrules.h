@@ -26,6 +26,9 @@ public:
     AssignmentDeadline deadlineFor(const QString &userId, const QString &folder,
                                    const AssignmentDeadline &atPut) const override;
     void deliver(const QString &who, const QString &fileName, const QByteArray &sha256) override;
+    QString returnOwner(const QString &fileName) const override;
+    void deliverReturn(const QString &userId, const QString &fileName,
+                       const QByteArray &sha256) override;
 
 private:
     const Lecture &m_lecture;

@@ -35,6 +35,7 @@ void RosterCommands::load(const QString &path)
     m_lecture.setTantousya(roster.value(QStringLiteral("tantousya")));
     m_lecture.setKadaidir(roster.value(QStringLiteral("kadaidir")));
     m_lecture.setHaifudir(roster.value(QStringLiteral("haifudir")));
+    m_lecture.setHenkyakudir(roster.value(QStringLiteral("henkyakudir")));
     m_lecture.setRosterDeadline(roster.value(QStringLiteral("simekiri")),
                                 roster.value(QStringLiteral("uketuke")));
     m_lecture.setAccepted({});

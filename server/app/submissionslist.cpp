@@ -34,6 +34,7 @@ const QList<SubmissionRow> &SubmissionsList::refresh()
                          own == m_lecture.studentDeadlines().cend() ? QString() : own->text()});
     }
     SubmissionsIndex index(m_folder, students);
+    index.setLecture(m_lecture.kougimei());
     readReceiptsIn(LectureJournal::folder(),
                    [&index](const QList<Receipt> &receipts) { index.addReceipts(receipts); });
     index.setExcludedHashes(m_excluded);

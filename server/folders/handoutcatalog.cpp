@@ -22,32 +22,62 @@ constexpr qint64 LookIntervalMs = 1000;
 // listing asks for find the changes.
 constexpr qsizetype MaxWatchedFiles = 1024;
 
-const QString NoSuchHandout = QStringLiteral("その名前の配布物はありません｡");
-const QString HandoutChanged =
-    QStringLiteral("配布物が更新されたところです｡もう一度受け取ってください｡");
-const QString FolderUnreadable =
-    QStringLiteral("配布物のフォルダを読み込めません｡先生に知らせてください｡");
-const QString FoldersNested =
-    QStringLiteral("配布物のフォルダが課題の提出先と重なっています｡先生に知らせてください｡");
+using Folder = HandoutCatalog::Folder;
 
-QByteArray replyOf(const QList<Handout> &handouts, const QString &refusal)
+QString folderWord(Folder folder)
 {
-    if (!refusal.isEmpty())
-        return cp932::encode(wire::refusalLine(refusal) + wire::Eol);
-    QString reply = wire::handoutListLine(handouts.size()) + wire::Eol;
-    for (const Handout &handout : handouts)
-        reply += wire::handoutEntryLine({handout.name, handout.version.size, handout.sha256}) +
-                 wire::Eol;
-    return cp932::encode(reply);
+    switch (folder) {
+    case Folder::Assignments:
+        break;
+    case Folder::Handouts:
+        return CatalogWords::handouts().folder;
+    case Folder::Returns:
+        return CatalogWords::returns().folder;
+    }
+    return QStringLiteral("課題の提出先");
+}
+
+// What would reach the wrong students if the folder of `kind` and `other`
+// overlapped.
+QString overlapHarm(Folder kind, Folder other)
+{
+    if (other != Folder::Assignments)
+        return QStringLiteral("返却物がほかの学生に配布されてしまう");
+    return kind == Folder::Handouts ? QStringLiteral("提出された課題が配布されてしまう")
+                                    : QStringLiteral("提出された課題が返却物として送られてしまう");
+}
+
+HandoutCatalog::Listing listingOf(QList<Handout> handouts, const QString &refusal)
+{
+    HandoutCatalog::Listing listing;
+    listing.refusal = refusal;
+    if (!refusal.isEmpty()) {
+        listing.reply = cp932::encode(wire::refusalLine(refusal) + wire::Eol);
+        return listing;
+    }
+    listing.lines.reserve(handouts.size());
+    for (const Handout &handout : handouts) {
+        listing.lines << cp932::encode(
+            wire::handoutEntryLine({handout.name, handout.version.size, handout.sha256}) +
+            wire::Eol);
+        listing.entries += listing.lines.constLast();
+        listing.folded.insert(handout.name.toCaseFolded());
+    }
+    listing.reply =
+        cp932::encode(wire::handoutListLine(handouts.size()) + wire::Eol) + listing.entries;
+    listing.handouts = std::move(handouts);
+    return listing;
 }
 
 } // namespace
 
-HandoutCatalog::HandoutCatalog(QObject *parent)
-    : QObject(parent), m_hashCache(std::make_shared<HashCache>()),
+HandoutCatalog::HandoutCatalog(Folder kind, QObject *parent)
+    : QObject(parent), m_kind(kind),
+      m_words(kind == Folder::Returns ? CatalogWords::returns() : CatalogWords::handouts()),
+      m_hashCache(std::make_shared<HashCache>()),
       m_cancelled(std::make_shared<std::atomic_bool>(false))
 {
-    m_listing.reply = replyOf({}, {});
+    m_listing = listingOf({}, {});
     m_lookTimer.setSingleShot(true);
     connect(&m_lookTimer, &QTimer::timeout, this, &HandoutCatalog::startLook);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this,
@@ -68,9 +98,9 @@ void HandoutCatalog::setFolder(const QString &folder)
     restart();
 }
 
-void HandoutCatalog::setAssignmentFolder(const QString &folder)
+void HandoutCatalog::setApartFrom(Folder other, const QString &folder)
 {
-    m_assignmentFolder = folder;
+    m_apart[int(other)] = folder;
     restart();
 }
 
@@ -110,16 +140,23 @@ void HandoutCatalog::watchFolder()
 
 bool HandoutCatalog::refuseNestedFolders()
 {
-    if (!foldersNest(m_folder, m_assignmentFolder))
-        return false;
-    logOnce(
-        QStringLiteral("nested"),
-        QStringLiteral("配布物のフォルダ %1 は課題の提出先 %2 と同じか、その中か外側にあります｡"
-                       "提出された課題が配布されてしまうため、別のフォルダを選ぶまで何も配布"
-                       "しません｡")
-            .arg(QDir::toNativeSeparators(m_folder), QDir::toNativeSeparators(m_assignmentFolder)));
-    setListing({}, FoldersNested);
-    return true;
+    m_nested = false;
+    for (const Folder other : {Folder::Assignments, Folder::Handouts, Folder::Returns}) {
+        const QString &folder = m_apart[int(other)];
+        if (other == m_kind || !foldersNest(m_folder, folder))
+            continue;
+        logOnce(QStringLiteral("nested"),
+                QStringLiteral("%1 %2 は%3 %4 と同じか、その中か外側にあります｡%5ため、"
+                               "別のフォルダを選ぶまで何も%6しません｡")
+                    .arg(m_words.folder, QDir::toNativeSeparators(m_folder), folderWord(other),
+                         QDir::toNativeSeparators(folder), overlapHarm(m_kind, other),
+                         m_words.verb));
+        m_nested = true;
+        setListing({}, QStringLiteral("%1が%2と重なっています｡先生に知らせてください｡")
+                           .arg(m_words.folder, folderWord(other)));
+        return true;
+    }
+    return false;
 }
 
 void HandoutCatalog::list(QObject *context, std::function<void(const Listing &)> done)
@@ -130,8 +167,7 @@ void HandoutCatalog::list(QObject *context, std::function<void(const Listing &)>
     }
     // What the file system does not tell (a network folder) is found by a
     // look now and then; this listing does not wait for it.
-    if (!m_looking && m_listing.refusal != FoldersNested && !m_folder.isEmpty() &&
-        m_sinceLook.elapsed() >= LookIntervalMs)
+    if (!m_looking && !m_nested && !m_folder.isEmpty() && m_sinceLook.elapsed() >= LookIntervalMs)
         startLook();
     done(m_listing);
 }
@@ -144,7 +180,11 @@ Result<Handout> HandoutCatalog::find(const QString &name) const
         if (handout.name == name)
             return handout;
     }
-    return Result<Handout>::failure(m_unsettled.contains(name) ? HandoutChanged : NoSuchHandout);
+    if (m_unsettled.contains(name))
+        return Result<Handout>::failure(
+            QStringLiteral("%1が更新されたところです｡もう一度受け取ってください｡")
+                .arg(m_words.file));
+    return Result<Handout>::failure(QStringLiteral("その名前の%1はありません｡").arg(m_words.file));
 }
 
 void HandoutCatalog::reportDelivery(const QString &who, const Handout &handout)
@@ -205,9 +245,9 @@ void HandoutCatalog::startLook()
         if (generation == m_generation)
             looked(watcher->result(), changes);
     });
-    watcher->setFuture(
-        QtConcurrent::run([folder = m_folder, hashes = m_hashCache, cancelled = m_cancelled] {
-            return scanHandouts(folder, *hashes, *cancelled);
+    watcher->setFuture(QtConcurrent::run(
+        [folder = m_folder, hashes = m_hashCache, cancelled = m_cancelled, &words = m_words] {
+            return scanHandouts(folder, *hashes, *cancelled, words);
         }));
 }
 
@@ -219,9 +259,11 @@ void HandoutCatalog::looked(const HandoutScan &scan, quint64 changes)
     watch(scan);
     m_unsettled = QSet<QString>(scan.unsettled.cbegin(), scan.unsettled.cend());
     if (scan.unreadable) {
-        logOnce(QStringLiteral("folder"), QStringLiteral("配布物のフォルダ %1 を読み込めません｡")
-                                              .arg(QDir::toNativeSeparators(m_folder)));
-        setListing({}, FolderUnreadable);
+        logOnce(QStringLiteral("folder"),
+                QStringLiteral("%1 %2 を読み込めません｡")
+                    .arg(m_words.folder, QDir::toNativeSeparators(m_folder)));
+        setListing(
+            {}, QStringLiteral("%1を読み込めません｡先生に知らせてください｡").arg(m_words.folder));
     } else {
         m_logged.remove(QStringLiteral("folder")); // told again if it goes away again
         for (const auto &[key, entry] : scan.logEntries)
@@ -235,9 +277,7 @@ void HandoutCatalog::looked(const HandoutScan &scan, quint64 changes)
 
 void HandoutCatalog::setListing(QList<Handout> handouts, const QString &refusal)
 {
-    m_listing.reply = replyOf(handouts, refusal);
-    m_listing.handouts = std::move(handouts);
-    m_listing.refusal = refusal;
+    m_listing = listingOf(std::move(handouts), refusal);
     QSet<QByteArray> hashes;
     for (const Handout &handout : m_listing.handouts)
         hashes.insert(handout.sha256);

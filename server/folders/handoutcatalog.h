@@ -35,17 +35,26 @@ public:
         QList<Handout> handouts; // in name order
         QString refusal;         // for the student: why there is no listing
         QByteArray reply;        // the whole reply, as sent
+        QList<QByteArray> lines; // each handout's entry line, as sent
+        QByteArray entries;      // the reply after its count line
+        QSet<QString> folded;    // the names case-folded, as a student's disk may see them
     };
+    // The lecture's folders that must be kept apart.
+    enum class Folder { Assignments, Handouts, Returns };
 
-    explicit HandoutCatalog(QObject *parent = nullptr);
+    // A catalogue of the handout folder or of the folder of work returned.
+    explicit HandoutCatalog(Folder kind = Folder::Handouts, QObject *parent = nullptr);
     ~HandoutCatalog() override;
 
     // An empty folder: no handouts. Looked at at once.
     void setFolder(const QString &folder);
     const QString &folder() const { return m_folder; }
-    // A handout folder that is this folder, lies in it or holds it hands
-    // out nothing: the students' submissions would go to the others.
-    void setAssignmentFolder(const QString &folder);
+    Folder kind() const { return m_kind; }
+    // A folder that is `other`, lies in it or holds it offers nothing: the
+    // students' submissions, or one student's returned work, would go to
+    // the others.
+    void setApartFrom(Folder other, const QString &folder);
+    void setAssignmentFolder(const QString &folder) { setApartFrom(Folder::Assignments, folder); }
 
     // Calls `done` with the listing once no change told of is still to be
     // looked at. Not called when `context` has gone.
@@ -91,8 +100,11 @@ private:
     void serveWaiters(bool afterLook);
     void logOnce(const QString &key, const QString &entry);
 
+    const Folder m_kind;
+    const CatalogWords &m_words;
     QString m_folder;
-    QString m_assignmentFolder;
+    QString m_apart[3]; // by Folder
+    bool m_nested = false;
     Listing m_listing;
     // Changes told of, and how many of them the latest finished look had
     // seen when it began: a listing waits while the two differ.

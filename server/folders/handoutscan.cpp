@@ -75,12 +75,13 @@ struct Look
     HashCache &hashes;
     const std::atomic_bool &cancelled;
     HandoutScan &scan;
+    const CatalogWords &words;
 
     void skip(const QString &name, const QString &reason)
     {
         scan.logEntries.append(
-            {name + u'\n' + reason,
-             QStringLiteral("配布物のフォルダの %1 は%2ため配布しません｡").arg(name, reason)});
+            {name + u'\n' + reason, QStringLiteral("%1の %2 は%3ため%4しません｡")
+                                        .arg(words.folder, name, reason, words.verb)});
     }
 
     bool offered(const QFileInfo &entry, const QString &canonicalFolder)
@@ -136,9 +137,10 @@ struct Look
             scan.handouts.append({entry.fileName(), path, file->version, file->sha256});
             return;
         }
-        scan.logEntries.append({path + u'\n' + file->problem,
-                                QStringLiteral("配布物 %1 を読み込めないため配布しません: %2")
-                                    .arg(QDir::toNativeSeparators(path), file->problem)});
+        scan.logEntries.append(
+            {path + u'\n' + file->problem,
+             QStringLiteral("%1 %2 を読み込めないため%3しません: %4")
+                 .arg(words.file, QDir::toNativeSeparators(path), words.verb, file->problem)});
     }
 };
 
@@ -158,8 +160,22 @@ FileVersion versionOfPath(const QString &path)
                                                                    : FileVersion{};
 }
 
+const CatalogWords &CatalogWords::handouts()
+{
+    static const CatalogWords words{QStringLiteral("配布物のフォルダ"), QStringLiteral("配布物"),
+                                    QStringLiteral("配布")};
+    return words;
+}
+
+const CatalogWords &CatalogWords::returns()
+{
+    static const CatalogWords words{QStringLiteral("返却フォルダ"), QStringLiteral("返却物"),
+                                    QStringLiteral("返却")};
+    return words;
+}
+
 HandoutScan scanHandouts(const QString &folder, HashCache &hashes,
-                         const std::atomic_bool &cancelled)
+                         const std::atomic_bool &cancelled, const CatalogWords &words)
 {
     HandoutScan scan;
     const QFileInfo folderInfo(folder);
@@ -173,7 +189,7 @@ HandoutScan scanHandouts(const QString &folder, HashCache &hashes,
         dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     std::sort(entries.begin(), entries.end(),
               [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
-    Look look{hashes, cancelled, scan};
+    Look look{hashes, cancelled, scan, words};
     for (const QFileInfo &entry : entries) {
         if (cancelled)
             break;

@@ -37,11 +37,24 @@ struct HandoutScan
     int hashed = 0; // hashes computed in this look
 };
 
+// How the lecturer and the students are told of a folder of files for
+// students: the handout folder, or the folder of work returned.
+struct CatalogWords
+{
+    QString folder; // 配布物のフォルダ
+    QString file;   // 配布物
+    QString verb;   // 配布 (しません)
+
+    static const CatalogWords &handouts();
+    static const CatalogWords &returns();
+};
+
 // Lists `folder`, takes the hashes of file versions `hashes` knows and
 // computes the others (keeping them there). Touches nothing but its
 // arguments.
 HandoutScan scanHandouts(const QString &folder, HashCache &hashes,
-                         const std::atomic_bool &cancelled);
+                         const std::atomic_bool &cancelled,
+                         const CatalogWords &words = CatalogWords::handouts());
 
 // Called on the hashing thread after a file's first block: for tests that
 // change the file just then.

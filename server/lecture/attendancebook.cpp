@@ -27,13 +27,12 @@ bool AttendanceBook::inRoster(const QString &userId) const
     return m_grid.searchtext(userId).has_value();
 }
 
-QString AttendanceBook::ownerOf(const QString &fileName) const
+QString AttendanceBook::ownerOf(const QString &fileName, QStringView separators) const
 {
-    // From the last "." backwards: the first prefix found is the longest.
-    for (qsizetype dot = fileName.lastIndexOf(u'.'); dot > 0;
-         dot = fileName.lastIndexOf(u'.', dot - 1)) {
-        if (inRoster(fileName.first(dot)))
-            return fileName.first(dot);
+    // From the last separator backwards: the first prefix found is the longest.
+    for (qsizetype end = fileName.size() - 1; end > 0; --end) {
+        if (separators.contains(fileName[end]) && inRoster(fileName.first(end)))
+            return fileName.first(end);
     }
     return {};
 }

@@ -71,8 +71,8 @@ public:
     }
     bool inRoster(const QString &userId) const;
     // The student a file name belongs to: the longest roster ID the name
-    // begins with followed by "."; empty when it is nobody's.
-    QString ownerOf(const QString &fileName) const;
+    // begins with followed by one of `separators`; empty when it is nobody's.
+    QString ownerOf(const QString &fileName, QStringView separators = u".") const;
 
     // Puts back what an earlier run recorded, without announcing it again.
     // False when the ID is not in the roster. An earlier mark wins over one

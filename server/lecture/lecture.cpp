@@ -24,6 +24,12 @@ void Lecture::setHaifudir(const QString &text)
     Q_EMIT haifudirChanged(text);
 }
 
+void Lecture::setHenkyakudir(const QString &text)
+{
+    m_henkyakudir = text;
+    Q_EMIT henkyakudirChanged(text);
+}
+
 void Lecture::setDeadline(const AssignmentDeadline &deadline)
 {
     m_deadline = deadline;

@@ -23,11 +23,15 @@ public:
     const QString &kadaidir() const { return m_kadaidir; }
     // The folder whose files are handed out to the students.
     const QString &haifudir() const { return m_haifudir; }
+    // The folder of work returned: each file goes only to the student it
+    // is named for.
+    const QString &henkyakudir() const { return m_henkyakudir; }
 
     void setKougimei(const QString &text);
     void setTantousya(const QString &text);
     void setKadaidir(const QString &text);
     void setHaifudir(const QString &text);
+    void setHenkyakudir(const QString &text);
 
     // The roster file the lecture was loaded from; empty without one.
     const QString &rosterPath() const { return m_rosterPath; }
@@ -55,6 +59,7 @@ Q_SIGNALS:
     void tantousyaChanged(const QString &text);
     void kadaidirChanged(const QString &text);
     void haifudirChanged(const QString &text);
+    void henkyakudirChanged(const QString &text);
     void deadlineChanged(const AssignmentDeadline &deadline);
     void rosterDeadlineRead(const QString &simekiri, const QString &uketuke);
     void studentDeadlinesChanged();
@@ -65,6 +70,7 @@ private:
     QString m_tantousya;
     QString m_kadaidir;
     QString m_haifudir;
+    QString m_henkyakudir;
     QString m_rosterPath;
     AssignmentDeadline m_deadline;
     QHash<QString, StudentDeadline> m_studentDeadlines;

@@ -67,6 +67,12 @@ public:
                                            const AssignmentDeadline &atPut) const = 0;
     // A handout sent whole to `who` (a user ID, or the address without one).
     virtual void deliver(const QString &who, const QString &fileName, const QByteArray &sha256) = 0;
+    // The student a file of the returns folder is for: the longest roster ID
+    // its name begins with, followed by "." or "_"; empty when nobody's.
+    virtual QString returnOwner(const QString &fileName) const = 0;
+    // A returned file sent whole to the student it is for.
+    virtual void deliverReturn(const QString &userId, const QString &fileName,
+                               const QByteArray &sha256) = 0;
 
 Q_SIGNALS:
     void logEntry(const QString &entry);

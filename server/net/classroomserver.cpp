@@ -25,13 +25,28 @@ ClassroomServer::ClassroomServer(const Lecture &lecture, ClassDesk &desk, TextLo
             &ClassroomServer::tcpServer_ConnectionRequest);
     connect(&m_desk, &ClassDesk::logEntry, this, &ClassroomServer::log);
     connect(m_listener, &Socket::acceptingPaused, this, &ClassroomServer::outOfDescriptors);
-    connect(&m_handouts, &HandoutCatalog::logEntry, this, &ClassroomServer::log);
-    connect(&m_lecture, &Lecture::haifudirChanged, &m_handouts, &HandoutCatalog::setFolder);
-    connect(&m_lecture, &Lecture::kadaidirChanged, &m_handouts,
-            &HandoutCatalog::setAssignmentFolder);
-    m_handouts.setAssignmentFolder(m_lecture.kadaidir());
-    m_handouts.setFolder(m_lecture.haifudir());
+    followFolders(m_handouts, &Lecture::haifudirChanged, m_lecture.haifudir());
+    followFolders(m_returns, &Lecture::henkyakudirChanged, m_lecture.henkyakudir());
     m_clock.start();
+}
+
+void ClassroomServer::followFolders(HandoutCatalog &catalog, FolderSignal folderChanged,
+                                    const QString &folder)
+{
+    using Folder = HandoutCatalog::Folder;
+    connect(&catalog, &HandoutCatalog::logEntry, this, &ClassroomServer::log);
+    connect(&m_lecture, folderChanged, &catalog, &HandoutCatalog::setFolder);
+    const auto apart = [&](Folder other, FolderSignal changed, const QString &now) {
+        if (other == catalog.kind())
+            return;
+        connect(&m_lecture, changed, &catalog,
+                [&catalog, other](const QString &text) { catalog.setApartFrom(other, text); });
+        catalog.setApartFrom(other, now);
+    };
+    apart(Folder::Assignments, &Lecture::kadaidirChanged, m_lecture.kadaidir());
+    apart(Folder::Handouts, &Lecture::haifudirChanged, m_lecture.haifudir());
+    apart(Folder::Returns, &Lecture::henkyakudirChanged, m_lecture.henkyakudir());
+    catalog.setFolder(folder);
 }
 
 ClassroomServer::~ClassroomServer()
@@ -104,7 +119,7 @@ Connection *ClassroomServer::addConnection(Socket *socket)
     connect(connection, &Connection::logEntry, this,
             [this, address](const QString &entry) { logFrom(address, entry); });
     connect(connection, &Connection::finished, this, &ClassroomServer::remove);
-    connection->offerHandouts(m_handouts);
+    connection->offerHandouts(m_handouts, m_returns);
     m_connections[number] = connection;
     return connection;
 }

@@ -38,6 +38,8 @@ public:
 
     // The handouts every connection offers; their folder follows the lecture's.
     HandoutCatalog &handouts() { return m_handouts; }
+    // The work returned, each file to the student it is named for.
+    HandoutCatalog &returns() { return m_returns; }
 
     qint64 connCount() const { return m_connCount; }
     // The connection with this number, while it is open.
@@ -50,6 +52,10 @@ public:
     void tcpServer_ConnectionRequest(qintptr requestId);
 
 private:
+    using FolderSignal = void (Lecture::*)(const QString &);
+    // `catalog` offers the files of `folder` and follows the lecture's
+    // folders: its own, and those it must be kept apart from.
+    void followFolders(HandoutCatalog &catalog, FolderSignal folderChanged, const QString &folder);
     bool overAddressLimit(const QString &address);
     void refuseOverLimit(const QString &address);
     void outOfDescriptors(const QString &reason);
@@ -67,6 +73,7 @@ private:
     TextLog &m_log;
     Socket *m_listener = nullptr;
     HandoutCatalog m_handouts;
+    HandoutCatalog m_returns{HandoutCatalog::Folder::Returns};
     qint64 m_connCount = 0;
     std::map<qint64, Connection *> m_connections;
     qint64 m_perAddressLimit = 0;

@@ -66,9 +66,9 @@ void Connection::send(const QString &line)
     m_socket->sendData(line + wire::Eol);
 }
 
-void Connection::offerHandouts(HandoutCatalog &catalog)
+void Connection::offerHandouts(HandoutCatalog &catalog, HandoutCatalog &returns)
 {
-    m_handouts = new HandoutDesk(*this, catalog);
+    m_handouts = new HandoutDesk(*this, catalog, returns);
     connect(m_handouts, &HandoutDesk::logEntry, this, &Connection::logEntry);
     connect(m_handouts, &HandoutDesk::idle, this, &Connection::deskIdle, Qt::QueuedConnection);
 }

@@ -47,8 +47,9 @@ public:
     void chargeRecord();
 
     void send(const QString &line);
-    // Answers "list" and "get" from `catalog`; without it they are no commands.
-    void offerHandouts(HandoutCatalog &catalog);
+    // Answers "list" and "get" from `catalog`, and to a student who attended
+    // with their own files from `returns`; without them they are no commands.
+    void offerHandouts(HandoutCatalog &catalog, HandoutCatalog &returns);
     // Everything the connection does with bytes that arrived: lines are
     // interpreted one at a time, the bytes after an accepted put line belong
     // to the upload, and what follows a completed upload is text again.

@@ -1,9 +1,12 @@
 #include "server/net/handoutdesk.h"
 
+#include "common/cp932.h"
 #include "platform/socket.h"
 #include "server/folders/handoutcatalog.h"
 #include "server/net/connection.h"
 #include "server/net/handoutsender.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -12,8 +15,8 @@ constexpr qsizetype LoggedNameChars = 200;
 
 } // namespace
 
-HandoutDesk::HandoutDesk(Connection &connection, HandoutCatalog &catalog)
-    : QObject(&connection), m_connection(connection), m_catalog(catalog)
+HandoutDesk::HandoutDesk(Connection &connection, HandoutCatalog &catalog, HandoutCatalog &returns)
+    : QObject(&connection), m_connection(connection), m_catalog(catalog), m_returns(returns)
 {}
 
 void HandoutDesk::request(wire::Command command, QStringView body)
@@ -33,11 +36,68 @@ void HandoutDesk::sendLine(const QString &line)
 void HandoutDesk::list()
 {
     m_awaitingListing = true;
-    m_catalog.list(this, [this](const HandoutCatalog::Listing &listing) {
-        // One write, encoded once for every student.
-        m_connection.socket().sendData(listing.reply);
-        becomeIdle();
+    m_catalog.list(this, [this](const HandoutCatalog::Listing &handouts) {
+        // Before attendance nothing is anybody's to return.
+        if (m_connection.userId().isEmpty() || !handouts.refusal.isEmpty()) {
+            answerListing(handouts.reply);
+            return;
+        }
+        m_returns.list(this, [this, handouts](const HandoutCatalog::Listing &returns) {
+            answerListing(withOwnReturns(handouts, returns));
+        });
     });
+}
+
+void HandoutDesk::answerListing(const QByteArray &reply)
+{
+    // One write: a student's program reads the listing as it comes.
+    m_connection.socket().sendData(reply);
+    becomeIdle();
+}
+
+// The handouts, then the student's own returns: the lines as encoded once,
+// under one count. A return whose name a handout has (as a disk that ignores
+// case sees it) is left out: the student's program would take the two for one.
+QByteArray HandoutDesk::withOwnReturns(const HandoutCatalog::Listing &handouts,
+                                       const HandoutCatalog::Listing &returns) const
+{
+    const QString &id = m_connection.userId();
+    const QList<Handout> &files = returns.handouts;
+    // In name order, the names that begin with the ID stand together.
+    auto file = std::lower_bound(files.cbegin(), files.cend(), id,
+                                 [](const Handout &a, const QString &b) { return a.name < b; });
+    QByteArray own;
+    qsizetype count = handouts.handouts.size();
+    for (; file != files.cend() && file->name.startsWith(id); ++file) {
+        if (m_connection.desk().returnOwner(file->name) != id ||
+            handouts.folded.contains(file->name.toCaseFolded()))
+            continue;
+        own += returns.lines[file - files.cbegin()];
+        ++count;
+    }
+    if (own.isEmpty())
+        return handouts.reply;
+    return cp932::encode(wire::handoutListLine(count) + wire::Eol) + handouts.entries + own;
+}
+
+// A handout, or a file of the returns folder to the student it is for.
+Result<Handout> HandoutDesk::find(const QString &name, bool &returned) const
+{
+    const Result<Handout> handout = m_catalog.find(name);
+    if (handout)
+        return handout;
+    const Result<Handout> file = m_returns.find(name);
+    const QString owner = m_connection.desk().returnOwner(name);
+    const QString &id = m_connection.userId();
+    // What is nobody's, or not there and not the student's, is no return.
+    if (owner.isEmpty() || (!file && owner != id))
+        return handout;
+    if (id.isEmpty())
+        return Result<Handout>::failure(QStringLiteral("出席を登録してから受け取ってください｡"));
+    if (owner != id)
+        return Result<Handout>::failure(QStringLiteral("ほかの学生の返却物は受け取れません｡"));
+    returned = file.ok();
+    return file; // or why the student's own cannot be had
 }
 
 void HandoutDesk::get(const QString &name)
@@ -48,7 +108,8 @@ void HandoutDesk::get(const QString &name)
         refuse(name, QStringLiteral("記録の上限に達しました｡1分ほど待ってから受け取ってください｡"));
         return;
     }
-    const Result<Handout> handout = m_catalog.find(name);
+    bool returned = false;
+    const Result<Handout> handout = find(name, returned);
     if (!handout) {
         refuse(name, handout.error());
         return;
@@ -60,6 +121,7 @@ void HandoutDesk::get(const QString &name)
         return;
     }
     m_sender = sender;
+    m_sendingReturn = returned;
     connect(sender, &HandoutSender::finished, this, &HandoutDesk::transferEnded);
     sender->start();
 }
@@ -89,13 +151,20 @@ void HandoutDesk::transferEnded(const QString &problem)
         m_connection.close();
         return;
     }
-    Q_EMIT logEntry(QStringLiteral("接続:%1 配布完了 %2 SHA-256:%3")
-                        .arg(m_connection.number())
-                        .arg(handout.name, QLatin1StringView(handout.sha256.first(16))) +
-                    wire::Eol);
+    Q_EMIT logEntry(
+        QStringLiteral("接続:%1 %2 %3 SHA-256:%4")
+            .arg(m_connection.number())
+            .arg(m_sendingReturn ? QStringLiteral("返却完了") : QStringLiteral("配布完了"),
+                 handout.name, QLatin1StringView(handout.sha256.first(16))) +
+        wire::Eol);
     m_connection.chargeRecord();
-    m_connection.desk().deliver(who(), handout.name, handout.sha256);
-    m_catalog.reportDelivery(who(), handout);
+    if (m_sendingReturn) {
+        m_connection.desk().deliverReturn(m_connection.userId(), handout.name, handout.sha256);
+        m_returns.reportDelivery(m_connection.userId(), handout);
+    } else {
+        m_connection.desk().deliver(who(), handout.name, handout.sha256);
+        m_catalog.reportDelivery(who(), handout);
+    }
     becomeIdle();
 }
 

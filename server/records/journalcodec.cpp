@@ -20,6 +20,7 @@ const KindWord Words[] = {
     {JournalKind::ClaimAgain, cp932::encode(QStringLiteral("再申告"))},
     {JournalKind::Handout, cp932::encode(QStringLiteral("配布"))},
     {JournalKind::OffRoster, cp932::encode(QStringLiteral("名簿外"))},
+    {JournalKind::Return, cp932::encode(QStringLiteral("返却"))},
 };
 const QByteArray LateWord = cp932::encode(QStringLiteral("締切後"));
 const QByteArray SecondsWord = cp932::encode(QStringLiteral("秒"));
@@ -158,11 +159,12 @@ Result<JournalEvent> refusalOf(JournalEvent event, Fields &fields)
     return event;
 }
 
-Result<JournalEvent> handoutOf(JournalEvent event, Fields &fields)
+// A handout's or a return's line: who, the file, its hash.
+Result<JournalEvent> deliveryOf(JournalEvent event, Fields &fields, const char *broken)
 {
     if (!splitNamed(fields, event.userId, event.fileName, event.sha256) ||
         !journalcodec::isSha256(event.sha256))
-        return refused("配布の行が欠けています");
+        return refused(broken);
     return event;
 }
 
@@ -262,7 +264,8 @@ QByteArray formatLine(const JournalEvent &event)
         append(line, event.reason);
     if (event.kind == JournalKind::Submission)
         appendNumber(line, event.size);
-    if (event.kind == JournalKind::Submission || event.kind == JournalKind::Handout)
+    if (event.kind == JournalKind::Submission || event.kind == JournalKind::Handout ||
+        event.kind == JournalKind::Return)
         append(line, event.sha256);
     if (event.kind == JournalKind::Submission) {
         append(line, event.completedOn.toString(QStringLiteral("yyyy/MM/dd")).toLatin1());
@@ -307,8 +310,10 @@ Result<JournalEvent> parseLine(QByteArrayView line)
         return refusalOf(event, fields);
     case JournalKind::OffRoster:
         return offRosterOf(event, fields);
+    case JournalKind::Return:
+        return deliveryOf(event, fields, "返却の行が欠けています");
     default:
-        return handoutOf(event, fields);
+        return deliveryOf(event, fields, "配布の行が欠けています");
     }
 }
 

@@ -18,6 +18,7 @@
 //   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
 //   名簿外,<hh:mm:ss>,<user ID, bounded>,<address>    (answered 501: an ID the
 //                                                    roster does not hold)
+//   返却,<hh:mm:ss>,<user ID>,<file name>,<SHA-256 in hex>  (work returned)
 // File names and folders may hold commas: a receipt's size and hash are the
 // first ",<digits>,<64 hex>" after the ID; the fields after the hash came
 // with later versions and may be missing.
@@ -29,6 +30,7 @@ enum class JournalKind {
     ClaimAgain,
     Handout,
     OffRoster,
+    Return,
     Blank,
     Unknown
 };

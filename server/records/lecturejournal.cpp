@@ -229,16 +229,28 @@ void LectureJournal::recordClaimAgain(int row, const QString &userId, const QStr
 void LectureJournal::recordHandout(const QString &who, const QString &fileName,
                                    const QByteArray &sha256, const QString &time)
 {
+    recordDelivery(JournalKind::Handout, who, fileName, sha256, time);
+}
+
+void LectureJournal::recordReturn(const QString &userId, const QString &fileName,
+                                  const QByteArray &sha256, const QString &time)
+{
+    recordDelivery(JournalKind::Return, userId, fileName, sha256, time);
+}
+
+void LectureJournal::recordDelivery(JournalKind kind, const QString &who, const QString &fileName,
+                                    const QByteArray &sha256, const QString &time)
+{
     const QByteArray when = cp932::encode(time);
     const QByteArray id = cp932::encode(recordedId(who));
     const QByteArray name = cp932::encode(fileName);
-    JournalEvent handout;
-    handout.kind = JournalKind::Handout;
-    handout.time = when;
-    handout.userId = id;
-    handout.fileName = name;
-    handout.sha256 = sha256;
-    write(journalcodec::formatLine(handout));
+    JournalEvent delivery;
+    delivery.kind = kind;
+    delivery.time = when;
+    delivery.userId = id;
+    delivery.fileName = name;
+    delivery.sha256 = sha256;
+    write(journalcodec::formatLine(delivery));
 }
 
 void LectureJournal::write(const QByteArray &line)

@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "server/lecture/attendancebook.h"
+#include "server/records/journalcodec.h"
 #include "server/records/journalfile.h"
 #include "server/records/journallock.h"
 
@@ -55,6 +56,8 @@ public:
                           const QString &time);
     void recordHandout(const QString &who, const QString &fileName, const QByteArray &sha256,
                        const QString &time);
+    void recordReturn(const QString &userId, const QString &fileName, const QByteArray &sha256,
+                      const QString &time);
     void recordRefusal(const QString &userId, const QString &fileName, const QString &reason,
                        const QString &time);
     // An ID answered 501, once per lecture; false when it is not written
@@ -77,6 +80,8 @@ Q_SIGNALS:
 
 private:
     void write(const QByteArray &line);
+    void recordDelivery(JournalKind kind, const QString &who, const QString &fileName,
+                        const QByteArray &sha256, const QString &time);
     bool follow();
     void beginLecture();
     QString recordedId(const QString &userId) const;

@@ -46,8 +46,15 @@ public:
 
     bool take(const JournalEvent &event, qint64) override
     {
+        if (event.kind == JournalKind::Lecture)
+            m_lecture = cp932::decode(event.lecture);
         if (event.kind == JournalKind::Submission)
             m_batch << receiptOf(event, m_day);
+        if (event.kind == JournalKind::Return) {
+            m_batch << receiptOf(event, m_day);
+            m_batch.last().returned = true;
+            m_batch.last().lecture = m_lecture;
+        }
         if (m_batch.size() >= ReceiptsPerBatch)
             flush();
         return true;
@@ -63,6 +70,7 @@ private:
     QDate m_day;
     const Take &m_take;
     QList<Receipt> m_batch;
+    QString m_lecture; // of the journal's first line
 };
 
 QString cleanFolder(const QString &folder)
@@ -142,6 +150,11 @@ bool SubmissionsIndex::belongsHere(const Receipt &receipt) const
 void SubmissionsIndex::addReceipts(const QList<Receipt> &receipts)
 {
     for (const Receipt &receipt : receipts) {
+        if (receipt.returned) {
+            if (receipt.lecture == m_lecture && !receipt.userId.isEmpty())
+                m_returned.insert(receipt.userId);
+            continue;
+        }
         // A receipt is the student's whose ID it bears; one without an ID
         // is nobody's, whatever its file is called.
         if (receipt.userId.isEmpty() || !belongsHere(receipt))
@@ -192,6 +205,7 @@ QList<SubmissionRow> SubmissionsIndex::build(HashCache &cache) const
         row.userName = name;
         row.ownDeadline = ownDeadline;
         row.inRoster = inRoster;
+        row.returned = m_returned.contains(id);
         if (const auto latest = m_latest.constFind(id); latest != m_latest.cend()) {
             row.receipt = *latest;
             check(row, cache);

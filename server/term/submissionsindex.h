@@ -21,9 +21,12 @@ struct Receipt
     QDateTime completedAt;
     qint64 lateSeconds = 0;
     QString folder; // empty in journals of older builds
+    // A 返却 line instead: the file went back to the student in `lecture`.
+    bool returned = false;
+    QString lecture = {};
 };
 
-// The 提出 lines of one journal. `day`: the journal's date, for lines that
+// The 提出 and 返却 lines of one journal. `day`: the journal's date, for lines that
 // carry only the time of day.
 QList<Receipt> readReceipts(QByteArrayView journal, QDate day);
 // The receipts of every journal (*.txt) in `folder`, the day from the file
@@ -44,6 +47,7 @@ struct SubmissionRow
     Check check = NoReceipt;
     QByteArray currentSha256; // of the file in the folder now
     QString ownDeadline;      // the student's own deadline, as 個別締切 shows it
+    bool returned = false;    // work went back to the student in this lecture
 
     static QString checkText(Check check);
 };
@@ -66,6 +70,8 @@ public:
     SubmissionsIndex(QString folder, QList<Student> students);
     void addReceipts(const QList<Receipt> &receipts);
     void setExcludedHashes(QSet<QByteArray> hashes) { m_excluded = std::move(hashes); }
+    // The lecture whose returns count.
+    void setLecture(const QString &lecture) { m_lecture = lecture; }
 
     QList<SubmissionRow> build(HashCache &cache) const;
 
@@ -81,6 +87,8 @@ private:
     QHash<QString, Receipt> m_latest; // per user ID
     QStringList m_order;              // user IDs as they first handed in
     QSet<QByteArray> m_excluded;
+    QString m_lecture;
+    QSet<QString> m_returned; // user IDs
 };
 
 // The heading and the rows as the CSV and the window show them.

@@ -31,6 +31,7 @@ enum Column {
     Identical,
     Check,
     Own,
+    Returned,
     ColumnCount
 };
 
@@ -50,6 +51,8 @@ QList<QStandardItem *> itemsOf(const SubmissionRow &row)
 {
     QStringList cells = submissionCells(row);
     cells[Hash] = cells[Hash].left(16);
+    // Shown here only: the CSV keeps its columns.
+    cells.insert(Returned, row.returned ? QStringLiteral("済") : QStringLiteral("未"));
     if (row.receipt.lateSeconds > 0)
         cells[Late] = lateText(row.receipt.lateSeconds).mid(4);
     QList<QStandardItem *> items;
@@ -92,6 +95,7 @@ FrmSubmissions::FrmSubmissions(SubmissionsList &list, DocumentOpener &documents,
     m_table->setWordWrap(false);
     QStringList heading = submissionsHeading();
     heading[Late] = QStringLiteral("締切後");
+    heading.insert(Returned, QStringLiteral("返却"));
     m_model->setHorizontalHeaderLabels(heading);
     connect(m_table, &QTableView::doubleClicked, this,
             [this](const QModelIndex &) { chooseVersion(QCursor::pos()); });
