@@ -9,6 +9,8 @@ namespace {
 const QString Unreadable = QStringLiteral("ファイルを読めなくなったため､");
 const QString SizeChanged = QStringLiteral("選んだ後にファイルの大きさが変わったため､");
 
+bool g_hashing = true;
+
 } // namespace
 
 FileUpload::FileUpload(const QString &path, qint64 announcedSize)
@@ -41,11 +43,18 @@ Result<QByteArray> FileUpload::nextPiece(qint64 max)
     if (m_file.error() != QFileDevice::NoError)
         return fail<QByteArray>(Unreadable);
     m_read += piece.size();
+    if (g_hashing)
+        m_hash.add(piece);
     // A short read, or any size other than the announced one, means the file
     // is being changed: the bytes sent would not be the file announced.
     if (piece.size() != wanted || m_file.size() != m_size)
         return fail<QByteArray>(SizeChanged);
     return piece;
+}
+
+void FileUpload::setHashing(bool on)
+{
+    g_hashing = on;
 }
 
 template <typename T> Result<T> FileUpload::fail(const QString &cause)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "common/sha256.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -24,6 +25,12 @@ public:
 
     bool allRead() const { return m_read == m_size; }
     qint64 size() const { return m_size; }
+    // The SHA-256 of the bytes read, taken as they were read: the file is
+    // not read a second time. Once allRead(); asked once.
+    QByteArray sha256() { return m_hash.hexResult(); }
+
+    // Benchmarks only: the upload without its hash, to weigh what it costs.
+    static void setHashing(bool on);
 
 private:
     template <typename T> Result<T> fail(const QString &cause);
@@ -31,4 +38,5 @@ private:
     QFile m_file;
     qint64 m_size;
     qint64 m_read = 0;
+    Sha256 m_hash;
 };

@@ -102,7 +102,8 @@ private:
     std::mt19937_64 m_random;
     Clock::time_point m_hostileEnd;
     std::vector<double> m_replySeconds;
-    // The same, by what was asked: greeting, attendance, put, upload.
-    std::array<std::vector<double>, 4> m_replySecondsByKind;
+    // The same, by what was asked: greeting, attendance, put, upload, hash.
+    std::array<std::vector<double>, 5> m_replySecondsByKind;
+    std::vector<std::string> m_receipts;  // per student: the start of its 403 line
     std::vector<double> m_connectSeconds; // part of the greeting's
 };
