@@ -11,11 +11,22 @@ const QString SizeChanged = QStringLiteral("選んだ後にファイルの大き
 
 bool g_hashing = true;
 
+// Pieces waiting for the hasher, at most: beyond it the reading waits.
+constexpr qint64 MaxUnhashed = 8 * 1024 * 1024;
+
 } // namespace
 
 FileUpload::FileUpload(const QString &path, qint64 announcedSize)
     : m_file(path), m_size(announcedSize)
-{}
+{
+    m_hasher.setMaxThreadCount(1); // one thread: the pieces stay in order
+}
+
+FileUpload::~FileUpload()
+{
+    m_hasher.clear();
+    m_hasher.waitForDone();
+}
 
 Result<> FileUpload::open()
 {
@@ -44,12 +55,29 @@ Result<QByteArray> FileUpload::nextPiece(qint64 max)
         return fail<QByteArray>(Unreadable);
     m_read += piece.size();
     if (g_hashing)
-        m_hash.add(piece);
+        hash(piece);
     // A short read, or any size other than the announced one, means the file
     // is being changed: the bytes sent would not be the file announced.
     if (piece.size() != wanted || m_file.size() != m_size)
         return fail<QByteArray>(SizeChanged);
     return piece;
+}
+
+void FileUpload::hash(const QByteArray &piece)
+{
+    if (m_unhashed.load() > MaxUnhashed)
+        m_hasher.waitForDone();
+    m_unhashed += piece.size();
+    m_hasher.start([this, piece] {
+        m_hash.add(piece);
+        m_unhashed -= piece.size();
+    });
+}
+
+QByteArray FileUpload::sha256()
+{
+    m_hasher.waitForDone();
+    return m_hash.hexResult();
 }
 
 void FileUpload::setHashing(bool on)

@@ -50,6 +50,10 @@ Result<> appendTo(int dirFd, const QByteArray &line)
     else if (!writeLine(fd, line) || ::fsync(fd) != 0)
         result = Result<>::failure(systemError());
     ::close(fd);
+    // A file made just now needs its name on the disk too; a file system
+    // that cannot force a folder still has the line.
+    if (result)
+        (void)::fsync(dirFd);
     return result;
 }
 
