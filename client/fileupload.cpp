@@ -11,13 +11,13 @@ const QString SizeChanged = QStringLiteral("選んだ後にファイルの大き
 
 bool g_hashing = true;
 
-// Pieces waiting for the hasher, at most: beyond it the reading waits.
-constexpr qint64 MaxUnhashed = 8 * 1024 * 1024;
+// Pieces waiting for the hasher, at most.
+constexpr int MaxUnhashedPieces = 16;
 
 } // namespace
 
 FileUpload::FileUpload(const QString &path, qint64 announcedSize)
-    : m_file(path), m_size(announcedSize)
+    : m_file(path), m_size(announcedSize), m_hashRoom(MaxUnhashedPieces)
 {
     m_hasher.setMaxThreadCount(1); // one thread: the pieces stay in order
 }
@@ -65,12 +65,10 @@ Result<QByteArray> FileUpload::nextPiece(qint64 max)
 
 void FileUpload::hash(const QByteArray &piece)
 {
-    if (m_unhashed.load() > MaxUnhashed)
-        m_hasher.waitForDone();
-    m_unhashed += piece.size();
+    m_hashRoom.acquire();
     m_hasher.start([this, piece] {
         m_hash.add(piece);
-        m_unhashed -= piece.size();
+        m_hashRoom.release();
     });
 }
 

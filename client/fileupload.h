@@ -5,10 +5,9 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QSemaphore>
 #include <QString>
 #include <QThreadPool>
-
-#include <atomic>
 
 // One chosen file on its way to the server, read piece by piece while the
 // socket sends, so that memory stays small whatever the file's size. The
@@ -48,5 +47,7 @@ private:
     // half. The pieces are shared with the socket, not copied.
     Sha256 m_hash;
     QThreadPool m_hasher;
-    std::atomic<qint64> m_unhashed = 0; // bytes handed to the hasher not yet hashed
+    // Pieces handed to the hasher and not yet hashed, at most: beyond it
+    // the reading waits for one to be done, not for all.
+    QSemaphore m_hashRoom;
 };
