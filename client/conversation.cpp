@@ -34,9 +34,11 @@ constexpr Row Expected[] = {
     {State::Requesting, Reply::Refused, State::Ready, Action::None, Refusal},
     // An empty file has no byte to wait for: some servers confirm at once.
     {State::RequestingEmpty, Reply::ImageMode, State::Confirming, Action::None, nullptr},
-    {State::RequestingEmpty, Reply::Received, State::Ready, Action::None, u"送信完了しました"},
+    {State::RequestingEmpty, Reply::Received, State::Verifying, Action::AskReceipt, nullptr},
     {State::RequestingEmpty, Reply::Refused, State::Ready, Action::None, Refusal},
-    {State::Confirming, Reply::Received, State::Ready, Action::None, u"送信完了しました"},
+    {State::Confirming, Reply::Received, State::Verifying, Action::AskReceipt, nullptr},
+    {State::Verifying, Reply::Greeting, State::Verifying, Action::None, nullptr},
+    {State::Verifying, Reply::Lecture, State::Verifying, Action::ShowLecture, nullptr},
     // Handouts: the fetch tells the student itself how it went. The lines
     // after 401 and 402 are not replies and never reach the table.
     {State::Listing, Reply::Greeting, State::Listing, Action::None, nullptr},
@@ -94,6 +96,8 @@ Conversation::Buttons Conversation::buttons() const
     case State::Sending:
     case State::Confirming:
         return {false, false, true}; // 再接続 cancels the upload
+    case State::Verifying:
+        return {false, false, true}; // 再接続 stops waiting for the receipt
     case State::Listing:
     case State::ListEntries:
     case State::Fetching:
@@ -182,6 +186,12 @@ void Conversation::handoutsDone()
         m_state = m_beforeHandouts;
 }
 
+void Conversation::receiptAbsent()
+{
+    if (m_state == State::Verifying)
+        m_state = State::Ready;
+}
+
 Conversation::Step Conversation::receive(QStringView line)
 {
     const Step step = stepFor(m_state, wire::replyOf(line), line);
@@ -209,6 +219,8 @@ Conversation::Step Conversation::stepFor(State state, Reply reply, QStringView l
     // The server asks to be left: only what was outstanding is worth a word.
     if (reply == Reply::Close)
         return {State::Closed, Action::Close, unconfirmed(state)};
+    if (state == State::Verifying)
+        return {State::Ready, Action::TakeReceipt, {}};
     const QString outstanding = unconfirmed(state);
     return {State::Closed, Action::Close,
             QStringLiteral("サーバから思いがけない返事｢%1｣が届いたため､接続を切りました｡\r\n")
@@ -230,7 +242,8 @@ QString Conversation::unconfirmed(State state)
     case State::Connecting:
     case State::Connected:
     case State::Ready:
-    case State::Listing: // a fetch tells the student itself what it got
+    case State::Verifying: // 302 came: the file is stored
+    case State::Listing:   // a fetch tells the student itself what it got
     case State::ListEntries:
     case State::Fetching:
     case State::Getting:
@@ -252,6 +265,8 @@ Conversation::Wait Conversation::waitIn(State state, bool bytesQueued)
         return Wait::Progress;
     case State::Confirming:
         return bytesQueued ? Wait::Progress : Wait::Confirmation;
+    case State::Verifying:
+        return Wait::Receipt;
     case State::Connecting:
     case State::Connected:
     case State::Ready:
@@ -279,6 +294,7 @@ QString Conversation::waitExceeded(State state, bool bytesQueued)
     case Wait::Confirmation:
         return QStringLiteral("送り終えてから60秒たってもサーバが受け取りを"
                               "確認しないため､接続を切りました｡");
+    case Wait::Receipt: // the upload stands confirmed without its receipt
     case Wait::None:
         break;
     }

@@ -26,6 +26,10 @@ public:
         RequestingEmpty, // put line of an empty file sent: 302 may come at once
         Sending,         // 301 came; the file's bytes are being handed over
         Confirming,      // every byte handed to the socket, waiting for 302
+        // 302 came and the hash line went out: any answer but the greeting
+        // or the lecture line is the receipt's (an older server may answer
+        // with an error, or not at all).
+        Verifying,
         // Handouts, from Connected or Ready; back there when the fetch ends.
         Listing,     // list line sent, waiting for 401
         ListEntries, // 401 came: the lines it announced are entries, not replies
@@ -44,6 +48,8 @@ public:
         TakeHandoutList, // the reply is a 401 line
         TakeHandout,     // the reply is a 402 line
         HandoutRefused,  // a 499 to the fetch's request
+        AskReceipt,      // the upload is confirmed: send the hash line
+        TakeReceipt,     // the reply answers the hash line (a 403 or not)
     };
 
     struct Step
@@ -87,6 +93,8 @@ public:
     bool requestHandout();
     // The fetch is over: back to where it began.
     void handoutsDone();
+    // No answer to the hash line came in time: ready, nothing claimed.
+    void receiptAbsent();
 
     // Takes a reply and moves on; the step says what to do.
     Step receive(QStringView line);
@@ -101,7 +109,7 @@ public:
     // the server taking the file's queued bytes, or the confirmation.
     // Nothing for a fetch of handouts: a listing waits for hashes and a
     // handout may be large; 再接続 ends a fetch that stalls.
-    enum class Wait { None, Answer, Progress, Confirmation };
+    enum class Wait { None, Answer, Progress, Confirmation, Receipt };
     static Wait waitIn(State state, bool bytesQueued);
     // Why the connection ends when that wait ran out; empty: no wait.
     static QString waitExceeded(State state, bool bytesQueued);

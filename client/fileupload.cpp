@@ -9,11 +9,24 @@ namespace {
 const QString Unreadable = QStringLiteral("ファイルを読めなくなったため､");
 const QString SizeChanged = QStringLiteral("選んだ後にファイルの大きさが変わったため､");
 
+bool g_hashing = true;
+
+// Pieces waiting for the hasher, at most.
+constexpr int MaxUnhashedPieces = 16;
+
 } // namespace
 
 FileUpload::FileUpload(const QString &path, qint64 announcedSize)
-    : m_file(path), m_size(announcedSize)
-{}
+    : m_file(path), m_size(announcedSize), m_hashRoom(MaxUnhashedPieces)
+{
+    m_hasher.setMaxThreadCount(1); // one thread: the pieces stay in order
+}
+
+FileUpload::~FileUpload()
+{
+    m_hasher.clear();
+    m_hasher.waitForDone();
+}
 
 Result<> FileUpload::open()
 {
@@ -41,11 +54,33 @@ Result<QByteArray> FileUpload::nextPiece(qint64 max)
     if (m_file.error() != QFileDevice::NoError)
         return fail<QByteArray>(Unreadable);
     m_read += piece.size();
+    if (g_hashing)
+        hash(piece);
     // A short read, or any size other than the announced one, means the file
     // is being changed: the bytes sent would not be the file announced.
     if (piece.size() != wanted || m_file.size() != m_size)
         return fail<QByteArray>(SizeChanged);
     return piece;
+}
+
+void FileUpload::hash(const QByteArray &piece)
+{
+    m_hashRoom.acquire();
+    m_hasher.start([this, piece] {
+        m_hash.add(piece);
+        m_hashRoom.release();
+    });
+}
+
+QByteArray FileUpload::sha256()
+{
+    m_hasher.waitForDone();
+    return m_hash.hexResult();
+}
+
+void FileUpload::setHashing(bool on)
+{
+    g_hashing = on;
 }
 
 template <typename T> Result<T> FileUpload::fail(const QString &cause)

@@ -4,6 +4,7 @@
 #include "client/handoutfetch.h"
 #include "common/clock.h"
 #include "common/cp932.h"
+#include "common/sha256.h"
 #include "platform/dialogs.h"
 #include "platform/socket.h"
 
@@ -146,7 +147,7 @@ bool StudentClient::takeReply(const QString &line)
     const Conversation::Step step = m_talk.receive(line);
     // A confirmed file's last sends may still be reported: they change
     // nothing shown any more.
-    if (step.next == State::Ready)
+    if (step.next == State::Ready || step.next == State::Verifying)
         m_upload.reset();
     armDeadline();
     switch (step.action) {
@@ -156,6 +157,11 @@ bool StudentClient::takeReply(const QString &line)
     case Conversation::Action::SendFile:
         sendFile();
         return m_talk.state() != State::Closed;
+    case Conversation::Action::AskReceipt:
+        askReceipt();
+        return true;
+    case Conversation::Action::TakeReceipt:
+        return takeReceipt(line);
     case Conversation::Action::Close:
         closeConnection();
         if (!Conversation::unconfirmed(before).isEmpty())
@@ -239,6 +245,7 @@ void StudentClient::btnSendData_Click()
         return;
     }
     m_chosen = *chosen;
+    m_sentSha256 = m_chosen.size == 0 ? Sha256().hexResult() : QByteArray();
     m_talk.startUpload(m_chosen.size);
     sendLine(wire::putLine(m_chosen.announcedName, m_chosen.size));
     setStatus(WaitingForAnswer);
@@ -280,6 +287,7 @@ void StudentClient::feedFile()
         m_socket->sendData(*piece);
     }
     if (m_upload && m_upload->allRead() && m_talk.state() == State::Sending) {
+        m_sentSha256 = m_upload->sha256();
         m_talk.fileHandedOver();
         armDeadline();
     }
@@ -305,6 +313,9 @@ void StudentClient::armDeadline()
     case Conversation::Wait::Confirmation:
         m_deadline.start(m_limits.confirmationMs);
         return;
+    case Conversation::Wait::Receipt:
+        m_deadline.start(m_limits.receiptMs);
+        return;
     case Conversation::Wait::None:
         break;
     }
@@ -313,6 +324,10 @@ void StudentClient::armDeadline()
 
 void StudentClient::timeLimitPassed()
 {
+    if (m_talk.state() == State::Verifying) {
+        receiptMissing();
+        return;
+    }
     const QString cause = Conversation::waitExceeded(m_talk.state(), m_upload != nullptr);
     if (!cause.isEmpty())
         tellUnconfirmed(cause, lose());
@@ -384,8 +399,9 @@ void StudentClient::btnReConnect_Click()
         if (m_talk.uploadPending())
             return;
     }
-    // A fetch ends with the connection; what it saved so far stays.
-    if (m_talk.handoutsPending())
+    // A fetch ends with the connection; what it saved so far stays. So
+    // does a confirmed upload whose receipt is awaited.
+    if (m_talk.handoutsPending() || m_talk.state() == State::Verifying)
         lose();
     // A pending or open connection is left alone.
     if (m_socket->state() != Socket::StateClosed)

@@ -36,6 +36,7 @@ public:
         int replyMs = 30 * 1000;        // an answer to a user line or a put line
         int stallMs = 30 * 1000;        // no byte of the file taken by the server
         int confirmationMs = 60 * 1000; // reply 302 after the file's last byte
+        int receiptMs = 5 * 1000;       // the answer to the hash line after 302
     };
 
     StudentClient(QString userName, QString serverAddress, QString serverPort, MessageBox &messages,
@@ -94,6 +95,12 @@ private:
     void WIRELANE_SendComplete();
 
     bool takeReply(const QString &line);
+    void askReceipt();
+    bool takeReceipt(const QString &line);
+    void receiptMissing();
+    enum class Proof { None, Matched, Different };
+    bool concludeUpload(Proof proof, const QString &storedAt = {});
+    QString keepReceipt(const QString &storedAt);
     bool takeHandoutReply(Conversation::Action action, const QString &line);
     bool takeHandoutEntry(const QString &line);
     bool takeOverflow();
@@ -150,4 +157,8 @@ private:
     // Our sends the socket has not reported complete, in order: a file
     // piece's size, or -1 for a line.
     std::deque<qint64> m_sends;
+    // The SHA-256 of the bytes sent for the last put line, and the time of
+    // day its 302 came.
+    QByteArray m_sentSha256;
+    QString m_confirmedAt;
 };

@@ -3,6 +3,7 @@
 #include "common/cp932.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 namespace wire {
 
@@ -17,7 +18,7 @@ Reply replyOf(QStringView line)
         {u"000", Reply::Greeting},    {u"101", Reply::Taken},    {u"102", Reply::Already},
         {u"301", Reply::ImageMode},   {u"302", Reply::Received}, {u"501", Reply::Unknown},
         {u"999", Reply::Close},       {u"800", Reply::Lecture},  {u"401", Reply::HandoutList},
-        {u"402", Reply::HandoutData}, {u"499", Reply::Refused}};
+        {u"402", Reply::HandoutData}, {u"499", Reply::Refused},  {u"403", Reply::Receipt}};
     for (const auto &entry : codes) {
         if (code == entry.code)
             return entry.reply;
@@ -120,6 +121,8 @@ Command commandOf(QStringView body)
         return Command::List;
     if (body.startsWith(u"get "))
         return Command::Get;
+    if (body.startsWith(u"hash "))
+        return Command::Hash;
     if (body.startsWith(u"put"))
         return Command::Put;
     if (body.startsWith(u"user"))
@@ -236,7 +239,35 @@ Request parseRequest(QByteArrayView line)
         request.userId = userIdOf(request.body);
     else if (request.command == Command::Put)
         request.put = parsePutLine(request.body);
+    else if (request.command == Command::Hash)
+        request.fileName = request.body.sliced(5);
     return request;
+}
+
+QString hashLine(const QString &fileName)
+{
+    return QStringLiteral("hash ") + fileName + Eol;
+}
+
+QString receiptLine(const ReceiptInfo &receipt)
+{
+    return QStringLiteral("403 %1,%2,%3")
+        .arg(receipt.size)
+        .arg(QLatin1StringView(receipt.sha256), receipt.storedAt);
+}
+
+std::optional<ReceiptInfo> parseReceiptLine(QStringView line)
+{
+    if (!line.startsWith(u"403 "))
+        return std::nullopt;
+    const QList<QStringView> fields = line.sliced(4).split(u',');
+    if (fields.size() != 3 || !isSha256Hex(fields[1]))
+        return std::nullopt;
+    const std::optional<qint64> size = decimalSize(fields[0]);
+    static const QRegularExpression stamp(QStringLiteral(R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d$)"));
+    if (!size || !stamp.match(fields[2]).hasMatch())
+        return std::nullopt;
+    return ReceiptInfo{*size, fields[1].toLatin1(), fields[2].toString()};
 }
 
 bool isSafeFileName(QStringView name)

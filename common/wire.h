@@ -34,6 +34,7 @@ enum class Reply {
     HandoutList, // 401
     HandoutData, // 402
     Refused,     // 499
+    Receipt,     // 403
 };
 Reply replyOf(QStringView line);
 
@@ -88,7 +89,7 @@ private:
     bool m_skipping = false;
 };
 
-enum class Command { None, Close, Put, User, List, Get };
+enum class Command { None, Close, Put, User, List, Get, Hash };
 // What a line (without its line end) asks for. Commands are case-sensitive.
 Command commandOf(QStringView body);
 
@@ -115,6 +116,7 @@ struct Request
     Command command = Command::None;
     QString userId;                // User
     std::optional<PutRequest> put; // Put: nothing when the line is malformed
+    QString fileName;              // Hash: the name asked about
 };
 // `line` is in code page 932 and ends at its LF.
 Request parseRequest(QByteArrayView line);
@@ -152,5 +154,19 @@ std::optional<HandoutEntry> parseHandoutEntry(QStringView line);
 QString handoutDataLine(qint64 size);
 // The number after "401 " or "402 ": a count or size from 0 to MaxUploadSize.
 std::optional<qint64> parseCountReply(QStringView line);
+
+// Receipts: after 302 the student program asks what was stored.
+//   "hash " + name -> "403 " + "<size>,<SHA-256 hex>,<YYYY/MM/DD HH:MM:SS>"
+//                     for the connection's own file, else "499 " + reason
+QString hashLine(const QString &fileName);
+struct ReceiptInfo
+{
+    qint64 size = 0;
+    QByteArray sha256; // 64 lower-case hex digits
+    QString storedAt;  // YYYY/MM/DD HH:MM:SS by the lecturer's clock
+};
+QString receiptLine(const ReceiptInfo &receipt);
+// Nothing for a line that is no well-formed 403 reply.
+std::optional<ReceiptInfo> parseReceiptLine(QStringView line);
 
 } // namespace wire

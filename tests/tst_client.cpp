@@ -423,7 +423,8 @@ private Q_SLOTS:
         QTRY_COMPARE(m_client->statusText(), QStringLiteral("サーバの確認待ち"));
         m_server->reply("302 jyusin kanryo");
         expectButtons(Confirmed);
-        QCOMPARE(m_server->input(), QByteArray("put taro.txt,0\r\n"));
+        // The receipt of an empty file is asked for as well.
+        QCOMPARE(m_server->input(), QByteArray("put taro.txt,0\r\nhash taro.txt\r\n"));
     }
 };
 

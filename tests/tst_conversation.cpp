@@ -72,6 +72,8 @@ Conversation in(State state)
     if (state == State::Sending)
         return talk;
     talk.fileHandedOver();
+    if (state == State::Verifying)
+        talk.receive(u"302 jyusin kanryo");
     return talk;
 }
 
@@ -112,7 +114,7 @@ private Q_SLOTS:
         row("501", State::Attending, "501 - bad-userID ^^", State::Connected,
             "ユーザ名が登録されてません", Action::None);
         row("301", State::Requesting, imageMode, State::Sending, "", Action::SendFile);
-        row("302", State::Confirming, received, State::Ready, "送信完了しました", Action::None);
+        row("302", State::Confirming, received, State::Verifying, "", Action::AskReceipt);
         row("499", State::Requesting, refused, State::Ready, "理由: 同じ名前のフォルダがあります",
             Action::None);
         row("499 without reason", State::Requesting, "499", State::Ready, "理由は示されていません",
@@ -122,8 +124,22 @@ private Q_SLOTS:
             "受け付ける形式は .c .h .txt .py .java .cpp .hpp .rb .pdf .docx .xlsx .pptx です｡");
         row("499 naming what is accepted", State::Requesting, "499 " + accepted, State::Ready,
             "理由: " + accepted + "\r\n", Action::None);
-        row("empty file: 302 at once", State::RequestingEmpty, received, State::Ready,
-            "送信完了しました", Action::None);
+        row("empty file: 302 at once", State::RequestingEmpty, received, State::Verifying, "",
+            Action::AskReceipt);
+        // After 302 every answer but these two is the hash line's, whatever
+        // an older server makes of the line; a close leaves nothing unsaid.
+        row("greeting before the receipt", State::Verifying, greeting, State::Verifying, "",
+            Action::None);
+        row("lecture before the receipt", State::Verifying, lecture, State::Verifying, "",
+            Action::ShowLecture);
+        row("receipt", State::Verifying, "403 1,2,3", State::Ready, "", Action::TakeReceipt);
+        row("error for the hash line", State::Verifying, "500 what?", State::Ready, "",
+            Action::TakeReceipt);
+        row("499 for the hash line", State::Verifying, refused, State::Ready, "",
+            Action::TakeReceipt);
+        row("999 before the receipt", State::Verifying, "999", State::Closed, "", Action::Close);
+        row("403 when idle", State::Ready, "403 1,2,3", State::Closed, "再接続ボタン",
+            Action::Close);
         row("empty file: 301", State::RequestingEmpty, imageMode, State::Confirming, "",
             Action::None);
         row("empty file: 499", State::RequestingEmpty, refused, State::Ready,
@@ -229,6 +245,7 @@ private Q_SLOTS:
             {State::RequestingEmpty, {false, false, true}, false, false},
             {State::Sending, {false, false, true}, false, false},
             {State::Confirming, {false, false, true}, false, false},
+            {State::Verifying, {false, false, true}, false, false},
             {State::Closed, {false, false, true}, false, false},
             {State::Listing, {false, false, true}, false, false},
             {State::ListEntries, {false, false, true}, false, false},
@@ -257,6 +274,7 @@ private Q_SLOTS:
                      !in(row.state).attendancePending() && !in(row.state).uploadPending());
             const bool fetchState = row.buttons == Buttons{false, false, true} &&
                                     !in(row.state).uploadPending() &&
+                                    row.state != State::Verifying &&
                                     row.state != State::Connecting && row.state != State::Closed;
             QCOMPARE(in(row.state).handoutsPending(), fetchState);
         }
@@ -305,6 +323,12 @@ private Q_SLOTS:
             QCOMPARE(Conversation::waitIn(state, false), Conversation::Wait::None);
         QCOMPARE(Conversation::waitIn(State::Confirming, true), Conversation::Wait::Progress);
         QVERIFY(Conversation::waitExceeded(State::Confirming, false).contains(u"60秒"));
+        // The receipt is awaited briefly, and its absence ends nothing.
+        QCOMPARE(Conversation::waitIn(State::Verifying, false), Conversation::Wait::Receipt);
+        QVERIFY(Conversation::waitExceeded(State::Verifying, false).isEmpty());
+        Conversation verifying = in(State::Verifying);
+        verifying.receiptAbsent();
+        QCOMPARE(verifying.state(), State::Ready);
         // Leaving the fetch's states alone.
         Conversation attending = in(State::Attending);
         attending.handoutsDone();

@@ -23,6 +23,7 @@ private Q_SLOTS:
         FakeMessageBox messages;
         FakeFileDialogs dialogs;
         StudentClient client("taro", "127.0.0.1", QString::number(room.port()), messages, dialogs);
+        client.setHandoutFolder(dir.filePath("配布物"));
         QVERIFY(client.connectToServer().ok());
         QTRY_COMPARE(client.kougimei(), QStringLiteral("情報処理演習Ⅰ"));
         QCOMPARE(client.tantousya(), QStringLiteral("中村　誠"));
@@ -50,9 +51,19 @@ private Q_SLOTS:
         // Back to ready: another upload may follow.
         QVERIFY(client.buttons().upload);
         const QString status = client.statusText();
-        QVERIFY2(status.startsWith(QStringLiteral("提出完了 (")) && status.endsWith(u')') &&
+        // The server's receipt matched what was sent: the student keeps a copy.
+        QVERIFY2(status.startsWith(QStringLiteral("提出完了 (")) &&
+                     status.endsWith(QStringLiteral(") 控え一致")) &&
                      RosterGrid::isTimeStamp(status.sliced(6, 8)),
                  qPrintable(status));
+        const QString kept = cp932::decode(readBytes(dir.filePath("配布物/提出控え.txt")));
+        QVERIFY2(kept.endsWith(
+                     QStringLiteral(",情報処理演習Ⅰ,taro.pdf,レポート.final.pdf,5242897,") +
+                     QString::fromLatin1(
+                         QCryptographicHash::hash(report, QCryptographicHash::Sha256).toHex()) +
+                     QStringLiteral("\r\n")),
+                 qPrintable(kept));
+        QCOMPARE(kept.count(u'\n'), 1);
     }
 
     // Marked work comes with the handouts once the student has attended,

@@ -1,3 +1,4 @@
+#include "common/cp932.h"
 #include "common/wire.h"
 #include "server/app/serversettings.h"
 #include "support/files.h"
@@ -77,12 +78,38 @@ private Q_SLOTS:
         QTest::newRow("USER") << "USER taro" << int(Command::None);
         QTest::newRow("empty") << "" << int(Command::None);
         QTest::newRow("short") << "u" << int(Command::None);
+        QTest::newRow("hash") << "hash taro.c" << int(Command::Hash);
+        QTest::newRow("hash without name") << "hash" << int(Command::None);
     }
     void commands()
     {
         QFETCH(QString, body);
         QFETCH(int, command);
         QCOMPARE(int(commandOf(body)), command);
+    }
+
+    // The receipt line both ways; anything else is no receipt.
+    void receiptLines()
+    {
+        const QByteArray sha(64, 'a');
+        const QString line = receiptLine({12, sha, "2026/12/09 09:05:07"});
+        QCOMPARE(line, "403 12," + QString::fromLatin1(sha) + ",2026/12/09 09:05:07");
+        const std::optional<ReceiptInfo> parsed = parseReceiptLine(line);
+        QVERIFY(parsed);
+        QCOMPARE(parsed->size, 12);
+        QCOMPARE(parsed->sha256, sha);
+        QCOMPARE(parsed->storedAt, QStringLiteral("2026/12/09 09:05:07"));
+        const QString hex = QString::fromLatin1(sha);
+        for (const QString &bad :
+             {"403 -1," + hex + ",2026/12/09 09:05:07",
+              "403 12," + hex.toUpper() + ",2026/12/09 09:05:07",
+              "403 12," + hex.left(63) + ",2026/12/09 09:05:07", "403 12," + hex,
+              "403 12," + hex + ",2026/12/09 09:05:07,x", "403 12," + hex + ",2026/12/09 9:05:07",
+              "499 12," + hex + ",2026/12/09 09:05:07"})
+            QVERIFY2(!parseReceiptLine(bad), qPrintable(bad));
+        QCOMPARE(parseRequest(cp932::encode(u"hash 課題.c\r\n")).fileName,
+                 QStringLiteral("課題.c"));
+        QCOMPARE(hashLine(QStringLiteral("taro.c")), QStringLiteral("hash taro.c\r\n"));
     }
 
     void userIds()

@@ -1,3 +1,4 @@
+#include "common/clock.h"
 #include "platform/socket.h"
 #include "server/app/processlimits.h"
 #include "server/app/terminationsignals.h"
@@ -44,7 +45,11 @@ private Q_SLOTS:
         m_room = std::make_unique<Classroom>(
             QStringList{"jiro,次郎", "hanako,花子", "taro,太郎", "Ken,健", "taro,二人目の太郎"});
     }
-    void cleanup() { m_room.reset(); }
+    void cleanup()
+    {
+        m_room.reset();
+        Clock::setSource({});
+    }
 
     void greetingCarriesTheLectureInCodePage932()
     {
@@ -297,6 +302,45 @@ private Q_SLOTS:
         QCOMPARE(kadaiFiles(), QStringList{"hanako.doc"});
         // Back in text mode: commands work again.
         QCOMPARE(client->ask("user hanako\r\n"), Already);
+    }
+
+    // "hash": the receipt kept when the connection's own file was stored,
+    // not a new reading of the file; nothing about anybody else's.
+    void hashAnswersOnlyForTheConnectionsOwnFile()
+    {
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(9, 5, 7)); });
+        const QString refused = QStringLiteral("499 あなたのファイルではありません｡");
+        auto hanako = greeted();
+        QCOMPARE(hanako->ask("hash hanako.doc\r\n"),
+                 QStringLiteral("499 出席を登録してから問い合わせてください｡"));
+        QCOMPARE(hanako->ask("user hanako\r\nput hanako.doc,3\r\nabc", 3),
+                 (QStringList{Taken, ImageMode, Received}));
+        const QString receipt =
+            QStringLiteral("403 3,%1,2026/12/09 09:05:07")
+                .arg(QLatin1StringView(
+                    QCryptographicHash::hash("abc", QCryptographicHash::Sha256).toHex()));
+        writeBytes(m_room->kadai + "/hanako.doc", "changed on the disk since");
+        QCOMPARE(hanako->ask("hash hanako.doc\r\n"), receipt);
+        QCOMPARE(hanako->ask("hash hanako.txt\r\n"),
+                 QStringLiteral("499 そのファイルは受け取っていません｡"));
+        QCOMPARE(hanako->ask("hash taro.doc\r\nhash nobody.doc\r\n", 2),
+                 (QStringList{refused, refused}));
+        auto taro = greeted();
+        QCOMPARE(taro->ask("hash hanako.doc\r\nuser taro\r\nhash hanako.doc\r\n", 3),
+                 (QStringList{QStringLiteral("499 出席を登録してから問い合わせてください｡"), Taken,
+                              refused}));
+        // An ID the roster turned away asks as nobody.
+        QCOMPARE(
+            taro->ask("user nobody\r\nhash hanako.doc\r\n", 2),
+            (QStringList{Unknown, QStringLiteral("499 出席を登録してから問い合わせてください｡")}));
+        // An empty file has its receipt too; another connection of the
+        // same student is told it.
+        QCOMPARE(greeted()->ask("user taro\r\nput taro.txt,0\r\n", 2),
+                 (QStringList{Already, Received}));
+        QCOMPARE(greeted()->ask("user taro\r\nhash taro.txt\r\n", 2).value(1),
+                 QStringLiteral("403 0,%1,2026/12/09 09:05:07")
+                     .arg(QLatin1StringView(
+                         QCryptographicHash::hash("", QCryptographicHash::Sha256).toHex())));
     }
 
     void putLineDataAndNextCommandInOneArrival()

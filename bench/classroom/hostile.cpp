@@ -8,6 +8,7 @@
 #include "bench/classroom/report.h"
 #include "bench/classroom/scenarios.h"
 #include "bench/classroom/students.h"
+#include "common/sha256.h"
 #include "common/wire.h"
 
 #include <algorithm>
@@ -38,6 +39,14 @@ void Scenarios::hostile()
     std::printf("hostile: %d students attend and upload for %d s under a connect/close storm "
                 "and a flood that never reads\n",
                 n, seconds);
+    // The receipt each student's upload must bring: its size and SHA-256.
+    m_receipts.clear();
+    for (int i = 0; i < n; ++i) {
+        Sha256 hash;
+        hash.add(QByteArrayView(m_pattern.data() + size_t(i) * 4099, qsizetype(UploadBytes)));
+        m_receipts.push_back("403 " + std::to_string(UploadBytes) + "," +
+                             hash.hexResult().toStdString() + ",");
+    }
     removeFiles(m_kadai); // what earlier scenarios stored would count as left behind
     Host host;
     if (!startHost(host))
@@ -74,7 +83,7 @@ void Scenarios::hostile()
     std::printf("  storm: %ld connections; flood: %.1f MiB of attendance lines\n", storms,
                 mib(double(flooded)));
     std::printf("  reply latency: %s\n", percentiles(m_replySeconds).c_str());
-    const char *kinds[] = {"greeting", "attendance", "put", "upload"};
+    const char *kinds[] = {"greeting", "attendance", "put", "upload", "hash"};
     for (size_t k = 0; k < m_replySecondsByKind.size(); ++k)
         std::printf("    %-10s %s\n", kinds[k], percentiles(m_replySecondsByKind[k]).c_str());
     std::printf("    (connect   %s)\n", percentiles(m_connectSeconds).c_str());
@@ -130,6 +139,9 @@ void Scenarios::hostileCycle(Student &student)
     s.push_back(expect(wireBytes(wire::ImageModeOk), Accepted));
     s.push_back(sendData(m_pattern.data() + offsetOf(student), UploadBytes, Sent));
     s.push_back(expect(wireBytes(wire::ReceiveComplete), Completed));
+    s.push_back(
+        send(wireBytes(wire::hashLine(QString::fromStdString(storedName(student)))), AskedReceipt));
+    s.push_back(expectStart(m_receipts[size_t(student.index)], Receipted));
     s.push_back(check([this](Student &who) { recordReplies(who); }));
     s.push_back(act(Step::Close));
     s.push_back(sleepFor(pause));
@@ -151,6 +163,7 @@ void Scenarios::recordReplies(Student &student)
     between(1, AskedAttendance, Answered);
     between(2, AskedUpload, Accepted);
     between(3, Sent, Completed);
+    between(4, AskedReceipt, Receipted);
     student.attended = student.stored = true;
     ++m_cycles;
     if (!fileEquals(m_kadai + "/" + storedName(student), m_pattern.data() + offsetOf(student),

@@ -10,7 +10,8 @@
 //               against a plain loopback copy of the same bytes into the same
 //               folder, made by a plain receiver process in the same run.
 //   soak        students repeat attendance and uploads (some cut off
-//               mid-upload) for a while; memory and descriptors are sampled.
+//               mid-upload) for a while, asking for each receipt; memory
+//               and descriptors are sampled, the receipts timed.
 //   hostile     students attend and upload while one client storms the
 //               server with connect/close and another floods it with text
 //               it never reads the replies to.
@@ -102,7 +103,9 @@ private:
     std::mt19937_64 m_random;
     Clock::time_point m_hostileEnd;
     std::vector<double> m_replySeconds;
-    // The same, by what was asked: greeting, attendance, put, upload.
-    std::array<std::vector<double>, 4> m_replySecondsByKind;
+    // The same, by what was asked: greeting, attendance, put, upload, hash.
+    std::array<std::vector<double>, 5> m_replySecondsByKind;
+    std::vector<std::string> m_receipts;  // per student: the start of its 403 line
+    std::vector<double> m_receiptSeconds; // soak: from the hash line to its 403
     std::vector<double> m_connectSeconds; // part of the greeting's
 };

@@ -33,6 +33,13 @@ Action expectEither(const std::string &line, const std::string &other, Mark mark
     return action;
 }
 
+Action expectStart(const std::string &start, Mark mark)
+{
+    Action action = expect(start, mark);
+    action.prefix = true;
+    return action;
+}
+
 Action send(const std::string &bytes, Mark mark)
 {
     return act(Step::Send, bytes, mark);
@@ -288,8 +295,9 @@ void Classroom::advance(Student &student)
                     fail(student, "closed by the server while waiting for '" + action.text + "'");
                 return;
             }
-            if (*line != action.text &&
-                (action.alternative.empty() || *line != action.alternative)) {
+            const bool right =
+                action.prefix ? line->rfind(action.text, 0) == 0 : *line == action.text;
+            if (!right && (action.alternative.empty() || *line != action.alternative)) {
                 fail(student, "expected '" + action.text + "', got '" + *line + "'");
                 return;
             }

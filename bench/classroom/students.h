@@ -34,6 +34,8 @@ enum Mark {
     Accepted,
     Sent,
     Completed,
+    AskedReceipt,
+    Receipted,
     MarkCount
 };
 
@@ -45,6 +47,7 @@ struct Action
     std::string text;           // Expect: the reply line; Send: the bytes
     Mark mark = MarkCount;      // stamped when the action is done
     std::string alternative;    // Expect: another reply that is right too
+    bool prefix = false;        // Expect: the reply need only begin with the text
     const char *data = nullptr; // SendData
     size_t size = 0;
     int milliseconds = 0;               // Sleep
@@ -54,6 +57,8 @@ struct Action
 Action act(Step step, const std::string &text = {}, Mark mark = MarkCount);
 Action expect(const std::string &line, Mark mark = MarkCount);
 Action expectEither(const std::string &line, const std::string &other, Mark mark = MarkCount);
+// A reply that begins with `start` (the rest varies, such as a time).
+Action expectStart(const std::string &start, Mark mark = MarkCount);
 Action send(const std::string &bytes, Mark mark = MarkCount);
 Action sendData(const char *data, size_t size, Mark mark = MarkCount);
 Action check(std::function<void(Student &)> run);

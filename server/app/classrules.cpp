@@ -84,8 +84,25 @@ ClassDesk::Receipt ClassRules::receive(const Upload &upload)
     if (upload.lecture != m_lecture.kougimei())
         submission.earlierLecture = upload.lecture;
     m_book.recordSubmission(submission);
+    m_receipts.insert(upload.fileName,
+                      {upload.userId,
+                       {upload.size, upload.sha256,
+                        submission.completedAt.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"))}});
     m_journal.recordSubmission(submission, RosterGrid::timeStamp(submission.completedAt.time()));
     return {submission.lateSeconds, submission.earlierLecture.has_value(), wire::ReceiveComplete};
+}
+
+QString ClassRules::receiptReply(const QString &userId, const QString &fileName) const
+{
+    if (userId.isEmpty())
+        return wire::refusalLine(QStringLiteral("出席を登録してから問い合わせてください｡"));
+    const auto kept = m_receipts.constFind(fileName);
+    if (ownershipRefusal(m_book, userId, fileName) ||
+        (kept != m_receipts.cend() && kept->userId != userId))
+        return wire::refusalLine(QStringLiteral("あなたのファイルではありません｡"));
+    if (kept == m_receipts.cend())
+        return wire::refusalLine(QStringLiteral("そのファイルは受け取っていません｡"));
+    return wire::receiptLine(kept->receipt);
 }
 
 AssignmentDeadline ClassRules::deadlineFor(const QString &userId, const QString &folder,

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "common/wire.h"
 #include "server/net/classdesk.h"
 
 #include <QDateTime>
+#include <QHash>
 
 class AttendanceBook;
 class Lecture;
@@ -23,6 +25,7 @@ public:
                           int keptVersions) override;
     void refuse(const QString &userId, const QString &fileName, const QString &reason) override;
     Receipt receive(const Upload &upload) override;
+    QString receiptReply(const QString &userId, const QString &fileName) const override;
     AssignmentDeadline deadlineFor(const QString &userId, const QString &folder,
                                    const AssignmentDeadline &atPut) const override;
     void deliver(const QString &who, const QString &fileName, const QByteArray &sha256) override;
@@ -34,4 +37,11 @@ private:
     const Lecture &m_lecture;
     AttendanceBook &m_book;
     LectureJournal &m_journal;
+    // The last receipt per stored file name, and whose it is.
+    struct Kept
+    {
+        QString userId;
+        wire::ReceiptInfo receipt;
+    };
+    QHash<QString, Kept> m_receipts;
 };

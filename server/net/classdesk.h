@@ -60,6 +60,10 @@ public:
     };
     // A file stored whole.
     virtual Receipt receive(const Upload &upload) = 0;
+    // A "hash" line: the 403 line of the receipt kept for `fileName` when
+    // it is the file of the student who attended as `userId`, else a 499
+    // line. Answered from what receive() recorded: no file is read.
+    virtual QString receiptReply(const QString &userId, const QString &fileName) const = 0;
     // The deadline `userId`'s upload into `folder` is held to now: a
     // deadline changed during the upload counts if the folder is still the
     // one shown.

@@ -238,6 +238,9 @@ void Connection::interpret(QByteArrayView line)
     case wire::Command::User:
         recordAttendance(request.userId);
         return;
+    case wire::Command::Hash:
+        send(m_desk.receiptReply(m_userId, request.fileName));
+        return;
     case wire::Command::List:
     case wire::Command::Get:
         if (m_handouts)
