@@ -3,11 +3,14 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+
 namespace versionnames {
 
 namespace {
 
 constexpr qsizetype StampChars = 15; // yyyyMMdd_HHmmss
+constexpr qsizetype SequenceAt = StampChars + 9; // after "_<8 hex>"
 constexpr qsizetype MaxNameBytes = 255;
 
 bool isHex(QStringView text)
@@ -48,15 +51,43 @@ std::optional<Version> parseVersionFileName(const QString &name)
     const QString sha8 = name.sliced(StampChars + 1, 8);
     if (!handedIn.isValid() || !isHex(sha8))
         return std::nullopt;
-    return Version{handedIn, sha8};
+    Version version{handedIn, sha8};
+    const QStringView after = QStringView(name).sliced(SequenceAt);
+    if (after.startsWith(u'_')) {
+        const qsizetype dot = after.indexOf(u'.');
+        bool number = false;
+        const int sequence = after.sliced(1, dot < 0 ? after.size() - 1 : dot - 1).toInt(&number);
+        if (number && sequence > 1)
+            version.sequence = sequence;
+    }
+    return version;
+}
+
+bool handedInBefore(const QString &a, const QString &b)
+{
+    const std::optional<Version> first = parseVersionFileName(a);
+    const std::optional<Version> second = parseVersionFileName(b);
+    if (!first || !second)
+        return first.has_value() > second.has_value() || (!first && !second && a < b);
+    if (first->handedIn != second->handedIn)
+        return first->handedIn < second->handedIn;
+    if (first->sequence != second->sequence)
+        return first->sequence < second->sequence;
+    return a < b;
+}
+
+QString withSequence(const QString &name, int sequence)
+{
+    const QString suffix = u'_' + QString::number(sequence);
+    const qsizetype dot = name.indexOf(u'.', SequenceAt);
+    return dot < 0 ? name + suffix : name.first(dot) + suffix + name.sliced(dot);
 }
 
 QStringList versionsIn(const QString &historyFolder)
 {
-    // By the time each was handed in: names of one second sort by hash.
-    QStringList names =
-        QDir(historyFolder).entryList(QDir::Files | QDir::Hidden, QDir::Time | QDir::Reversed);
+    QStringList names = QDir(historyFolder).entryList(QDir::Files | QDir::Hidden);
     names.removeIf([](const QString &name) { return !parseVersionFileName(name); });
+    std::sort(names.begin(), names.end(), handedInBefore);
     return names;
 }
 
