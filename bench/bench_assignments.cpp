@@ -187,7 +187,7 @@ void benchList(const QString &root)
             file.write(bytes);
             file.flush(); // the time set below is the last one
             file.setFileTime(when, QFileDevice::FileModificationTime);
-            receipts.append({id, id + ".c", bytes.size(), sha, when, 0, kadai});
+            receipts.append({id, id + ".c", bytes.size(), sha, when, 0, kadai, {}});
         }
     }
     QElapsedTimer clock;

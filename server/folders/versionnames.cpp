@@ -9,7 +9,7 @@ namespace versionnames {
 
 namespace {
 
-constexpr qsizetype StampChars = 15; // yyyyMMdd_HHmmss
+constexpr qsizetype StampChars = 15;             // yyyyMMdd_HHmmss
 constexpr qsizetype SequenceAt = StampChars + 9; // after "_<8 hex>"
 constexpr qsizetype MaxNameBytes = 255;
 

@@ -21,7 +21,7 @@ struct Receipt
     QByteArray sha256; // 64 hex digits
     QDateTime completedAt;
     qint64 lateSeconds = 0;
-    QString folder; // empty in journals of older builds
+    QString folder;  // empty in journals of older builds
     QString refusal; // the reason, for a put line refused (拒否): nothing was stored
 };
 
@@ -87,8 +87,8 @@ private:
     };
     void add(const Receipt &receipt);
     void addTo(HandedIn &file, const Receipt &receipt) const;
-    void rowsOf(const QString &id, const QString &name, bool inRoster,
-                QList<SubmissionRow> &rows, HashCache &cache) const;
+    void rowsOf(const QString &id, const QString &name, bool inRoster, QList<SubmissionRow> &rows,
+                HashCache &cache) const;
     void check(SubmissionRow &row, const HandedIn &file, HashCache &cache) const;
     void groupIdentical(QList<SubmissionRow> &rows) const;
 
