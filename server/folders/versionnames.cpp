@@ -22,6 +22,18 @@ bool isHex(QStringView text)
     return true;
 }
 
+// "_2", "_3", … after the hash; 1 without one.
+int sequenceOf(const QString &name)
+{
+    const QStringView after = QStringView(name).sliced(qMin(SequenceAt, name.size()));
+    if (!after.startsWith(u'_'))
+        return 1;
+    const qsizetype dot = after.indexOf(u'.');
+    bool number = false;
+    const int sequence = after.sliced(1, dot < 0 ? after.size() - 1 : dot - 1).toInt(&number);
+    return number && sequence > 1 ? sequence : 1;
+}
+
 } // namespace
 
 QString historyFolder(const QString &assignmentFolder, const QString &fileName)
@@ -51,29 +63,17 @@ std::optional<Version> parseVersionFileName(const QString &name)
     const QString sha8 = name.sliced(StampChars + 1, 8);
     if (!handedIn.isValid() || !isHex(sha8))
         return std::nullopt;
-    Version version{handedIn, sha8};
-    const QStringView after = QStringView(name).sliced(SequenceAt);
-    if (after.startsWith(u'_')) {
-        const qsizetype dot = after.indexOf(u'.');
-        bool number = false;
-        const int sequence = after.sliced(1, dot < 0 ? after.size() - 1 : dot - 1).toInt(&number);
-        if (number && sequence > 1)
-            version.sequence = sequence;
-    }
-    return version;
+    return Version{handedIn, sha8, sequenceOf(name)};
 }
 
 bool handedInBefore(const QString &a, const QString &b)
 {
-    const std::optional<Version> first = parseVersionFileName(a);
-    const std::optional<Version> second = parseVersionFileName(b);
-    if (!first || !second)
-        return first.has_value() > second.has_value() || (!first && !second && a < b);
-    if (first->handedIn != second->handedIn)
-        return first->handedIn < second->handedIn;
-    if (first->sequence != second->sequence)
-        return first->sequence < second->sequence;
-    return a < b;
+    // yyyyMMdd_HHmmss sorts as the times do: no dates to parse.
+    const int stamps = QStringView(a).first(StampChars).compare(QStringView(b).first(StampChars));
+    if (stamps != 0)
+        return stamps < 0;
+    const int first = sequenceOf(a), second = sequenceOf(b);
+    return first != second ? first < second : a < b;
 }
 
 QString withSequence(const QString &name, int sequence)

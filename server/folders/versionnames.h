@@ -31,7 +31,7 @@ std::optional<Version> parseVersionFileName(const QString &name);
 
 // Whether version `a` was handed in before `b`: by the time in their names,
 // then their sequence numbers, never by the file system's times (FAT keeps
-// two seconds, and copies change them). Names that are no version's last.
+// two seconds, and copies change them). Both must be version names.
 bool handedInBefore(const QString &a, const QString &b);
 // "<stamp>_<8 hex>_<sequence><extension>" for a second version named by the
 // same second; `name` as versionFileName gives it.

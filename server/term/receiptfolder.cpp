@@ -46,8 +46,13 @@ ReceiptFolder::ReceiptFolder(const QString &folder)
 
 ReceiptFolder::Verdict ReceiptFolder::verdictOn(const QString &namedFolder)
 {
-    if (const auto known = m_verdicts.constFind(namedFolder); known != m_verdicts.cend())
-        return *known;
+    // Line after line names the same folder, decoded once.
+    if (namedFolder.isSharedWith(m_lastFolder))
+        return m_lastVerdict;
+    if (const auto known = m_verdicts.constFind(namedFolder); known != m_verdicts.cend()) {
+        m_lastFolder = namedFolder;
+        return m_lastVerdict = *known;
+    }
     Verdict verdict = Verdict::Absent;
     struct stat status
     {
@@ -62,7 +67,8 @@ ReceiptFolder::Verdict ReceiptFolder::verdictOn(const QString &namedFolder)
         verdict = Verdict::Elsewhere;
     bound(m_verdicts);
     m_verdicts.insert(namedFolder, verdict);
-    return verdict;
+    m_lastFolder = namedFolder;
+    return m_lastVerdict = verdict;
 }
 
 bool ReceiptFolder::fileIsHere(const QString &fileName)

@@ -35,4 +35,6 @@ private:
     // Journals name few folders and files: what was found is kept.
     QHash<QString, Verdict> m_verdicts;
     QHash<QString, bool> m_files;
+    QString m_lastFolder;
+    Verdict m_lastVerdict = Verdict::Absent;
 };

@@ -28,30 +28,6 @@ constexpr qsizetype ReceiptsPerBatch = 4096;
 // Distinct versions of one file name whose receipts are kept.
 constexpr qsizetype MaxVersionsRemembered = 64;
 
-Receipt receiptOf(const JournalEvent &event, QDate day)
-{
-    Receipt receipt;
-    receipt.userId = cp932::decode(event.userId);
-    receipt.fileName = cp932::decode(event.fileName);
-    receipt.size = event.size;
-    receipt.sha256 = event.sha256.toByteArray();
-    receipt.completedAt = QDateTime(event.completedOn.isValid() ? event.completedOn : day,
-                                    QTime::fromMSecsSinceStartOfDay(event.seconds * 1000));
-    receipt.lateSeconds = event.lateSeconds;
-    receipt.folder = cp932::decode(event.folder);
-    return receipt;
-}
-
-Receipt refusalOf(const JournalEvent &event, QDate day)
-{
-    Receipt refusal = receiptOf(event, day);
-    refusal.refusal = cp932::decode(event.reason);
-    // Never empty: the reason tells a refusal from a receipt.
-    if (refusal.refusal.isEmpty())
-        refusal.refusal = QStringLiteral("拒否");
-    return refusal;
-}
-
 // The receipts of one journal, handed on a bounded batch at a time.
 class ReceiptFold : public JournalFold
 {
@@ -62,9 +38,9 @@ public:
     bool take(const JournalEvent &event, qint64) override
     {
         if (event.kind == JournalKind::Submission)
-            m_batch << receiptOf(event, m_day);
+            m_batch << receiptOf(event);
         if (event.kind == JournalKind::Refusal)
-            m_batch << refusalOf(event, m_day);
+            m_batch << refusalOf(event);
         if (m_batch.size() >= ReceiptsPerBatch)
             flush();
         return true;
@@ -77,6 +53,50 @@ public:
     }
 
 private:
+    Receipt receiptOf(const JournalEvent &event)
+    {
+        Receipt receipt;
+        receipt.userId = cp932::decode(event.userId);
+        receipt.fileName = cp932::decode(event.fileName);
+        receipt.size = event.size;
+        receipt.sha256 = event.sha256.toByteArray();
+        receipt.completedAt =
+            localTime(event.completedOn.isValid() ? event.completedOn : m_day, event.seconds);
+        receipt.lateSeconds = event.lateSeconds;
+        // One folder on line after line: decoded once.
+        if (event.folder != m_folderBytes) {
+            m_folderBytes = event.folder.toByteArray();
+            m_folder = cp932::decode(event.folder);
+        }
+        receipt.folder = m_folder;
+        return receipt;
+    }
+    Receipt refusalOf(const JournalEvent &event)
+    {
+        Receipt refusal = receiptOf(event);
+        refusal.refusal = cp932::decode(event.reason);
+        // Never empty: the reason tells a refusal from a receipt.
+        if (refusal.refusal.isEmpty())
+            refusal.refusal = QStringLiteral("拒否");
+        return refusal;
+    }
+    // The local time, its offset from UTC looked up once an hour: a lookup
+    // per line asks the time zone (and the file system) millions of times.
+    QDateTime localTime(QDate day, int seconds)
+    {
+        const QTime time = QTime::fromMSecsSinceStartOfDay(seconds * 1000);
+        const qint64 hour = day.toJulianDay() * 24 + seconds / 3600;
+        if (hour != m_hour) {
+            m_hour = hour;
+            m_offset = QDateTime(day, QTime(seconds / 3600, 0)).offsetFromUtc();
+        }
+        return QDateTime(day, time, Qt::OffsetFromUTC, m_offset);
+    }
+
+    qint64 m_hour = -1;
+    int m_offset = 0;
+    QByteArray m_folderBytes;
+    QString m_folder;
     QDate m_day;
     const Take &m_take;
     QList<Receipt> m_batch;
@@ -146,7 +166,7 @@ SubmissionsIndex::SubmissionsIndex(QString folder, QList<Student> students)
 
 const Receipt &SubmissionsIndex::HandedIn::latest() const
 {
-    const Receipt *latest = &receipts.first();
+    const Receipt *latest = &*receipts.cbegin();
     for (const Receipt &receipt : receipts) {
         if (receipt.completedAt >= latest->completedAt)
             latest = &receipt;
@@ -186,17 +206,15 @@ void SubmissionsIndex::add(const Receipt &receipt)
         if (file.fileName == receipt.fileName)
             return addTo(file, receipt);
     }
-    handing->files.append({receipt.fileName, {receipt}});
+    handing->files.append({receipt.fileName, {{receipt.sha256, receipt}}});
 }
 
 void SubmissionsIndex::addTo(HandedIn &file, const Receipt &receipt) const
 {
-    for (Receipt &known : file.receipts) {
-        if (known.sha256 == receipt.sha256) {
-            if (known.completedAt <= receipt.completedAt)
-                known = receipt;
-            return;
-        }
+    if (const auto known = file.receipts.find(receipt.sha256); known != file.receipts.end()) {
+        if (known->completedAt <= receipt.completedAt)
+            *known = receipt;
+        return;
     }
     // The version in the folder is one of the last handed in: the earliest
     // go when a file was handed in very often.
@@ -204,7 +222,7 @@ void SubmissionsIndex::addTo(HandedIn &file, const Receipt &receipt) const
         file.receipts.erase(std::min_element(
             file.receipts.begin(), file.receipts.end(),
             [](const Receipt &a, const Receipt &b) { return a.completedAt < b.completedAt; }));
-    file.receipts << receipt;
+    file.receipts.insert(receipt.sha256, receipt);
 }
 
 void SubmissionsIndex::check(SubmissionRow &row, const HandedIn &file, HashCache &cache) const
@@ -230,11 +248,10 @@ void SubmissionsIndex::check(SubmissionRow &row, const HandedIn &file, HashCache
     }
     row.currentSha256 = untouched ? untouched->sha256 : hashOfFile(path, cache);
     row.check = SubmissionRow::Changed;
-    for (const Receipt &receipt : file.receipts) {
-        if (receipt.sha256 == row.currentSha256) {
-            row.receipt = receipt;
-            row.check = SubmissionRow::Match;
-        }
+    if (const auto current = file.receipts.constFind(row.currentSha256);
+        current != file.receipts.cend()) {
+        row.receipt = *current;
+        row.check = SubmissionRow::Match;
     }
 }
 

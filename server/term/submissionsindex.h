@@ -82,7 +82,7 @@ private:
     struct HandedIn
     {
         QString fileName;
-        QList<Receipt> receipts;
+        QHash<QByteArray, Receipt> receipts; // by SHA-256
         const Receipt &latest() const;
     };
     void add(const Receipt &receipt);
