@@ -21,8 +21,8 @@ struct Receipt
     QByteArray sha256; // 64 hex digits
     QDateTime completedAt;
     qint64 lateSeconds = 0;
-    QString folder;  // empty in journals of older builds
-    QString refusal; // the reason, for a put line refused (拒否): nothing was stored
+    QString folder;    // empty in journals of older builds
+    QString refusal{}; // the reason, for a put line refused (拒否): nothing was stored
 };
 
 // The 提出 and 拒否 lines of one journal. `day`: the journal's date, for
