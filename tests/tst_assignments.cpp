@@ -4,6 +4,9 @@
 #include "common/clock.h"
 #include "common/csvtext.h"
 #include "common/readvar.h"
+#include "server/app/submissionscommand.h"
+#include "server/folders/uploadfile.h"
+#include "server/folders/versionhistory.h"
 #include "server/folders/versionnames.h"
 #include "server/lecture/assignmentdeadline.h"
 #include "server/lecture/deadlinekeeper.h"
@@ -19,6 +22,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -51,7 +57,7 @@ class TestAssignments : public QObject
         QFile file(path);
         file.open(QIODevice::ReadWrite);
         file.setFileTime(when, QFileDevice::FileModificationTime);
-        return {id, name, bytes.size(), sha(bytes), when, 0, m_kadai};
+        return {id, name, bytes.size(), sha(bytes), when, 0, m_kadai, {}};
     }
 
 private Q_SLOTS:
@@ -510,6 +516,184 @@ private Q_SLOTS:
         QCOMPARE(rows[0].check, SubmissionRow::NoReceipt);
         QCOMPARE(rows[1].returned, false);
         QCOMPARE(rows[2].returned, false);
+    }
+
+    // The list a lecturer makes elsewhere: of a copy of the folder (the
+    // journals name the folder it came from, which is not on this machine)
+    // and of a link to it.
+    void copiedAndLinkedFoldersGiveTheSameList()
+    {
+        const QList<Receipt> receipts{store("taro", "taro's", at(10, 0)),
+                                      store("hanako", "hanako's", at(10, 5))};
+        const auto checks = [&](const QString &folder) {
+            SubmissionsIndex index(folder, {{"taro", "太郎"}, {"hanako", "花子"}});
+            index.addReceipts(receipts);
+            HashCache cache;
+            QStringList cells;
+            for (const SubmissionRow &row : index.build(cache))
+                cells << row.receipt.fileName + ":" + SubmissionRow::checkText(row.check);
+            return cells;
+        };
+        const QStringList expected{"taro.doc:一致", "hanako.doc:一致"};
+        const QString link = m_dir->filePath("link");
+        QVERIFY(QFile::link(m_kadai, link));
+        QCOMPARE(checks(link), expected);
+        QCOMPARE(checks(link + "/"), expected);
+        // Another folder of the same name that exists here is another folder.
+        const QString copy = m_dir->filePath("copy/kadai");
+        QVERIFY(QDir().mkpath(copy));
+        QCOMPARE(checks(copy), (QStringList{":", ":"}));
+        // A copy: the folder the journals name is gone.
+        for (const char *name : {"taro.doc", "hanako.doc"})
+            QVERIFY(QFile::copy(m_kadai + "/" + name, copy + "/" + name));
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QDir(m_kadai).removeRecursively());
+        QCOMPARE(checks(copy), expected);
+    }
+
+    // After the clock was set back the later upload has the earlier time:
+    // the version in the folder is told by its bytes.
+    void theCurrentVersionIsTheFileInTheFolder()
+    {
+        const QList<Receipt> receipts{store("taro", "before", at(10, 20)),
+                                      store("taro", "after the clock went back", at(10, 5))};
+        SubmissionsIndex index(m_kadai, {{"taro", "太郎"}});
+        index.addReceipts(receipts);
+        HashCache cache;
+        QList<SubmissionRow> rows = index.build(cache);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].receipt.sha256, sha("after the clock went back"));
+        QCOMPARE(rows[0].receipt.completedAt, at(10, 5));
+        QCOMPARE(SubmissionRow::checkText(rows[0].check), QStringLiteral("一致"));
+        // Also when the file's time says nothing: its bytes are read.
+        QFile file(m_kadai + "/taro.doc");
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(at(12, 0), QFileDevice::FileModificationTime));
+        rows = index.build(cache);
+        QCOMPARE(cache.hashed(), 1);
+        QCOMPARE(rows[0].receipt.completedAt, at(10, 5));
+        QCOMPARE(SubmissionRow::checkText(rows[0].check), QStringLiteral("一致"));
+    }
+
+    // Every file name a student handed in has its row, and so has every put
+    // line refused after the cut-off.
+    void everyFileAndEveryRefusalHasItsRow()
+    {
+        writeBytes(m_kadai + "/s26010.pdf", "source");
+        writeBytes(m_kadai + "/s26010.docx", "report");
+        const QString folder = m_kadai;
+        const QByteArray journal = cp932Lines(
+            {"講義,演習",
+             "提出,10:00:00,s26010,s26010.pdf,6," + QString::fromLatin1(sha("source")) +
+                 ",2026/12/09,,1," + folder,
+             "提出,10:01:00,s26010,s26010.docx,6," + QString::fromLatin1(sha("report")) +
+                 ",2026/12/09,,1," + folder,
+             "拒否,10:50:00,s26011,s26011,v2.doc,受付は締め切られました｡,2026/12/09," + folder,
+             "拒否,10:51:00,s26011,s26011.doc,受付は締め切られました｡,2026/12/09,/elsewhere",
+             // An older journal's refusal names no folder: the file must be here.
+             "拒否,10:52:00,s26010,s26010.pdf,受付は締め切られました｡"});
+        const QList<Receipt> read = readReceipts(journal, Day);
+        QCOMPARE(read.size(), 5);
+        QCOMPARE(read[2].fileName, QStringLiteral("s26011,v2.doc"));
+        QCOMPARE(read[2].refusal, QStringLiteral("受付は締め切られました｡"));
+        QCOMPARE(read[2].folder, folder);
+        QCOMPARE(read[4].refusal, QStringLiteral("受付は締め切られました｡"));
+        SubmissionsIndex index(m_kadai, {{"s26010", "一郎"}, {"s26011", "二郎"}});
+        index.addReceipts(read);
+        HashCache cache;
+        const QStringList csv = cp932::decode(submissionsCsv(index.build(cache))).split("\r\n");
+        QCOMPARE(csv.mid(1),
+                 (QStringList{
+                     "s26010,一郎,s26010.pdf,2026/12/09 10:00:00,6," + sha("source") + ",,1,,一致",
+                     "s26010,一郎,s26010.docx,2026/12/09 10:01:00,6," + sha("report") + ",,1,,一致",
+                     "s26010,一郎,s26010.pdf,2026/12/09 10:52:00,,,,,,拒否",
+                     "s26011,二郎,\"s26011,v2.doc\",2026/12/09 10:50:00,,,,,,拒否", ""}));
+    }
+
+    // The command leaves out the roster's handouts as the window does.
+    void theCommandLeavesOutHandouts()
+    {
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const auto restore = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
+        const QString haifu = m_dir->filePath("haifu");
+        QDir().mkpath(haifu);
+        writeBytes(haifu + "/template.doc", "the template");
+        const QString journals = m_dir->filePath("journals");
+        QDir().mkpath(journals);
+        QStringList lines{"講義,演習"};
+        for (const Receipt &receipt :
+             {store("taro", "the template", at(10, 0)), store("hanako", "the template", at(10, 1)),
+              store("jiro", "own work", at(10, 2)), store("ken", "own work", at(10, 3))})
+            lines << "提出," + receipt.completedAt.toString("HH:mm:ss") + "," + receipt.userId +
+                         "," + receipt.fileName + "," + QString::number(receipt.size) + "," +
+                         QString::fromLatin1(receipt.sha256) + ",2026/12/09,,1," + m_kadai;
+        writeBytes(journals + "/2026-12-09_演習_0123456789.txt", cp932Lines(lines));
+        const QString roster = m_dir->filePath("roster.cfg");
+        writeBytes(roster, cp932Lines({"kougimei=演習", "kadaidir=" + m_kadai, "haifudir=" + haifu,
+                                       "<start data>", "taro,太郎", "hanako,花子", "jiro,次郎",
+                                       "ken,健", "<end data>"}));
+        const QString out = m_dir->filePath("list.csv");
+        QCOMPARE(submissionsCommand(
+                     {"tavrelle", "--submissions", roster, "--journals", journals, "--out", out}),
+                 0);
+        QStringList identical;
+        for (const QString &line : cp932::decode(readBytes(out)).split("\r\n").mid(1, 4))
+            identical << line.section(u',', 8, 8);
+        QCOMPARE(identical, (QStringList{"", "", "ken", "jiro"}));
+    }
+
+    // Pruning goes by the names' times and sequence numbers: on FAT the
+    // earlier files' times tie (two-second steps), set equal here.
+    void versionsArePrunedInTheOrderHandedIn()
+    {
+        // Each version's hash sorts before the one before it, so that an
+        // order by hash would keep the wrong ones.
+        QList<QByteArray> contents;
+        for (int n = 0; contents.size() < 5; ++n) {
+            const QByteArray bytes = "version " + QByteArray::number(n);
+            if (contents.isEmpty() || sha(bytes) < sha(contents.last()))
+                contents << bytes;
+        }
+        const timespec same[2] = {{1765270800, 0}, {1765270800, 0}};
+        for (const QByteArray &bytes : contents) {
+            UploadFile upload;
+            upload.setKeptVersions(3);
+            QVERIFY(upload.open(m_kadai, "taro.doc"));
+            QVERIFY(upload.write(bytes));
+            QVERIFY(upload.commit());
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(m_kadai + "/taro.doc").constData(),
+                                 same, 0),
+                     0);
+        }
+        const QString history = versionnames::historyFolder(m_kadai, "taro.doc");
+        QStringList kept;
+        for (const QString &name : versionnames::versionsIn(history))
+            kept << QString::fromLatin1(readBytes(history + "/" + name));
+        QCOMPARE(kept, (QStringList{contents[1], contents[2], contents[3]}));
+        QCOMPARE(readBytes(m_kadai + "/taro.doc"), contents[4]);
+    }
+
+    // Killed between FAT's two renames: the acknowledged file is in the
+    // history only and the new one a finished temporary file. The next use
+    // of the folder puts the acknowledged file back before it sweeps.
+    void anInterruptedFatReplacementIsPutBack()
+    {
+        const QString history = versionnames::historyFolder(m_kadai, "taro.doc");
+        QDir().mkpath(history);
+        writeBytes(history + "/20261209_095000_aaaaaaaa.doc", "older");
+        writeBytes(history + "/20261209_100000_bbbbbbbb.doc", "acknowledged");
+        writeBytes(history + "/20261209_100000_bbbbbbbb_2.doc", "acknowledged again");
+        writeBytes(m_kadai + "/.tavrelle-0123456789abcdef.part", "never acknowledged");
+        UploadFile upload;
+        QVERIFY(upload.open(m_kadai, "hanako.doc"));
+        upload.discard();
+        QCOMPARE(readBytes(m_kadai + "/taro.doc"), QByteArray("acknowledged again"));
+        QCOMPARE(QDir(m_kadai).entryList(QDir::Files | QDir::Hidden), QStringList{"taro.doc"});
+        QCOMPARE(versionnames::versionsIn(history),
+                 (QStringList{"20261209_095000_aaaaaaaa.doc", "20261209_100000_bbbbbbbb.doc"}));
+        // Nothing more to put back.
+        QCOMPARE(VersionHistory::restoreInterrupted(m_kadai), QStringList());
     }
 
     void versionNamesFitEveryFileSystem()

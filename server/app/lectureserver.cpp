@@ -5,7 +5,9 @@
 #include "platform/textlog.h"
 #include "server/app/heaptuning.h"
 #include "server/app/terminationsignals.h"
+#include "server/folders/versionhistory.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -26,12 +28,24 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
     });
     m_roster.setLog(
         [this](const QString &entry) { m_activity.insertAtTop(entry + QStringLiteral("\r\n")); });
+    // A file left in the history only goes back before any upload sweeps the folder.
+    connect(&m_lecture, &Lecture::kadaidirChanged, this, &LectureServer::restoreInterrupted);
     m_roster.setAfterLoad([this] { m_journal.offerRestore(m_messages, m_activity); });
     // Reported from the event loop, not from inside a student's request.
     connect(&m_journal, &LectureJournal::failed, this, &LectureServer::reportJournalFailure,
             Qt::QueuedConnection);
     connect(&m_activity, &JournaledLog::failed, this, &LectureServer::reportJournalFailure,
             Qt::QueuedConnection);
+}
+
+void LectureServer::restoreInterrupted(const QString &folder)
+{
+    if (folder.isEmpty())
+        return;
+    for (const QString &name : VersionHistory::restoreInterrupted(folder))
+        m_activity.insertAtTop(QStringLiteral("課題提出先 %1 の %2 は置き換えの途中で終わったため"
+                                              "版の履歴にだけありました｡最後の版を戻しました｡\r\n")
+                                   .arg(QDir::toNativeSeparators(folder), name));
 }
 
 void LectureServer::endProgram()

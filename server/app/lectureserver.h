@@ -59,6 +59,7 @@ public:
     void endOn(TerminationSignals &termination);
 
 private:
+    void restoreInterrupted(const QString &folder);
     bool listen();
     void prepareGrid();
     void reportJournalFailure(const QString &text);

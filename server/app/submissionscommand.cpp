@@ -3,6 +3,7 @@
 #include "common/cp932.h"
 #include "common/readvar.h"
 #include "server/app/commandline.h"
+#include "server/folders/handoutscan.h"
 #include "server/lecture/rosterfile.h"
 #include "server/lecture/studentdeadline.h"
 #include "server/records/lecturejournal.h"
@@ -33,6 +34,7 @@ struct Options
     QString folder;
     QStringList journals;
     QString out;
+    QString handouts; // the roster's haifudir
     bool help = false;
 };
 
@@ -93,6 +95,7 @@ bool readRoster(Options &options, QList<SubmissionsIndex::Student> *students, QS
         const QString &id = block.rows[size_t(row)][RosterGrid::UserId];
         students->append({id, block.rows[size_t(row)][RosterGrid::UserName], own.value(id)});
     }
+    options.handouts = keys.value(QStringLiteral("haifudir"));
     if (options.folder.isEmpty())
         options.folder = keys.value(QStringLiteral("kadaidir"));
     if (options.folder.isEmpty()) {
@@ -124,6 +127,18 @@ bool readJournals(const Options &options, SubmissionsIndex &index, QString *erro
     return true;
 }
 
+// Copies of a handout are no sign of copying, as in the window.
+QSet<QByteArray> handoutHashes(const QString &folder, HashCache &cache)
+{
+    QSet<QByteArray> hashes;
+    if (folder.isEmpty())
+        return hashes;
+    const std::atomic_bool never{false};
+    for (const Handout &handout : scanHandouts(folder, cache, never).handouts)
+        hashes.insert(handout.sha256);
+    return hashes;
+}
+
 bool writeOut(const QString &path, const QByteArray &csv, QString *error)
 {
     QFile out;
@@ -150,6 +165,7 @@ int submissionsCommand(const QStringList &arguments)
     if (options && readRoster(*options, &students, &error)) {
         SubmissionsIndex index(options->folder, students);
         HashCache cache;
+        index.setExcludedHashes(handoutHashes(options->handouts, cache));
         if (readJournals(*options, index, &error) &&
             writeOut(options->out, submissionsCsv(index.build(cache)), &error))
             return 0;

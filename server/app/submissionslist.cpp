@@ -65,7 +65,7 @@ void SubmissionsList::copy()
 QList<SubmissionsList::Version> SubmissionsList::versionsOf(const SubmissionRow &row) const
 {
     QList<Version> versions;
-    if (row.check == SubmissionRow::NoReceipt)
+    if (row.check == SubmissionRow::NoReceipt || row.check == SubmissionRow::Refused)
         return versions;
     const QString current = m_folder + u'/' + row.receipt.fileName;
     if (QFileInfo(current).isFile())

@@ -51,6 +51,9 @@ void UploadFile::removeLeftoversOnce()
     if (key.isEmpty() || swept.contains(key))
         return;
     swept.insert(key);
+    // Before the temporary files go: one of them may tell of a replacement
+    // cut off between FAT's two renames.
+    VersionHistory::restoreInterrupted(m_folderPath);
     for (const FolderHandle::Entry &entry : m_folder.files()) {
         if (isTemporaryName(QFile::decodeName(entry.name)))
             ::unlinkat(m_folder.fd(), entry.name.constData(), 0);

@@ -1,11 +1,13 @@
 #include "server/folders/versionhistory.h"
 
 #include "common/sha256.h"
+#include "common/wire.h"
 #include "server/folders/folderhandle.h"
 #include "server/folders/hashcache.h"
 #include "server/folders/versionnames.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -59,52 +61,48 @@ bool linksUnsupported(int error)
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK;
 }
 
-// A free name for the version, or the name it already has: a replacement
-// cut off after linking leaves the earlier file in the history already.
-QByteArray versionName(const FolderHandle &history, const QString &name, ino_t earlier,
-                       bool *alreadyKept)
-{
-    const QByteArray first = QFile::encodeName(name);
-    struct stat status
-    {
-    };
-    *alreadyKept = false;
-    if (::fstatat(history.fd(), first.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-        return first;
-    if (status.st_ino == earlier) {
-        *alreadyKept = true;
-        return first;
-    }
-    // Two versions handed in within one second with the same start of hash.
-    const qsizetype dot = name.lastIndexOf(u'.');
-    const QString stem = dot > 24 ? name.first(dot) : name;
-    const QString extension = dot > 24 ? name.sliced(dot) : QString();
-    for (int number = 2;; ++number) {
-        const QByteArray candidate =
-            QFile::encodeName(stem + u'_' + QString::number(number) + extension);
-        if (::fstatat(history.fd(), candidate.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-            return candidate;
-    }
-}
-
 // The versions in an open history folder, the earliest handed in first.
 std::vector<QByteArray> versionsIn(const FolderHandle &history)
 {
-    std::vector<FolderHandle::Entry> files = history.files();
-    std::erase_if(files, [](const FolderHandle::Entry &entry) {
-        return !versionnames::parseVersionFileName(QFile::decodeName(entry.name));
-    });
-    std::sort(files.begin(), files.end(), [](const auto &a, const auto &b) {
-        if (a.modified.tv_sec != b.modified.tv_sec)
-            return a.modified.tv_sec < b.modified.tv_sec;
-        if (a.modified.tv_nsec != b.modified.tv_nsec)
-            return a.modified.tv_nsec < b.modified.tv_nsec;
-        return a.name < b.name;
-    });
-    std::vector<QByteArray> names;
-    for (FolderHandle::Entry &entry : files)
-        names.push_back(std::move(entry.name));
-    return names;
+    QStringList names;
+    for (const FolderHandle::Entry &entry : history.files()) {
+        const QString name = QFile::decodeName(entry.name);
+        if (versionnames::parseVersionFileName(name))
+            names << name;
+    }
+    std::sort(names.begin(), names.end(), versionnames::handedInBefore);
+    std::vector<QByteArray> encoded;
+    for (const QString &name : names)
+        encoded.push_back(QFile::encodeName(name));
+    return encoded;
+}
+
+// A free name for the version, or the name it already has: a replacement
+// cut off after linking leaves the earlier file in the history already. A
+// version named by the same second as one kept gets the next sequence
+// number, so that the order of the names is the order handed in even where
+// the file system's times tie.
+QByteArray versionName(const FolderHandle &history, const QString &name, ino_t earlier,
+                       bool *alreadyKept)
+{
+    *alreadyKept = false;
+    const QDateTime handedIn = versionnames::parseVersionFileName(name)->handedIn;
+    int last = 0;
+    for (const QByteArray &kept : versionsIn(history)) {
+        struct stat status
+        {
+        };
+        // Linked, so in both places (FAT has no links, and no inodes to trust).
+        if (::fstatat(history.fd(), kept.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            status.st_ino == earlier && status.st_nlink > 1) {
+            *alreadyKept = true;
+            return kept;
+        }
+        const auto version = versionnames::parseVersionFileName(QFile::decodeName(kept));
+        if (version->handedIn == handedIn)
+            last = qMax(last, version->sequence);
+    }
+    return QFile::encodeName(last == 0 ? name : versionnames::withSequence(name, last + 1));
 }
 
 void prune(const FolderHandle &history, int kept)
@@ -210,6 +208,38 @@ VersionHistory::Outcome VersionHistory::replace(const FolderHandle &folder,
     reached(Step::Pruned);
     outcome.versions = int(versionsIn(fileHistory).size()) + 1;
     return outcome;
+}
+
+QStringList VersionHistory::restoreInterrupted(const QString &folderPath)
+{
+    QStringList restored;
+    const FolderHandle folder = FolderHandle::open(QFile::encodeName(folderPath));
+    const std::vector<FolderHandle::Entry> files = folder.files();
+    const bool interrupted = std::any_of(files.begin(), files.end(), [](const auto &entry) {
+        return QFile::decodeName(entry.name).startsWith(wire::TemporaryPrefix);
+    });
+    const FolderHandle history = folder.child(QFile::encodeName(versionnames::FolderName), false);
+    if (!interrupted || !history.isOpen())
+        return restored;
+    const QStringList names =
+        QDir(folderPath + u'/' + versionnames::FolderName)
+            .entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString &name : names) {
+        const QByteArray target = QFile::encodeName(name);
+        struct stat status
+        {
+        };
+        if (::fstatat(folder.fd(), target.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 ||
+            errno != ENOENT)
+            continue;
+        const FolderHandle fileHistory = history.child(target, false);
+        const std::vector<QByteArray> versions = versionsIn(fileHistory);
+        if (fileHistory.isOpen() && !versions.empty() &&
+            ::renameat(fileHistory.fd(), versions.back().constData(), folder.fd(),
+                       target.constData()) == 0)
+            restored << name;
+    }
+    return restored;
 }
 
 void VersionHistory::remember(const FolderHandle &folder, const QByteArray &name,

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class FolderHandle;
@@ -52,6 +53,14 @@ public:
     static Outcome replace(const FolderHandle &folder, const QString &folderPath,
                            const QByteArray &tempName, const QString &fileName, int kept,
                            HashCache &hashes, const std::function<bool()> &plainReplace);
+
+    // A replacement on FAT killed between its two renames leaves the file a
+    // student was told about in the history only, and the new file as a
+    // temporary one. Where a temporary file tells of that, each file name
+    // whose history holds versions but whose file is missing gets its latest
+    // version back; the names put back. To run before the temporary files
+    // are removed.
+    static QStringList restoreInterrupted(const QString &folderPath);
 
     // The SHA-256 of the file `name` just stored, so that keeping it later
     // needs no second reading.

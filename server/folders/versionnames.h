@@ -24,9 +24,18 @@ struct Version
 {
     QDateTime handedIn;
     QString sha8;
+    int sequence = 1; // "_2", "_3", … after the hash: a later version of the same second
 };
 // Nothing for a name that is not a version's.
 std::optional<Version> parseVersionFileName(const QString &name);
+
+// Whether version `a` was handed in before `b`: by the time in their names,
+// then their sequence numbers, never by the file system's times (FAT keeps
+// two seconds, and copies change them). Both must be version names.
+bool handedInBefore(const QString &a, const QString &b);
+// "<stamp>_<8 hex>_<sequence><extension>" for a second version named by the
+// same second; `name` as versionFileName gives it.
+QString withSequence(const QString &name, int sequence);
 
 // The versions in a history folder, the earliest handed in first; other
 // files are left out.

@@ -2,6 +2,8 @@
 
 #include "common/cp932.h"
 
+#include <array>
+
 namespace {
 
 using journalcodec::isDigits;
@@ -79,16 +81,24 @@ Result<JournalEvent> attendanceOf(JournalEvent event, Fields &fields, const char
     return event;
 }
 
+// yyyy/MM/dd; a field that is no day gives an invalid date.
+QDate dayOf(QByteArrayView day)
+{
+    if (day.size() != 10 || day[4] != '/' || day[7] != '/' || !isDigits(day.first(4), 4) ||
+        !isDigits(day.sliced(5, 2), 2) || !isDigits(day.sliced(8), 2))
+        return {};
+    return QDate(int(numberOf(day.first(4))), int(numberOf(day.sliced(5, 2))),
+                 int(numberOf(day.sliced(8))));
+}
+
 // The fields after a receipt's hash, as far as they are there: a day that is
 // no day and a lateness that is none read as missing.
 void takeReceiptExtras(JournalEvent &event, QByteArrayView extras)
 {
     Fields fields(extras);
     QByteArrayView day, late, versions;
-    if (fields.next(day) && day.size() == 10 && day[4] == '/' && day[7] == '/' &&
-        isDigits(day.first(4), 4) && isDigits(day.sliced(5, 2), 2) && isDigits(day.sliced(8), 2))
-        event.completedOn = QDate(int(numberOf(day.first(4))), int(numberOf(day.sliced(5, 2))),
-                                  int(numberOf(day.sliced(8))));
+    if (fields.next(day))
+        event.completedOn = dayOf(day);
     if (fields.next(late) && late.startsWith(LateWord) && late.endsWith(SecondsWord)) {
         const QByteArrayView digits = late.sliced(LateWord.size()).chopped(SecondsWord.size());
         event.lateSeconds = isDigits(digits, MaxSizeDigits) ? numberOf(digits) : 0;
@@ -152,10 +162,41 @@ bool splitNamed(Fields &fields, QByteArrayView &id, QByteArrayView &name, QByteA
     return true;
 }
 
+// "<file name>,<reason>,<yyyy/MM/dd>,<folder>": the reason (the program's
+// own words, without commas) is the field before the first day field.
+bool takeRefusalTail(JournalEvent &event, QByteArrayView rest)
+{
+    for (qsizetype comma = rest.indexOf(','); comma > 0; comma = rest.indexOf(',', comma + 1)) {
+        const qsizetype reasonEnd = rest.indexOf(',', comma + 1);
+        if (reasonEnd < 0)
+            return false;
+        const QByteArrayView after = rest.sliced(reasonEnd + 1);
+        const qsizetype dayEnd = after.indexOf(',');
+        const QDate day = dayOf(dayEnd < 0 ? after : after.first(dayEnd));
+        if (!day.isValid())
+            continue;
+        event.fileName = rest.first(comma);
+        event.reason = rest.sliced(comma + 1, reasonEnd - comma - 1);
+        event.completedOn = day;
+        event.folder = dayEnd < 0 ? QByteArrayView() : after.sliced(dayEnd + 1);
+        return true;
+    }
+    return false;
+}
+
 Result<JournalEvent> refusalOf(JournalEvent event, Fields &fields)
 {
-    if (!splitNamed(fields, event.userId, event.fileName, event.reason))
+    QByteArrayView rest;
+    if (!fields.next(event.userId) || !fields.rest(rest))
         return refused("拒否の行が欠けています");
+    if (takeRefusalTail(event, rest))
+        return event;
+    // Older journals end the line with the reason.
+    const qsizetype comma = rest.lastIndexOf(',');
+    if (comma <= 0)
+        return refused("拒否の行が欠けています");
+    event.fileName = rest.first(comma);
+    event.reason = rest.sliced(comma + 1);
     return event;
 }
 
@@ -234,13 +275,20 @@ bool isTimeOfDay(QByteArrayView field, int *seconds)
 
 bool isSha256(QByteArrayView field)
 {
+    // Every receipt line asks: a table, and one test for all 64 digits.
+    static const auto hex = [] {
+        std::array<bool, 256> table{};
+        for (const char c : QByteArrayView("0123456789abcdef"))
+            table[uchar(c)] = true;
+        return table;
+    }();
     if (field.size() != HashDigits)
         return false;
-    for (const char c : field) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
+    const uchar *digits = reinterpret_cast<const uchar *>(field.data());
+    bool all = true;
+    for (qsizetype i = 0; i < HashDigits; ++i)
+        all &= hex[digits[i]];
+    return all;
 }
 
 QByteArray formatLine(const JournalEvent &event)
@@ -260,8 +308,13 @@ QByteArray formatLine(const JournalEvent &event)
         return line + "\r\n";
     }
     append(line, event.fileName);
-    if (event.kind == JournalKind::Refusal)
+    if (event.kind == JournalKind::Refusal) {
         append(line, event.reason);
+        if (event.completedOn.isValid()) {
+            append(line, event.completedOn.toString(QStringLiteral("yyyy/MM/dd")).toLatin1());
+            append(line, event.folder);
+        }
+    }
     if (event.kind == JournalKind::Submission)
         appendNumber(line, event.size);
     if (event.kind == JournalKind::Submission || event.kind == JournalKind::Handout ||

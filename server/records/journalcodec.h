@@ -12,7 +12,8 @@
 //   出席,<hh:mm:ss>,<grid row>,<user ID>,<address>
 //   提出,<hh:mm:ss>,<user ID>,<file name>,<size>,<SHA-256 in hex>,<yyyy/MM/dd>,
 //        <"締切後" + seconds + "秒" when late, else empty>,<versions kept>,<folder>
-//   拒否,<hh:mm:ss>,<user ID>,<file name>,<reason>     (a put line refused)
+//   拒否,<hh:mm:ss>,<user ID>,<file name>,<reason>,<yyyy/MM/dd>,<folder>
+//        (a put line refused; the day and folder came later and may be missing)
 //   再申告,<hh:mm:ss>,<grid row>,<user ID>,<address>  (present, claimed again
 //                                                    from another address)
 //   配布,<hh:mm:ss>,<user ID or address>,<file name>,<SHA-256 in hex>
@@ -50,7 +51,7 @@ struct JournalEvent
     qint64 size = 0;
     QByteArrayView sha256; // 64 lower-case hex digits
     QByteArrayView reason;
-    // What a receipt says beyond its hash.
+    // What a receipt says beyond its hash (a refusal: its day and folder).
     QDate completedOn;
     qint64 lateSeconds = 0;
     int versions = 0;

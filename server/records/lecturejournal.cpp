@@ -186,12 +186,16 @@ void LectureJournal::recordRefusal(const QString &userId, const QString &fileNam
     const QByteArray id = cp932::encode(recordedId(userId));
     const QByteArray name = cp932::encode(fileName);
     const QByteArray why = cp932::encode(reason);
+    // The folder the put line was for, so that the list of that folder shows it.
+    const QByteArray folder = cp932::encode(m_lecture.kadaidir());
     JournalEvent refusal;
     refusal.kind = JournalKind::Refusal;
     refusal.time = when;
     refusal.userId = id;
     refusal.fileName = name;
     refusal.reason = why;
+    refusal.completedOn = Clock::today();
+    refusal.folder = folder;
     write(journalcodec::formatLine(refusal));
 }
 

@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,19 +25,8 @@ constexpr qint64 SameTimeMs = 3000;
 
 constexpr qsizetype ReceiptsPerBatch = 4096;
 
-Receipt receiptOf(const JournalEvent &event, QDate day)
-{
-    Receipt receipt;
-    receipt.userId = cp932::decode(event.userId);
-    receipt.fileName = cp932::decode(event.fileName);
-    receipt.size = event.size;
-    receipt.sha256 = event.sha256.toByteArray();
-    receipt.completedAt = QDateTime(event.completedOn.isValid() ? event.completedOn : day,
-                                    QTime::fromMSecsSinceStartOfDay(event.seconds * 1000));
-    receipt.lateSeconds = event.lateSeconds;
-    receipt.folder = cp932::decode(event.folder);
-    return receipt;
-}
+// Distinct versions of one file name whose receipts are kept.
+constexpr qsizetype MaxVersionsRemembered = 64;
 
 // The receipts of one journal, handed on a bounded batch at a time.
 class ReceiptFold : public JournalFold
@@ -49,9 +40,11 @@ public:
         if (event.kind == JournalKind::Lecture)
             m_lecture = cp932::decode(event.lecture);
         if (event.kind == JournalKind::Submission)
-            m_batch << receiptOf(event, m_day);
+            m_batch << receiptOf(event);
+        if (event.kind == JournalKind::Refusal)
+            m_batch << refusalOf(event);
         if (event.kind == JournalKind::Return) {
-            m_batch << receiptOf(event, m_day);
+            m_batch << receiptOf(event);
             m_batch.last().returned = true;
             m_batch.last().lecture = m_lecture;
         }
@@ -67,16 +60,55 @@ public:
     }
 
 private:
+    Receipt receiptOf(const JournalEvent &event)
+    {
+        Receipt receipt;
+        receipt.userId = cp932::decode(event.userId);
+        receipt.fileName = cp932::decode(event.fileName);
+        receipt.size = event.size;
+        receipt.sha256 = event.sha256.toByteArray();
+        receipt.completedAt =
+            localTime(event.completedOn.isValid() ? event.completedOn : m_day, event.seconds);
+        receipt.lateSeconds = event.lateSeconds;
+        // One folder on line after line: decoded once.
+        if (event.folder != m_folderBytes) {
+            m_folderBytes = event.folder.toByteArray();
+            m_folder = cp932::decode(event.folder);
+        }
+        receipt.folder = m_folder;
+        return receipt;
+    }
+    Receipt refusalOf(const JournalEvent &event)
+    {
+        Receipt refusal = receiptOf(event);
+        refusal.refusal = cp932::decode(event.reason);
+        // Never empty: the reason tells a refusal from a receipt.
+        if (refusal.refusal.isEmpty())
+            refusal.refusal = QStringLiteral("拒否");
+        return refusal;
+    }
+    // The local time, its offset from UTC looked up once an hour: a lookup
+    // per line asks the time zone (and the file system) millions of times.
+    QDateTime localTime(QDate day, int seconds)
+    {
+        const QTime time = QTime::fromMSecsSinceStartOfDay(seconds * 1000);
+        const qint64 hour = day.toJulianDay() * 24 + seconds / 3600;
+        if (hour != m_hour) {
+            m_hour = hour;
+            m_offset = QDateTime(day, QTime(seconds / 3600, 0)).offsetFromUtc();
+        }
+        return QDateTime(day, time, Qt::OffsetFromUTC, m_offset);
+    }
+
+    qint64 m_hour = -1;
+    int m_offset = 0;
+    QByteArray m_folderBytes;
+    QString m_folder;
     QDate m_day;
     const Take &m_take;
     QList<Receipt> m_batch;
     QString m_lecture; // of the journal's first line
 };
-
-QString cleanFolder(const QString &folder)
-{
-    return folder.isEmpty() ? QString() : QDir::cleanPath(folder);
-}
 
 // Empty when the file cannot be read.
 QByteArray hashOfFile(const QString &path, HashCache &cache)
@@ -128,6 +160,8 @@ QString SubmissionRow::checkText(Check check)
         return QStringLiteral("変更あり");
     case Missing:
         return QStringLiteral("なし");
+    case Refused:
+        return QStringLiteral("拒否");
     case NoReceipt:
         break;
     }
@@ -135,16 +169,17 @@ QString SubmissionRow::checkText(Check check)
 }
 
 SubmissionsIndex::SubmissionsIndex(QString folder, QList<Student> students)
-    : m_folder(folder.isEmpty() ? QString() : cleanFolder(QFileInfo(folder).absoluteFilePath())),
-      m_students(std::move(students))
+    : m_where(folder), m_folder(m_where.path()), m_students(std::move(students))
 {}
 
-bool SubmissionsIndex::belongsHere(const Receipt &receipt) const
+const Receipt &SubmissionsIndex::HandedIn::latest() const
 {
-    if (!receipt.folder.isEmpty())
-        return cleanFolder(receipt.folder) == m_folder;
-    // An older journal names no folder: the file must be here.
-    return QFileInfo::exists(m_folder + u'/' + receipt.fileName);
+    const Receipt *latest = &*receipts.cbegin();
+    for (const Receipt &receipt : receipts) {
+        if (receipt.completedAt >= latest->completedAt)
+            latest = &receipt;
+    }
+    return *latest;
 }
 
 void SubmissionsIndex::addReceipts(const QList<Receipt> &receipts)
@@ -157,68 +192,121 @@ void SubmissionsIndex::addReceipts(const QList<Receipt> &receipts)
         }
         // A receipt is the student's whose ID it bears; one without an ID
         // is nobody's, whatever its file is called.
-        if (receipt.userId.isEmpty() || !belongsHere(receipt))
-            continue;
-        const QString &id = receipt.userId;
-        const auto latest = m_latest.constFind(id);
-        if (latest == m_latest.cend())
-            m_order << id;
-        else if (latest->completedAt > receipt.completedAt)
-            continue;
-        m_latest.insert(id, receipt);
+        if (!receipt.userId.isEmpty() && m_where.holds(receipt.folder, receipt.fileName))
+            add(receipt);
     }
 }
 
-void SubmissionsIndex::check(SubmissionRow &row, HashCache &cache) const
+void SubmissionsIndex::add(const Receipt &receipt)
 {
-    const QString path = m_folder + u'/' + row.receipt.fileName;
-    const QFileInfo file(path);
+    auto handing = m_handed.find(receipt.userId);
+    if (handing == m_handed.end()) {
+        m_order << receipt.userId;
+        handing = m_handed.insert(receipt.userId, {});
+    }
+    if (!receipt.refusal.isEmpty()) {
+        QList<Receipt> &refusals = handing->refusals;
+        const auto same = std::find_if(refusals.begin(), refusals.end(), [&](const Receipt &r) {
+            return r.fileName == receipt.fileName;
+        });
+        if (same == refusals.end())
+            refusals << receipt;
+        else if (same->completedAt <= receipt.completedAt)
+            *same = receipt;
+        return;
+    }
+    for (HandedIn &file : handing->files) {
+        if (file.fileName == receipt.fileName)
+            return addTo(file, receipt);
+    }
+    handing->files.append({receipt.fileName, {{receipt.sha256, receipt}}});
+}
+
+void SubmissionsIndex::addTo(HandedIn &file, const Receipt &receipt) const
+{
+    if (const auto known = file.receipts.find(receipt.sha256); known != file.receipts.end()) {
+        if (known->completedAt <= receipt.completedAt)
+            *known = receipt;
+        return;
+    }
+    // The version in the folder is one of the last handed in: the earliest
+    // go when a file was handed in very often.
+    if (file.receipts.size() >= MaxVersionsRemembered)
+        file.receipts.erase(std::min_element(
+            file.receipts.begin(), file.receipts.end(),
+            [](const Receipt &a, const Receipt &b) { return a.completedAt < b.completedAt; }));
+    file.receipts.insert(receipt.sha256, receipt);
+}
+
+void SubmissionsIndex::check(SubmissionRow &row, const HandedIn &file, HashCache &cache) const
+{
+    const QString path = m_folder + u'/' + file.fileName;
+    const QFileInfo info(path);
+    row.receipt = file.latest();
     row.versions =
-        int(versionnames::versionsIn(versionnames::historyFolder(m_folder, row.receipt.fileName))
-                .size()) +
-        (file.isFile() ? 1 : 0);
-    if (!file.isFile()) {
+        int(versionnames::versionsIn(versionnames::historyFolder(m_folder, file.fileName)).size()) +
+        (info.isFile() ? 1 : 0);
+    if (!info.isFile()) {
         row.check = SubmissionRow::Missing;
         return;
     }
-    const qint64 modifiedMs = file.lastModified().toMSecsSinceEpoch();
-    const bool untouched =
-        file.size() == row.receipt.size &&
-        qAbs(modifiedMs - row.receipt.completedAt.toMSecsSinceEpoch()) <= SameTimeMs;
-    if (untouched) {
-        row.currentSha256 = row.receipt.sha256;
-    } else {
-        row.currentSha256 = hashOfFile(path, cache);
+    // Untouched since a receipt: its size, and a time close to the file's.
+    const qint64 modifiedMs = info.lastModified().toMSecsSinceEpoch();
+    const Receipt *untouched = nullptr;
+    for (const Receipt &receipt : file.receipts) {
+        if (receipt.size == info.size() &&
+            qAbs(modifiedMs - receipt.completedAt.toMSecsSinceEpoch()) <= SameTimeMs &&
+            (!untouched || receipt.completedAt >= untouched->completedAt))
+            untouched = &receipt;
     }
-    row.check =
-        row.currentSha256 == row.receipt.sha256 ? SubmissionRow::Match : SubmissionRow::Changed;
+    row.currentSha256 = untouched ? untouched->sha256 : hashOfFile(path, cache);
+    row.check = SubmissionRow::Changed;
+    if (const auto current = file.receipts.constFind(row.currentSha256);
+        current != file.receipts.cend()) {
+        row.receipt = *current;
+        row.check = SubmissionRow::Match;
+    }
+}
+
+void SubmissionsIndex::rowsOf(const QString &id, const QString &name, bool inRoster,
+                              QList<SubmissionRow> &rows, HashCache &cache,
+                              const QString &ownDeadline) const
+{
+    SubmissionRow row;
+    row.userId = id;
+    row.userName = name;
+    row.ownDeadline = ownDeadline;
+    row.inRoster = inRoster;
+    row.returned = m_returned.contains(id);
+    const auto handing = m_handed.constFind(id);
+    if (handing == m_handed.cend()) {
+        rows << row;
+        return;
+    }
+    for (const HandedIn &file : handing->files) {
+        SubmissionRow fileRow = row;
+        check(fileRow, file, cache);
+        rows << fileRow;
+    }
+    for (const Receipt &refusal : handing->refusals) {
+        SubmissionRow refused = row;
+        refused.receipt = refusal;
+        refused.check = SubmissionRow::Refused;
+        rows << refused;
+    }
 }
 
 QList<SubmissionRow> SubmissionsIndex::build(HashCache &cache) const
 {
     QList<SubmissionRow> rows;
     QSet<QString> listed;
-    const auto add = [&](const QString &id, const QString &name, bool inRoster,
-                         const QString &ownDeadline) {
-        SubmissionRow row;
-        row.userId = id;
-        row.userName = name;
-        row.ownDeadline = ownDeadline;
-        row.inRoster = inRoster;
-        row.returned = m_returned.contains(id);
-        if (const auto latest = m_latest.constFind(id); latest != m_latest.cend()) {
-            row.receipt = *latest;
-            check(row, cache);
-        }
-        rows << row;
-    };
     for (const Student &student : m_students) {
-        add(student.id, student.name, true, student.ownDeadline);
+        rowsOf(student.id, student.name, true, rows, cache, student.ownDeadline);
         listed.insert(student.id);
     }
     for (const QString &id : m_order) {
         if (!listed.contains(id))
-            add(id, QString(), false, QString());
+            rowsOf(id, QString(), false, rows, cache);
     }
     groupIdentical(rows);
     return rows;
@@ -260,6 +348,18 @@ QStringList submissionCells(const SubmissionRow &row)
     if (row.check == SubmissionRow::NoReceipt)
         return {row.userId, row.userName, {}, {}, {}, {}, {}, {}, {}, {}, row.ownDeadline};
     const Receipt &receipt = row.receipt;
+    // Nothing was stored: the name and when it was refused.
+    if (row.check == SubmissionRow::Refused)
+        return {row.userId,
+                row.userName,
+                receipt.fileName,
+                receipt.completedAt.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")),
+                {},
+                {},
+                {},
+                {},
+                {},
+                SubmissionRow::checkText(row.check)};
     return {row.userId,
             row.userName,
             receipt.fileName,

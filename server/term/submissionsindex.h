@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/folders/hashcache.h"
+#include "server/term/receiptfolder.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -20,23 +21,25 @@ struct Receipt
     QByteArray sha256; // 64 hex digits
     QDateTime completedAt;
     qint64 lateSeconds = 0;
-    QString folder; // empty in journals of older builds
+    QString folder;    // empty in journals of older builds
+    QString refusal{}; // the reason, for a put line refused (拒否): nothing was stored
     // A 返却 line instead: the file went back to the student in `lecture`.
     bool returned = false;
     QString lecture = {};
 };
 
-// The 提出 and 返却 lines of one journal. `day`: the journal's date, for lines that
-// carry only the time of day.
+// The 提出, 拒否 and 返却 lines of one journal. `day`: the journal's date, for
+// lines that carry only the time of day.
 QList<Receipt> readReceipts(QByteArrayView journal, QDate day);
 // The receipts of every journal (*.txt) in `folder`, the day from the file
 // name, handed to `take` a bounded batch at a time.
 void readReceiptsIn(const QString &folder, const std::function<void(const QList<Receipt> &)> &take);
 
-// One student's latest submission to an assignment folder.
+// One file a student handed in to an assignment folder (the receipt of
+// the version in the folder now), or a put line of theirs refused.
 struct SubmissionRow
 {
-    enum Check { NoReceipt, Match, Changed, Missing };
+    enum Check { NoReceipt, Match, Changed, Missing, Refused };
 
     QString userId;
     QString userName;
@@ -52,11 +55,16 @@ struct SubmissionRow
     static QString checkText(Check check);
 };
 
-// The submissions to one assignment folder at a glance: one row per roster
-// student in roster order, then IDs that are not in the roster. Hashes come
-// from the receipts; a file is read again only when its size differs from
-// its receipt or its time lies away from the receipt's. Files identical to
-// a handout (`excluded` SHA-256 values) and empty files form no group.
+// The submissions to one assignment folder at a glance: per roster student
+// in roster order, then per ID that is not in the roster, one row for each
+// file name handed in (in the order first handed in) and one for each name
+// refused after the cut-off; a student with neither has one empty row.
+// A row shows the receipt of the version now in the folder, told by its
+// hash, not by the latest time (the clock may have been set back); when no
+// receipt has the file's hash, the latest. Hashes come from the receipts; a
+// file is read again only when no receipt has its size and a time close to
+// its own. Files identical to a handout (`excluded` SHA-256 values) and
+// empty files form no group. Receipts belong here as ReceiptFolder says.
 class SubmissionsIndex
 {
 public:
@@ -78,13 +86,29 @@ public:
     const QString &folder() const { return m_folder; }
 
 private:
-    bool belongsHere(const Receipt &receipt) const;
-    void check(SubmissionRow &row, HashCache &cache) const;
+    // The receipts of one file name, one per distinct hash (the latest).
+    struct HandedIn
+    {
+        QString fileName;
+        QHash<QByteArray, Receipt> receipts; // by SHA-256
+        const Receipt &latest() const;
+    };
+    void add(const Receipt &receipt);
+    void addTo(HandedIn &file, const Receipt &receipt) const;
+    void rowsOf(const QString &id, const QString &name, bool inRoster, QList<SubmissionRow> &rows,
+                HashCache &cache, const QString &ownDeadline = {}) const;
+    void check(SubmissionRow &row, const HandedIn &file, HashCache &cache) const;
     void groupIdentical(QList<SubmissionRow> &rows) const;
 
+    struct Handing
+    {
+        QList<HandedIn> files;
+        QList<Receipt> refusals; // the latest per file name
+    };
+    ReceiptFolder m_where;
     QString m_folder;
     QList<Student> m_students;
-    QHash<QString, Receipt> m_latest; // per user ID
+    QHash<QString, Handing> m_handed; // per user ID
     QStringList m_order;              // user IDs as they first handed in
     QSet<QByteArray> m_excluded;
     QString m_lecture;

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSet>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -65,7 +66,8 @@ QList<QStandardItem *> itemsOf(const SubmissionRow &row)
         items[Late]->setBackground(LateColour);
     if (!row.identical.isEmpty())
         items[Identical]->setBackground(IdenticalColour);
-    if (row.check == SubmissionRow::Changed || row.check == SubmissionRow::Missing)
+    if (row.check == SubmissionRow::Changed || row.check == SubmissionRow::Missing ||
+        row.check == SubmissionRow::Refused)
         items[Check]->setBackground(ChangedColour);
     if (!row.inRoster)
         items[Name]->setText(QStringLiteral("(名簿外)"));
@@ -133,18 +135,22 @@ void FrmSubmissions::refresh()
 void FrmSubmissions::fill()
 {
     m_model->removeRows(0, m_model->rowCount());
-    int handedIn = 0, late = 0, identical = 0;
+    // A student with two files, or a refusal, is one student.
+    QSet<QString> handedIn, late, identical;
     for (const SubmissionRow &row : m_list.rows()) {
         m_model->appendRow(itemsOf(row));
-        handedIn += row.check != SubmissionRow::NoReceipt;
-        late += row.receipt.lateSeconds > 0;
-        identical += !row.identical.isEmpty();
+        if (row.check != SubmissionRow::NoReceipt && row.check != SubmissionRow::Refused)
+            handedIn.insert(row.userId);
+        if (row.receipt.lateSeconds > 0 && row.check != SubmissionRow::Refused)
+            late.insert(row.userId);
+        if (!row.identical.isEmpty())
+            identical.insert(row.userId);
     }
     m_summary->setText(QStringLiteral("%1   提出 %2 人、締切後 %3 人、同一ファイル %4 人")
                            .arg(QDir::toNativeSeparators(m_list.folder()))
-                           .arg(handedIn)
-                           .arg(late)
-                           .arg(identical));
+                           .arg(handedIn.size())
+                           .arg(late.size())
+                           .arg(identical.size()));
     m_table->resizeColumnsToContents();
 }
 
