@@ -140,11 +140,17 @@ Result<Handout> HandoutCatalog::find(const QString &name) const
 {
     if (!m_listing.refusal.isEmpty())
         return Result<Handout>::failure(m_listing.refusal);
+    // Asked for under the name the listing gave, as the student's program
+    // read it.
     for (const Handout &handout : m_listing.handouts) {
-        if (handout.name == name)
+        if (handout.wireName == name)
             return handout;
     }
-    return Result<Handout>::failure(m_unsettled.contains(name) ? HandoutChanged : NoSuchHandout);
+    for (const QString &unsettled : m_unsettled) {
+        if (cp932::encode(unsettled) == cp932::encode(name))
+            return Result<Handout>::failure(HandoutChanged);
+    }
+    return Result<Handout>::failure(NoSuchHandout);
 }
 
 void HandoutCatalog::reportDelivery(const QString &who, const Handout &handout)
