@@ -13,9 +13,8 @@
 // file as it was saved. A file that still has it is the lecturer's, not
 // the student's, and a newer version may replace it. Kept in the folder
 // as a hidden CP932 text, a line per file as the listing has it
-// ("<name>,<size>,<SHA-256>"); the student can
-// write there, so it is read only when small and only as far as it makes
-// sense.
+// ("<name>,<size>,<SHA-256>"); the student can write there, so it is read
+// only when small and only as far as it makes sense.
 class HandoutRecord
 {
 public:
