@@ -10,17 +10,23 @@ namespace {
 
 // Checks every entry against the folder, away from the window's thread;
 // stops soon after `stop` is set.
-QList<HandoutNeed> needsOf(std::shared_ptr<HandoutFolder> folder,
+QList<HandoutPlan> plansOf(std::shared_ptr<HandoutFolder> folder, const HandoutRecord &record,
                            const QList<wire::HandoutEntry> &entries,
                            std::shared_ptr<std::atomic_bool> stop)
 {
-    QList<HandoutNeed> needs;
+    QList<HandoutPlan> plans;
     for (const wire::HandoutEntry &entry : entries) {
-        needs << handoutNeed(*folder, entry, *stop);
-        if (needs.back() == HandoutNeed::Stopped)
+        plans << handoutPlan(*folder, record, entry, *stop);
+        if (plans.back().need == HandoutNeed::Stopped)
             break;
     }
-    return needs;
+    return plans;
+}
+
+QString retiredShown(const QString &name, Retired retired)
+{
+    return retired == Retired::ToTrash ? QStringLiteral("%1 (前の版はごみ箱へ)").arg(name)
+                                       : QStringLiteral("%1 (前の版は .old へ)").arg(name);
 }
 
 QString folderShown(const std::shared_ptr<HandoutFolder> &folder)
@@ -64,6 +70,7 @@ bool HandoutFetch::start(const QString &folder)
     m_names.clear();
     m_toFetch.clear();
     m_saved = {};
+    m_replaced = {};
     m_alreadyThere = {};
     m_failed = {};
     m_protocolError.clear();
@@ -77,6 +84,8 @@ bool HandoutFetch::start(const QString &folder)
         return false;
     }
     m_folder = *opened;
+    m_record = HandoutRecord::read(m_folder->fd());
+    m_recordChanged = false;
     setStep(Step::Listing);
     Q_EMIT statusChanged(QStringLiteral("配布物の一覧を取得中"));
     return true;
@@ -140,7 +149,7 @@ void HandoutFetch::check()
     Q_EMIT statusChanged(QStringLiteral("配布物を確認中"));
     // Files already there are read to compare: away from the window's thread.
     m_stopChecking = std::make_shared<std::atomic_bool>(false);
-    m_checking.setFuture(QtConcurrent::run(needsOf, m_folder, m_entries, m_stopChecking));
+    m_checking.setFuture(QtConcurrent::run(plansOf, m_folder, m_record, m_entries, m_stopChecking));
 }
 
 void HandoutFetch::stopChecking()
@@ -154,15 +163,18 @@ void HandoutFetch::checked()
 {
     if (m_step != Step::Checking)
         return; // the connection ended meanwhile
-    const QList<HandoutNeed> needs = m_checking.result();
-    for (qsizetype i = 0; i < m_entries.size() && i < needs.size(); ++i) {
+    const QList<HandoutPlan> plans = m_checking.result();
+    for (qsizetype i = 0; i < m_entries.size() && i < plans.size(); ++i) {
         const wire::HandoutEntry &entry = m_entries[i];
-        switch (needs[i]) {
+        switch (plans[i].need) {
         case HandoutNeed::Fetch:
-            m_toFetch << entry;
+        case HandoutNeed::Replace:
+            m_toFetch << plans[i];
             break;
         case HandoutNeed::AlreadyThere:
+            // The lecturer's file, whoever put it there: a newer one may replace it.
             m_alreadyThere.add(entry.fileName);
+            remember({plans[i].there, entry.size, entry.sha256});
             break;
         case HandoutNeed::BadName:
         case HandoutNeed::Stopped:
@@ -222,9 +234,13 @@ void HandoutFetch::endFile()
 {
     const std::unique_ptr<IncomingHandout> done = std::move(m_incoming);
     const Result<QString> saved = done->finish();
-    if (saved)
-        m_saved.add(*saved);
-    else
+    if (saved) {
+        remember({*saved, done->entry().size, done->entry().sha256});
+        if (done->retired() == Retired::ToTrash || done->retired() == Retired::ToOldFolder)
+            m_replaced.add(retiredShown(*saved, done->retired()));
+        else
+            m_saved.add(*saved);
+    } else
         m_failed.add(QStringLiteral("%1 (%2)").arg(done->entry().fileName, saved.error()));
     fetchNext();
 }
@@ -263,8 +279,8 @@ void HandoutFetch::abandon()
             m_failed.add(QStringLiteral("%1 (確認中に接続が切れました)").arg(entry.fileName));
     if (m_incoming)
         m_failed.add(QStringLiteral("%1 (%2)").arg(m_incoming->entry().fileName, lost));
-    for (const wire::HandoutEntry &entry : std::as_const(m_toFetch))
-        m_failed.add(QStringLiteral("%1 (接続が切れました)").arg(entry.fileName));
+    for (const HandoutPlan &plan : std::as_const(m_toFetch))
+        m_failed.add(QStringLiteral("%1 (接続が切れました)").arg(plan.entry.fileName));
     m_toFetch.clear();
     m_incoming.reset();
     if (!m_protocolError.isEmpty())
@@ -275,8 +291,25 @@ void HandoutFetch::abandon()
                    : QString());
 }
 
+void HandoutFetch::remember(const wire::HandoutEntry &file)
+{
+    if (m_record.saved(file.fileName) == file)
+        return;
+    m_record.remember(file);
+    m_recordChanged = true;
+}
+
+// Without the record, files saved in this fetch would count as the
+// student's at the next one.
+void HandoutFetch::writeRecord()
+{
+    if (m_folder && std::exchange(m_recordChanged, false))
+        (void)m_record.write(m_folder->fd());
+}
+
 void HandoutFetch::stop()
 {
+    writeRecord();
     stopChecking();
     m_incoming.reset();
     m_toFetch.clear();
@@ -286,6 +319,7 @@ void HandoutFetch::stop()
 
 void HandoutFetch::finish(const QString &trouble)
 {
+    writeRecord();
     m_entries.clear();
     m_names.clear();
     setStep(Step::Idle);
@@ -295,6 +329,8 @@ void HandoutFetch::finish(const QString &trouble)
         lines << trouble;
     if (!m_saved.isEmpty())
         lines << QStringLiteral("保存しました: ") + m_saved.text();
+    if (!m_replaced.isEmpty())
+        lines << QStringLiteral("新しい版に置き換えました: ") + m_replaced.text();
     if (!m_alreadyThere.isEmpty())
         lines << QStringLiteral("既にあります: ") + m_alreadyThere.text();
     if (!m_failed.isEmpty())

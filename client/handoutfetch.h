@@ -31,7 +31,9 @@ private:
 
 // Fetching the handouts the student does not have yet: "list", then one
 // "get" per missing file, each checked for its listed size and SHA-256
-// before it is put in place. The conversation decides which reply is whose;
+// before it is put in place. A file saved earlier that the student has not
+// changed makes way for its newer version; the folder's HandoutRecord
+// tells which those are. The conversation decides which reply is whose;
 // this class is handed the fetch's replies, the list's entries and the
 // file's bytes, and asks for its get lines through `sendGet`. Progress goes
 // to the status line, and one message tells how it went.
@@ -90,23 +92,28 @@ private:
     void showProgress();
     void stopChecking();
     void finish(const QString &trouble = QString());
+    void remember(const wire::HandoutEntry &file);
+    void writeRecord();
     void setStep(Step step);
 
     MessageBox &m_messages;
     SendLine m_sendGet;
     Step m_step = Step::Idle;
     std::shared_ptr<HandoutFolder> m_folder;
+    HandoutRecord m_record; // of m_folder
+    bool m_recordChanged = false;
     qsizetype m_expectedEntries = 0;
     QList<wire::HandoutEntry> m_entries;
     // Names listed so far, case-folded: a student's file system may ignore case.
     QSet<QString> m_names;
-    QList<wire::HandoutEntry> m_toFetch;
+    QList<HandoutPlan> m_toFetch;
     std::unique_ptr<IncomingHandout> m_incoming;
-    QFutureWatcher<QList<HandoutNeed>> m_checking;
+    QFutureWatcher<QList<HandoutPlan>> m_checking;
     std::shared_ptr<std::atomic_bool> m_stopChecking;
     int m_lastPercent = -1;
     QString m_protocolError;
     NameList m_saved;
+    NameList m_replaced;
     NameList m_alreadyThere;
     NameList m_failed;
 };

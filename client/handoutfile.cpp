@@ -25,26 +25,13 @@ QString systemError(const char *what)
 
 // Files already there are read in pieces, so that a stop is seen within a
 // few milliseconds; one that changes while it is read holds nothing yet.
-bool holdsHash(int fd, const QByteArray &sha256, const std::atomic_bool &stop)
+// Links and special files are never followed or read.
+std::optional<FileHash> hashOf(int dirFd, const QByteArray &name, const std::atomic_bool &stop)
 {
-    const Result<FileHash> hashed = hashDescriptor(fd, stop);
-    return hashed && !hashed->changed && hashed->sha256 == sha256;
-}
-
-// Whether the regular file `name` in the folder has the entry's size and
-// hash. Links and special files are never followed or read.
-bool holdsEntry(int dirFd, const QByteArray &name, const wire::HandoutEntry &entry,
-                const std::atomic_bool &stop)
-{
-    const int fd =
-        ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info = {};
-    const bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                      info.st_size == entry.size && holdsHash(fd, entry.sha256, stop);
-    ::close(fd);
-    return same;
+    const Result<FileHash> hashed = hashFileAt(dirFd, name, stop);
+    if (!hashed || hashed->changed)
+        return std::nullopt;
+    return *hashed;
 }
 
 } // namespace
@@ -80,26 +67,54 @@ QString numberedName(const QString &name, int number)
     return name.first(stemEnd) + QStringLiteral(" (%1)").arg(number) + name.sliced(stemEnd);
 }
 
-HandoutNeed handoutNeed(const HandoutFolder &folder, const wire::HandoutEntry &entry,
-                        const std::atomic_bool &stop)
+// The first file with the listed hash wins; failing that, the first that
+// is still what was saved there makes way; failing that, the first free name.
+HandoutPlan handoutPlan(const HandoutFolder &folder, const HandoutRecord &record,
+                        const wire::HandoutEntry &entry, const std::atomic_bool &stop)
 {
+    HandoutPlan plan{HandoutNeed::Fetch, entry, {}, {}};
     if (!isPlainHandoutName(entry.fileName))
-        return HandoutNeed::BadName;
+        return {HandoutNeed::BadName, entry, {}, {}};
     for (int number = 1; number <= MaxNumber; ++number) {
         if (stop)
-            return HandoutNeed::Stopped;
-        const QByteArray name = QFile::encodeName(numberedName(entry.fileName, number));
+            return {HandoutNeed::Stopped, entry, {}, {}};
+        const QString name = numberedName(entry.fileName, number);
+        const QByteArray encoded = QFile::encodeName(name);
         struct stat there = {};
-        if (::fstatat(folder.fd(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0)
-            return HandoutNeed::Fetch; // saving tells why when the name cannot be had
-        if (holdsEntry(folder.fd(), name, entry, stop))
-            return HandoutNeed::AlreadyThere;
+        if (::fstatat(folder.fd(), encoded.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0)
+            return plan; // saving tells why when the name cannot be had
+        const std::optional<wire::HandoutEntry> saved = record.saved(name);
+        const bool mayReplace =
+            saved && plan.need == HandoutNeed::Fetch && saved->size == there.st_size;
+        if (!S_ISREG(there.st_mode) || (there.st_size != entry.size && !mayReplace))
+            continue;
+        const std::optional<FileHash> hashed = hashOf(folder.fd(), encoded, stop);
+        if (!hashed)
+            continue;
+        if (hashed->sha256 == entry.sha256)
+            return {HandoutNeed::AlreadyThere, entry, name, {}};
+        if (mayReplace && hashed->sha256 == saved->sha256)
+            plan = {HandoutNeed::Replace, entry, name, hashed->identity};
     }
-    return stop ? HandoutNeed::Stopped : HandoutNeed::Fetch; // saving says no name is free
+    return stop ? HandoutPlan{HandoutNeed::Stopped, entry, {}, {}}
+                : plan; // saving says no name is free
 }
 
-IncomingHandout::IncomingHandout(std::shared_ptr<HandoutFolder> folder, wire::HandoutEntry entry)
-    : m_folder(std::move(folder)), m_entry(std::move(entry))
+bool writeFully(int fd, QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        const ssize_t written = ::write(fd, bytes.data(), size_t(bytes.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes = bytes.sliced(written);
+    }
+    return true;
+}
+
+IncomingHandout::IncomingHandout(std::shared_ptr<HandoutFolder> folder, HandoutPlan plan)
+    : m_folder(std::move(folder)), m_plan(std::move(plan))
 {}
 
 IncomingHandout::~IncomingHandout()
@@ -139,24 +154,19 @@ void IncomingHandout::take(QByteArrayView &data)
     if (m_fd < 0 || !m_problem.isEmpty())
         return;
     m_hash.add(part);
-    while (!part.isEmpty()) {
-        const ssize_t written = ::write(m_fd, part.data(), size_t(part.size()));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            m_problem = systemError("write");
-            return;
-        }
-        part = part.sliced(written);
-    }
+    if (!writeFully(m_fd, part))
+        m_problem = systemError("write");
 }
 
 Result<QString> IncomingHandout::finish()
 {
     if (!m_problem.isEmpty())
         return Result<QString>::failure(m_problem);
-    if (m_hash.hexResult() != m_entry.sha256)
-        return Result<QString>::failure(QStringLiteral("SHA-256が一覧と違います"));
+    // The lecturer's program sends a file that changes on its way as bytes
+    // that fail the check.
+    if (m_hash.hexResult() != m_plan.entry.sha256)
+        return Result<QString>::failure(
+            QStringLiteral("受信中に先生の側で変更されました｡もう一度 配布物 を押してください"));
     if (::fchmod(m_fd, 0644) != 0)
         return Result<QString>::failure(systemError("fchmod"));
     if (beforeNaming)
@@ -166,8 +176,10 @@ Result<QString> IncomingHandout::finish()
 
 Result<QString> IncomingHandout::putInPlace()
 {
+    if (m_plan.need == HandoutNeed::Replace)
+        m_retired = retireHandout(*m_folder, m_plan.there, m_plan.version);
     for (int number = 1; number <= MaxNumber; ++number) {
-        const QString name = numberedName(m_entry.fileName, number);
+        const QString name = numberedName(m_plan.entry.fileName, number);
         if (nameAs(name))
             return name;
         if (!m_problem.isEmpty())

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "client/handoutrecord.h"
+#include "client/handoutretire.h"
+#include "common/filehash.h"
 #include "common/result.h"
 #include "common/sha256.h"
 #include "common/wire.h"
@@ -34,16 +37,28 @@ private:
 // What to do with one listed handout, given what the student's folder holds.
 enum class HandoutNeed {
     Fetch,        // not there under its name or a numbered one
+    Replace,      // an older version the student has not changed makes way
     AlreadyThere, // a file with the same SHA-256 is there
     BadName,      // the name would leave the folder or is no file name here
     Stopped,      // `stop` was set before the answer was known
 };
+struct HandoutPlan
+{
+    HandoutNeed need = HandoutNeed::Fetch;
+    wire::HandoutEntry entry;
+    QString there;        // AlreadyThere: the file that holds it; Replace: the one to replace
+    FileIdentity version; // Replace: that file as it was checked
+};
 // A name the folder takes as it is: a safe file name not starting with ".".
 bool isPlainHandoutName(const QString &name);
-// Reads files of the listed size that are there, in pieces, giving up
-// soon after `stop` is set.
-HandoutNeed handoutNeed(const HandoutFolder &folder, const wire::HandoutEntry &entry,
-                        const std::atomic_bool &stop);
+// Reads the files under the handout's name and its numbered names that
+// may hold it, or hold what `record` says was saved there, in pieces,
+// giving up soon after `stop` is set.
+HandoutPlan handoutPlan(const HandoutFolder &folder, const HandoutRecord &record,
+                        const wire::HandoutEntry &entry, const std::atomic_bool &stop);
+
+// Writes all of `bytes`; false (errno set) when the file takes no more.
+bool writeFully(int fd, QByteArrayView bytes);
 
 // "name.ext" as "name (2).ext" for number 2; number 1 is the name itself.
 QString numberedName(const QString &name, int number);
@@ -51,11 +66,12 @@ QString numberedName(const QString &name, int number);
 // One handout arriving: written to a file without a name in the target
 // folder while its SHA-256 is computed, and given a name (its own, or the
 // first free "name (n).ext", so that the student's own file of that name is
-// kept) only when its size and hash are the listed ones.
+// kept) only when its size and hash are the listed ones. An older version
+// the plan replaces is moved out of the way first.
 class IncomingHandout
 {
 public:
-    IncomingHandout(std::shared_ptr<HandoutFolder> folder, wire::HandoutEntry entry);
+    IncomingHandout(std::shared_ptr<HandoutFolder> folder, HandoutPlan plan);
     ~IncomingHandout();
     IncomingHandout(const IncomingHandout &) = delete;
     IncomingHandout &operator=(const IncomingHandout &) = delete;
@@ -66,11 +82,13 @@ public:
     bool begin();
     // Takes up to remaining() bytes from the front of `data`.
     void take(QByteArrayView &data);
-    qint64 remaining() const { return m_entry.size - m_received; }
+    qint64 remaining() const { return m_plan.entry.size - m_received; }
     qint64 received() const { return m_received; }
-    const wire::HandoutEntry &entry() const { return m_entry; }
+    const wire::HandoutEntry &entry() const { return m_plan.entry; }
     // Once remaining() is 0: the name it was saved under, or why not.
     Result<QString> finish();
+    // After finish(): what became of the older version it replaces.
+    Retired retired() const { return m_retired; }
 
     // Tests: runs after the file was checked, before it is given its name.
     static std::function<void()> beforeNaming;
@@ -80,7 +98,8 @@ private:
     bool nameAs(const QString &name);
 
     std::shared_ptr<HandoutFolder> m_folder;
-    wire::HandoutEntry m_entry;
+    HandoutPlan m_plan;
+    Retired m_retired = Retired::Failed;
     int m_fd = -1;
     QByteArray m_tempName; // empty: the file has no name yet (O_TMPFILE)
     Sha256 m_hash;

@@ -24,6 +24,19 @@ constexpr struct
     {0x80, 0x0080}, {0xA0, 0xF8F0}, {0xFD, 0xF8F1}, {0xFE, 0xF8F2}, {0xFF, 0xF8F3},
 };
 
+// Characters written to the code of another that the table reads back:
+// the wave dash, the double vertical line, the minus sign and the cent,
+// pound and not signs (read back as U+FF5E, U+2225, U+FF0D, U+FFE0, U+FFE1
+// and U+FFE2).
+constexpr struct
+{
+    char16_t ch;
+    quint16 code;
+} kJisForms[] = {
+    {0x301C, 0x8160}, {0x2016, 0x8161}, {0x2212, 0x817C},
+    {0x00A2, 0x8191}, {0x00A3, 0x8192}, {0x00AC, 0x81CA},
+};
+
 class Iconv
 {
 public:
@@ -112,8 +125,8 @@ Tables::Tables()
     // Windows writes (the IBM rows over the NEC-selected copies, JIS X 0208
     // over both); anything it cannot write takes the only code there is.
     // Only characters the table reads get a code, so the few glibc writes but
-    // never reads back stay unwritable: U+00A5 as 0x5C would turn a yen sign
-    // into a path separator.
+    // never reads back stay unwritable (U+00A5 as 0x5C would turn a yen sign
+    // into a path separator), but for the JIS forms below.
     const auto addCode = [&](quint16 code, char16_t ch) {
         if (ch == 0 || codes[ch] != 0)
             return;
@@ -129,6 +142,10 @@ Tables::Tables()
         for (int trail = 0; trail < 0x100; ++trail)
             addCode(quint16(lead << 8 | trail), pairs[lead - 0x80][trail]);
     }
+    // Linux input methods and Mac keyboards type the JIS forms of these;
+    // Japanese desktops write them to the codes of their Windows twins.
+    for (const auto &form : kJisForms)
+        codes[form.ch] = form.code;
 }
 
 const Tables &tables()
@@ -219,6 +236,16 @@ QByteArray encode(QStringView text)
     }
     bytes.truncate(out - begin);
     return bytes;
+}
+
+bool encodable(QStringView text)
+{
+    const Tables &t = tables();
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80 && t.codes[c.unicode()] == 0)
+            return false;
+    }
+    return true;
 }
 
 QString StreamDecoder::decode(QByteArrayView chunk)

@@ -145,6 +145,7 @@ struct HandoutEntry
     QString fileName;
     qint64 size = 0;
     QByteArray sha256; // 64 lower-case hex digits
+    bool operator==(const HandoutEntry &) const = default;
 };
 QString handoutListLine(qsizetype count);
 QString handoutEntryLine(const HandoutEntry &entry);

@@ -3,6 +3,7 @@
 #include "client/handoutfile.h"
 #include "client/ui/mainform.h"
 #include "common/cp932.h"
+#include "support/classroom.h"
 #include "support/studentfixture.h"
 
 #include <QCryptographicHash>
@@ -56,15 +57,53 @@ class TestClientHandouts : public QObject, protected StudentFixture
         QVERIFY(m_server->waitForInput("list\r\n"));
         m_server->input().clear();
     }
+    // What a folder holds, the record of saved handouts aside.
     QStringList entriesOf(const QString &folder)
     {
-        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QStringList entries =
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        entries.removeOne(QString::fromLatin1(HandoutRecord::FileName));
+        return entries;
     }
     void served(const QByteArray &get, const QByteArray &reply)
     {
         QVERIFY(m_server->waitForInput(get));
         m_server->input().clear();
         m_server->send(reply);
+    }
+    // One more press of 配布物 that lists `files` (name, contents) and
+    // serves each file asked for; the message it ends with.
+    QString fetchAgain(const QList<std::pair<QByteArray, QByteArray>> &files,
+                       const QList<QByteArray> &asked)
+    {
+        const qsizetype shown = m_messages->shown.size();
+        m_client->btnHandouts_Click();
+        if (!m_server->waitForInput("list\r\n"))
+            return QStringLiteral("no list line");
+        m_server->input().clear();
+        QByteArray listing = "401 " + QByteArray::number(files.size()) + "\r\n";
+        for (const auto &[name, bytes] : files)
+            listing += name + "," + QByteArray::number(bytes.size()) + "," +
+                       sha256(bytes).toLatin1() + "\r\n";
+        m_server->send(listing);
+        for (const auto &[name, bytes] : files) {
+            if (asked.contains(name))
+                served("get " + name + "\r\n",
+                       "402 " + QByteArray::number(bytes.size()) + "\r\n" + bytes);
+        }
+        if (!QTest::qWaitFor([&] { return m_messages->shown.size() > shown; }, 5000))
+            return QStringLiteral("no message");
+        return m_messages->shown.last();
+    }
+    // Handouts to `target`, the desktop's trash (if `trash`) beside it.
+    void clientWithData(const QTemporaryDir &home, bool trash)
+    {
+        QVERIFY(QDir(home.path()).mkpath(trash ? "data/Trash" : "data"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
+        handoutClient(home.filePath("haifu"));
+        m_server->reply("401 0");
+        QTRY_COMPARE(m_messages->shown.size(), 1);
+        m_messages->shown.clear();
     }
 
 private Q_SLOTS:
@@ -85,11 +124,11 @@ private Q_SLOTS:
         served("get b.txt\r\n", "402 5\r\nhello");
         served("get c.txt\r\n", cp932::encode(u"499 配布物を読み込めません｡\r\n"));
         QTRY_COMPARE(m_messages->shown.size(), 1);
-        QCOMPARE(
-            m_messages->shown.last(),
-            "保存しました: 101 a.txt\r\n保存できませんでした: b.txt (SHA-256が一覧と違います), "
-            "c.txt (配布物を読み込めません｡)\r\n保存先: " +
-                QDir::toNativeSeparators(target.path()));
+        QCOMPARE(m_messages->shown.last(),
+                 "保存しました: 101 a.txt\r\n保存できませんでした: b.txt "
+                 "(受信中に先生の側で変更されました｡もう一度 配布物 を押してください), "
+                 "c.txt (配布物を読み込めません｡)\r\n保存先: " +
+                     QDir::toNativeSeparators(target.path()));
         QCOMPARE(entriesOf(target.path()), QStringList{"101 a.txt"});
         QCOMPARE(readBytes(target.filePath("101 a.txt")), QByteArray("hello"));
         QCOMPARE(modeOf(target.filePath("101 a.txt")), 0644);
@@ -174,6 +213,146 @@ private Q_SLOTS:
         QVERIFY(entriesOf(target.path()).isEmpty());
         QVERIFY(!m_client->handoutsEnabled());
         expectButtons(Disconnected);
+    }
+
+    // A newer version replaces a file the student did not change, the old
+    // one going to the desktop's trash; one the student changed stays and
+    // the new one is saved beside, that copy being replaced in turn.
+    void updatedHandoutsReplaceWhatTheStudentDidNotChange()
+    {
+        QTemporaryDir home;
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
+        clientWithData(home, true);
+        const QString folder = home.filePath("haifu");
+        const QString trash = home.filePath("data/Trash");
+        QCOMPARE(fetchAgain({{"a.txt", "a1"}, {"b.txt", "b1"}}, {"a.txt", "b.txt"}),
+                 "保存しました: a.txt, b.txt\r\n保存先: " + QDir::toNativeSeparators(folder));
+        writeBytes(folder + "/b.txt", "my notes");
+        QCOMPARE(fetchAgain({{"a.txt", "a22"}, {"b.txt", "b22"}}, {"a.txt", "b.txt"}),
+                 "保存しました: b (2).txt\r\n新しい版に置き換えました: a.txt (前の版はごみ箱へ)\r\n"
+                 "保存先: " +
+                     QDir::toNativeSeparators(folder));
+        QCOMPARE(readBytes(folder + "/a.txt"), QByteArray("a22"));
+        QCOMPARE(readBytes(folder + "/b.txt"), QByteArray("my notes"));
+        QCOMPARE(readBytes(folder + "/b (2).txt"), QByteArray("b22"));
+        QCOMPARE(readBytes(trash + "/files/a.txt"), QByteArray("a1"));
+        const QByteArray info = readBytes(trash + "/info/a.txt.trashinfo");
+        QVERIFY2(info.startsWith("[Trash Info]\nPath=" +
+                                 QFile::encodeName(folder + "/a.txt").toPercentEncoding("/") +
+                                 "\nDeletionDate=20"),
+                 info.constData());
+        // The third version: no "(3)", and a second old a.txt in the trash.
+        QCOMPARE(
+            fetchAgain({{"a.txt", "a333"}, {"b.txt", "b333"}}, {"a.txt", "b.txt"}),
+            "新しい版に置き換えました: a.txt (前の版はごみ箱へ), b (2).txt (前の版はごみ箱へ)\r\n"
+            "保存先: " +
+                QDir::toNativeSeparators(folder));
+        QCOMPARE(entriesOf(folder), (QStringList{"a.txt", "b (2).txt", "b.txt"}));
+        QVERIFY(QFileInfo::exists(folder + "/.tavrelle-handouts.txt"));
+        QCOMPARE(readBytes(folder + "/b (2).txt"), QByteArray("b333"));
+        QCOMPARE(entriesOf(trash + "/files"), (QStringList{"a (2).txt", "a.txt", "b (2).txt"}));
+        QCOMPARE(readBytes(trash + "/files/a (2).txt"), QByteArray("a22"));
+        QVERIFY(QFileInfo::exists(trash + "/info/a (2).txt.trashinfo"));
+        // Nothing new: nothing asked for.
+        QVERIFY(fetchAgain({{"a.txt", "a333"}, {"b.txt", "b333"}}, {})
+                    .startsWith("既にあります: a.txt, b.txt\r\n"));
+    }
+
+    // Without a trash the old version goes to ".old"; a record the student
+    // could have made huge, or a link, is not read: the files count as theirs.
+    void withoutATrashOldVersionsGoToOld()
+    {
+        QTemporaryDir home;
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
+        clientWithData(home, false);
+        const QString folder = home.filePath("haifu");
+        QVERIFY(fetchAgain({{"a.txt", "a1"}, {"b.txt", "b1"}}, {"a.txt", "b.txt"})
+                    .startsWith("保存しました: a.txt, b.txt\r\n"));
+        QVERIFY(fetchAgain({{"a.txt", "a22"}}, {"a.txt"})
+                    .startsWith("新しい版に置き換えました: a.txt (前の版は .old へ)\r\n"));
+        QCOMPARE(readBytes(folder + "/.old/a.txt"), QByteArray("a1"));
+        QVERIFY(fetchAgain({{"a.txt", "a333"}}, {"a.txt"})
+                    .startsWith("新しい版に置き換えました: a.txt (前の版は .old へ)\r\n"));
+        QCOMPARE(readBytes(folder + "/.old/a (2).txt"), QByteArray("a22"));
+        QVERIFY(!QFileInfo::exists(home.filePath("data/Trash")));
+
+        const QString record = folder + "/.tavrelle-handouts.txt";
+        QVERIFY(readBytes(record).contains("\r\nb.txt,2," + sha256("b1").toLatin1() + "\r\n"));
+        QFile big(record);
+        QVERIFY(big.open(QIODevice::Append) && big.resize(HandoutRecord::MaxBytes + 1));
+        big.close();
+        QVERIFY(
+            fetchAgain({{"b.txt", "b22"}}, {"b.txt"}).startsWith("保存しました: b (2).txt\r\n"));
+        QVERIFY(QFile::remove(record));
+        QVERIFY(QFile::link(home.filePath("elsewhere"), record));
+        writeBytes(home.filePath("elsewhere"), "a.txt,4," + sha256("a333").toLatin1() + "\r\n");
+        QVERIFY(fetchAgain({{"a.txt", "a4"}}, {"a.txt"}).startsWith("保存しました: a (2).txt\r\n"));
+        QCOMPARE(readBytes(folder + "/a.txt"), QByteArray("a333"));
+        QVERIFY(QFileInfo(record).isFile() && !QFileInfo(record).isSymLink());
+        QCOMPARE(readBytes(home.filePath("elsewhere")),
+                 "a.txt,4," + sha256("a333").toLatin1() + "\r\n");
+    }
+
+    // A handout that changes on the lecturer's machine while it comes (in
+    // place, or replaced by another file) ends only that file, with a word
+    // to the student; the rest come, and 配布物 brings the new one at once.
+    void handoutChangedOnTheServerEndsOnlyThatFile_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("replaced") << false;
+        QTest::newRow("in place") << true;
+    }
+    void handoutChangedOnTheServerEndsOnlyThatFile()
+    {
+        QFETCH(bool, inPlace);
+        Classroom room({"taro,山田　太郎"});
+        const QString big = room.haifu + "/big.bin";
+        const QByteArray fresh = pattern(32 * 1024 * 1024, 12);
+        room.handout("big.bin", pattern(32 * 1024 * 1024, 11));
+        room.handout("small.txt", "small");
+        QTemporaryDir target;
+        StudentClient client("taro", "127.0.0.1", QString::number(room.port()), *m_messages,
+                             *m_dialogs);
+        client.setHandoutFolder(target.path());
+        QVERIFY(client.connectToServer().ok());
+        QTRY_VERIFY(client.handoutsEnabled());
+        // Changed as the first bytes arrive: most of the file is still to come.
+        bool changed = false;
+        connect(&client.socket(), &Socket::received, this, [&] {
+            if (changed || !client.statusText().startsWith(QStringLiteral("配布物を受信中: big")))
+                return;
+            changed = true;
+            if (inPlace) {
+                QFile file(big);
+                QVERIFY(file.open(QIODevice::ReadWrite));
+                QCOMPARE(file.write(fresh), fresh.size());
+            } else {
+                writeBytes(room.haifu + "/.new", fresh);
+                QVERIFY(QFile::rename(big, room.haifu + "/.old") &&
+                        QFile::rename(room.haifu + "/.new", big));
+            }
+        });
+        client.btnHandouts_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(m_messages->shown.size(), 1, 20000);
+        QVERIFY(changed);
+        QCOMPARE(m_messages->shown.last(),
+                 "保存しました: small.txt\r\n保存できませんでした: big.bin "
+                 "(受信中に先生の側で変更されました｡もう一度 配布物 を押してください)\r\n保存先: " +
+                     QDir::toNativeSeparators(target.path()));
+        QCOMPARE(entriesOf(target.path()), QStringList{"small.txt"});
+        QVERIFY(room.log.text().contains(
+            "配布物 big.bin の送信を打ち切りました: 送信中に配布物が変わりました"));
+        QVERIFY(!room.log.text().contains("配布完了 big.bin"));
+        QCOMPARE(client.socket().state(), Socket::StateConnected);
+        QVERIFY(client.handoutsEnabled());
+        client.btnHandouts_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(m_messages->shown.size(), 2, 20000);
+        QVERIFY2(m_messages->shown.last().startsWith(
+                     "保存しました: big.bin\r\n既にあります: small.txt\r\n"),
+                 qPrintable(m_messages->shown.last()));
+        QVERIFY(readBytes(target.filePath("big.bin")) == fresh);
     }
 
     void handoutFolderAndNumberedNames()

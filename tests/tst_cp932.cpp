@@ -129,16 +129,20 @@ private Q_SLOTS:
     }
 
     // Python's encoder is not the reference for characters with several codes: it
-    // writes e.g. U+2170 as 0xEEEF where Windows writes 0xFA40.
+    // writes e.g. U+2170 as 0xEEEF where Windows writes 0xFA40. Nor for the JIS
+    // forms Japanese Windows writes to the code of their twins.
     void encodeMatchesReferenceForEveryCharacter()
     {
+        const QHash<int, int> jisForms{{0x301C, 0x8160}, {0x2016, 0x8161}, {0x2212, 0x817C},
+                                       {0x00A2, 0x8191}, {0x00A3, 0x8192}, {0x00AC, 0x81CA}};
         QStringList wrong;
         for (int ch = 0; ch < 0x10000; ++ch) {
             if (QChar::isSurrogate(char32_t(ch)))
                 continue;
             const QList<int> codes = m_codesOf.value(ch);
-            const QByteArray expected =
-                codes.isEmpty() ? QByteArray("?") : bytesOfCode(windowsChoice(codes));
+            const QByteArray expected = jisForms.contains(ch) ? bytesOfCode(jisForms.value(ch))
+                                        : codes.isEmpty()     ? QByteArray("?")
+                                                              : bytesOfCode(windowsChoice(codes));
             const QByteArray got = cp932::encode(QString(QChar(char16_t(ch))));
             if (got != expected && wrong.size() < 20) {
                 wrong << QStringLiteral("U+%1: %2, expected %3")
@@ -263,6 +267,33 @@ private Q_SLOTS:
         QCOMPARE(decoder.decode("\xa0"), QStringLiteral("\uf8f0"));
     }
 
+    // The JIS forms a Linux desktop types are written as Japanese Windows
+    // writes them, and read back as their Windows twins.
+    void jisFormsAreWrittenAsWindowsWrites_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("readBack");
+        QTest::newRow("wave dash") << "\u301c" << QByteArray("\x81\x60") << "\uff5e";
+        QTest::newRow("double vertical line") << "\u2016" << QByteArray("\x81\x61") << "\u2225";
+        QTest::newRow("minus sign") << "\u2212" << QByteArray("\x81\x7c") << "\uff0d";
+        QTest::newRow("cent sign") << "\u00a2" << QByteArray("\x81\x91") << "\uffe0";
+        QTest::newRow("pound sign") << "\u00a3" << QByteArray("\x81\x92") << "\uffe1";
+        QTest::newRow("not sign") << "\u00ac" << QByteArray("\x81\xca") << "\uffe2";
+    }
+    void jisFormsAreWrittenAsWindowsWrites()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, readBack);
+        QCOMPARE(cp932::encode(QStringLiteral("a") + typed + u'b'), "a" + bytes + "b");
+        QVERIFY(cp932::encodable(typed));
+        QCOMPARE(describe(cp932::decode(bytes)), describe(readBack));
+        // The Windows twin keeps its code.
+        QCOMPARE(cp932::encode(readBack), bytes);
+        QVERIFY(!cp932::encodable(QStringLiteral("a\u00a5")));
+    }
+
     void unencodable_data()
     {
         QTest::addColumn<QString>("text");
@@ -270,10 +301,8 @@ private Q_SLOTS:
 
         const QChar high(char16_t(0xD83D));
         const QChar low(char16_t(0xDE00));
-        // glibc writes these as 0x5C and 0x8160, but they never read back as themselves;
-        // a yen sign written as 0x5C would even turn into a path separator.
+        // glibc writes the yen sign as 0x5C, which reads back as a path separator.
         QTest::newRow("yen") << QStringLiteral("a\u00a5b") << QByteArray("a?b");
-        QTest::newRow("wave dash") << QStringLiteral("\u301c") << QByteArray("?");
         QTest::newRow("surrogate pair") << QStringLiteral("a\U0001F600b") << QByteArray("a?b");
         QTest::newRow("two pairs") << QStringLiteral("\U0001F600\U00020B9F") << QByteArray("??");
         QTest::newRow("lone high") << QString(high) + QStringLiteral("x") << QByteArray("?x");
@@ -288,6 +317,7 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QByteArray, bytes);
         QCOMPARE(cp932::encode(text), bytes);
+        QVERIFY(!cp932::encodable(text));
     }
 };
 

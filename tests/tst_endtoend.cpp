@@ -149,8 +149,10 @@ private Q_SLOTS:
         QCOMPARE(readBytes(target + "/edited (2).txt"), QByteArray("original"));
         QStringList landed = QDir(target).entryList(QDir::Files | QDir::Hidden);
         landed.sort();
-        QCOMPARE(landed, (QStringList{"edited (2).txt", "edited.txt", "same.txt", "演習,第2回.txt",
-                                      "資料1.pdf"}));
+        // Beside them the record of what was saved (edited.txt is the student's).
+        QCOMPARE(landed, (QStringList{".tavrelle-handouts.txt", "edited (2).txt", "edited.txt",
+                                      "same.txt", "演習,第2回.txt", "資料1.pdf"}));
+        QVERIFY(!readBytes(target + "/.tavrelle-handouts.txt").contains("\r\nedited.txt,"));
         // Each delivery is reported with the student and the file's hash.
         QCOMPARE(delivered.size(), 3);
         QCOMPARE(delivered.at(2).at(0).toString(), QStringLiteral("taro"));

@@ -79,6 +79,29 @@ private Q_SLOTS:
         QCOMPARE(client->ask("user taro\r\n"), Taken);
     }
 
+    // A name typed on a Linux desktop (〜, U+301C) is written as Windows
+    // writes it; the get of the name as listed finds the host's file, and
+    // a second file of that name once written is left out.
+    void handoutNamedWithAWaveDashIsFound()
+    {
+        const QString typed = QStringLiteral("第1回\u301c第3回.txt");
+        const QString listed = QStringLiteral("第1回\uff5e第3回.txt");
+        m_room->handout(typed, "wave");
+        m_room->handout(listed, "twin");
+        m_room->handout("Case.txt", "upper");
+        m_room->handout("case.txt", "lower");
+        auto client = greeted();
+        QCOMPARE(client->ask("list\r\n", 3), (QStringList{"401 2", "Case.txt,5," + sha256("upper"),
+                                                          listed + ",4," + sha256("wave")}));
+        QVERIFY(client->received.contains(
+            "\r\n\x91\xe6\x31\x89\xf1\x81\x60\x91\xe6\x33\x89\xf1.txt,4,"));
+        QCOMPARE(client->fetch(listed), QByteArray("wave"));
+        QVERIFY(logHas("配布完了 " + typed));
+        QVERIFY(logHas("配布物のフォルダの " + listed + " はShift_JISに直すと"));
+        QVERIFY(logHas("配布物のフォルダの case.txt はShift_JISに直すと"));
+        QVERIFY(cp932::encode(m_room->log.text()).contains("\x81\x60"));
+    }
+
     void handoutRequestsOutsideTheListAreRefused_data()
     {
         QTest::addColumn<QString>("name");

@@ -176,14 +176,18 @@ Result<Handout> HandoutCatalog::find(const QString &name) const
 {
     if (!m_listing.refusal.isEmpty())
         return Result<Handout>::failure(m_listing.refusal);
+    // Asked for under the name the listing gave, as the student's program
+    // read it.
     for (const Handout &handout : m_listing.handouts) {
-        if (handout.name == name)
+        if (handout.wireName == name)
             return handout;
     }
-    if (m_unsettled.contains(name))
-        return Result<Handout>::failure(
-            QStringLiteral("%1が更新されたところです｡もう一度受け取ってください｡")
-                .arg(m_words.file));
+    for (const QString &unsettled : m_unsettled) {
+        if (cp932::encode(unsettled) == cp932::encode(name))
+            return Result<Handout>::failure(
+                QStringLiteral("%1が更新されたところです｡もう一度受け取ってください｡")
+                    .arg(m_words.file));
+    }
     return Result<Handout>::failure(QStringLiteral("その名前の%1はありません｡").arg(m_words.file));
 }
 

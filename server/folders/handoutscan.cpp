@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -84,6 +85,10 @@ struct Look
                                         .arg(words.folder, name, reason, words.verb)});
     }
 
+    // Wire names already offered, without letter case: a student's program
+    // refuses a listing that holds one twice.
+    QSet<QString> wireNames;
+
     bool offered(const QFileInfo &entry, const QString &canonicalFolder)
     {
         const QString name = entry.fileName();
@@ -96,7 +101,7 @@ struct Look
         if (!entry.isFile())
             return false;
         QString reason;
-        if (cp932::decode(cp932::encode(name)) != name)
+        if (!cp932::encodable(name))
             reason = QStringLiteral("名前をShift_JISで表せない");
         else if (!wire::isSafeFileName(name))
             reason = QStringLiteral("名前にファイル名に使えない文字がある");
@@ -134,7 +139,15 @@ struct Look
             return;
         }
         if (file->problem.isEmpty()) {
-            scan.handouts.append({entry.fileName(), path, file->version, file->sha256});
+            const QString name = entry.fileName();
+            const QString wireName = cp932::decode(cp932::encode(name));
+            if (wireNames.contains(wireName.toCaseFolded())) {
+                skip(name, QStringLiteral("Shift_JISに直すと、または大文字と小文字を区別しないと"
+                                          "ほかの配布物と同じ名前になる"));
+                return;
+            }
+            wireNames.insert(wireName.toCaseFolded());
+            scan.handouts.append({name, wireName, path, file->version, file->sha256});
             return;
         }
         scan.logEntries.append(
@@ -189,7 +202,7 @@ HandoutScan scanHandouts(const QString &folder, HashCache &hashes,
         dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     std::sort(entries.begin(), entries.end(),
               [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
-    Look look{hashes, cancelled, scan, words};
+    Look look{hashes, cancelled, scan, words, {}};
     for (const QFileInfo &entry : entries) {
         if (cancelled)
             break;

@@ -21,6 +21,9 @@ FileVersion versionOfPath(const QString &path);
 struct Handout
 {
     QString name; // as offered: directly in the folder
+    // The name as a student's program reads it from the listing: a JIS form
+    // such as U+301C comes back as its Windows twin.
+    QString wireName;
     QString path;
     FileVersion version;
     QByteArray sha256; // 64 lower-case hex digits

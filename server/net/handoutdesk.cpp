@@ -142,13 +142,16 @@ void HandoutDesk::transferEnded(const QString &problem)
     m_sender->deleteLater();
     m_sender = nullptr;
     if (!problem.isEmpty()) {
-        // The size went out with the 402 line: the only honest end is the
-        // end of the connection. The student asks again and gets the new file.
         Q_EMIT logEntry(QStringLiteral("接続番号:%1 配布物 %2 の送信を打ち切りました: %3")
                             .arg(m_connection.number())
                             .arg(handout.name, problem) +
                         wire::Eol);
-        m_connection.close();
+        // A changed file was sent to its announced end with bytes that fail
+        // its check: the connection goes on. A stalled one has bytes owed.
+        if (problem == HandoutSender::ChangedWhileSent)
+            becomeIdle();
+        else
+            m_connection.close();
         return;
     }
     Q_EMIT logEntry(

@@ -23,6 +23,8 @@ std::chrono::milliseconds stallLimit = DefaultStallLimit;
 
 } // namespace
 
+const QString HandoutSender::ChangedWhileSent = QStringLiteral("送信中に配布物が変わりました");
+
 void HandoutSender::setStallLimitForTests(std::chrono::milliseconds limit)
 {
     stallLimit = limit.count() > 0 ? limit : DefaultStallLimit;
@@ -62,6 +64,24 @@ bool HandoutSender::unchanged()
     return versionOfDescriptor(m_file.handle()) == m_handout.version;
 }
 
+// A file replaced by another under its name leaves this descriptor on the
+// old version, which would arrive whole and unannounced.
+bool HandoutSender::stillListed() const
+{
+    return versionOfPath(m_handout.path) == m_handout.version;
+}
+
+// The size went out with the 402 line, so the bytes still owed are sent
+// all the same: the complement of what the file holds now (of zeros past
+// its end), which cannot be the listed version. The student's program
+// finds the SHA-256 wrong, says the file changed and goes on.
+void HandoutSender::spoil(QByteArray &piece, qint64 length)
+{
+    piece.resize(qsizetype(length), '\0');
+    for (char &byte : piece)
+        byte = char(~byte);
+}
+
 void HandoutSender::progressed()
 {
     // Told only when the kernel took bytes: once its buffer is full, when
@@ -93,18 +113,18 @@ void HandoutSender::pump()
             QMetaObject::invokeMethod(this, &HandoutSender::nextTurn, Qt::QueuedConnection);
             return;
         }
-        const QByteArray piece =
-            readPiece(qMin(MaxWaiting - m_socket.bytesToSend(), size - m_queued));
-        if (piece.isEmpty() || !unchanged()) {
-            finish(QStringLiteral("送信中に配布物が変わりました"));
-            return;
-        }
+        const qint64 length = qMin(MaxWaiting - m_socket.bytesToSend(), size - m_queued);
+        QByteArray piece = readPiece(length);
+        if (!m_changed && (piece.size() < length || !unchanged() || !stillListed()))
+            m_changed = true;
+        if (m_changed)
+            spoil(piece, length);
         m_queued += piece.size();
         turn += piece.size();
         m_socket.sendData(piece);
     }
     if (!m_finished && m_queued == size && m_socket.canSend() && m_socket.bytesToSend() == 0)
-        finish(QString());
+        finish(m_changed ? ChangedWhileSent : QString());
 }
 
 void HandoutSender::nextTurn()

@@ -9,15 +9,21 @@ namespace {
 
 const QString Eol = QStringLiteral("\r\n");
 
-// The first character code page 932 has no code for, or an empty text.
+// The first character code page 932 does not give back as itself, or an
+// empty text: one without a code, or a JIS form such as 〜, written to the
+// code of its Windows twin (a folder named with it would be read back as
+// another folder).
 QString unwritable(const QString &text)
 {
-    if (cp932::encode(text).count('?') == text.count(u'?'))
+    const auto same = [](const QString &part) {
+        return cp932::decode(cp932::encode(part)) == part;
+    };
+    if (same(text))
         return {};
     for (qsizetype i = 0; i < text.size(); ++i) {
         const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
         const QString character = text.mid(i, length);
-        if (character != u"?" && cp932::encode(character) == "?")
+        if (!same(character))
             return character;
         i += length - 1;
     }
