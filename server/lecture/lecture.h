@@ -27,7 +27,7 @@ public:
 
     // The roster file the lecture was loaded from; empty without one.
     const QString &rosterPath() const { return m_rosterPath; }
-    void setRosterPath(const QString &path) { m_rosterPath = path; }
+    void setRosterPath(const QString &path);
     // The due time and cut-off in force for the assignment folder now.
     const AssignmentDeadline &deadline() const { return m_deadline; }
     void setDeadline(const AssignmentDeadline &deadline);
@@ -41,6 +41,7 @@ Q_SIGNALS:
     void haifudirChanged(const QString &text);
     void deadlineChanged(const AssignmentDeadline &deadline);
     void rosterDeadlineRead(const QString &simekiri, const QString &uketuke);
+    void rosterPathChanged(const QString &path);
 
 private:
     QString m_kougimei;
