@@ -722,6 +722,14 @@ private Q_SLOTS:
                  cp932Lines({"# 座席,行,列,アドレス", "A1,2,3,127.0.0.1", "窓側,1,2,127.0.0.2"}));
         QVERIFY(!seats->isWindowModified());
         QCOMPARE(seats->map().layout().seats[1].label, "窓側");
+
+        // Seen from the back, a drop lands on the place drawn there too.
+        seats->findChild<QPushButton *>(QStringLiteral("flipView"))->click();
+        QCOMPARE(view.placeAt(view.placeRect(1, 3).center()), (QPair<int, int>(1, 3)));
+        QTest::mousePress(&view, Qt::LeftButton, {}, view.seatRect(0).center());
+        QTest::mouseRelease(&view, Qt::LeftButton, {}, view.placeRect(1, 3).center());
+        QCOMPARE(view.seatRect(0), view.placeRect(1, 3));
+        QCOMPARE(seats->map().layout().seats[0].row, 1);
     }
 
     void lectureLabelsShowFileTextAsWritten()
