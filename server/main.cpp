@@ -3,6 +3,7 @@
 #include "server/app/lectureserver.h"
 #include "server/app/ledgercommand.h"
 #include "server/app/processlimits.h"
+#include "server/app/programhelp.h"
 #include "server/app/seatscommand.h"
 #include "server/app/submissionscommand.h"
 #include "server/app/terminationsignals.h"
@@ -14,8 +15,7 @@
 int main(int argc, char *argv[])
 {
     // Commands without a window, decided before anything needs a display.
-    // The seat map, the submissions list and the import answer their own
-    // --help; any other --help is the ledger's, which names them.
+    // Each answers its own --help; --help without a command names them all.
     if (isSeatsCommand(argc, argv))
         return runSeatsCommand(argc, argv);
     if (isSubmissionsCommand(argc, argv))
@@ -24,6 +24,8 @@ int main(int argc, char *argv[])
         return runImportCommand(argc, argv);
     if (isLedgerCommand(argc, argv))
         return runLedgerCommand(argc, argv);
+    if (isProgramHelp(argc, argv))
+        return runProgramHelp();
     prepareServerProcess();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavrelle"));

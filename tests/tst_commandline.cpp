@@ -1,5 +1,6 @@
 #include "server/app/commandline.h"
 
+#include <QProcess>
 #include <QTest>
 
 namespace {
@@ -9,6 +10,22 @@ const CommandLine::Syntax Syntax{{"--roster", "--journals", "--out"}, {"--help",
 CommandLine parse(const QStringList &arguments)
 {
     return CommandLine::parse(arguments, Syntax);
+}
+
+// The real program without a display: its exit code, what it printed.
+int runProgram(const QStringList &arguments, QString *out)
+{
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    program.setProcessEnvironment(environment);
+    program.start(TAVRELLE_PROGRAM, arguments);
+    if (!program.waitForFinished(20000) || program.exitStatus() != QProcess::NormalExit)
+        return -1;
+    *out = QString::fromUtf8(program.readAllStandardOutput());
+    return program.exitCode();
 }
 
 } // namespace
@@ -76,6 +93,39 @@ private Q_SLOTS:
         }
         const CommandLine::Syntax noShortHelp{Syntax.valued, {"--help"}, QString()};
         QVERIFY(!CommandLine::parse({"-h"}, noShortHelp).helpAsked());
+    }
+
+    // tavrelle --help names every command without a window with all of its
+    // options, in the words of the command's own --help.
+    void programHelpListsEveryCommandAndItsOptions()
+    {
+        QString help;
+        QCOMPARE(runProgram({"--help"}, &help), 0);
+        QString shortHelp;
+        QCOMPARE(runProgram({"-h"}, &shortHelp), 0);
+        QCOMPARE(shortHelp, help);
+        const QList<QStringList> commands = {
+            {"--ledger", "--from", "--to", "--journals", "--out"},
+            {"--submissions", "--folder", "--journals", "--out"},
+            {"--seats", "--layout", "--date", "--journals", "--out"},
+            {"--import-roster", "--lecture", "--lecturer", "--folder", "--id-column",
+             "--name-column", "--out"}};
+        for (const QStringList &options : commands) {
+            QString own;
+            QCOMPARE(runProgram({options.first(), "--help"}, &own), 0);
+            QVERIFY2(help.contains(own), qPrintable(options.first()));
+            QVERIFY2(own.contains(QStringLiteral("使い方: tavrelle ") + options.first()),
+                     qPrintable(own));
+            for (const QString &option : options)
+                QVERIFY2(own.contains(option + u' '), qPrintable(option + u'\n' + own));
+        }
+        // Each command's help is its own.
+        QString seats;
+        QCOMPARE(runProgram({"--seats", "--help"}, &seats), 0);
+        QVERIFY2(!seats.contains("--ledger") && !seats.contains("--import-roster"),
+                 qPrintable(seats));
+        QVERIFY(
+            help.contains(QStringLiteral("オプションなしの tavrelle は講師用の画面を開きます")));
     }
 
     void argumentAfterTheProgramName()

@@ -17,6 +17,7 @@
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/qttextlog.h"
+#include "server/ui/rosterpane.h"
 #include "server/ui/seatmapview.h"
 #include "server/ui/windowplace.h"
 #include "support/fakedesktop.h"
@@ -68,7 +69,7 @@
 
 namespace {
 
-const QString RosterFilter = QStringLiteral("受講ﾌｧｲﾙ (*.cfg)|*.cfg");
+const QString RosterFileFilter = QStringLiteral("受講ﾌｧｲﾙ (*.cfg)|*.cfg");
 const QString TableFilter = QStringLiteral("txtﾌｧｲﾙ (*.txt)|*.txt");
 
 // What the commands left on the test doubles, in one comparable text.
@@ -162,6 +163,14 @@ struct LectureFiles
         writeBytes(settings, cp932Lines({QStringLiteral("port=%1").arg(freePort())}));
     }
 };
+
+// Types `text` as keys that carry it, Japanese too (keyClicks takes only
+// ASCII).
+void typeText(QWidget &widget, const QString &text)
+{
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, &widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
 
 // taro attends and hands in a file, as his student program would.
 void attendAndSubmit(quint16 port)
@@ -378,7 +387,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("expected");
         const QString copied = QStringLiteral("||1||");
-        const QString opened = RosterFilter + QStringLiteral("||0||");
+        const QString opened = RosterFileFilter + QStringLiteral("||0||");
         const QString saved = TableFilter + QStringLiteral("|.txt|0||");
         const QString launched = QStringLiteral("||1|calc --calc|");
         for (const char *focus : {"TxtOutput", "UserInfoGrid", "dirname"}) {
@@ -474,6 +483,74 @@ private Q_SLOTS:
         }
     }
 
+    // The filters above the grid count the class live and narrow the rows;
+    // the search takes an ID or a name and Ctrl+F reaches it from anywhere.
+    // Saves and copies hold every row in roster order whatever is shown,
+    // and a student picked on the seat map is shown even if filtered out.
+    void filterBarNarrowsTheGridButNeverTheSaves()
+    {
+        LectureFiles files;
+        writeBytes(files.roster,
+                   cp932Lines({"kougimei=演習", "tantousya=山田 太郎", "kadaidir=" + files.kadai,
+                               "kaisi=09:00", "tikoku=10", "<start data>", "hanako,花子",
+                               "taro,太郎", "jiro,次郎", "<end data>"}));
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(10, 0)); });
+        QVERIFY(startLecture(files));
+        showActive();
+        auto *view = child<QTableView>(QStringLiteral("UserInfoGrid"));
+        const auto shown = [view] {
+            QStringList ids;
+            for (int row = 0; row < view->model()->rowCount(); ++row)
+                ids << view->model()->index(row, RosterGrid::UserId).data().toString();
+            return ids.join(u';');
+        };
+        const auto button = [this](const char *name) {
+            return child<QToolButton>(QString::fromLatin1(name));
+        };
+        const auto captions = [&] {
+            QStringList texts;
+            for (const char *name :
+                 {"filterAll", "filterAbsent", "filterNotHandedIn", "filterLate", "filterFlagged"})
+                texts << button(name)->text();
+            return texts.join(u' ');
+        };
+        QCOMPARE(captions(), "全員 (3) 未出席 (3) 未提出 (3) 遅刻 (0) 要確認 (0)");
+        QVERIFY(button("filterAll")->isChecked());
+        attendAndSubmit(m_window->server().network().port());
+        QTRY_COMPARE(captions(), "全員 (3) 未出席 (2) 未提出 (2) 遅刻 (1) 要確認 (0)");
+        button("filterAbsent")->click();
+        QCOMPARE(shown(), "hanako;jiro;計");
+        button("filterLate")->click();
+        QCOMPARE(shown(), "taro;計");
+
+        control("TxtOutput")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+        auto *search = child<QLineEdit>(QStringLiteral("rosterSearch"));
+        QCOMPARE(QApplication::focusWidget(), search);
+        button("filterAll")->click();
+        typeText(*search, QStringLiteral("次"));
+        QCOMPARE(shown(), "jiro;計");
+
+        const QString table = files.dir.filePath(QStringLiteral("table.txt"));
+        m_desktop->dialogs.nextAnswers << table;
+        item("mnuFileSave")->trigger();
+        const QStringList saved = cp932::decode(readBytes(table)).split(QStringLiteral("\r\n"));
+        QCOMPARE(saved.size(), 5); // heading, three students, the last line's end
+        QVERIFY(saved[1].startsWith("hanako,") && saved[2].startsWith("taro,") &&
+                saved[3].startsWith("jiro,"));
+        item("mnuEditCopy")->trigger();
+        const QStringList copied = m_desktop->clipboard.text.split(QStringLiteral("\r\n"));
+        QCOMPARE(copied, saved);
+        // Enter in the search goes to the rows found.
+        QTest::keyClick(search, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), view);
+        QCOMPARE(view->selectionModel()->selectedRows().value(0).data().toString(), "jiro");
+        child<RosterPane>(QStringLiteral("RosterPane"))->selectStudent(QStringLiteral("hanako"));
+        QVERIFY(button("filterAll")->isChecked());
+        QVERIFY(search->text().isEmpty());
+        QCOMPARE(view->selectionModel()->selectedRows().value(0).data().toString(), "hanako");
+    }
+
     // The window opens at the layout's size, its least; it may grow, the grid
     // taking the room and its columns following, and this machine's size,
     // place and splitter come back with the next window.
@@ -495,7 +572,10 @@ private Q_SLOTS:
         QWidget *status = control("sbStatusBar");
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QCOMPARE(view->geometry(), QRect(0, 0, twipsToPixels(5772), twipsToPixels(1884)));
+        // The layout's grid, under the filters that the window grew for.
+        QCOMPARE(view->size(), QSize(twipsToPixels(5772), twipsToPixels(1884)));
+        QCOMPARE(view->mapTo(child<QSplitter>(QStringLiteral("GridLogSplitter")), QPoint()),
+                 QPoint(0, child<RosterPane>(QStringLiteral("RosterPane"))->barHeight()));
         QCOMPARE(view->columnWidth(RosterGrid::UserId), twipsToPixels(800));
         const int logHeight = log->height();
 
@@ -595,6 +675,72 @@ private Q_SLOTS:
         QCOMPARE(states(), QStringLiteral("/空席;taro/要確認;hanako/要確認;s26099/名簿外"));
         QTRY_COMPARE(view.grab().toImage().pixelColor(view.seatRect(2).center() + QPoint(30, 12)),
                      SeatMapView::colourOf(SeatMap::State::OffRoster));
+    }
+
+    // 配置の編集: a seat dragged to a free place, a seat renamed, 保存 writes
+    // the layout file; a click selects a seat then, not a student's row.
+    void seatLayoutIsEditedOnTheMapAndSaved()
+    {
+        LectureFiles files;
+        const QString zaseki = files.dir.filePath(QStringLiteral("zaseki.cfg"));
+        writeBytes(zaseki, cp932Lines({"A1,1,1,127.0.0.1", "A2,1,2,127.0.0.2"}));
+        QVERIFY(startLecture(files));
+        showActive();
+        item("mnuViewSeats")->trigger();
+        FrmSeats *seats = m_window->seatsWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(seats));
+        SeatMapView &view = seats->view();
+        const QSize viewing = view.size();
+        seats->findChild<QPushButton *>(QStringLiteral("editLayout"))->click();
+        QVERIFY(view.editing());
+        // A free row and column to move to.
+        QCOMPARE(view.size(), viewing + QSize(SeatMapView::SeatWidth + SeatMapView::Gap,
+                                              SeatMapView::SeatHeight + SeatMapView::Gap));
+
+        // Grabbed by a corner, let go with the seat over row 2, column 3.
+        const QPoint grab = view.seatRect(0).topLeft() + QPoint(5, 5);
+        const QPoint drop = view.placeRect(2, 3).topLeft() + QPoint(8, 8);
+        QTest::mousePress(&view, Qt::LeftButton, {}, grab);
+        QTest::mouseMove(&view, drop);
+        QTest::mouseRelease(&view, Qt::LeftButton, {}, drop);
+        const Seat moved = seats->map().layout().seats[0];
+        QCOMPARE(QStringLiteral("%1 %2").arg(moved.row).arg(moved.column), "2 3");
+        QVERIFY(seats->isWindowModified());
+        // The room grew by the seat: again a free row and column beyond it.
+        QCOMPARE(view.size(),
+                 QSize(SeatMapView::Gap + 4 * (SeatMapView::SeatWidth + SeatMapView::Gap),
+                       SeatMapView::Gap + 3 * (SeatMapView::SeatHeight + SeatMapView::Gap)));
+
+        QTest::mouseClick(&view, Qt::LeftButton, {}, view.seatRect(1).center());
+        QCOMPARE(view.selectedSeat(), 1);
+        QVERIFY(child<QTableView>(QStringLiteral("UserInfoGrid"))
+                    ->selectionModel()
+                    ->selectedRows()
+                    .isEmpty());
+        auto *label = seats->findChild<QLineEdit *>(QStringLiteral("seatLabel"));
+        QCOMPARE(label->text(), "A2");
+        label->setFocus();
+        label->selectAll();
+        typeText(*label, QStringLiteral("#窓"));
+        QTest::keyClick(label, Qt::Key_Return);
+        QCOMPARE(seats->map().layout().seats[1].label, "A2");
+        QVERIFY(m_desktop->messages.shown.value(0).contains(QStringLiteral("「#窓」は使えません")));
+        label->selectAll();
+        typeText(*label, QStringLiteral("窓側"));
+        // Typed, not yet entered: 保存 takes it.
+        seats->findChild<QPushButton *>(QStringLiteral("saveLayout"))->click();
+        QCOMPARE(readBytes(zaseki),
+                 cp932Lines({"# 座席,行,列,アドレス", "A1,2,3,127.0.0.1", "窓側,1,2,127.0.0.2"}));
+        QVERIFY(!seats->isWindowModified());
+        QCOMPARE(seats->map().layout().seats[1].label, "窓側");
+
+        // Seen from the back, a drop lands on the place drawn there too.
+        seats->findChild<QPushButton *>(QStringLiteral("flipView"))->click();
+        QCOMPARE(view.placeAt(view.placeRect(1, 3).center()), (QPair<int, int>(1, 3)));
+        QTest::mousePress(&view, Qt::LeftButton, {}, view.seatRect(0).center());
+        QTest::mouseRelease(&view, Qt::LeftButton, {}, view.placeRect(1, 3).center());
+        QCOMPARE(view.seatRect(0), view.placeRect(1, 3));
+        QCOMPARE(seats->map().layout().seats[0].row, 1);
     }
 
     void lectureLabelsShowFileTextAsWritten()

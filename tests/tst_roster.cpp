@@ -160,6 +160,27 @@ private Q_SLOTS:
             QCOMPARE(filter.rowCount(), 2);
     }
 
+    // A roster opened while a filter is chosen: its rows are students once
+    // the count is set, and the filter judges them as such; the counts
+    // follow marks and flags.
+    void filterJudgesANewRostersRows()
+    {
+        RosterModel model(*m_grid);
+        RosterFilter filter(*m_grid);
+        filter.setSourceModel(&model);
+        filter.setKind(RosterFilter::Absent);
+        m_grid->replaceRowsFrom(1, {RosterGrid::Row{"taro", "太郎", "09:00:00"},
+                                    RosterGrid::Row{"hanako", "花子"}, RosterGrid::Row{"計"}});
+        m_grid->setRosterCount(2);
+        QStringList shown;
+        for (int row = 0; row < filter.rowCount(); ++row)
+            shown << filter.index(row, RosterGrid::UserId).data().toString();
+        QCOMPARE(shown, (QStringList{"hanako", "計"}));
+        m_grid->flagAddress(2);
+        QCOMPARE(filter.caption(RosterFilter::Flagged), QStringLiteral("要確認 (1)"));
+        QCOMPARE(filter.caption(RosterFilter::NotHandedIn), QStringLiteral("未提出 (2)"));
+    }
+
     void modelFollowsTheGrid()
     {
         RosterModel model(*m_grid);

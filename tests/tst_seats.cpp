@@ -158,6 +158,77 @@ private Q_SLOTS:
         QCOMPARE(absent, (QStringList{"taro", "jiro"}));
     }
 
+    // The lecturer's edits on the layout as data: a seat moved to a free
+    // place or onto another (they change places), labels renamed, and only
+    // what the file can hold back.
+    void layoutEditsMoveAndRenameSeats()
+    {
+        SeatLayout layout = SeatLayout::parse(u"A1,1,1,10.0.0.1\nA2,1,2,10.0.0.2\nB1,2,1,10.0.0.3");
+        QVERIFY(layout.moveSeat(2, 3, 4));
+        QVERIFY(layout.moveSeat(0, 1, 2));
+        QCOMPARE(seatsText(layout), "A1 1 2 10.0.0.1;A2 1 1 10.0.0.2;B1 3 4 10.0.0.3");
+        QVERIFY(!layout.moveSeat(0, 1, 2));
+        QVERIFY(!layout.moveSeat(0, 0, 1));
+        QVERIFY(!layout.moveSeat(0, 1, SeatLayout::MaxRowsOrColumns + 1));
+        QVERIFY(!layout.moveSeat(3, 1, 1));
+
+        QVERIFY(layout.renameSeat(1, QStringLiteral("  窓側, 前 ")));
+        QVERIFY(!layout.renameSeat(1, QStringLiteral("窓側, 前")));
+        for (const QString &bad :
+             {QString(), QStringLiteral("  "), QStringLiteral("#1"), QStringLiteral("A\nB"),
+              QStringLiteral("A\rB"), QStringLiteral("席😀")})
+            QVERIFY2(!layout.renameSeat(0, bad), qPrintable(bad));
+        const QString edited = "A1 1 2 10.0.0.1;窓側, 前 1 1 10.0.0.2;B1 3 4 10.0.0.3";
+        QCOMPARE(seatsText(layout), edited);
+        // The file's text reads back to the same seats, in code page 932.
+        QCOMPARE(seatsText(SeatLayout::parse(cp932::decode(cp932::encode(layout.text())))), edited);
+
+        // Seats of the order of arrival moved by hand keep their places:
+        // the next address takes the next free one.
+        SeatLayout arrival = SeatLayout::inArrivalOrder({"a", "b"});
+        QVERIFY(arrival.moveSeat(0, 1, 3));
+        arrival.addArrival("c");
+        arrival.addArrival("d");
+        QCOMPARE(seatsText(arrival), "1 1 3 a;2 1 2 b;3 1 4 c;4 1 5 d");
+    }
+
+    // 保存 of the edited layout: zaseki.cfg (or inivar.cfg's zaseki) through a
+    // temporary file, CP932 and CR LF; a failed save leaves the old file.
+    void editedLayoutIsSavedWholeOrNotAtAll()
+    {
+        QTemporaryDir dir;
+        const QString own = dir.filePath("zaseki.cfg");
+        QCOMPARE(seatLayoutSavePath(dir.path()), own);
+        writeBytes(own, cp932Lines({"# 教室", "前,1,1,10.0.0.1", "後ろ,2,1,10.0.0.2"}));
+        QString error;
+        std::optional<SeatLayout> layout = readSeatLayoutFile(seatLayoutPath(dir.path()), &error);
+        QVERIFY(layout);
+        QVERIFY(layout->moveSeat(1, 1, 2));
+        QVERIFY(layout->renameSeat(0, QStringLiteral("教卓前")));
+        QVERIFY(writeSeatLayoutFile(seatLayoutSavePath(dir.path()), *layout));
+        QCOMPARE(readBytes(own),
+                 cp932Lines({"# 座席,行,列,アドレス", "教卓前,1,1,10.0.0.1", "後ろ,1,2,10.0.0.2"}));
+        QVERIFY(!QFileInfo::exists(own + ".new"));
+        const std::optional<SeatLayout> back = readSeatLayoutFile(own, &error);
+        QVERIFY(back);
+        QCOMPARE(seatsText(*back), seatsText(*layout));
+
+        // The temporary file's name taken by a folder: nothing is replaced.
+        const QByteArray before = readBytes(own);
+        QVERIFY(QDir().mkpath(own + ".new"));
+        QVERIFY(layout->renameSeat(1, QStringLiteral("窓")));
+        const Result<> failed = writeSeatLayoutFile(own, *layout);
+        QVERIFY(!failed);
+        QVERIFY(!failed.error().isEmpty());
+        QCOMPARE(readBytes(own), before);
+
+        const QString named = dir.filePath("rooms/r101.cfg");
+        writeBytes(dir.filePath("inivar.cfg"), cp932Lines({"zaseki=" + named}));
+        QCOMPARE(seatLayoutSavePath(dir.path()), named);
+        QVERIFY(writeSeatLayoutFile(named, *layout));
+        QVERIFY(readBytes(named).contains(cp932::encode(u"窓,1,2,10.0.0.2\r\n")));
+    }
+
     // The real program, without a display: exit codes and the CSV's bytes.
     void aJournaledIdOffTheRosterTakesItsSeat()
     {

@@ -164,3 +164,8 @@ int runImportCommand(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Tavrelle"));
     return importCommand(QCoreApplication::arguments());
 }
+
+QString importRosterUsage()
+{
+    return Usage;
+}

@@ -16,3 +16,5 @@ int runImportCommand(int argc, char *argv[]);
 // The same inside a running application; `arguments` as
 // QCoreApplication::arguments() gives them.
 int importCommand(const QStringList &arguments);
+// What --import-roster --help prints.
+QString importRosterUsage();

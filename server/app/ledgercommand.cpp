@@ -27,16 +27,7 @@ const char Usage[] =
     "  --to YYYY-MM-DD     この日までの授業を数えます (既定: kikan の最終日)\n"
     "  --journals DIR      ほかの機械の記録フォルダも読みます (何度でも指定できます)\n"
     "  --out FILE          FILE に書きます (既定: 標準出力)\n"
-    "  --help              この説明を表示します\n"
-    "\n"
-    "使い方: tavrelle --submissions 受講ファイル.cfg [--folder DIR] [--journals DIR]... [--out "
-    "FILE]\n"
-    "課題の提出一覧を CSV で書き出します (詳しくは tavrelle --submissions --help)｡\n"
-    "\n"
-    "使い方: tavrelle --import-roster 名簿.csv --lecture 講義名 --lecturer 担当者 [オプション]\n"
-    "履修者名簿から受講ファイルを作ります (詳しくは tavrelle --import-roster --help)｡\n"
-    "\n"
-    "オプションなしの tavrelle は講師用の画面を開きます｡\n";
+    "  --help              この説明を表示します\n";
 
 struct Options
 {
@@ -101,7 +92,12 @@ QString checkFolders(const QStringList &folders)
 
 bool isLedgerCommand(int argc, char *argv[])
 {
-    return hasArgument(argc, argv, "--ledger") || hasArgument(argc, argv, "--help");
+    return hasArgument(argc, argv, "--ledger");
+}
+
+QString ledgerUsage()
+{
+    return QString::fromUtf8(Usage);
 }
 
 int runLedgerCommand(int argc, char *argv[])

@@ -8,6 +8,7 @@
 #include "server/app/commandoutput.h"
 #include "server/lecture/rosterfile.h"
 #include "server/lecture/seatmap.h"
+#include "server/records/durablefile.h"
 #include "server/records/journalreader.h"
 #include "server/records/lecturejournal.h"
 #include "server/records/seatclaims.h"
@@ -142,18 +143,36 @@ std::optional<int> rosterLateAfter(const QString &path)
         CourseSettings::fromText(cp932::decode(file.readAll()), Clock::now().date()));
 }
 
+namespace {
+
+QString zasekiKey(const QString &startFolder)
+{
+    const Result<SettingsText> settings =
+        SettingsText::read(QDir(startFolder).absoluteFilePath(QStringLiteral("inivar.cfg")));
+    return settings ? settings->value(QStringLiteral("zaseki")) : QString();
+}
+
+} // namespace
+
 QString seatLayoutPath(const QString &startFolder, const QString &named)
 {
     if (!named.isEmpty())
         return named;
-    const QDir start(startFolder);
-    const Result<SettingsText> settings =
-        SettingsText::read(start.absoluteFilePath(QStringLiteral("inivar.cfg")));
-    const QString key = settings ? settings->value(QStringLiteral("zaseki")) : QString();
-    if (!key.isEmpty())
+    if (const QString key = zasekiKey(startFolder); !key.isEmpty())
         return key;
-    const QString own = start.absoluteFilePath(QStringLiteral("zaseki.cfg"));
+    const QString own = QDir(startFolder).absoluteFilePath(QStringLiteral("zaseki.cfg"));
     return QFileInfo::exists(own) ? own : QString();
+}
+
+QString seatLayoutSavePath(const QString &startFolder)
+{
+    const QString key = zasekiKey(startFolder);
+    return key.isEmpty() ? QDir(startFolder).absoluteFilePath(QStringLiteral("zaseki.cfg")) : key;
+}
+
+Result<> writeSeatLayoutFile(const QString &path, const SeatLayout &layout)
+{
+    return replaceFileDurably(path, cp932::encode(layout.text()));
 }
 
 std::optional<SeatLayout> readSeatLayoutFile(const QString &path, QString *error)
@@ -225,4 +244,9 @@ int runSeatsCommand(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tavrelle"));
     return seatsCommand(QCoreApplication::arguments());
+}
+
+QString seatsUsage()
+{
+    return Usage;
 }

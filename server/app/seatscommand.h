@@ -5,6 +5,7 @@
 //            [--journals DIR]... [--out FILE]
 // Runs before any window system is touched, so it needs no display.
 
+#include "common/result.h"
 #include "server/lecture/seatlayout.h"
 
 #include <QByteArray>
@@ -35,6 +36,14 @@ std::optional<int> rosterLateAfter(const QString &path);
 // inivar.cfg in `startFolder`, else zaseki.cfg there when it exists; empty
 // when there is none (seats in the order of arrival).
 QString seatLayoutPath(const QString &startFolder, const QString &named = QString());
+// Where 配置の編集 saves the room's layout: the zaseki key of inivar.cfg in
+// `startFolder`, else zaseki.cfg there.
+QString seatLayoutSavePath(const QString &startFolder);
+// Replaces the layout file at `path` (through a temporary file: a failure
+// leaves the old one).
+Result<> writeSeatLayoutFile(const QString &path, const SeatLayout &layout);
 // The layout in `path` (bad lines named in its problems), the order of
 // arrival for an empty path, or nothing with the reason in `error`.
 std::optional<SeatLayout> readSeatLayoutFile(const QString &path, QString *error);
+// What --seats --help prints.
+QString seatsUsage();

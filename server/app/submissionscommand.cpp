@@ -187,3 +187,8 @@ int runSubmissionsCommand(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Tavrelle"));
     return submissionsCommand(QCoreApplication::arguments());
 }
+
+QString submissionsUsage()
+{
+    return Usage;
+}

@@ -14,3 +14,5 @@ int runSubmissionsCommand(int argc, char *argv[]);
 // The same inside a running application; `arguments` as
 // QCoreApplication::arguments() gives them.
 int submissionsCommand(const QStringList &arguments);
+// What --submissions --help prints.
+QString submissionsUsage();

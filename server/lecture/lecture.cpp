@@ -6,6 +6,12 @@ void Lecture::setKougimei(const QString &text)
     Q_EMIT kougimeiChanged(text);
 }
 
+void Lecture::setRosterPath(const QString &path)
+{
+    m_rosterPath = path;
+    Q_EMIT rosterPathChanged(path);
+}
+
 void Lecture::setTantousya(const QString &text)
 {
     m_tantousya = text;

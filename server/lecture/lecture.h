@@ -35,7 +35,7 @@ public:
 
     // The roster file the lecture was loaded from; empty without one.
     const QString &rosterPath() const { return m_rosterPath; }
-    void setRosterPath(const QString &path) { m_rosterPath = path; }
+    void setRosterPath(const QString &path);
     // The due time and cut-off in force for the assignment folder now.
     const AssignmentDeadline &deadline() const { return m_deadline; }
     void setDeadline(const AssignmentDeadline &deadline);
@@ -64,6 +64,7 @@ Q_SIGNALS:
     void rosterDeadlineRead(const QString &simekiri, const QString &uketuke);
     void studentDeadlinesChanged();
     void rosterStudentDeadlinesRead(const QList<StudentDeadline> &deadlines);
+    void rosterPathChanged(const QString &path);
 
 private:
     QString m_kougimei;

@@ -57,6 +57,7 @@ void RosterGrid::setRosterCount(int count)
 {
     m_rosterCount = count;
     recount();
+    Q_EMIT rosterCountChanged();
 }
 
 void RosterGrid::recount()

@@ -88,6 +88,8 @@ Q_SIGNALS:
     // replaceRowsFrom() changes the grid as a whole; a new roster begins.
     void rowsAboutToBeReplaced();
     void rowsReplaced();
+    // setRosterCount(): which rows are students may have changed.
+    void rosterCountChanged();
     // Cells `first`..`last` of `row` (or their flags and notes) changed.
     void cellsChanged(int row, int first, int last);
 

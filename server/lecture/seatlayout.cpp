@@ -1,5 +1,7 @@
 #include "server/lecture/seatlayout.h"
 
+#include "common/cp932.h"
+
 #include <QSet>
 #include <algorithm>
 
@@ -86,9 +88,68 @@ void SeatLayout::addArrival(const QString &address)
 {
     if (indexOf(address) >= 0)
         return;
+    // The next place in order that no seat stands on: the lecturer may have
+    // moved seats of the order of arrival anywhere.
+    QSet<QPair<int, int>> taken;
+    for (const Seat &seat : std::as_const(seats))
+        taken.insert({seat.row, seat.column});
     const int n = int(seats.size());
-    seats.append(
-        {QString::number(n + 1), n / SeatsPerArrivalRow + 1, n % SeatsPerArrivalRow + 1, address});
+    for (int place = n;; ++place) {
+        const QPair<int, int> cell{place / SeatsPerArrivalRow + 1, place % SeatsPerArrivalRow + 1};
+        if (!taken.contains(cell)) {
+            seats.append({QString::number(n + 1), cell.first, cell.second, address});
+            return;
+        }
+    }
+}
+
+int SeatLayout::seatAt(int row, int column) const
+{
+    for (int i = 0; i < seats.size(); ++i) {
+        if (seats[i].row == row && seats[i].column == column)
+            return i;
+    }
+    return -1;
+}
+
+bool SeatLayout::moveSeat(int seat, int row, int column)
+{
+    if (seat < 0 || seat >= seats.size() || row < 1 || row > MaxRowsOrColumns || column < 1 ||
+        column > MaxRowsOrColumns)
+        return false;
+    Seat &moved = seats[seat];
+    if (moved.row == row && moved.column == column)
+        return false;
+    if (const int other = seatAt(row, column); other >= 0) {
+        seats[other].row = moved.row;
+        seats[other].column = moved.column;
+    }
+    moved.row = row;
+    moved.column = column;
+    return true;
+}
+
+QString SeatLayout::labelProblem(const QString &label)
+{
+    if (label.isEmpty())
+        return QStringLiteral("座席の名前がありません");
+    if (label.contains(u'\n') || label.contains(u'\r'))
+        return QStringLiteral("座席の名前は一行で書いてください");
+    if (label.startsWith(u'#'))
+        return QStringLiteral("「#」で始まる行は読まれません");
+    if (cp932::decode(cp932::encode(label)) != label)
+        return QStringLiteral("座席表のファイルに書けない文字があります");
+    return {};
+}
+
+bool SeatLayout::renameSeat(int seat, const QString &label)
+{
+    const QString trimmed = label.trimmed();
+    if (seat < 0 || seat >= seats.size() || !labelProblem(trimmed).isEmpty() ||
+        seats[seat].label == trimmed)
+        return false;
+    seats[seat].label = trimmed;
+    return true;
 }
 
 int SeatLayout::indexOf(const QString &address) const

@@ -37,6 +37,17 @@ struct SeatLayout
 
     // The seat of `address`, or -1.
     int indexOf(const QString &address) const;
+    // The seat at `row`, `column`, or -1.
+    int seatAt(int row, int column) const;
+
+    // Edits, as the lecturer makes them on the seat map; false when refused
+    // or when nothing would change. A seat standing at the place `seat` moves to
+    // takes the place `seat` leaves.
+    bool moveSeat(int seat, int row, int column);
+    // The label is taken without its outer spaces.
+    bool renameSeat(int seat, const QString &label);
+    // Why `label` cannot be a seat's label in the file, or empty.
+    static QString labelProblem(const QString &label);
     // The file's text of the seats, CR LF, ready to be encoded.
     QString text() const;
 };

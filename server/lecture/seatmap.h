@@ -55,6 +55,10 @@ public:
     void addHandedIn(const QString &userId, const QString &fileName);
 
     const SeatLayout &layout() const { return m_layout; }
+    // The layout's edits (SeatLayout::moveSeat, renameSeat): a seat keeps its
+    // address, so who sits on it stays.
+    bool moveSeat(int seat, int row, int column) { return m_layout.moveSeat(seat, row, column); }
+    bool renameSeat(int seat, const QString &label) { return m_layout.renameSeat(seat, label); }
     // Seat lines in layout order, then students outside the layout.
     QList<Line> lines() const;
     // Roster students who have not attended, in roster order.

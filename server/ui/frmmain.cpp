@@ -7,22 +7,21 @@
 #include "server/app/browsefolder.h"
 #include "server/app/lectureserver.h"
 #include "server/app/manual.h"
+#include "server/app/seatscommand.h"
 #include "server/app/submissionslist.h"
 #include "server/folders/foldernesting.h"
 #include "server/ui/deadlinecontrol.h"
-#include "server/ui/flaggedcelldelegate.h"
 #include "server/ui/frmabout.h"
 #include "server/ui/frmimport.h"
 #include "server/ui/frmledger.h"
 #include "server/ui/frmseats.h"
 #include "server/ui/frmsubmissions.h"
-#include "server/ui/gridcolumns.h"
 #include "server/ui/japanesefont.h"
 #include "server/ui/mainmenu.h"
 #include "server/ui/mainstatusbar.h"
 #include "server/ui/maintoolbar.h"
 #include "server/ui/qttextlog.h"
-#include "server/ui/rostermodel.h"
+#include "server/ui/rosterpane.h"
 #include "server/ui/shortcutpriority.h"
 #include "server/ui/windowplace.h"
 
@@ -31,14 +30,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
-#include <QStyleOptionViewItem>
 #include <QTableView>
 
 // The pictures live in a static library: they are registered by hand.
@@ -53,17 +50,6 @@ const QString AppTitle = QStringLiteral("Tavrelle");
 const QString OptionsPlaceholder = QStringLiteral("ｵﾌﾟｼｮﾝ ﾀﾞｲｱﾛｸﾞのｺｰﾄﾞをここに記述します !");
 const QString FolderPrompt = QStringLiteral("課題保存先を指定してください");
 const QString HandoutFolderPrompt = QStringLiteral("配布物のフォルダを指定してください");
-
-// "hh:mm:ss" written with the font's widest digit: no time of day is wider.
-QString widestTime(const QFontMetrics &metrics)
-{
-    QChar widest = u'0';
-    for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
-        if (metrics.horizontalAdvance(QChar(digit)) > metrics.horizontalAdvance(widest))
-            widest = QChar(digit);
-    }
-    return QString(2, widest) + u':' + QString(2, widest) + u':' + QString(2, widest);
-}
 
 } // namespace
 
@@ -86,7 +72,11 @@ FrmMain::FrmMain(const Desktop &desktop, const ShellServices &shell, QWidget *pa
     build(desktop, shell);
 }
 
-FrmMain::~FrmMain() = default;
+FrmMain::~FrmMain()
+{
+    // The grid's models go before the server's grid they show.
+    delete m_pane;
+}
 
 void FrmMain::build(const Desktop &desktop, const ShellServices &shell)
 {
@@ -169,70 +159,37 @@ void FrmMain::buildControls()
     m_splitter->setChildrenCollapsible(false);
     m_splitter->setHandleWidth(twipsToPixels(36));
     m_splitter->setGeometry(twipsRect(120, 1800, 5772, 3012));
-    m_userInfoGrid = new QTableView(m_splitter);
-    m_userInfoGrid->setObjectName(QStringLiteral("UserInfoGrid"));
+    // The grid goes above the log once the server that fills it is there.
     m_txtOutput = new QtTextLog(m_splitter);
     m_txtOutput->setObjectName(QStringLiteral("TxtOutput"));
-    m_splitter->setStretchFactor(0, 1);
-    m_splitter->setStretchFactor(1, 0);
-    m_splitter->setSizes({twipsToPixels(1884), twipsToPixels(1092)});
     // Tab leaves the log for the next control instead of typing a tab.
     m_txtOutput->setTabChangesFocus(true);
 
     m_sbStatusBar = new MainStatusBar(m_client);
     m_sbStatusBar->setGeometry(twipsRect(0, 4908, 6000, 264));
-
-    setTabOrder(m_txtOutput, m_userInfoGrid);
-    setTabOrder(m_userInfoGrid, m_dirname);
-    setTabOrder(m_dirname, m_haifudirBtn);
     m_txtOutput->setFocus();
 }
 
 void FrmMain::buildGrid()
 {
-    m_rosterModel = std::make_unique<RosterModel>(m_server->grid());
-    m_userInfoGrid->setModel(m_rosterModel.get());
-    m_userInfoGrid->setItemDelegate(new FlaggedCellDelegate(m_userInfoGrid));
-    m_userInfoGrid->setFont(japaneseFont());
-    m_userInfoGrid->verticalHeader()->hide();
-    m_userInfoGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_userInfoGrid->verticalHeader()->setDefaultSectionSize(twipsToPixels(240));
-    m_userInfoGrid->horizontalHeader()->setHighlightSections(false);
-    m_userInfoGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_userInfoGrid->setWordWrap(false);
-    // Tab moves on to the next control, not to the next cell.
-    m_userInfoGrid->setTabKeyNavigation(false);
-    m_columns = new GridColumns(*m_userInfoGrid, twipsToPixels(5772));
-    connect(&m_server->grid(), &RosterGrid::columnWidthChanged, this,
-            [this](int column, int twips) {
-                m_columns->setBaseWidth(column, gridColumnPixels(column, twips));
-            });
-}
+    m_pane = new RosterPane(m_server->grid(), twipsToPixels(5772));
+    m_userInfoGrid = &m_pane->view();
+    m_splitter->insertWidget(0, m_pane);
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 0);
+    // The filters take a row of their own: the window grows by it, so that
+    // the grid keeps the rows the layout gives it.
+    const int bar = m_pane->barHeight();
+    m_client->setMinimumHeight(m_client->minimumHeight() + bar);
+    m_splitter->resize(m_splitter->width(), m_splitter->height() + bar);
+    m_splitter->setSizes({twipsToPixels(1884) + bar, twipsToPixels(1092)});
+    const Lecture &lecture = m_server->lecture();
+    connect(&lecture, &Lecture::rosterPathChanged, m_pane,
+            [this](const QString &path) { m_pane->setLateAfter(rosterLateAfter(path)); });
 
-int FrmMain::gridColumnPixels(int column, int twips) const
-{
-    const int pixels = twipsToPixels(twips);
-    if (column != RosterGrid::Attendance && column != RosterGrid::Assignment)
-        return pixels;
-    // The Japanese fonts here draw "hh:mm:ss" wider than the column the
-    // layout gives; a time cut to "16:3…" would be no use to the lecturer.
-    return qMax(pixels, timeCellPixels());
-}
-
-int FrmMain::timeCellPixels() const
-{
-    // Measured the way the view lays out and elides a cell: the style's item
-    // size for the widest time in the grid's font, with its text margins, and
-    // the grid line that the view takes off every cell.
-    QStyleOptionViewItem option;
-    option.initFrom(m_userInfoGrid);
-    option.font = m_userInfoGrid->font();
-    option.fontMetrics = QFontMetrics(option.font, m_userInfoGrid);
-    option.features = QStyleOptionViewItem::HasDisplay;
-    option.text = widestTime(option.fontMetrics);
-    const QSize cell = m_userInfoGrid->style()->sizeFromContents(QStyle::CT_ItemViewItem, &option,
-                                                                 QSize(), m_userInfoGrid);
-    return cell.width() + (m_userInfoGrid->showGrid() ? 1 : 0);
+    setTabOrder(m_txtOutput, m_userInfoGrid);
+    setTabOrder(m_userInfoGrid, m_dirname);
+    setTabOrder(m_dirname, m_haifudirBtn);
 }
 
 bool FrmMain::eventFilter(QObject *watched, QEvent *event)
@@ -443,10 +400,7 @@ void FrmMain::mnuViewSeats_Click()
 
 void FrmMain::selectStudent(const QString &userId)
 {
-    // The model leaves out the heading row.
-    if (const std::optional<int> row = m_server->grid().searchtext(userId);
-        row && !userId.isEmpty())
-        m_userInfoGrid->selectRow(*row - 1);
+    m_pane->selectStudent(userId);
 }
 
 void FrmMain::mnuHelpOpen_Click()

@@ -9,7 +9,6 @@ class DocumentOpener;
 class FileDialogs;
 class FrmSeats;
 class FrmSubmissions;
-class GridColumns;
 class SubmissionsList;
 class FolderChooser;
 class FrmLedger;
@@ -24,7 +23,7 @@ class QLabel;
 class QSplitter;
 class QTableView;
 class Registry;
-class RosterModel;
+class RosterPane;
 class QtDesktop;
 class QtShell;
 class QtTextLog;
@@ -82,8 +81,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    int gridColumnPixels(int column, int twips) const;
-    int timeCellPixels() const;
     void build(const Desktop &desktop, const ShellServices &shell);
     void buildControls();
     void buildGrid();
@@ -113,15 +110,13 @@ private:
     QLabel *m_haifudir = nullptr;
     QAbstractButton *m_haifudirBtn = nullptr;
     QSplitter *m_splitter = nullptr;
+    RosterPane *m_pane = nullptr;
     QTableView *m_userInfoGrid = nullptr;
-    GridColumns *m_columns = nullptr;
     QtTextLog *m_txtOutput = nullptr;
     MainStatusBar *m_sbStatusBar = nullptr;
     QAction *m_mnuViewToolbar = nullptr;
     QAction *m_mnuViewStatusBar = nullptr;
     std::unique_ptr<LectureServer> m_server;
-    // After the server: gone before the grid it shows.
-    std::unique_ptr<RosterModel> m_rosterModel;
     FileDialogs *m_dialogs = nullptr;
     Clipboard *m_clipboard = nullptr;
     FrmSubmissions *m_frmSubmissions = nullptr;

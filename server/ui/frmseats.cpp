@@ -13,6 +13,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -55,7 +56,7 @@ FrmSeats::FrmSeats(LectureServer &server, FileDialogs &dialogs, MessageBox &mess
     : QWidget(parent, Qt::Window), m_server(server), m_dialogs(dialogs), m_messages(messages)
 {
     setObjectName(QStringLiteral("frmSeats"));
-    setWindowTitle(QStringLiteral("座席表"));
+    setWindowTitle(QStringLiteral("座席表[*]"));
     buildControls();
     m_redraw.setSingleShot(true);
     m_redraw.setInterval(RedrawDelayMs);
@@ -86,7 +87,11 @@ FrmSeats::FrmSeats(LectureServer &server, FileDialogs &dialogs, MessageBox &mess
                                       std::nullopt);
 }
 
-FrmSeats::~FrmSeats() = default;
+FrmSeats::~FrmSeats()
+{
+    // Closing moves the focus off the label field, after the map is gone.
+    disconnect(m_seatLabel, nullptr, this, nullptr);
+}
 
 void FrmSeats::buildControls()
 {
@@ -96,9 +101,15 @@ void FrmSeats::buildControls()
     auto *save = new QPushButton(QStringLiteral("画像保存"), this);
     save->setObjectName(QStringLiteral("saveImage"));
     connect(save, &QPushButton::clicked, this, &FrmSeats::saveImage);
+    m_edit = new QPushButton(QStringLiteral("配置の編集"), this);
+    m_edit->setObjectName(QStringLiteral("editLayout"));
+    m_edit->setCheckable(true);
+    connect(m_edit, &QPushButton::toggled, this, &FrmSeats::setEditing);
     m_view = new SeatMapView;
     m_view->setObjectName(QStringLiteral("seatMap"));
     connect(m_view, &SeatMapView::studentClicked, this, &FrmSeats::studentClicked);
+    connect(m_view, &SeatMapView::seatSelected, this, &FrmSeats::selectSeat);
+    connect(m_view, &SeatMapView::seatMoved, this, &FrmSeats::moveSeat);
     auto *scroll = new QScrollArea(this);
     scroll->setWidget(m_view);
     scroll->setWidgetResizable(false);
@@ -110,20 +121,44 @@ void FrmSeats::buildControls()
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_flip);
     buttons->addWidget(save);
+    buttons->addWidget(m_edit);
     buttons->addStretch(1);
     auto *column = new QVBoxLayout(this);
     column->addLayout(buttons);
+    column->addWidget(buildEditBar());
     column->addWidget(scroll, 1);
     column->addWidget(m_outside);
     column->addWidget(m_absent);
     column->addWidget(m_problems);
 }
 
+QWidget *FrmSeats::buildEditBar()
+{
+    m_editBar = new QWidget(this);
+    m_seatLabel = new QLineEdit(m_editBar);
+    m_seatLabel->setObjectName(QStringLiteral("seatLabel"));
+    m_seatLabel->setPlaceholderText(QStringLiteral("座席をクリックして選びます"));
+    connect(m_seatLabel, &QLineEdit::editingFinished, this, &FrmSeats::renameSelectedSeat);
+    m_saveLayout = new QPushButton(QStringLiteral("保存"), m_editBar);
+    m_saveLayout->setObjectName(QStringLiteral("saveLayout"));
+    connect(m_saveLayout, &QPushButton::clicked, this, &FrmSeats::saveLayout);
+    auto *row = new QHBoxLayout(m_editBar);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(new QLabel(QStringLiteral("座席名:"), m_editBar));
+    row->addWidget(m_seatLabel, 1);
+    row->addWidget(m_saveLayout);
+    row->addWidget(new QLabel(QStringLiteral("座席はドラッグで動かせます｡"), m_editBar));
+    m_editBar->hide();
+    return m_editBar;
+}
+
 void FrmSeats::open(const QString &startFolder)
 {
     const Lecture &lecture = m_server.lecture();
+    m_startFolder = startFolder;
     QString error;
-    std::optional<SeatLayout> layout = readSeatLayoutFile(seatLayoutPath(startFolder), &error);
+    std::optional<SeatLayout> layout =
+        m_modified ? m_map->layout() : readSeatLayoutFile(seatLayoutPath(startFolder), &error);
     if (!layout) {
         m_messages.show(error + QStringLiteral("｡到着順に並べます｡"));
         layout = SeatLayout::inArrivalOrder({});
@@ -169,6 +204,76 @@ void FrmSeats::flip()
 {
     m_view->setFromFront(!m_view->fromFront());
     m_flip->setText(m_view->fromFront() ? FromBack : FromFront);
+}
+
+void FrmSeats::setEditing(bool editing)
+{
+    m_view->setEditing(editing);
+    m_editBar->setVisible(editing);
+    selectSeat(-1);
+}
+
+void FrmSeats::selectSeat(int seat)
+{
+    // A label typed for the seat selected before is that seat's.
+    renameSelectedSeat();
+    m_labelSeat = seat;
+    m_view->setSelectedSeat(seat);
+    m_seatLabel->setEnabled(seat >= 0);
+    m_seatLabel->setText(seat >= 0 ? m_map->layout().seats[seat].label : QString());
+}
+
+void FrmSeats::moveSeat(int seat, int row, int column)
+{
+    if (!m_map->moveSeat(seat, row, column))
+        return;
+    setModified(true);
+    redraw();
+}
+
+void FrmSeats::renameSelectedSeat()
+{
+    const int seat = m_labelSeat;
+    if (seat < 0 || seat >= m_map->layout().seats.size())
+        return;
+    const QString label = m_seatLabel->text().trimmed();
+    if (label == m_map->layout().seats[seat].label)
+        return;
+    if (const QString problem = SeatLayout::labelProblem(label); !problem.isEmpty()) {
+        m_seatLabel->setText(m_map->layout().seats[seat].label);
+        m_messages.show(QStringLiteral("座席名「%1」は使えません: %2｡").arg(label, problem));
+        return;
+    }
+    if (m_map->renameSeat(seat, label)) {
+        setModified(true);
+        redraw();
+    }
+}
+
+void FrmSeats::setModified(bool modified)
+{
+    m_modified = modified;
+    setWindowModified(modified);
+}
+
+void FrmSeats::saveLayout()
+{
+    renameSelectedSeat();
+    const SeatLayout &layout = m_map->layout();
+    if (!layout.problems.isEmpty() &&
+        !m_messages.ask(QStringLiteral("座席表の読めなかった %1 行は保存すると消えます｡"
+                                       "保存しますか?")
+                            .arg(layout.problems.size())))
+        return;
+    const QString path = seatLayoutSavePath(m_startFolder);
+    if (const Result<> written = writeSeatLayoutFile(path, layout); !written) {
+        m_messages.show(
+            QStringLiteral("座席表 %1 に保存できません: %2").arg(path, written.error()));
+        return;
+    }
+    // Read back from the file, as the next start will see it.
+    setModified(false);
+    open(m_startFolder);
 }
 
 void FrmSeats::saveImage()

@@ -9,6 +9,8 @@ RosterFilter::RosterFilter(const RosterGrid &grid, QObject *parent)
 {
     // A mark or a flag may move a row in or out of the filter.
     setDynamicSortFilter(true);
+    // A roster's rows become students only once its count is set.
+    connect(&grid, &RosterGrid::rosterCountChanged, this, &RosterFilter::invalidateFilter);
 }
 
 void RosterFilter::setKind(Kind kind)
