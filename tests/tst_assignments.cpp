@@ -602,12 +602,13 @@ private Q_SLOTS:
         index.addReceipts(read);
         HashCache cache;
         const QStringList csv = cp932::decode(submissionsCsv(index.build(cache))).split("\r\n");
-        QCOMPARE(csv.mid(1),
-                 (QStringList{
-                     "s26010,一郎,s26010.pdf,2026/12/09 10:00:00,6," + sha("source") + ",,1,,一致",
-                     "s26010,一郎,s26010.docx,2026/12/09 10:01:00,6," + sha("report") + ",,1,,一致",
-                     "s26010,一郎,s26010.pdf,2026/12/09 10:52:00,,,,,,拒否",
-                     "s26011,二郎,\"s26011,v2.doc\",2026/12/09 10:50:00,,,,,,拒否", ""}));
+        QCOMPARE(
+            csv.mid(1),
+            (QStringList{
+                "s26010,一郎,s26010.pdf,2026/12/09 10:00:00,6," + sha("source") + ",,1,,一致,",
+                "s26010,一郎,s26010.docx,2026/12/09 10:01:00,6," + sha("report") + ",,1,,一致,",
+                "s26010,一郎,s26010.pdf,2026/12/09 10:52:00,,,,,,拒否,",
+                "s26011,二郎,\"s26011,v2.doc\",2026/12/09 10:50:00,,,,,,拒否,", ""}));
     }
 
     // The command leaves out the roster's handouts as the window does.

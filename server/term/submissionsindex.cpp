@@ -359,7 +359,8 @@ QStringList submissionCells(const SubmissionRow &row)
                 {},
                 {},
                 {},
-                SubmissionRow::checkText(row.check)};
+                SubmissionRow::checkText(row.check),
+                row.ownDeadline};
     return {row.userId,
             row.userName,
             receipt.fileName,
