@@ -142,7 +142,7 @@ void benchHistory(const Options &options, const QString &root)
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + "/data"));
     LectureJournal journal(lecture, book);
     ClassRules rules(lecture, book, journal);
-    ClassroomServer server(lecture, rules, log);
+    ClassroomServer server(rules, log);
     if (!server.listen(0)) {
         std::printf("cannot listen\n");
         return;

@@ -335,7 +335,7 @@ int main(int argc, char *argv[])
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
     LectureJournal journal(lecture, book);
     ClassRules rules(lecture, book, journal);
-    ClassroomServer server(lecture, rules, log);
+    ClassroomServer server(rules, log);
     if (!server.listen(0))
         qFatal("cannot listen");
     lecture.setHaifudir(dir.filePath("haifu"));

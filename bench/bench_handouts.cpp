@@ -276,7 +276,7 @@ int main(int argc, char *argv[])
     LectureJournal journal(lecture, book);
     ClassRules rules(lecture, book, journal);
     SilentLog log;
-    ClassroomServer server(lecture, rules, log);
+    ClassroomServer server(rules, log);
     if (!server.listen(0))
         qFatal("cannot listen");
     lecture.setHaifudir(haifu);

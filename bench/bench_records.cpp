@@ -179,7 +179,7 @@ void benchFlood(const QString &kadai)
     book.setProxyCheck(false);
     LectureJournal journal(lecture, book);
     ClassRules rules(lecture, book, journal);
-    ClassroomServer server(lecture, rules, log);
+    ClassroomServer server(rules, log);
     if (!server.listen(0)) {
         std::printf("flood: cannot listen\n");
         return;

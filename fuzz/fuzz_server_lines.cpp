@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
         LectureJournal journal(lecture, book);
         ClassRules rules(lecture, book, journal);
-        ClassroomServer server(lecture, rules, log);
+        ClassroomServer server(rules, log);
         // A socket that never connects: replies go nowhere.
         const qint64 number = server.adopt(new Socket);
         for (qsizetype at = 0; at < stream.size() && server.connection(number); at += step)

@@ -14,6 +14,30 @@ ClassRules::ClassRules(const Lecture &lecture, AttendanceBook &book, LectureJour
     : ClassDesk(parent), m_lecture(lecture), m_book(book), m_journal(journal)
 {
     connect(&m_book, &AttendanceBook::logEntry, this, &ClassDesk::logEntry);
+    connect(&m_lecture, &Lecture::kadaidirChanged, this,
+            [this](const QString &path) { Q_EMIT folderChanged(Folder::Assignments, path); });
+    connect(&m_lecture, &Lecture::haifudirChanged, this,
+            [this](const QString &path) { Q_EMIT folderChanged(Folder::Handouts, path); });
+    connect(&m_lecture, &Lecture::henkyakudirChanged, this,
+            [this](const QString &path) { Q_EMIT folderChanged(Folder::Returns, path); });
+}
+
+QString ClassRules::lectureLine() const
+{
+    return wire::lectureLine(m_lecture.kougimei(), m_lecture.tantousya());
+}
+
+QString ClassRules::folder(Folder which) const
+{
+    switch (which) {
+    case Folder::Assignments:
+        return m_lecture.kadaidir();
+    case Folder::Handouts:
+        return m_lecture.haifudir();
+    case Folder::Returns:
+        break;
+    }
+    return m_lecture.henkyakudir();
 }
 
 ClassDesk::Attended ClassRules::attend(const QString &userId, const QString &address,

@@ -20,6 +20,8 @@ public:
     ClassRules(const Lecture &lecture, AttendanceBook &book, LectureJournal &journal,
                QObject *parent = nullptr);
 
+    QString lectureLine() const override;
+    QString folder(Folder which) const override;
     Attended attend(const QString &userId, const QString &address, bool roomForRecord) override;
     PutDecision decidePut(const QString &userId, const wire::PutRequest &request,
                           int keptVersions) override;

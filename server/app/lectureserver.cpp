@@ -17,7 +17,7 @@ LectureServer::LectureServer(const Desktop &desktop, TextLog &log, QObject *pare
       m_records(m_grid, m_lecture, m_activity, desktop.dialogs, desktop.messages),
       m_export(m_grid, desktop.clipboard, desktop.processes, desktop.messages), m_book(m_grid),
       m_journal(m_lecture, m_book), m_rules(m_lecture, m_book, m_journal),
-      m_network(m_lecture, m_rules, m_activity), m_deadlines(m_lecture),
+      m_network(m_rules, m_activity), m_deadlines(m_lecture),
       m_submissions(m_lecture, m_grid, desktop.dialogs, desktop.clipboard, desktop.messages)
 {
     HandoutCatalog &handouts = m_network.handouts();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/wire.h"
+#include "server/folders/handoutcatalog.h"
 #include "server/lecture/assignmentdeadline.h"
 #include "server/lecture/uploadgate.h"
 
@@ -17,6 +18,12 @@ class ClassDesk : public QObject
     Q_OBJECT
 public:
     using QObject::QObject;
+    using Folder = HandoutCatalog::Folder;
+
+    // The line that tells a greeted student which lecture this is.
+    virtual QString lectureLine() const = 0;
+    // The lecture's folder of that kind now (assignments, handouts, returns).
+    virtual QString folder(Folder which) const = 0;
 
     struct Attended
     {
@@ -80,4 +87,5 @@ public:
 
 Q_SIGNALS:
     void logEntry(const QString &entry);
+    void folderChanged(ClassDesk::Folder which, const QString &path);
 };

@@ -3,7 +3,6 @@
 #include "common/wire.h"
 #include "platform/socket.h"
 #include "platform/textlog.h"
-#include "server/lecture/lecture.h"
 #include "server/net/classdesk.h"
 #include "server/net/connection.h"
 
@@ -17,36 +16,34 @@ constexpr qsizetype IdleBudgetsKept = 4096;
 
 } // namespace
 
-ClassroomServer::ClassroomServer(const Lecture &lecture, ClassDesk &desk, TextLog &log,
-                                 QObject *parent)
-    : QObject(parent), m_lecture(lecture), m_desk(desk), m_log(log), m_listener(new Socket(this))
+ClassroomServer::ClassroomServer(ClassDesk &desk, TextLog &log, QObject *parent)
+    : QObject(parent), m_desk(desk), m_log(log), m_listener(new Socket(this))
 {
     connect(m_listener, &Socket::connectionRequest, this,
             &ClassroomServer::tcpServer_ConnectionRequest);
     connect(&m_desk, &ClassDesk::logEntry, this, &ClassroomServer::log);
     connect(m_listener, &Socket::acceptingPaused, this, &ClassroomServer::outOfDescriptors);
-    followFolders(m_handouts, &Lecture::haifudirChanged, m_lecture.haifudir());
-    followFolders(m_returns, &Lecture::henkyakudirChanged, m_lecture.henkyakudir());
+    followFolders(m_handouts);
+    followFolders(m_returns);
     m_clock.start();
 }
 
-void ClassroomServer::followFolders(HandoutCatalog &catalog, FolderSignal folderChanged,
-                                    const QString &folder)
+void ClassroomServer::followFolders(HandoutCatalog &catalog)
 {
     using Folder = HandoutCatalog::Folder;
     connect(&catalog, &HandoutCatalog::logEntry, this, &ClassroomServer::log);
-    connect(&m_lecture, folderChanged, &catalog, &HandoutCatalog::setFolder);
-    const auto apart = [&](Folder other, FolderSignal changed, const QString &now) {
-        if (other == catalog.kind())
-            return;
-        connect(&m_lecture, changed, &catalog,
-                [&catalog, other](const QString &text) { catalog.setApartFrom(other, text); });
-        catalog.setApartFrom(other, now);
-    };
-    apart(Folder::Assignments, &Lecture::kadaidirChanged, m_lecture.kadaidir());
-    apart(Folder::Handouts, &Lecture::haifudirChanged, m_lecture.haifudir());
-    apart(Folder::Returns, &Lecture::henkyakudirChanged, m_lecture.henkyakudir());
-    catalog.setFolder(folder);
+    connect(&m_desk, &ClassDesk::folderChanged, &catalog,
+            [&catalog](Folder which, const QString &path) {
+                if (which == catalog.kind())
+                    catalog.setFolder(path);
+                else
+                    catalog.setApartFrom(which, path);
+            });
+    for (Folder other : {Folder::Assignments, Folder::Handouts, Folder::Returns}) {
+        if (other != catalog.kind())
+            catalog.setApartFrom(other, m_desk.folder(other));
+    }
+    catalog.setFolder(m_desk.folder(catalog.kind()));
 }
 
 ClassroomServer::~ClassroomServer()
@@ -192,7 +189,7 @@ void ClassroomServer::sendLectureLine(qint64 number)
     Connection *connection = this->connection(number);
     if (!connection || connection->socket().state() != Socket::StateConnected)
         return;
-    connection->send(wire::lectureLine(m_lecture.kougimei(), m_lecture.tantousya()));
+    connection->send(m_desk.lectureLine());
 }
 
 void ClassroomServer::remove(qint64 number)

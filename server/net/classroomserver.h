@@ -13,7 +13,6 @@
 
 class ClassDesk;
 class Connection;
-class Lecture;
 class Socket;
 class TextLog;
 
@@ -23,8 +22,7 @@ class ClassroomServer : public QObject
 {
     Q_OBJECT
 public:
-    ClassroomServer(const Lecture &lecture, ClassDesk &desk, TextLog &log,
-                    QObject *parent = nullptr);
+    ClassroomServer(ClassDesk &desk, TextLog &log, QObject *parent = nullptr);
     ~ClassroomServer() override;
 
     // Starts listening; fails with the system's reason.
@@ -36,7 +34,7 @@ public:
     // Earlier versions kept per file name when an upload replaces one.
     void setKeptVersions(qint64 kept) { m_keptVersions = int(kept); }
 
-    // The handouts every connection offers; their folder follows the lecture's.
+    // The handouts every connection offers; their folder follows the desk's.
     HandoutCatalog &handouts() { return m_handouts; }
     // The work returned, each file to the student it is named for.
     HandoutCatalog &returns() { return m_returns; }
@@ -52,10 +50,9 @@ public:
     void tcpServer_ConnectionRequest(qintptr requestId);
 
 private:
-    using FolderSignal = void (Lecture::*)(const QString &);
-    // `catalog` offers the files of `folder` and follows the lecture's
-    // folders: its own, and those it must be kept apart from.
-    void followFolders(HandoutCatalog &catalog, FolderSignal folderChanged, const QString &folder);
+    // `catalog` follows the desk's folders: its own, and those it must be
+    // kept apart from.
+    void followFolders(HandoutCatalog &catalog);
     bool overAddressLimit(const QString &address);
     void refuseOverLimit(const QString &address);
     void outOfDescriptors(const QString &reason);
@@ -68,7 +65,6 @@ private:
     void logFrom(const QString &address, const QString &entry);
     void tellLeftOut(const QString &address);
 
-    const Lecture &m_lecture;
     ClassDesk &m_desk;
     TextLog &m_log;
     Socket *m_listener = nullptr;

@@ -49,7 +49,7 @@ struct Classroom
     void listen(TextLog &target)
     {
         server.reset();
-        server = std::make_unique<ClassroomServer>(lecture, rules, target);
+        server = std::make_unique<ClassroomServer>(rules, target);
         const Result<> listening = server->listen(0);
         QVERIFY2(listening.ok(), qPrintable(listening.error()));
     }
