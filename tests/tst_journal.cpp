@@ -1,6 +1,7 @@
 // The lecture journal under accidents and hostile input: writes cut short,
 // broken and foreign lines, midnight, a second program, an ending program.
 #include "common/clock.h"
+#include "common/wire.h"
 #include "platform/textlog.h"
 #include "server/app/classrules.h"
 #include "server/app/rostercommands.h"
@@ -77,26 +78,35 @@ class TestJournal : public QObject
     std::unique_ptr<Lecture> m_lecture;
     std::unique_ptr<AttendanceBook> m_book;
     std::unique_ptr<LectureJournal> m_journal;
+    std::unique_ptr<ClassRules> m_rules;
     MemoryTextLog m_log;
     FakeFileDialogs m_dialogs;
     FakeMessageBox m_messages;
     QStringList m_failures;
 
-    // The lecture as the server runs it: a book, its journal, the offer
-    // after every roster load.
+    // The lecture as the server runs it: a book, its journal, the class's
+    // rules over both, the offer after every roster load.
     void startProgram()
     {
+        m_rules.reset();
         m_journal.reset();
         m_book = std::make_unique<AttendanceBook>(*m_grid);
         m_journal = std::make_unique<LectureJournal>(*m_lecture, *m_book);
-        connect(m_book.get(), &AttendanceBook::marked, m_journal.get(),
-                &LectureJournal::recordMark);
-        connect(m_book.get(), &AttendanceBook::submitted, m_journal.get(),
-                &LectureJournal::recordSubmission);
-        connect(m_book.get(), &AttendanceBook::claimedAgain, m_journal.get(),
-                &LectureJournal::recordClaimAgain);
+        m_rules = std::make_unique<ClassRules>(*m_lecture, *m_book, *m_journal);
         connect(m_journal.get(), &LectureJournal::failed,
                 [this](const QString &text) { m_failures << text; });
+    }
+    // A "user" line, answered as the server answers it.
+    QString attend(const QString &userId, const QString &address)
+    {
+        return m_rules->attend(userId, address, true).reply;
+    }
+    // A file stored whole, received as the server receives it.
+    void submit(const QString &userId, const QString &fileName, qint64 size,
+                const QString &lecture = {})
+    {
+        m_rules->receive({userId, fileName, size, Hash, 1, m_lecture->kadaidir(),
+                          lecture.isEmpty() ? m_lecture->kougimei() : lecture});
     }
     void load(const QString &lecture = Lecture1)
     {
@@ -135,6 +145,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        m_rules.reset();
         m_journal.reset();
         m_book.reset();
         Clock::setSource({});
@@ -256,8 +267,8 @@ private Q_SLOTS:
     {
         load();
         const QString flood = QString(65000, u'A');
-        m_book->recordSubmission({flood, "x.txt", 0, Hash});
-        m_book->recordSubmission({"taro,x.txt,5", "y.txt", 0, Hash});
+        submit(flood, "x.txt", 0);
+        submit("taro,x.txt,5", "y.txt", 0);
         const QStringList lines = journalLines(journalOf(Clock::today()));
         QVERIFY2(lines.value(1).size() < 200, qPrintable(QString::number(lines.value(1).size())));
         QVERIFY2(lines.value(1).contains(QString(32, u'A') + QStringLiteral("…(65000文字),x.txt")),
@@ -272,27 +283,27 @@ private Q_SLOTS:
     void failedWriteIsTakenBackAndTheNextLineStandsAlone()
     {
         load();
-        QCOMPARE(m_book->markPresent("taro", "192.168.0.12"), AttendanceBook::Attendance::Taken);
+        QCOMPARE(attend("taro", "192.168.0.12"), wire::AttendanceTaken);
         const QString path = journalOf(Clock::today());
         const QByteArray before = readBytes(path);
         {
             // Room for part of the next line only: the write is cut short.
             FileSizeLimit limit(rlim_t(before.size() + 10));
-            m_book->recordSubmission({"taro", "taro.c", 5, Hash});
+            submit("taro", "taro.c", 5);
             QCOMPARE(readBytes(path), before);
             QCOMPARE(m_failures.size(), 1);
             QVERIFY2(m_failures[0].startsWith(
                          QStringLiteral("出欠と課題提出の記録 %1 に書き込めません: ").arg(path)),
                      qPrintable(m_failures[0]));
         }
-        QCOMPARE(m_book->markPresent("hanako", "192.168.0.13"), AttendanceBook::Attendance::Taken);
+        QCOMPARE(attend("hanako", "192.168.0.13"), wire::AttendanceTaken);
         const QStringList lines = journalLines(path);
         QCOMPARE(lines.size(), 4);
         QVERIFY2(lines[2].startsWith(QStringLiteral("出席,")), qPrintable(lines[2]));
         // Working again, then failing again: the lecturer hears of it again.
         {
             FileSizeLimit limit(rlim_t(readBytes(path).size()));
-            m_book->recordSubmission({"taro", "taro.c", 5, Hash});
+            submit("taro", "taro.c", 5);
         }
         QCOMPARE(m_failures.size(), 2);
     }
@@ -300,8 +311,9 @@ private Q_SLOTS:
     void aRecordCutOffByACrashIsNotJoinedToTheNext()
     {
         load();
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         const QString path = journalOf(Clock::today());
+        m_rules.reset();
         m_journal.reset();
         QFile file(path);
         QVERIFY(file.open(QIODevice::Append));
@@ -310,7 +322,7 @@ private Q_SLOTS:
         startProgram();
         m_messages.nextAnswers << true;
         load();
-        m_book->markPresent("hanako", "192.168.0.13");
+        attend("hanako", "192.168.0.13");
         const QStringList lines = journalLines(path);
         QCOMPARE(lines.size(), 4);
         QVERIFY2(lines[2].startsWith(QStringLiteral("出席,")) && lines[2].endsWith("192.168.0.13"),
@@ -389,9 +401,9 @@ private Q_SLOTS:
     {
         Clock::setSource([] { return at(8, "23:50:00"); });
         load();
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         Clock::setSource([] { return at(9, "00:10:00"); });
-        m_book->markPresent("hanako", "192.168.0.13");
+        attend("hanako", "192.168.0.13");
         const QString began = journalOf(QDate(2026, 12, 8));
         QCOMPARE(journalFiles(), QStringList{QFileInfo(began).fileName()});
         QCOMPARE(journalLines(began).size(), 4);
@@ -418,8 +430,8 @@ private Q_SLOTS:
     {
         Clock::setSource([] { return at(7, "08:55:00"); });
         load();
-        m_book->markPresent("taro", "192.168.0.12");
-        m_book->markPresent("hanako", "192.168.0.13");
+        attend("taro", "192.168.0.12");
+        attend("hanako", "192.168.0.13");
         // A homework upload in the evening writes to Monday's journal.
         Clock::setSource([] { return at(7, "21:30:00"); });
         m_journal->recordSubmission({"taro", "taro.c", 5, Hash}, QStringLiteral("21:30:00"));
@@ -432,7 +444,7 @@ private Q_SLOTS:
         load();
         QCOMPARE(m_messages.asked, QStringList());
         QCOMPARE(m_grid->presentCount(), 0);
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         QCOMPARE(journalLines(monday), mondayLines);
         QCOMPARE(journalLines(journalOf(QDate(2026, 12, 8))).size(), 3);
     }
@@ -441,13 +453,13 @@ private Q_SLOTS:
     {
         Clock::setSource([] { return at(7, "23:00:00"); });
         load();
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         Clock::setSource([] { return at(8, "00:30:00"); });
         startProgram();
         m_messages.nextAnswers << false;
         load();
         QCOMPARE(m_messages.asked.size(), 1);
-        m_book->markPresent("hanako", "192.168.0.13");
+        attend("hanako", "192.168.0.13");
         const QString first = journalOf(QDate(2026, 12, 7));
         const QString second = first.chopped(4) + QStringLiteral("_2.txt");
         QCOMPARE(journalFiles(),
@@ -475,12 +487,12 @@ private Q_SLOTS:
     {
         Clock::setSource([] { return at(7, "08:55:00"); });
         load();
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         Clock::setSource([] { return at(7, "21:00:00"); });
         startProgram();
         load();
         QCOMPARE(m_messages.asked, QStringList());
-        m_book->markPresent("jiro", "192.168.0.14");
+        attend("jiro", "192.168.0.14");
         const QString first = journalOf(QDate(2026, 12, 7));
         QCOMPARE(journalLines(first).size(), 3);
         QVERIFY(journalLines(first.chopped(4) + QStringLiteral("_2.txt"))
@@ -499,7 +511,7 @@ private Q_SLOTS:
     void aSecondProgramLeavesTheOpenLecturesJournalAlone()
     {
         load();
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         const QString path = journalOf(Clock::today());
         const QByteArray running = readBytes(path);
         // The same roster in a second program (its own grid and journal).
@@ -507,7 +519,7 @@ private Q_SLOTS:
         Lecture otherLecture;
         AttendanceBook otherBook(otherGrid);
         LectureJournal other(otherLecture, otherBook);
-        connect(&otherBook, &AttendanceBook::marked, &other, &LectureJournal::recordMark);
+        ClassRules otherRules(otherLecture, otherBook, other);
         FakeMessageBox otherMessages;
         const QString file = m_dir->filePath(QStringLiteral("roster.cfg"));
         RosterCommands roster(otherGrid, otherLecture, m_dialogs, otherMessages);
@@ -518,11 +530,11 @@ private Q_SLOTS:
                  QStringList{"「情報処理演習Ⅰ」の講義は別のウィンドウで開かれています｡\r\n"
                              "出欠と課題提出の記録はそのウィンドウが続けています｡"
                              "このウィンドウでは記録しません｡"});
-        otherBook.markPresent("hanako", "192.168.0.13");
+        otherRules.attend("hanako", "192.168.0.13", true);
         QCOMPARE(readBytes(path), running);
         QCOMPARE(journalFiles().size(), 1);
         // The first program goes on writing where it was.
-        m_book->markPresent("jiro", "192.168.0.14");
+        attend("jiro", "192.168.0.14");
         QCOMPARE(journalLines(path).size(), 4);
     }
 
@@ -534,7 +546,7 @@ private Q_SLOTS:
         writeBytes(LectureJournal::folder() + u'/' + stem + QStringLiteral(".lock"), "999999999\n");
         load();
         QVERIFY(m_messages.shown.isEmpty());
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         QCOMPARE(journalLines(journalOf(Clock::today())).size(), 3);
         QCOMPARE(readBytes(LectureJournal::folder() + u'/' + stem + QStringLiteral(".lock")),
                  QByteArray::number(qint64(::getpid())) + '\n');
@@ -567,7 +579,7 @@ private Q_SLOTS:
         QStringList logFailures;
         connect(&log, &JournaledLog::failed, [&](const QString &text) { logFailures << text; });
         load();
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         log.insertAtTop(QStringLiteral("an entry\r\n"));
         QCOMPARE(readBytes(precious), QByteArray("not the program's\n"));
         QVERIFY(QFileInfo(link).isSymLink());
@@ -579,7 +591,7 @@ private Q_SLOTS:
     void endingTheProgramIsNoAnswer()
     {
         load();
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         const QString path = journalOf(Clock::today());
         startProgram();
         // The lecturer is asked; a signal ends the program meanwhile (the
@@ -601,13 +613,13 @@ private Q_SLOTS:
     void flagsComeFromTheRecordedAddresses()
     {
         load();
-        m_book->markPresent("taro", "192.168.0.12");
-        m_book->markPresent("hanako", "192.168.0.13");
+        attend("taro", "192.168.0.12");
+        attend("hanako", "192.168.0.13");
         // The roster opened again during class; while the question is open
         // taro announces himself again from his machine, hanako from another.
         m_messages.whileShown = [this](const QString &) {
-            m_book->markPresent("taro", "192.168.0.12");
-            m_book->markPresent("hanako", "192.168.0.20");
+            attend("taro", "192.168.0.12");
+            attend("hanako", "192.168.0.20");
         };
         load();
         QCOMPARE(m_messages.asked.size(), 1);
@@ -626,11 +638,10 @@ private Q_SLOTS:
     void anUploadsReceiptGoesToTheLectureItBeganIn()
     {
         load();
-        m_book->markPresent("taro", "192.168.0.12");
+        attend("taro", "192.168.0.12");
         load(QStringLiteral("情報処理演習Ⅱ"));
-        AttendanceBook::Submission late{"taro", "taro.c", 5, Hash};
-        late.earlierLecture = Lecture1;
-        m_book->recordSubmission(late);
+        // The upload began while the first lecture was open.
+        submit("taro", "taro.c", 5, Lecture1);
         QCOMPARE(m_grid->text(1, RosterGrid::Assignment), QString());
         const QStringList first = journalLines(journalOf(Clock::today()));
         QVERIFY2(first.value(2).startsWith(QStringLiteral("提出,")), qPrintable(first.join('|')));
