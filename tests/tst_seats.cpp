@@ -200,8 +200,9 @@ private Q_SLOTS:
         const QString own = dir.filePath("zaseki.cfg");
         QCOMPARE(seatLayoutSavePath(dir.path()), own);
         writeBytes(own, cp932Lines({"# 教室", "前,1,1,10.0.0.1", "後ろ,2,1,10.0.0.2"}));
-        QString error;
-        std::optional<SeatLayout> layout = readSeatLayoutFile(seatLayoutPath(dir.path()), &error);
+        Result<SeatLayout> read = readSeatLayoutFile(seatLayoutPath(dir.path()));
+        QVERIFY(read);
+        std::optional<SeatLayout> layout = *read;
         QVERIFY(layout);
         QVERIFY(layout->moveSeat(1, 1, 2));
         QVERIFY(layout->renameSeat(0, QStringLiteral("教卓前")));
@@ -209,7 +210,7 @@ private Q_SLOTS:
         QCOMPARE(readBytes(own),
                  cp932Lines({"# 座席,行,列,アドレス", "教卓前,1,1,10.0.0.1", "後ろ,1,2,10.0.0.2"}));
         QVERIFY(!QFileInfo::exists(own + ".new"));
-        const std::optional<SeatLayout> back = readSeatLayoutFile(own, &error);
+        const Result<SeatLayout> back = readSeatLayoutFile(own);
         QVERIFY(back);
         QCOMPARE(seatsText(*back), seatsText(*layout));
 

@@ -45,7 +45,7 @@ struct Options
 using commandoutput::tell;
 using commandoutput::writeOut;
 
-std::optional<Options> parse(const QStringList &arguments, bool *help, QString *error)
+Result<Options> parse(const QStringList &arguments, bool *help)
 {
     const CommandLine::Syntax syntax{{QLatin1String(CommandWord), QStringLiteral("--layout"),
                                       QStringLiteral("--date"), QStringLiteral("--journals"),
@@ -54,10 +54,8 @@ std::optional<Options> parse(const QStringList &arguments, bool *help, QString *
                                      QStringLiteral("｡")};
     const CommandLine line = CommandLine::parse(arguments.mid(1), syntax);
     *help = line.helpAsked();
-    if (!line.refusal().isEmpty()) {
-        *error = line.refusal();
-        return std::nullopt;
-    }
+    if (!line.refusal().isEmpty())
+        return Result<Options>::failure(line.refusal());
     Options options;
     options.roster = line.value(QLatin1String(CommandWord));
     options.layout = line.value(QStringLiteral("--layout"));
@@ -65,10 +63,9 @@ std::optional<Options> parse(const QStringList &arguments, bool *help, QString *
     options.out = line.value(QStringLiteral("--out"));
     const QString date = line.value(QStringLiteral("--date"));
     options.date = date.isEmpty() ? Clock::now().date() : CourseSettings::dayOf(date);
-    if (!options.date.isValid()) {
-        *error = QStringLiteral("--date の値「%1」は YYYY-MM-DD の日付ではありません｡").arg(date);
-        return std::nullopt;
-    }
+    if (!options.date.isValid())
+        return Result<Options>::failure(
+            QStringLiteral("--date の値「%1」は YYYY-MM-DD の日付ではありません｡").arg(date));
     return options;
 }
 
@@ -86,23 +83,20 @@ struct Roster
     std::optional<int> lateAfter;
 };
 
-std::optional<Roster> readRoster(const Options &options, QString *error)
+Result<Roster> readRoster(const Options &options)
 {
     QFile file(options.roster);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("受講ファイル %1 を読み込めません: %2")
-                     .arg(options.roster, file.errorString());
-        return std::nullopt;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return Result<Roster>::failure(QStringLiteral("受講ファイル %1 を読み込めません: %2")
+                                           .arg(options.roster, file.errorString()));
     const QString text = cp932::decode(file.readAll());
     const StudentBlock block = readStudentBlock(text);
     Roster roster;
     roster.lecture = SettingsText(text).value(QStringLiteral("kougimei"));
-    if (block.status != StudentBlock::Loaded || roster.lecture.isEmpty()) {
-        *error = QStringLiteral("受講ファイル %1 は有効な受講者データではありません｡")
-                     .arg(options.roster);
-        return std::nullopt;
-    }
+    if (block.status != StudentBlock::Loaded || roster.lecture.isEmpty())
+        return Result<Roster>::failure(
+            QStringLiteral("受講ファイル %1 は有効な受講者データではありません｡")
+                .arg(options.roster));
     for (int row = 0; row < block.studentCount; ++row)
         roster.students.append({block.rows[size_t(row)][RosterGrid::UserId],
                                 block.rows[size_t(row)][RosterGrid::UserName]});
@@ -110,16 +104,14 @@ std::optional<Roster> readRoster(const Options &options, QString *error)
     return roster;
 }
 
-bool readJournals(const Options &options, const QString &lecture, SeatMap &map, QString *error)
+Result<> readJournals(const Options &options, const QString &lecture, SeatMap &map)
 {
     QStringList folders;
     if (QFileInfo(LectureJournal::folder()).isDir())
         folders << LectureJournal::folder();
     for (const QString &folder : options.journals) {
-        if (!QFileInfo(folder).isDir() || !QFileInfo(folder).isReadable()) {
-            *error = QStringLiteral("記録フォルダ %1 を読めません｡").arg(folder);
-            return false;
-        }
+        if (!QFileInfo(folder).isDir() || !QFileInfo(folder).isReadable())
+            return Result<>::failure(QStringLiteral("記録フォルダ %1 を読めません｡").arg(folder));
         folders << folder;
     }
     const LectureJournals found = findLectureJournals(lecture, folders, options.date, options.date);
@@ -129,7 +121,7 @@ bool readJournals(const Options &options, const QString &lecture, SeatMap &map, 
         if (!read)
             tell(QStringLiteral("tavrelle: %1: %2").arg(path, read.error()));
     }
-    return true;
+    return Result<>::success();
 }
 
 } // namespace
@@ -175,17 +167,15 @@ Result<> writeSeatLayoutFile(const QString &path, const SeatLayout &layout)
     return replaceFileDurably(path, cp932::encode(layout.text()));
 }
 
-std::optional<SeatLayout> readSeatLayoutFile(const QString &path, QString *error)
+Result<SeatLayout> readSeatLayoutFile(const QString &path)
 {
     if (path.isEmpty())
         return SeatLayout::inArrivalOrder({});
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxLayoutBytes) {
-        *error =
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxLayoutBytes)
+        return Result<SeatLayout>::failure(
             QStringLiteral("座席表 %1 を読み込めません: %2")
-                .arg(path, file.isOpen() ? QStringLiteral("大きすぎます") : file.errorString());
-        return std::nullopt;
-    }
+                .arg(path, file.isOpen() ? QStringLiteral("大きすぎます") : file.errorString()));
     return SeatLayout::parse(cp932::decode(file.read(MaxLayoutBytes)));
 }
 
@@ -208,27 +198,41 @@ QByteArray seatsCsv(const SeatMap &map)
     return cp932::encode(text);
 }
 
+namespace {
+
+// The CSV of the seats for `options`: the exit status once it is written.
+Result<int> writeSeats(const Options &options)
+{
+    const Result<Roster> roster = readRoster(options);
+    if (!roster)
+        return Result<int>::failure(roster.error());
+    const Result<SeatLayout> layout =
+        readSeatLayoutFile(seatLayoutPath(QDir::currentPath(), options.layout));
+    if (!layout)
+        return Result<int>::failure(layout.error());
+    for (const QString &problem : layout->problems)
+        tell(QStringLiteral("tavrelle: ") + problem);
+    SeatMap map(*layout, roster->students, roster->lateAfter);
+    if (const Result<> read = readJournals(options, roster->lecture, map); !read)
+        return Result<int>::failure(read.error());
+    return writeOut(options.out, seatsCsv(map)) ? 0 : 1;
+}
+
+} // namespace
+
 int seatsCommand(const QStringList &arguments)
 {
-    QString error;
     bool help = false;
-    const std::optional<Options> options = parse(arguments, &help, &error);
+    const Result<Options> options = parse(arguments, &help);
     if (help) {
         std::fputs(Usage.toLocal8Bit().constData(), stdout);
         return 0;
     }
-    std::optional<Roster> roster;
-    std::optional<SeatLayout> layout;
-    if (options && (roster = readRoster(*options, &error)) &&
-        (layout =
-             readSeatLayoutFile(seatLayoutPath(QDir::currentPath(), options->layout), &error))) {
-        for (const QString &problem : layout->problems)
-            tell(QStringLiteral("tavrelle: ") + problem);
-        SeatMap map(*layout, roster->students, roster->lateAfter);
-        if (readJournals(*options, roster->lecture, map, &error))
-            return writeOut(options->out, seatsCsv(map)) ? 0 : 1;
-    }
-    tell(QStringLiteral("tavrelle: ") + error);
+    const Result<int> written =
+        options ? writeSeats(*options) : Result<int>::failure(options.error());
+    if (written)
+        return *written;
+    tell(QStringLiteral("tavrelle: ") + written.error());
     if (!options)
         tell(Usage);
     return 2;

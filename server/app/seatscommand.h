@@ -44,6 +44,6 @@ QString seatLayoutSavePath(const QString &startFolder);
 Result<> writeSeatLayoutFile(const QString &path, const SeatLayout &layout);
 // The layout in `path` (bad lines named in its problems), the order of
 // arrival for an empty path, or nothing with the reason in `error`.
-std::optional<SeatLayout> readSeatLayoutFile(const QString &path, QString *error);
+Result<SeatLayout> readSeatLayoutFile(const QString &path);
 // What --seats --help prints.
 QString seatsUsage();

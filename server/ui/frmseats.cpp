@@ -156,13 +156,11 @@ void FrmSeats::open(const QString &startFolder)
 {
     const Lecture &lecture = m_server.lecture();
     m_startFolder = startFolder;
-    QString error;
-    std::optional<SeatLayout> layout =
-        m_modified ? m_map->layout() : readSeatLayoutFile(seatLayoutPath(startFolder), &error);
-    if (!layout) {
-        m_messages.show(error + QStringLiteral("｡到着順に並べます｡"));
-        layout = SeatLayout::inArrivalOrder({});
-    }
+    const Result<SeatLayout> read = m_modified ? Result<SeatLayout>(m_map->layout())
+                                               : readSeatLayoutFile(seatLayoutPath(startFolder));
+    if (!read)
+        m_messages.show(read.error() + QStringLiteral("｡到着順に並べます｡"));
+    const std::optional<SeatLayout> layout = read ? *read : SeatLayout::inArrivalOrder({});
     m_problems->setText(layout->problems.join(u'\n'));
     const RosterGrid &grid = m_server.grid();
     QList<SeatMap::Student> roster;
