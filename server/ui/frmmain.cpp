@@ -290,7 +290,10 @@ bool FrmMain::Form_Load(const QString &settingsPath)
     m_startFolder = QFileInfo(settingsPath).absolutePath();
     m_server->roster().open();
     QCoreApplication::processEvents();
-    return m_server->start();
+    const Result<> started = m_server->start();
+    if (!started)
+        m_messages->show(started.error());
+    return started.ok();
 }
 
 void FrmMain::mnuFileOpen_Click()
