@@ -62,10 +62,10 @@ HandoutFetch::~HandoutFetch()
     stopChecking();
 }
 
-bool HandoutFetch::start(const QString &folder)
+Result<> HandoutFetch::start(const QString &folder)
 {
     if (active())
-        return false;
+        return Result<>::failure(QString()); // the one under way tells how it went
     m_entries.clear();
     m_names.clear();
     m_toFetch.clear();
@@ -78,17 +78,15 @@ bool HandoutFetch::start(const QString &folder)
     const Result<std::shared_ptr<HandoutFolder>> opened =
         QDir().mkpath(folder) ? HandoutFolder::open(folder)
                               : Result<std::shared_ptr<HandoutFolder>>::failure(QString());
-    if (!opened) {
-        m_messages.show(QStringLiteral("配布物の保存先 %1 を作れません｡")
-                            .arg(QDir::toNativeSeparators(folder)));
-        return false;
-    }
+    if (!opened)
+        return Result<>::failure(QStringLiteral("配布物の保存先 %1 を作れません｡")
+                                     .arg(QDir::toNativeSeparators(folder)));
     m_folder = *opened;
     m_record = HandoutRecord::read(m_folder->fd());
     m_recordChanged = false;
     setStep(Step::Listing);
     Q_EMIT statusChanged(QStringLiteral("配布物の一覧を取得中"));
-    return true;
+    return Result<>::success();
 }
 
 // Keeps why the server's data is wrong for the message abandon() shows.
@@ -212,7 +210,7 @@ Result<> HandoutFetch::takeData(const QString &line)
                         .arg(entry.fileName)
                         .arg(*size)
                         .arg(entry.size));
-    m_incoming->begin();
+    (void)m_incoming->begin(); // finish() tells why, once the bytes are taken
     setStep(Step::Receiving);
     if (m_incoming->remaining() == 0)
         endFile();

@@ -53,9 +53,10 @@ public:
     ~HandoutFetch() override;
 
     bool active() const { return m_step != Step::Idle; }
-    // Prepares `folder`; false (the student told why) when it cannot be made.
-    // The caller then sends the list line.
-    bool start(const QString &folder);
+    // Prepares `folder`; fails when it cannot be made, with the message for
+    // the student (none when a fetch is already under way). The caller then
+    // sends the list line.
+    Result<> start(const QString &folder);
     // The 401 line; fails on a protocol error, which abandon() then tells.
     Result<> takeCount(const QString &line);
     bool wantsEntries() const { return m_step == Step::Entries; }

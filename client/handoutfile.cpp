@@ -125,7 +125,7 @@ IncomingHandout::~IncomingHandout()
         ::unlinkat(m_folder->fd(), m_tempName.constData(), 0);
 }
 
-bool IncomingHandout::begin()
+Result<> IncomingHandout::begin()
 {
     // A file without a name cannot be swapped or reached by anyone else.
     m_fd = ::openat(m_folder->fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
@@ -140,10 +140,10 @@ bool IncomingHandout::begin()
             break;
     }
     if (m_fd >= 0)
-        return true;
+        return Result<>::success();
     m_tempName.clear();
     m_problem = systemError("open");
-    return false;
+    return Result<>::failure(m_problem);
 }
 
 void IncomingHandout::take(QByteArrayView &data)
@@ -180,17 +180,18 @@ Result<QString> IncomingHandout::putInPlace()
         m_retired = retireHandout(*m_folder, m_plan.there, m_plan.version);
     for (int number = 1; number <= MaxNumber; ++number) {
         const QString name = numberedName(m_plan.entry.fileName, number);
-        if (nameAs(name))
+        const Result<bool> named = nameAs(name);
+        if (!named)
+            return Result<QString>::failure(named.error());
+        if (*named)
             return name;
-        if (!m_problem.isEmpty())
-            return Result<QString>::failure(m_problem);
     }
     return Result<QString>::failure(QStringLiteral("空いているファイル名がありません"));
 }
 
 // Gives the file `name` unless something has it already: neither link nor
 // rename below ever replaces a name.
-bool IncomingHandout::nameAs(const QString &name)
+Result<bool> IncomingHandout::nameAs(const QString &name)
 {
     const QByteArray target = QFile::encodeName(name);
     const int dirFd = m_folder->fd();
@@ -208,7 +209,7 @@ bool IncomingHandout::nameAs(const QString &name)
     }
     if (done == 0)
         return true;
-    if (errno != EEXIST)
-        m_problem = systemError(m_tempName.isEmpty() ? "linkat" : "renameat2");
-    return false;
+    if (errno == EEXIST)
+        return false;
+    return Result<bool>::failure(systemError(m_tempName.isEmpty() ? "linkat" : "renameat2"));
 }

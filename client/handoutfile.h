@@ -76,10 +76,10 @@ public:
     IncomingHandout(const IncomingHandout &) = delete;
     IncomingHandout &operator=(const IncomingHandout &) = delete;
 
-    // Once its 402 line came with the listed size: false, with the problem
-    // kept for finish(), when no file can be made; the bytes must still be
+    // Once its 402 line came with the listed size: fails when no file can
+    // be made, and finish() then tells the same; the bytes must still be
     // taken (and are dropped).
-    bool begin();
+    Result<> begin();
     // Takes up to remaining() bytes from the front of `data`.
     void take(QByteArrayView &data);
     qint64 remaining() const { return m_plan.entry.size - m_received; }
@@ -95,7 +95,8 @@ public:
 
 private:
     Result<QString> putInPlace();
-    bool nameAs(const QString &name);
+    // True once named `name`, false when that name is taken.
+    Result<bool> nameAs(const QString &name);
 
     std::shared_ptr<HandoutFolder> m_folder;
     HandoutPlan m_plan;

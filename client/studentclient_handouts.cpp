@@ -1,6 +1,7 @@
 #include "client/studentclient.h"
 
 #include "client/handoutfetch.h"
+#include "platform/dialogs.h"
 #include "platform/socket.h"
 
 // The handout fetch's share of the connection.
@@ -19,7 +20,10 @@ void StudentClient::btnHandouts_Click()
 {
     if (m_socket->state() != Socket::StateConnected || !m_talk.startHandouts())
         return;
-    if (!m_handouts->start(handoutFolderFor(m_handoutFolder, m_kougimei))) {
+    if (const Result<> started = m_handouts->start(handoutFolderFor(m_handoutFolder, m_kougimei));
+        !started) {
+        if (!started.error().isEmpty())
+            m_messages.show(started.error());
         m_talk.handoutsDone(); // the folder cannot be made: nothing was asked
         refreshButtons();
         return;

@@ -629,6 +629,12 @@ private Q_SLOTS:
         QCOMPARE(run({"--ledger", m_roster, "--from", "2026-10-06", "--out", file}), 0);
         QCOMPARE(cp932::decode(readBytes(file)).section("\r\n", 1, 1),
                  QStringLiteral("taro,太郎,0,0,0,0,-,可,5"));
+        // A file that cannot be written is told once, with its own exit status.
+        const QString nowhere = m_dir->filePath("missing/out.csv");
+        QCOMPARE(run({"--ledger", m_roster, "--out", nowhere}, &out, &err), 1);
+        QVERIFY2(err.count(QStringLiteral("tavrelle: %1 に書き込めません: ").arg(nowhere)) == 1,
+                 qPrintable(err));
+        QVERIFY(out.isEmpty());
 
         const QList<QStringList> refused = {
             {"--ledger", m_dir->filePath("none.cfg")},

@@ -20,13 +20,11 @@ AttendanceLedger::AttendanceLedger(FileDialogs &dialogs, MessageBox &messages, C
     : QObject(parent), m_dialogs(dialogs), m_messages(messages), m_clipboard(clipboard)
 {}
 
-bool AttendanceLedger::open(const QString &rosterPath)
+Result<> AttendanceLedger::open(const QString &rosterPath)
 {
     Result<LedgerSource> source = readLedgerRoster(rosterPath, Clock::today());
-    if (!source) {
-        m_messages.show(source.error());
-        return false;
-    }
+    if (!source)
+        return Result<>::failure(source.error());
     // Folders named for this lecture stay named while the program runs.
     const QStringList named = source->lectureName == m_source.lectureName
                                   ? m_source.journalFolders.mid(source->journalFolders.size())
@@ -38,7 +36,7 @@ bool AttendanceLedger::open(const QString &rosterPath)
     m_correctionsProblem =
         loaded ? QString() : QStringLiteral("出席簿の訂正を読めません: ") + loaded.error();
     rebuild();
-    return true;
+    return Result<>::success();
 }
 
 QStringList AttendanceLedger::problems() const

@@ -22,9 +22,10 @@ public:
     AttendanceLedger(FileDialogs &dialogs, MessageBox &messages, Clipboard &clipboard,
                      QObject *parent = nullptr);
 
-    // Builds the ledger of the roster at `rosterPath`; false when the roster
-    // cannot be used (the lecturer has been told why).
-    bool open(const QString &rosterPath);
+    // Builds the ledger of the roster at `rosterPath`; fails, with the
+    // message for the lecturer, when the roster cannot be used. What was
+    // passed over is in problems(), which follows every rebuild.
+    Result<> open(const QString &rosterPath);
 
     const Ledger &ledger() const { return m_ledger; }
     const LedgerSource &source() const { return m_source; }

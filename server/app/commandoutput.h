@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,7 +12,12 @@ namespace commandoutput {
 void tell(const QString &text);
 
 // `bytes` to the file `path` through a temporary file, or to stdout when
-// `path` is empty; a file that cannot be written is told on stderr.
-bool writeOut(const QString &path, const QByteArray &bytes);
+// `path` is empty. Fails with the line to tell on stderr; a stdout that
+// takes no more has none, since there is nothing to add to a broken pipe.
+Result<> writeOut(const QString &path, const QByteArray &bytes);
+
+// A command's exit status once `written` is through: 0, or 1 after telling
+// why it failed.
+int exitAfter(const Result<> &written);
 
 } // namespace commandoutput

@@ -79,32 +79,31 @@ void LectureServer::readSettings(const QString &settingsPath)
                 .arg(m_settings.port));
 }
 
-bool LectureServer::start()
+Result<> LectureServer::start()
 {
-    if (!listen())
-        return false;
+    if (const Result<> listening = listen(); !listening)
+        return listening;
     prepareGrid();
     auto *giveBack = new QTimer(this);
     connect(giveBack, &QTimer::timeout, this, [] { giveBackFreedMemory(); });
     giveBack->start(GiveBackFreedMemoryEveryMs);
-    return true;
+    return Result<>::success();
 }
 
-bool LectureServer::listen()
+Result<> LectureServer::listen()
 {
     const qint64 port = m_settings.port;
     QString reason = QStringLiteral("ポート番号は 1 から 65535 の範囲で指定してください｡");
     if (port >= 1 && port <= 65535) {
         const Result<> listening = m_network.listen(quint16(port));
         if (listening)
-            return true;
+            return listening;
         reason = listening.error();
     }
-    m_messages.show(
+    return Result<>::failure(
         QStringLiteral("ポート %1 で接続を待ち受けできません｡\r\n%2\r\nプログラムを終了します")
             .arg(port)
             .arg(reason));
-    return false;
 }
 
 void LectureServer::prepareGrid()

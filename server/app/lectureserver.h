@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/result.h"
 #include "server/app/classrules.h"
 #include "server/app/recordsaves.h"
 #include "server/app/rostercommands.h"
@@ -49,9 +50,9 @@ public:
     // restored, so that they hold for restored records too.
     void readSettings(const QString &settingsPath);
     // The start-up that follows the roster dialog: listening and grid
-    // headings. False when the program cannot serve the class and must end;
-    // the lecturer has been told why.
-    bool start();
+    // headings. Fails when the program cannot serve the class and must end,
+    // with the message that tells the lecturer why.
+    Result<> start();
     // A signal ends the program: a question still open is not answered by it.
     void endProgram();
     // Calls endProgram() when one of `termination`'s signals arrives, before
@@ -60,7 +61,7 @@ public:
 
 private:
     void restoreInterrupted(const QString &folder);
-    bool listen();
+    Result<> listen();
     void prepareGrid();
     void reportJournalFailure(const QString &text);
 

@@ -38,6 +38,7 @@ struct Options
     QString out;
 };
 
+using commandoutput::exitAfter;
 using commandoutput::tell;
 using commandoutput::writeOut;
 
@@ -135,5 +136,5 @@ int runLedgerCommand(int argc, char *argv[])
     for (const QString &problem :
          problems + corrections.problems() + ledger.problems + ledger.notes)
         tell(QStringLiteral("tavrelle: ") + problem);
-    return writeOut(options.out, cp932::encode(ledgerCsv(ledger))) ? 0 : 1;
+    return exitAfter(writeOut(options.out, cp932::encode(ledgerCsv(ledger))));
 }

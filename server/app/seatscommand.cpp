@@ -42,6 +42,7 @@ struct Options
     QString out;
 };
 
+using commandoutput::exitAfter;
 using commandoutput::tell;
 using commandoutput::writeOut;
 
@@ -215,7 +216,7 @@ Result<int> writeSeats(const Options &options)
     SeatMap map(*layout, roster->students, roster->lateAfter);
     if (const Result<> read = readJournals(options, roster->lecture, map); !read)
         return Result<int>::failure(read.error());
-    return writeOut(options.out, seatsCsv(map)) ? 0 : 1;
+    return exitAfter(writeOut(options.out, seatsCsv(map)));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "common/cp932.h"
 #include "common/readvar.h"
+#include "common/result.h"
 #include "server/app/commandline.h"
 #include "server/folders/handoutscan.h"
 #include "server/lecture/rosterfile.h"
@@ -16,7 +17,6 @@
 #include <QHash>
 #include <QSet>
 #include <cstdio>
-#include <optional>
 
 namespace {
 
@@ -44,7 +44,7 @@ void tell(const QString &text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
 }
 
-std::optional<Options> parse(const QStringList &arguments, QString *error)
+Result<Options> parse(const QStringList &arguments)
 {
     const CommandLine::Syntax syntax{{QLatin1String(CommandWord), QStringLiteral("--folder"),
                                       QStringLiteral("--journals"), QStringLiteral("--out")},
@@ -56,10 +56,8 @@ std::optional<Options> parse(const QStringList &arguments, QString *error)
         options.help = true;
         return options;
     }
-    if (!line.refusal().isEmpty()) {
-        *error = line.refusal();
-        return std::nullopt;
-    }
+    if (!line.refusal().isEmpty())
+        return Result<Options>::failure(line.refusal());
     options.roster = line.value(QLatin1String(CommandWord));
     options.folder = line.value(QStringLiteral("--folder"));
     options.journals = line.values(QStringLiteral("--journals"));
@@ -68,21 +66,19 @@ std::optional<Options> parse(const QStringList &arguments, QString *error)
 }
 
 // The roster's students, and its assignment folder unless one was named.
-bool readRoster(Options &options, QList<SubmissionsIndex::Student> *students, QString *error)
+Result<QList<SubmissionsIndex::Student>> readRoster(Options &options)
 {
+    using Students = Result<QList<SubmissionsIndex::Student>>;
     QFile file(options.roster);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("受講ファイル %1 を読み込めません: %2")
-                     .arg(options.roster, file.errorString());
-        return false;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return Students::failure(QStringLiteral("受講ファイル %1 を読み込めません: %2")
+                                     .arg(options.roster, file.errorString()));
     const QString text = cp932::decode(file.readAll());
     const StudentBlock block = readStudentBlock(text);
-    if (block.status != StudentBlock::Loaded) {
-        *error = QStringLiteral("受講ファイル %1 は有効な受講者データではありません｡")
-                     .arg(options.roster);
-        return false;
-    }
+    if (block.status != StudentBlock::Loaded)
+        return Students::failure(
+            QStringLiteral("受講ファイル %1 は有効な受講者データではありません｡")
+                .arg(options.roster));
     const SettingsText keys(text);
     QSet<QString> ids;
     for (int row = 0; row < block.studentCount; ++row)
@@ -91,40 +87,36 @@ bool readRoster(Options &options, QList<SubmissionsIndex::Student> *students, QS
     for (const StudentDeadline &deadline :
          readStudentDeadlines(keys.lines(QStringLiteral("enchou")), ids).deadlines)
         own.insert(deadline.userId, deadline.text());
+    QList<SubmissionsIndex::Student> students;
     for (int row = 0; row < block.studentCount; ++row) {
         const QString &id = block.rows[size_t(row)][RosterGrid::UserId];
-        students->append({id, block.rows[size_t(row)][RosterGrid::UserName], own.value(id)});
+        students.append({id, block.rows[size_t(row)][RosterGrid::UserName], own.value(id)});
     }
     options.handouts = keys.value(QStringLiteral("haifudir"));
     if (options.folder.isEmpty())
         options.folder = keys.value(QStringLiteral("kadaidir"));
-    if (options.folder.isEmpty()) {
-        *error = QStringLiteral("課題提出先がありません｡受講ファイルの kadaidir か --folder "
-                                "で指定してください｡");
-        return false;
-    }
-    if (!QFileInfo(options.folder).isDir()) {
-        *error = QStringLiteral("課題提出先 %1 がありません｡").arg(options.folder);
-        return false;
-    }
-    return true;
+    if (options.folder.isEmpty())
+        return Students::failure(
+            QStringLiteral("課題提出先がありません｡受講ファイルの kadaidir か --folder "
+                           "で指定してください｡"));
+    if (!QFileInfo(options.folder).isDir())
+        return Students::failure(QStringLiteral("課題提出先 %1 がありません｡").arg(options.folder));
+    return students;
 }
 
-bool readJournals(const Options &options, SubmissionsIndex &index, QString *error)
+Result<> readJournals(const Options &options, SubmissionsIndex &index)
 {
     // The data folder's own journals, when there are any, and the named ones.
     if (QFileInfo(LectureJournal::folder()).isDir())
         readReceiptsIn(LectureJournal::folder(),
                        [&index](const QList<Receipt> &receipts) { index.addReceipts(receipts); });
     for (const QString &folder : options.journals) {
-        if (!QFileInfo(folder).isDir() || !QFileInfo(folder).isReadable()) {
-            *error = QStringLiteral("記録フォルダ %1 を読めません｡").arg(folder);
-            return false;
-        }
+        if (!QFileInfo(folder).isDir() || !QFileInfo(folder).isReadable())
+            return Result<>::failure(QStringLiteral("記録フォルダ %1 を読めません｡").arg(folder));
         readReceiptsIn(folder,
                        [&index](const QList<Receipt> &receipts) { index.addReceipts(receipts); });
     }
-    return true;
+    return Result<>::success();
 }
 
 // Copies of a handout are no sign of copying, as in the window.
@@ -139,38 +131,46 @@ QSet<QByteArray> handoutHashes(const QString &folder, HashCache &cache)
     return hashes;
 }
 
-bool writeOut(const QString &path, const QByteArray &csv, QString *error)
+Result<> writeOut(const QString &path, const QByteArray &csv)
 {
     QFile out;
     const bool opened = path.isEmpty() ? out.open(stdout, QIODevice::WriteOnly)
                                        : (out.setFileName(path), out.open(QIODevice::WriteOnly));
     if (opened && out.write(csv) == csv.size() && out.flush())
-        return true;
-    *error = QStringLiteral("%1 に書き込めません: %2")
-                 .arg(path.isEmpty() ? QStringLiteral("標準出力") : path, out.errorString());
-    return false;
+        return Result<>::success();
+    return Result<>::failure(
+        QStringLiteral("%1 に書き込めません: %2")
+            .arg(path.isEmpty() ? QStringLiteral("標準出力") : path, out.errorString()));
+}
+
+// The list for `options`, written where they say.
+Result<> writeSubmissions(Options options)
+{
+    const Result<QList<SubmissionsIndex::Student>> students = readRoster(options);
+    if (!students)
+        return Result<>::failure(students.error());
+    SubmissionsIndex index(options.folder, *students);
+    HashCache cache;
+    index.setExcludedHashes(handoutHashes(options.handouts, cache));
+    if (const Result<> read = readJournals(options, index); !read)
+        return read;
+    return writeOut(options.out, submissionsCsv(index.build(cache)));
 }
 
 } // namespace
 
 int submissionsCommand(const QStringList &arguments)
 {
-    QString error;
-    std::optional<Options> options = parse(arguments, &error);
+    const Result<Options> options = parse(arguments);
     if (options && options->help) {
         std::fputs(Usage.toLocal8Bit().constData(), stdout);
         return 0;
     }
-    QList<SubmissionsIndex::Student> students;
-    if (options && readRoster(*options, &students, &error)) {
-        SubmissionsIndex index(options->folder, students);
-        HashCache cache;
-        index.setExcludedHashes(handoutHashes(options->handouts, cache));
-        if (readJournals(*options, index, &error) &&
-            writeOut(options->out, submissionsCsv(index.build(cache)), &error))
-            return 0;
-    }
-    tell(error + u'\n');
+    const Result<> written =
+        options ? writeSubmissions(*options) : Result<>::failure(options.error());
+    if (written)
+        return 0;
+    tell(written.error() + u'\n');
     if (!options)
         tell(Usage);
     return 2;

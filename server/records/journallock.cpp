@@ -16,20 +16,20 @@ JournalLock::~JournalLock()
     release();
 }
 
-bool JournalLock::acquire(const QString &path)
+Result<bool> JournalLock::acquire(const QString &path)
 {
     if (m_fd >= 0 && m_path == path)
         return true;
     release();
-    m_problem.clear();
     QDir().mkpath(QFileInfo(path).absolutePath());
     // Never through a link: the file it points to would lose its bytes.
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno == ELOOP)
-        m_problem = QStringLiteral("ロックファイル %1 がリンクになっているため使えません｡"
-                                   "リンク先のファイルはそのままです")
-                        .arg(QDir::toNativeSeparators(path));
+        return Result<bool>::failure(
+            QStringLiteral("ロックファイル %1 がリンクになっているため使えません｡"
+                           "リンク先のファイルはそのままです")
+                .arg(QDir::toNativeSeparators(path)));
     if (fd < 0)
         return true; // no lock can be had here: the journal reports its own failure
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QString>
 
 // Keeps a lecture's journal to one running program. The lock is a file
@@ -14,18 +16,17 @@ public:
     JournalLock &operator=(const JournalLock &) = delete;
     ~JournalLock();
 
-    // True when this program holds `path` now (already held counts too);
-    // false when another program does.
-    bool acquire(const QString &path);
+    // True when this program may write the journal: it holds `path` now
+    // (already held counts too), or no lock can be had there and the
+    // journal reports its own failure; false when another program holds it.
+    // Fails, with the reason ready to show, when the lock file is a link:
+    // the journal then goes on without a lock.
+    Result<bool> acquire(const QString &path);
     void release();
     bool isHeld() const { return m_fd >= 0; }
     const QString &path() const { return m_path; }
-    // Why the last acquire could not lock at all (the lock file is a link);
-    // empty otherwise.
-    const QString &problem() const { return m_problem; }
 
 private:
     int m_fd = -1;
     QString m_path;
-    QString m_problem;
 };

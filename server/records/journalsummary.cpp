@@ -37,9 +37,9 @@ QByteArray keyOf(QByteArrayView view)
 
 } // namespace
 
-bool JournalSummary::read(const QString &path, qint64 from)
+Result<> JournalSummary::read(const QString &path, qint64 from)
 {
-    return m_scanner.scanFile(path, *this, from).ok();
+    return m_scanner.scanFile(path, *this, from);
 }
 
 QList<qint64> JournalSummary::namedSkips() const

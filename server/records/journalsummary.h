@@ -32,8 +32,8 @@ public:
     static constexpr qsizetype MaxIdBytes = 256;
     static constexpr qsizetype NamedSkips = 5;
 
-    // Reads `path` from byte `from` to its end; false when it cannot be read.
-    bool read(const QString &path, qint64 from = 0);
+    // Reads `path` from byte `from` to its end; fails when it cannot be read.
+    Result<> read(const QString &path, qint64 from = 0);
 
     // Where the last complete line ended: the next read starts there.
     qint64 end() const { return m_scanner.end(); }

@@ -288,9 +288,10 @@ void LectureJournal::beginLecture()
     }
     m_openedFor = m_lecture.kougimei();
     m_offRoster.clear();
-    m_heldElsewhere = !m_lock.acquire(lockPathFor(*m_openedFor));
-    if (!m_lock.problem().isEmpty())
-        report(Result<>::failure(m_lock.problem()), lockPathFor(*m_openedFor));
+    const Result<bool> mayWrite = m_lock.acquire(lockPathFor(*m_openedFor));
+    m_heldElsewhere = mayWrite && !*mayWrite;
+    if (!mayWrite)
+        report(Result<>::failure(mayWrite.error()), lockPathFor(*m_openedFor));
     const journalsession::Choice choice =
         journalsession::journalToWrite(*m_openedFor, Clock::now());
     m_path = choice.path;
@@ -301,7 +302,8 @@ void LectureJournal::writeToEarlierLecture(const QString &lecture, const QByteAr
 {
     const QString path = m_earlier.value(lecture, pathFor(lecture, Clock::today()));
     JournalLock lock;
-    if (!lock.acquire(lockPathFor(lecture))) {
+    // Without a lock to be had (a link), as for the current lecture: written all the same.
+    if (const Result<bool> mayWrite = lock.acquire(lockPathFor(lecture)); mayWrite && !*mayWrite) {
         report(Result<>::failure(QStringLiteral("別のウィンドウが使用中です")), path);
         return;
     }

@@ -72,13 +72,13 @@ FrmLedger::FrmLedger(const Desktop &desktop, FolderChooser &folders, QWidget *pa
 
 FrmLedger::~FrmLedger() = default;
 
-bool FrmLedger::open(const QString &rosterPath, const QString &clipboardDelimiter)
+Result<> FrmLedger::open(const QString &rosterPath, const QString &clipboardDelimiter)
 {
     m_ledger->setClipboardDelimiter(clipboardDelimiter);
-    if (!m_ledger->open(rosterPath))
-        return false;
+    if (const Result<> opened = m_ledger->open(rosterPath); !opened)
+        return opened;
     setWindowTitle(QStringLiteral("出席簿 - %1").arg(m_ledger->source().lectureName));
-    return true;
+    return Result<>::success();
 }
 
 void FrmLedger::buildControls()

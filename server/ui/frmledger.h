@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QWidget>
 #include <optional>
 
@@ -29,8 +31,9 @@ public:
     ~FrmLedger() override;
 
     AttendanceLedger &ledger() { return *m_ledger; }
-    // Builds the ledger of the roster at `rosterPath`; false when it cannot.
-    bool open(const QString &rosterPath, const QString &clipboardDelimiter);
+    // Builds the ledger of the roster at `rosterPath`; fails, with the
+    // message for the lecturer, when it cannot.
+    Result<> open(const QString &rosterPath, const QString &clipboardDelimiter);
     // The ms-exceldir command that 表計算で開く starts.
     void setSpreadsheetCommand(const QString &command) { m_spreadsheetCommand = command; }
 

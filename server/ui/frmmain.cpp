@@ -290,7 +290,10 @@ bool FrmMain::Form_Load(const QString &settingsPath)
     m_startFolder = QFileInfo(settingsPath).absolutePath();
     m_server->roster().open();
     QCoreApplication::processEvents();
-    return m_server->start();
+    const Result<> started = m_server->start();
+    if (!started)
+        m_messages->show(started.error());
+    return started.ok();
 }
 
 void FrmMain::mnuFileOpen_Click()
@@ -363,8 +366,10 @@ void FrmMain::mnuViewLedger_Click()
         m_ledger = new FrmLedger(*m_desktop, *m_folders, this);
     m_ledger->setSpreadsheetCommand(m_server->settings().spreadsheetCommand);
     // Built afresh at every showing: today's marks are in it.
-    if (!m_ledger->open(roster, m_server->settings().delimiter))
+    if (const Result<> opened = m_ledger->open(roster, m_server->settings().delimiter); !opened) {
+        m_messages->show(opened.error());
         return;
+    }
     m_ledger->show();
     m_ledger->raise();
     m_ledger->activateWindow();
