@@ -219,12 +219,12 @@ void SubmissionsIndex::add(const Receipt &receipt)
         if (file.fileName == receipt.fileName)
             return addTo(file, receipt);
     }
-    handing->files.append({receipt.fileName, {{receipt.sha256, receipt}}});
+    handing->files.append({receipt.fileName, {{{receipt.sha256}, receipt}}});
 }
 
 void SubmissionsIndex::addTo(HandedIn &file, const Receipt &receipt) const
 {
-    if (const auto known = file.receipts.find(receipt.sha256); known != file.receipts.end()) {
+    if (const auto known = file.receipts.find({receipt.sha256}); known != file.receipts.end()) {
         if (known->completedAt <= receipt.completedAt)
             *known = receipt;
         return;
@@ -235,7 +235,7 @@ void SubmissionsIndex::addTo(HandedIn &file, const Receipt &receipt) const
         file.receipts.erase(std::min_element(
             file.receipts.begin(), file.receipts.end(),
             [](const Receipt &a, const Receipt &b) { return a.completedAt < b.completedAt; }));
-    file.receipts.insert(receipt.sha256, receipt);
+    file.receipts.insert({receipt.sha256}, receipt);
 }
 
 void SubmissionsIndex::check(SubmissionRow &row, const HandedIn &file, HashCache &cache) const
@@ -261,7 +261,7 @@ void SubmissionsIndex::check(SubmissionRow &row, const HandedIn &file, HashCache
     }
     row.currentSha256 = untouched ? untouched->sha256 : hashOfFile(path, cache);
     row.check = SubmissionRow::Changed;
-    if (const auto current = file.receipts.constFind(row.currentSha256);
+    if (const auto current = file.receipts.constFind({row.currentSha256});
         current != file.receipts.cend()) {
         row.receipt = *current;
         row.check = SubmissionRow::Match;
