@@ -23,7 +23,7 @@ namespace {
 // touched the file since.
 constexpr qint64 SameTimeMs = 3000;
 
-constexpr qsizetype ReceiptsPerBatch = 4096;
+constexpr qsizetype ReceiptsPerBatch = 1024;
 
 // Distinct versions of one file name whose receipts are kept.
 constexpr qsizetype MaxVersionsRemembered = 64;
@@ -33,7 +33,10 @@ class ReceiptFold : public JournalFold
 {
 public:
     using Take = std::function<void(const QList<Receipt> &)>;
-    ReceiptFold(QDate day, const Take &take) : m_day(day), m_take(take) {}
+    ReceiptFold(QDate day, const Take &take) : m_day(day), m_take(take)
+    {
+        m_batch.reserve(ReceiptsPerBatch);
+    }
 
     bool take(const JournalEvent &event, qint64) override
     {
@@ -55,8 +58,11 @@ public:
     bool minds(JournalKind) const override { return false; }
     void flush()
     {
-        if (!m_batch.isEmpty())
-            m_take(std::exchange(m_batch, {}));
+        if (m_batch.isEmpty())
+            return;
+        m_take(m_batch);
+        // The batch's room is used again: no growing it receipt by receipt.
+        m_batch.clear();
     }
 
 private:
