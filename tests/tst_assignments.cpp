@@ -575,6 +575,27 @@ private Q_SLOTS:
         QCOMPARE(SubmissionRow::checkText(rows[0].check), QStringLiteral("一致"));
     }
 
+    // Hashes alike in their leading digits are still two versions: the
+    // file's own receipt is the one shown.
+    void versionsTellHashesApartByAllTheirDigits()
+    {
+        Receipt current = store("taro", "current", at(10, 5));
+        Receipt other = current;
+        other.sha256 = current.sha256.left(16) + QByteArray(48, '0');
+        other.completedAt = at(10, 20);
+        ++other.size;
+        SubmissionsIndex index(m_kadai, {{"taro", "太郎"}});
+        index.addReceipts({current, other});
+        QFile file(m_kadai + "/taro.doc");
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(at(12, 0), QFileDevice::FileModificationTime));
+        HashCache cache;
+        const QList<SubmissionRow> rows = index.build(cache);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].receipt.completedAt, at(10, 5));
+        QCOMPARE(SubmissionRow::checkText(rows[0].check), QStringLiteral("一致"));
+    }
+
     // Every file name a student handed in has its row, and so has every put
     // line refused after the cut-off.
     void everyFileAndEveryRefusalHasItsRow()

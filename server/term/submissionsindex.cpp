@@ -23,7 +23,7 @@ namespace {
 // touched the file since.
 constexpr qint64 SameTimeMs = 3000;
 
-constexpr qsizetype ReceiptsPerBatch = 4096;
+constexpr qsizetype ReceiptsPerBatch = 1024;
 
 // Distinct versions of one file name whose receipts are kept.
 constexpr qsizetype MaxVersionsRemembered = 64;
@@ -33,7 +33,10 @@ class ReceiptFold : public JournalFold
 {
 public:
     using Take = std::function<void(const QList<Receipt> &)>;
-    ReceiptFold(QDate day, const Take &take) : m_day(day), m_take(take) {}
+    ReceiptFold(QDate day, const Take &take) : m_day(day), m_take(take)
+    {
+        m_batch.reserve(ReceiptsPerBatch);
+    }
 
     bool take(const JournalEvent &event, qint64) override
     {
@@ -55,8 +58,11 @@ public:
     bool minds(JournalKind) const override { return false; }
     void flush()
     {
-        if (!m_batch.isEmpty())
-            m_take(std::exchange(m_batch, {}));
+        if (m_batch.isEmpty())
+            return;
+        m_take(m_batch);
+        // The batch's room is used again: no growing it receipt by receipt.
+        m_batch.clear();
     }
 
 private:
@@ -219,12 +225,12 @@ void SubmissionsIndex::add(const Receipt &receipt)
         if (file.fileName == receipt.fileName)
             return addTo(file, receipt);
     }
-    handing->files.append({receipt.fileName, {{receipt.sha256, receipt}}});
+    handing->files.append({receipt.fileName, {{{receipt.sha256}, receipt}}});
 }
 
 void SubmissionsIndex::addTo(HandedIn &file, const Receipt &receipt) const
 {
-    if (const auto known = file.receipts.find(receipt.sha256); known != file.receipts.end()) {
+    if (const auto known = file.receipts.find({receipt.sha256}); known != file.receipts.end()) {
         if (known->completedAt <= receipt.completedAt)
             *known = receipt;
         return;
@@ -235,7 +241,7 @@ void SubmissionsIndex::addTo(HandedIn &file, const Receipt &receipt) const
         file.receipts.erase(std::min_element(
             file.receipts.begin(), file.receipts.end(),
             [](const Receipt &a, const Receipt &b) { return a.completedAt < b.completedAt; }));
-    file.receipts.insert(receipt.sha256, receipt);
+    file.receipts.insert({receipt.sha256}, receipt);
 }
 
 void SubmissionsIndex::check(SubmissionRow &row, const HandedIn &file, HashCache &cache) const
@@ -261,7 +267,7 @@ void SubmissionsIndex::check(SubmissionRow &row, const HandedIn &file, HashCache
     }
     row.currentSha256 = untouched ? untouched->sha256 : hashOfFile(path, cache);
     row.check = SubmissionRow::Changed;
-    if (const auto current = file.receipts.constFind(row.currentSha256);
+    if (const auto current = file.receipts.constFind({row.currentSha256});
         current != file.receipts.cend()) {
         row.receipt = *current;
         row.check = SubmissionRow::Match;

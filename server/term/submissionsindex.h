@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <cstring>
 #include <functional>
 
 // A stored upload as the lecture journal recorded it (its 提出 line).
@@ -86,11 +87,25 @@ public:
     const QString &folder() const { return m_folder; }
 
 private:
+    // A SHA-256 in hex as a key. Its digits are spread evenly already: the
+    // first sixteen place it in the table without hashing all 64 on every
+    // receipt (a file keeps few versions, so crafted digits cost little).
+    struct Sha256Key
+    {
+        QByteArray hex;
+        friend bool operator==(const Sha256Key &, const Sha256Key &) = default;
+        friend size_t qHash(const Sha256Key &key, size_t seed) noexcept
+        {
+            quint64 prefix = 0;
+            std::memcpy(&prefix, key.hex.constData(), size_t(qMin<qsizetype>(8, key.hex.size())));
+            return size_t((prefix ^ seed) * 0x9e3779b97f4a7c15ULL);
+        }
+    };
     // The receipts of one file name, one per distinct hash (the latest).
     struct HandedIn
     {
         QString fileName;
-        QHash<QByteArray, Receipt> receipts; // by SHA-256
+        QHash<Sha256Key, Receipt> receipts;
         const Receipt &latest() const;
     };
     void add(const Receipt &receipt);
