@@ -257,15 +257,19 @@ void SubmissionsIndex::check(SubmissionRow &row, const HandedIn &file, HashCache
         return;
     }
     // Untouched since a receipt: its size, and a time close to the file's.
+    // Two versions of one size within that time cannot be told apart so:
+    // then the bytes decide.
     const qint64 modifiedMs = info.lastModified().toMSecsSinceEpoch();
     const Receipt *untouched = nullptr;
+    int candidates = 0;
     for (const Receipt &receipt : file.receipts) {
         if (receipt.size == info.size() &&
-            qAbs(modifiedMs - receipt.completedAt.toMSecsSinceEpoch()) <= SameTimeMs &&
-            (!untouched || receipt.completedAt >= untouched->completedAt))
+            qAbs(modifiedMs - receipt.completedAt.toMSecsSinceEpoch()) <= SameTimeMs) {
             untouched = &receipt;
+            ++candidates;
+        }
     }
-    row.currentSha256 = untouched ? untouched->sha256 : hashOfFile(path, cache);
+    row.currentSha256 = candidates == 1 ? untouched->sha256 : hashOfFile(path, cache);
     row.check = SubmissionRow::Changed;
     if (const auto current = file.receipts.constFind({row.currentSha256});
         current != file.receipts.cend()) {
