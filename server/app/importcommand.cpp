@@ -1,5 +1,6 @@
 #include "server/app/importcommand.h"
 
+#include "common/result.h"
 #include "server/app/commandline.h"
 #include "server/term/classlist.h"
 #include "server/term/rosterwriter.h"
@@ -42,7 +43,7 @@ void tell(FILE *stream, const QString &text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
-std::optional<Options> parse(const QStringList &arguments, QString *error)
+Result<Options> parse(const QStringList &arguments)
 {
     const CommandLine::Syntax syntax{{QLatin1String(CommandWord), QStringLiteral("--lecture"),
                                       QStringLiteral("--lecturer"), QStringLiteral("--folder"),
@@ -56,10 +57,8 @@ std::optional<Options> parse(const QStringList &arguments, QString *error)
         options.help = true;
         return options;
     }
-    if (!line.refusal().isEmpty()) {
-        *error = line.refusal();
-        return std::nullopt;
-    }
+    if (!line.refusal().isEmpty())
+        return Result<Options>::failure(line.refusal());
     options.classList = line.value(QLatin1String(CommandWord));
     options.header.lecture = line.value(QStringLiteral("--lecture"));
     options.header.lecturer = line.value(QStringLiteral("--lecturer"));
@@ -67,14 +66,12 @@ std::optional<Options> parse(const QStringList &arguments, QString *error)
     options.id.text = line.value(QStringLiteral("--id-column"));
     options.name.text = line.value(QStringLiteral("--name-column"));
     options.out = line.value(QStringLiteral("--out"));
-    if (options.classList.isEmpty()) {
-        *error = QStringLiteral("名簿のファイルを --import-roster で指定してください｡");
-        return std::nullopt;
-    }
-    if (options.header.lecture.isEmpty() || options.header.lecturer.isEmpty()) {
-        *error = QStringLiteral("講義名を --lecture で、担当者を --lecturer で指定してください｡");
-        return std::nullopt;
-    }
+    if (options.classList.isEmpty())
+        return Result<Options>::failure(
+            QStringLiteral("名簿のファイルを --import-roster で指定してください｡"));
+    if (options.header.lecture.isEmpty() || options.header.lecturer.isEmpty())
+        return Result<Options>::failure(
+            QStringLiteral("講義名を --lecture で、担当者を --lecturer で指定してください｡"));
     return options;
 }
 
@@ -139,18 +136,18 @@ int run(Options &options)
 
 int importCommand(const QStringList &arguments)
 {
-    QString error;
-    std::optional<Options> options = parse(arguments, &error);
+    const Result<Options> options = parse(arguments);
     if (options && options->help) {
         std::fputs(Usage.toLocal8Bit().constData(), stdout);
         return 0;
     }
     if (!options) {
-        tell(stderr, QStringLiteral("tavrelle: ") + error);
+        tell(stderr, QStringLiteral("tavrelle: ") + options.error());
         tell(stderr, Usage);
         return BadInput;
     }
-    return run(*options);
+    Options chosen = *options; // run() writes the cleaned folder into it
+    return run(chosen);
 }
 
 bool isImportCommand(int argc, char *argv[])
