@@ -31,20 +31,6 @@ class TestHandouts : public QObject
 
     std::unique_ptr<TestClient> greeted() { return m_room->greeted(); }
     bool logHas(const QString &text) const { return m_room->log.text().contains(text); }
-    // Rewrites a file in place, keeping its size and modification time.
-    static void rewriteKeepingTimes(const QString &path, const QByteArray &bytes)
-    {
-        struct stat before
-        {
-        };
-        QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QCOMPARE(file.write(bytes), qint64(bytes.size()));
-        file.close();
-        const timespec times[2] = {before.st_atim, before.st_mtim};
-        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-    }
 
 private Q_SLOTS:
     void init()

@@ -2,6 +2,7 @@
 // changing under the reader, and in-place edits that hide from size and time.
 #include "common/filehash.h"
 #include "server/folders/hashcache.h"
+#include "support/files.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -34,22 +35,6 @@ void write(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-// Overwrites the start of the file in place, then sets its modification
-// time back: size and time tell nothing, only the change time moved.
-void rewriteKeepingTimes(const QString &path, const QByteArray &bytes)
-{
-    struct stat before
-    {
-    };
-    QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-    file.close();
-    const timespec times[2] = {before.st_atim, before.st_mtim};
-    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
 
 int openRead(const QString &path)

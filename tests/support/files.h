@@ -7,7 +7,9 @@
 #include <QStringList>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 // Writes `lines` as code page 932, each followed by `eol`.
 inline QByteArray cp932Lines(const QStringList &lines, const char *eol = "\r\n")
@@ -23,6 +25,22 @@ inline void writeBytes(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
     QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Rewrites a file in place, keeping its size and its access and
+// modification times: only the change time tells that it moved.
+inline void rewriteKeepingTimes(const QString &path, const QByteArray &bytes)
+{
+    struct stat before
+    {
+    };
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+    file.close();
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
 
 inline QByteArray readBytes(const QString &path)
