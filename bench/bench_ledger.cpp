@@ -11,6 +11,7 @@
 #include "platform/desktop.h"
 #include "platform/folderchooser.h"
 #include "platform/processstarter.h"
+#include "quietdesktop.h"
 #include "server/app/attendanceledger.h"
 #include "server/records/lecturejournal.h"
 #include "server/term/coursesettings.h"
@@ -36,21 +37,6 @@ constexpr int Students = 1000;
 constexpr int Sessions = 30;
 const QString LectureName = QStringLiteral("情報処理演習Ⅰ");
 
-class NoClipboard : public Clipboard
-{
-public:
-    void setText(const QString &) override {}
-};
-class NoProcesses : public ProcessStarter
-{
-public:
-    bool startDetached(const QString &) override { return true; }
-};
-class SilentBox : public MessageBox
-{
-public:
-    void show(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-};
 class NoFolders : public FolderChooser
 {
 public:

@@ -7,6 +7,7 @@
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
 #include "platform/processstarter.h"
+#include "quietdesktop.h"
 #include "server/app/lectureserver.h"
 #include "server/app/rostercommands.h"
 #include "server/ui/frmseats.h"
@@ -27,22 +28,6 @@ namespace {
 
 constexpr int Seats = 1000;
 constexpr int Columns = 40;
-
-class NoClipboard : public Clipboard
-{
-public:
-    void setText(const QString &) override {}
-};
-class NoProcesses : public ProcessStarter
-{
-public:
-    bool startDetached(const QString &) override { return true; }
-};
-class SilentBox : public MessageBox
-{
-public:
-    void show(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-};
 
 QString studentId(int number)
 {
