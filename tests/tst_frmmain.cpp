@@ -908,6 +908,8 @@ private Q_SLOTS:
 
     void settingsHoldForRestoredRecordsToo()
     {
+        // Restore is offered only for a journal begun within the last hours.
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(10, 0)); });
         LectureFiles files;
         writeBytes(files.settings,
                    readBytes(files.settings) + cp932Lines({QStringLiteral("daihen=0")}));
@@ -924,6 +926,8 @@ private Q_SLOTS:
 
     void aSignalDuringTheRestoreQuestionIsNoAnswer()
     {
+        // Restore is offered only for a journal begun within the last hours.
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 9), QTime(10, 0)); });
         LectureFiles files;
         const QString journal =
             LectureJournal::pathFor(QStringLiteral("情報処理演習Ⅰ"), Clock::today());

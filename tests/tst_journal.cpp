@@ -331,6 +331,8 @@ private Q_SLOTS:
 
     void restoreTakesOnlyWholeWellFormedLines()
     {
+        // Restore is offered only for a journal begun within the last hours.
+        Clock::setSource([] { return at(9, "10:00:00"); });
         const QString path = journalOf(Clock::today());
         QDir().mkpath(LectureJournal::folder());
         writeBytes(
@@ -364,6 +366,8 @@ private Q_SLOTS:
     // over them, whole or broken, without calling them damage.
     void restorePassesOverReturns()
     {
+        // Restore is offered only for a journal begun within the last hours.
+        Clock::setSource([] { return at(9, "10:00:00"); });
         const QString path = journalOf(Clock::today());
         QDir().mkpath(LectureJournal::folder());
         writeBytes(path, cp932Lines({"講義,情報処理演習Ⅰ", "出席,09:15:02,1,taro,192.168.0.12",
@@ -381,6 +385,8 @@ private Q_SLOTS:
 
     void aJournalLargerThanMemoryIsStreamed()
     {
+        // Restore is offered only for a journal begun within the last hours.
+        Clock::setSource([] { return at(9, "10:00:00"); });
         // Two gibibytes of nothing (a hole: no disk used), then the records.
         const QString path = journalOf(Clock::today());
         QDir().mkpath(LectureJournal::folder());
