@@ -127,12 +127,14 @@ void Conversation::connecting()
 {
     m_state = State::Connecting;
     m_lectureSeen = false;
+    m_receiptsOverdue = 0;
 }
 
 void Conversation::connected()
 {
     m_state = State::Connected;
     m_lectureSeen = false;
+    m_receiptsOverdue = 0;
 }
 
 bool Conversation::startAttendance()
@@ -188,13 +190,33 @@ void Conversation::handoutsDone()
 
 void Conversation::receiptAbsent()
 {
-    if (m_state == State::Verifying)
-        m_state = State::Ready;
+    if (m_state != State::Verifying)
+        return;
+    m_state = State::Ready;
+    ++m_receiptsOverdue;
+}
+
+// A busy server may answer the hash line after the student program stopped
+// waiting: that answer is no fault of the server's. A 403 answers nothing
+// else; a 499 is taken for the late answer only where no request of the
+// student's could have earned it (a server that never answers the hash
+// line must still be able to refuse a later upload).
+bool Conversation::passesOverLateReceipt(wire::Reply reply)
+{
+    if (m_receiptsOverdue == 0 || (reply != wire::Reply::Receipt && reply != wire::Reply::Refused))
+        return false;
+    if (reply == wire::Reply::Refused && stepFor(m_state, reply, u"499").action != Action::Close)
+        return false;
+    --m_receiptsOverdue;
+    return true;
 }
 
 Conversation::Step Conversation::receive(QStringView line)
 {
-    const Step step = stepFor(m_state, wire::replyOf(line), line);
+    const wire::Reply reply = wire::replyOf(line);
+    if (passesOverLateReceipt(reply))
+        return {m_state, Action::PassOver, {}};
+    const Step step = stepFor(m_state, reply, line);
     m_state = step.next;
     if (step.action == Action::ShowLecture)
         m_lectureSeen = true;

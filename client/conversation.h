@@ -50,6 +50,7 @@ public:
         HandoutRefused,  // a 499 to the fetch's request
         AskReceipt,      // the upload is confirmed: send the hash line
         TakeReceipt,     // the reply answers the hash line (a 403 or not)
+        PassOver,        // a hash line's answer that came after the wait: nothing to do
     };
 
     struct Step
@@ -93,7 +94,8 @@ public:
     bool requestHandout();
     // The fetch is over: back to where it began.
     void handoutsDone();
-    // No answer to the hash line came in time: ready, nothing claimed.
+    // No answer to the hash line came in time: ready, nothing claimed. The
+    // answer may still come; it is then passed over, not taken as a reply.
     void receiptAbsent();
 
     // Takes a reply and moves on; the step says what to do.
@@ -118,7 +120,10 @@ public:
     static QString unconfirmed(State state);
 
 private:
+    bool passesOverLateReceipt(wire::Reply reply);
+
     State m_state = State::Connecting;
     bool m_lectureSeen = false;
+    int m_receiptsOverdue = 0; // hash lines whose answer came too late to wait for
     State m_beforeHandouts = State::Connected;
 };

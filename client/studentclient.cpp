@@ -145,6 +145,8 @@ bool StudentClient::takeReply(const QString &line)
 {
     const State before = m_talk.state();
     const Conversation::Step step = m_talk.receive(line);
+    if (step.action == Conversation::Action::PassOver)
+        return true;
     // A confirmed file's last sends may still be reported: they change
     // nothing shown any more.
     if (step.next == State::Ready || step.next == State::Verifying)
@@ -173,6 +175,7 @@ bool StudentClient::takeReply(const QString &line)
     case Conversation::Action::HandoutRefused:
         return takeHandoutReply(step.action, line);
     case Conversation::Action::None:
+    case Conversation::Action::PassOver:
         break;
     }
     QString status;

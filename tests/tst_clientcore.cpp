@@ -124,6 +124,39 @@ private Q_SLOTS:
         expectNothingSent();
     }
 
+    // A busy server's answer after the wait ends is passed over: the
+    // connection stays, nothing shown changes, and the next upload's own
+    // receipt is still taken as its own.
+    void aReceiptAfterTheWaitIsPassedOver_data()
+    {
+        QTest::addColumn<QString>("late");
+        QTest::newRow("403") << QStringLiteral("403 3,") + hex("abc") +
+                                    QStringLiteral(",2026/12/09 09:05:08");
+        QTest::newRow("499") << QStringLiteral("499 そのファイルは受け取っていません｡");
+    }
+    void aReceiptAfterTheWaitIsPassedOver()
+    {
+        QFETCH(QString, late);
+        confirmedClient();
+        m_client->setHandoutFolder(m_dir.path());
+        const qsizetype before = m_messages->shown.size();
+        upload(QStringLiteral("report.c"), "abc");
+        QTRY_COMPARE(m_messages->shown.size(), before + 1); // the wait ended
+        const QString plain = QStringLiteral("提出完了 (09:05:07)");
+        QCOMPARE(m_client->statusText(), plain);
+        m_server->reply(late);
+        m_server->reply(QStringLiteral("800 後の講義,先生")); // read after the late answer
+        QTRY_COMPARE(m_client->kougimei(), QStringLiteral("後の講義"));
+        QCOMPARE(m_client->socket().state(), Socket::StateConnected);
+        QCOMPARE(m_client->statusText(), plain);
+        QCOMPARE(m_messages->shown.size(), before + 1);
+        expectButtons(Confirmed);
+        upload(QStringLiteral("report.c"), "xyz");
+        m_server->reply(QStringLiteral("403 3,") + hex("xyz") +
+                        QStringLiteral(",2026/12/09 09:06:00"));
+        QTRY_COMPARE(m_client->statusText(), plain + QStringLiteral(" 控え一致"));
+    }
+
     // The receipt file is only ever added to, never through a link.
     void theReceiptFileIsAppendedToAndNeverFollowed()
     {

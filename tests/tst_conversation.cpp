@@ -329,6 +329,23 @@ private Q_SLOTS:
         Conversation verifying = in(State::Verifying);
         verifying.receiptAbsent();
         QCOMPARE(verifying.state(), State::Ready);
+        // Its late answer is passed over once; a second stray reply is not.
+        QCOMPARE(verifying.receive(u"499 そのファイルは受け取っていません｡").action,
+                 Action::PassOver);
+        QCOMPARE(verifying.receive(u"403 1,2,3").action, Action::Close);
+        // A server that never answers the hash line may still refuse the
+        // next upload: a 499 to a put line keeps its meaning.
+        Conversation silent = in(State::Verifying);
+        silent.receiptAbsent();
+        QVERIFY(silent.startUpload(10));
+        QCOMPARE(silent.receive(u"499 受付は締め切られました｡").next, State::Ready);
+        QCOMPARE(silent.receive(u"403 1,2,3").action, Action::PassOver);
+        // A new connection owes nothing.
+        Conversation reconnected = in(State::Verifying);
+        reconnected.receiptAbsent();
+        reconnected.end();
+        reconnected.connected();
+        QCOMPARE(reconnected.receive(u"403 1,2,3").action, Action::Close);
         // Leaving the fetch's states alone.
         Conversation attending = in(State::Attending);
         attending.handoutsDone();
