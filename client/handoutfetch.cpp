@@ -234,6 +234,9 @@ void HandoutFetch::endFile()
     const Result<QString> saved = done->finish();
     if (saved) {
         remember({*saved, done->entry().size, done->entry().sha256});
+        // At once, not when the fetch ends: a program killed in the middle
+        // of a fetch still knows the files it saved as its own.
+        writeRecord();
         if (done->retired() == Retired::ToTrash || done->retired() == Retired::ToOldFolder)
             m_replaced.add(retiredShown(*saved, done->retired()));
         else

@@ -295,6 +295,26 @@ private Q_SLOTS:
                  "a.txt,4," + sha256("a333").toLatin1() + "\r\n");
     }
 
+    // Each saved file is in the record before the next is asked for: a
+    // program killed in the middle of a fetch still replaces it next time.
+    void theRecordKeepsUpWithEveryFileSaved()
+    {
+        QTemporaryDir home;
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
+        clientWithData(home, false);
+        const QString record = home.filePath("haifu") + "/.tavrelle-handouts.txt";
+        m_client->btnHandouts_Click();
+        QVERIFY(m_server->waitForInput("list\r\n"));
+        m_server->input().clear();
+        m_server->send("401 2\r\na.txt,2," + sha256("a1").toLatin1() + "\r\nb.txt,2," +
+                       sha256("b1").toLatin1() + "\r\n");
+        served("get a.txt\r\n", "402 2\r\na1");
+        QVERIFY(m_server->waitForInput("get b.txt\r\n"));
+        QVERIFY(readBytes(record).contains("\r\na.txt,2," + sha256("a1").toLatin1() + "\r\n"));
+        QVERIFY(m_messages->shown.isEmpty()); // the fetch goes on
+    }
+
     // A handout that changes on the lecturer's machine while it comes (in
     // place, or replaced by another file) ends only that file, with a word
     // to the student; the rest come, and 配布物 brings the new one at once.
