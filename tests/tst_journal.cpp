@@ -383,6 +383,35 @@ private Q_SLOTS:
                  qPrintable(m_log.text()));
     }
 
+    // What the table showed comes back with the records: a late receipt's
+    // red cell (its last receipt's lateness), and an ID answered 501 earlier
+    // counts as present once the roster holds it; one it still does not
+    // hold is not journaled a second time.
+    void restoreBringsBackLatenessAndClaimsOffTheRoster()
+    {
+        Clock::setSource([] { return at(9, "10:00:00"); });
+        const QString path = journalOf(Clock::today());
+        QDir().mkpath(LectureJournal::folder());
+        const QString tail = ",2026/12/09,締切後65秒,1,/kadai";
+        writeBytes(path, cp932Lines({"講義,情報処理演習Ⅰ", "出席,09:15:02,1,taro,192.168.0.12",
+                                     "提出,09:50:00,taro,taro.c,5," + QString(Hash) + tail,
+                                     "提出,09:40:00,hanako,hanako.c,5," + QString(Hash) + tail,
+                                     "提出,09:51:00,hanako,hanako.c,5," + QString(Hash) +
+                                         ",2026/12/09,,1,/kadai",
+                                     "名簿外,09:20:00,jiro,192.168.0.14",
+                                     "名簿外,09:21:00,s26099,192.168.0.15"}));
+        load();
+        QCOMPARE(m_messages.asked.size(), 1);
+        QCOMPARE(m_grid->lateNote(1), QStringLiteral("締切後 1分"));
+        QCOMPARE(m_grid->lateNote(2), QString()); // its last receipt was on time
+        QCOMPARE(m_grid->text(3, RosterGrid::Attendance), QStringLiteral("09:20:00"));
+        QVERIFY2(m_log.text().contains(QStringLiteral("出席 2 人と課題提出 2 人を復元しました")),
+                 qPrintable(m_log.text()));
+        QCOMPARE(attend("jiro", "192.168.0.14"), wire::AttendanceAlready);
+        QVERIFY(!m_rules->attend("s26099", "192.168.0.15", true).recorded);
+        QCOMPARE(journalLines(path).filter(QStringLiteral("s26099")).size(), 1);
+    }
+
     void aJournalLargerThanMemoryIsStreamed()
     {
         // Restore is offered only for a journal begun within the last hours.

@@ -124,9 +124,13 @@ bool AttendanceBook::restoreClaim(const QString &userId, const QString &address)
     return inRowOf(userId, [&](int) { noteFurtherAddress(userId, address); });
 }
 
-bool AttendanceBook::restoreSubmission(const QString &userId, const QString &time)
+bool AttendanceBook::restoreSubmission(const QString &userId, const QString &time,
+                                       qint64 lateSeconds)
 {
-    return inRowOf(userId, [&](int row) { m_grid.setText(row, RosterGrid::Assignment, time); });
+    return inRowOf(userId, [&](int row) {
+        m_grid.setText(row, RosterGrid::Assignment, time);
+        m_grid.setLateNote(row, lateSeconds > 0 ? lateText(lateSeconds) : QString());
+    });
 }
 
 void AttendanceBook::refreshFlags()

@@ -80,7 +80,7 @@ public:
     // further one.
     bool restoreMark(const QString &userId, const QString &time, const QString &address);
     bool restoreClaim(const QString &userId, const QString &address);
-    bool restoreSubmission(const QString &userId, const QString &time);
+    bool restoreSubmission(const QString &userId, const QString &time, qint64 lateSeconds = 0);
     // Flags every row again from the addresses recorded for each student.
     void refreshFlags();
 

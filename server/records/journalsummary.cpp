@@ -72,6 +72,11 @@ bool JournalSummary::take(const JournalEvent &event, qint64)
             return false;
         takeSubmission(event);
         return true;
+    case JournalKind::OffRoster:
+        // Not minded: a broken one is passed over, as before these were read.
+        if (isId(event.userId))
+            takeOffRoster(event);
+        return true;
     default:
         return true;
     }
@@ -119,12 +124,24 @@ void JournalSummary::takeSubmission(const JournalEvent &event)
 {
     // Most lines of a long journal are later receipts of IDs already seen.
     if (const auto stamp = m_stamps.find(keyOf(event.userId)); stamp != m_stamps.end()) {
-        std::memcpy(stamp->data(), event.time.data(), size_t(event.time.size()));
+        std::memcpy(stamp->time.data(), event.time.data(), size_t(event.time.size()));
+        stamp->lateSeconds = event.lateSeconds;
         return;
     }
     const QByteArray id = event.userId.toByteArray();
     if (!roomFor(id))
         return;
-    m_stamps.insert(id, event.time.toByteArray());
+    m_stamps.insert(id, {event.time.toByteArray(), event.lateSeconds});
     m_stampOrder << id;
+}
+
+void JournalSummary::takeOffRoster(const JournalEvent &event)
+{
+    if (m_offRoster.contains(keyOf(event.userId)))
+        return;
+    const QByteArray id = event.userId.toByteArray();
+    if (!roomFor(id))
+        return;
+    m_offRoster.insert(id, {event.time.toByteArray(), event.address.toByteArray()});
+    m_offRosterOrder << id;
 }

@@ -11,8 +11,9 @@
 
 // What a lecture journal holds, read as a stream: the file is never held
 // whole, and what is kept is bounded whatever the file's size. Per user ID:
-// the first attendance, further addresses it was claimed from, and the
-// latest submission, in the order the IDs first appear.
+// the first attendance, further addresses it was claimed from, the latest
+// submission and the first claim of an ID off the roster, in the order the
+// IDs first appear.
 //
 // Only complete, well-formed lines of attendance and receipts count, an
 // attendance only from a dotted address and an ID of at most MaxIdBytes.
@@ -25,6 +26,12 @@ public:
     {
         QByteArray time;
         QByteArray address;
+    };
+    // The latest submission: its time and how late it came.
+    struct Stamp
+    {
+        QByteArray time;
+        qint64 lateSeconds = 0;
     };
     // Beyond these, IDs and their events are only counted: no real roster
     // is that long, and a flooded journal must not fill the memory.
@@ -46,7 +53,10 @@ public:
     bool hasMark(const QByteArray &id) const { return m_marks.contains(id); }
     const Mark &mark(const QByteArray &id) const { return m_marks.find(id).value(); }
     const QList<QByteArray> &stampOrder() const { return m_stampOrder; }
-    const QByteArray &stamp(const QByteArray &id) const { return m_stamps.find(id).value(); }
+    const Stamp &stamp(const QByteArray &id) const { return m_stamps.find(id).value(); }
+    // IDs answered 501 (名簿外), with where and when they first claimed.
+    const QList<QByteArray> &offRosterOrder() const { return m_offRosterOrder; }
+    const Mark &offRoster(const QByteArray &id) const { return m_offRoster.find(id).value(); }
     const QList<std::pair<QByteArray, QByteArray>> &otherAddresses() const { return m_others; }
 
     qint64 skippedLines() const { return m_scanner.badLines(); }
@@ -60,14 +70,17 @@ private:
     void takeMark(const JournalEvent &event);
     void takeClaim(const JournalEvent &event);
     void takeSubmission(const JournalEvent &event);
+    void takeOffRoster(const JournalEvent &event);
 
     JournalScanner m_scanner{NamedSkips};
     QHash<QByteArray, Mark> m_marks;
     QList<QByteArray> m_markOrder;
-    QHash<QByteArray, QByteArray> m_stamps;
+    QHash<QByteArray, Stamp> m_stamps;
     QList<QByteArray> m_stampOrder;
     QSet<QByteArray> m_othersSeen; // ID and address joined by a comma
     QList<std::pair<QByteArray, QByteArray>> m_others;
+    QHash<QByteArray, Mark> m_offRoster;
+    QList<QByteArray> m_offRosterOrder;
     QSet<QByteArray> m_ids;
     qint64 m_idsLeftOut = 0;
 };

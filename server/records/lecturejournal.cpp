@@ -373,11 +373,16 @@ void LectureJournal::restore(const JournalSummary &records, TextLog &log)
         else
             miss(text(id));
     }
+    for (const QByteArray &id : records.offRosterOrder()) {
+        if (!records.hasMark(id) && restoreOffRoster(text(id), records.offRoster(id)))
+            ++marks;
+    }
     for (const auto &[id, address] : records.otherAddresses())
         m_book.restoreClaim(text(id), text(address));
     int stamps = 0;
     for (const QByteArray &id : records.stampOrder()) {
-        if (m_book.restoreSubmission(text(id), text(records.stamp(id))))
+        const JournalSummary::Stamp &stamp = records.stamp(id);
+        if (m_book.restoreSubmission(text(id), text(stamp.time), stamp.lateSeconds))
             ++stamps;
         else if (!records.hasMark(id)) // else named with the marks
             miss(text(id));
@@ -404,6 +409,19 @@ void LectureJournal::restore(const JournalSummary &records, TextLog &log)
                         .arg(stamps)
                         .arg(beganWhen(m_path)) +
                     Eol);
+}
+
+// An ID answered 501 earlier: present from then on once the roster holds it
+// (the ledger counts it so too); else not journaled again in this run.
+bool LectureJournal::restoreOffRoster(const QString &userId, const JournalSummary::Mark &claim)
+{
+    const QString time = cp932::decode(claim.time);
+    const QString address = cp932::decode(claim.address);
+    if (m_book.restoreMark(userId, time, address))
+        return true;
+    if (m_offRoster.size() < MaxOffRosterIds)
+        m_offRoster.insert(userId);
+    return false;
 }
 
 void LectureJournal::startAfresh(qint64 keptBytes, TextLog &log)

@@ -5,6 +5,7 @@
 #include "server/records/journalcodec.h"
 #include "server/records/journalfile.h"
 #include "server/records/journallock.h"
+#include "server/records/journalsummary.h"
 
 #include <QDate>
 #include <QHash>
@@ -13,7 +14,6 @@
 #include <QString>
 #include <optional>
 
-class JournalSummary;
 class Lecture;
 class MessageBox;
 class TextLog;
@@ -87,6 +87,7 @@ private:
     QString recordedId(const QString &userId) const;
     void writeToEarlierLecture(const QString &lecture, const QByteArray &line);
     void restore(const JournalSummary &records, TextLog &log);
+    bool restoreOffRoster(const QString &userId, const JournalSummary::Mark &claim);
     void startAfresh(qint64 keptBytes, TextLog &log);
     bool report(const Result<> &outcome, const QString &path = QString());
 
