@@ -107,5 +107,7 @@ private:
     std::array<std::vector<double>, 5> m_replySecondsByKind;
     std::vector<std::string> m_receipts;  // per student: the start of its 403 line
     std::vector<double> m_receiptSeconds; // soak: from the hash line to its 403
+    // soak: from the user line to its answer, the loop's own wait beside it
+    std::vector<double> m_attendanceSeconds;
     std::vector<double> m_connectSeconds; // part of the greeting's
 };
