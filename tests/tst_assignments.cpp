@@ -651,8 +651,9 @@ private Q_SLOTS:
                 "s26011,二郎,\"s26011,v2.doc\",2026/12/09 10:50:00,,,,,,拒否,", ""}));
     }
 
-    // The command leaves out the roster's handouts as the window does.
-    void theCommandLeavesOutHandouts()
+    // The command leaves out the roster's handouts and gives the students'
+    // own deadlines as the window does.
+    void theCommandListsAsTheWindowDoes()
     {
         QTemporaryDir data;
         qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
@@ -682,6 +683,17 @@ private Q_SLOTS:
         for (const QString &line : cp932::decode(readBytes(out)).split("\r\n").mid(1, 4))
             identical << line.section(u',', 8, 8);
         QCOMPARE(identical, (QStringList{"", "", "ken", "jiro"}));
+        // A student's own deadline set in this machine's window is the
+        // list's too, as in the window's 提出一覧.
+        const StudentDeadline own{
+            "ken", {at(12, 0).addDays(2), at(12, 0).addDays(2)}, "診断書", false, {}};
+        QVERIFY(DeadlineStore(DeadlineKeeper::defaultStorePath())
+                    .save({{DeadlineStore::keyOf(m_kadai), {std::nullopt, {own}}}}, m_kadai));
+        QCOMPARE(submissionsCommand(
+                     {"tavrelle", "--submissions", roster, "--journals", journals, "--out", out}),
+                 0);
+        QCOMPARE(cp932::decode(readBytes(out)).split("\r\n").value(4).section(u',', 10),
+                 own.text());
     }
 
     // Pruning goes by the names' times and sequence numbers: on FAT the

@@ -5,6 +5,8 @@
 #include "common/result.h"
 #include "server/app/commandline.h"
 #include "server/folders/handoutscan.h"
+#include "server/lecture/deadlinekeeper.h"
+#include "server/lecture/deadlinestore.h"
 #include "server/lecture/rosterfile.h"
 #include "server/lecture/studentdeadline.h"
 #include "server/records/lecturejournal.h"
@@ -65,6 +67,25 @@ Result<Options> parse(const QStringList &arguments)
     return options;
 }
 
+// The roster's enchou lines, and over them what the lecturer set for the
+// folder in this machine's window: the list says what the window says.
+QHash<QString, QString> ownDeadlines(const SettingsText &keys, const QSet<QString> &ids,
+                                     const QString &folder)
+{
+    QHash<QString, QString> own;
+    for (const StudentDeadline &deadline :
+         readStudentDeadlines(keys.lines(QStringLiteral("enchou")), ids).deadlines)
+        own.insert(deadline.userId, deadline.text());
+    const FolderDeadlines set = DeadlineStore(DeadlineKeeper::defaultStorePath())
+                                    .load()
+                                    .value(DeadlineStore::keyOf(folder));
+    for (const StudentDeadline &deadline : set.students) {
+        if (ids.contains(deadline.userId))
+            own.insert(deadline.userId, deadline.text());
+    }
+    return own;
+}
+
 // The roster's students, and its assignment folder unless one was named.
 Result<QList<SubmissionsIndex::Student>> readRoster(Options &options)
 {
@@ -83,18 +104,15 @@ Result<QList<SubmissionsIndex::Student>> readRoster(Options &options)
     QSet<QString> ids;
     for (int row = 0; row < block.studentCount; ++row)
         ids.insert(block.rows[size_t(row)][RosterGrid::UserId]);
-    QHash<QString, QString> own;
-    for (const StudentDeadline &deadline :
-         readStudentDeadlines(keys.lines(QStringLiteral("enchou")), ids).deadlines)
-        own.insert(deadline.userId, deadline.text());
+    options.handouts = keys.value(QStringLiteral("haifudir"));
+    if (options.folder.isEmpty())
+        options.folder = keys.value(QStringLiteral("kadaidir"));
+    const QHash<QString, QString> own = ownDeadlines(keys, ids, options.folder);
     QList<SubmissionsIndex::Student> students;
     for (int row = 0; row < block.studentCount; ++row) {
         const QString &id = block.rows[size_t(row)][RosterGrid::UserId];
         students.append({id, block.rows[size_t(row)][RosterGrid::UserName], own.value(id)});
     }
-    options.handouts = keys.value(QStringLiteral("haifudir"));
-    if (options.folder.isEmpty())
-        options.folder = keys.value(QStringLiteral("kadaidir"));
     if (options.folder.isEmpty())
         return Students::failure(
             QStringLiteral("課題提出先がありません｡受講ファイルの kadaidir か --folder "
