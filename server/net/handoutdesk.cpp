@@ -142,10 +142,12 @@ void HandoutDesk::transferEnded(const QString &problem)
     m_sender->deleteLater();
     m_sender = nullptr;
     if (!problem.isEmpty()) {
-        Q_EMIT logEntry(QStringLiteral("接続番号:%1 配布物 %2 の送信を打ち切りました: %3")
-                            .arg(m_connection.number())
-                            .arg(handout.name, problem) +
-                        wire::Eol);
+        Q_EMIT logEntry(
+            QStringLiteral("接続番号:%1 %2 %3 の送信を打ち切りました: %4")
+                .arg(m_connection.number())
+                .arg(m_sendingReturn ? QStringLiteral("返却物") : QStringLiteral("配布物"),
+                     handout.name, problem) +
+            wire::Eol);
         // A changed file was sent to its announced end with bytes that fail
         // its check: the connection goes on. A stalled one has bytes owed.
         if (problem == HandoutSender::ChangedWhileSent)
