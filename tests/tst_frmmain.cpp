@@ -51,6 +51,9 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QStyleOptionViewItem>
@@ -675,6 +678,41 @@ private Q_SLOTS:
         QCOMPARE(states(), QStringLiteral("/空席;taro/要確認;hanako/要確認;s26099/名簿外"));
         QTRY_COMPARE(view.grab().toImage().pixelColor(view.seatRect(2).center() + QPoint(30, 12)),
                      SeatMapView::colourOf(SeatMap::State::OffRoster));
+    }
+
+    // Opened, the window shows the whole room without scrolling when the
+    // screen has room for it; a room wider than the screen stays within it.
+    void seatWindowOpensShowingTheWholeRoom()
+    {
+        LectureFiles files;
+        const QString zaseki = files.dir.filePath(QStringLiteral("zaseki.cfg"));
+        QStringList seats;
+        for (int row = 1; row <= 4; ++row) {
+            for (int column = 1; column <= 5; ++column)
+                seats << QStringLiteral("%1%2,%1,%2,127.0.%1.%2").arg(row).arg(column);
+        }
+        writeBytes(zaseki, cp932Lines(seats));
+        QVERIFY(startLecture(files));
+        showActive();
+        item("mnuViewSeats")->trigger();
+        FrmSeats *window = m_window->seatsWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        auto *scroll = window->findChild<QScrollArea *>();
+        QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+        QVERIFY(!scroll->verticalScrollBar()->isVisible());
+        QVERIFY(scroll->viewport()->width() >= window->view().width());
+        window->close();
+
+        for (int column = 6; column <= 40; ++column)
+            seats << QStringLiteral("W%1,5,%1,127.0.5.%1").arg(column);
+        writeBytes(zaseki, cp932Lines(seats));
+        auto wide =
+            std::make_unique<FrmSeats>(m_window->server(), m_desktop->dialogs, m_desktop->messages);
+        wide->open(files.dir.path());
+        wide->show();
+        QVERIFY(QTest::qWaitForWindowExposed(wide.get()));
+        QVERIFY(wide->width() <= wide->screen()->availableGeometry().width());
+        QVERIFY(wide->findChild<QScrollArea *>()->horizontalScrollBar()->isVisible());
     }
 
     // 配置の編集: a seat dragged to a free place, a seat renamed, 保存 writes

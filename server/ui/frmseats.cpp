@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -110,9 +111,9 @@ void FrmSeats::buildControls()
     connect(m_view, &SeatMapView::studentClicked, this, &FrmSeats::studentClicked);
     connect(m_view, &SeatMapView::seatSelected, this, &FrmSeats::selectSeat);
     connect(m_view, &SeatMapView::seatMoved, this, &FrmSeats::moveSeat);
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidget(m_view);
-    scroll->setWidgetResizable(false);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setWidget(m_view);
+    m_scroll->setWidgetResizable(false);
     m_outside = listLabel(this);
     m_outside->setObjectName(QStringLiteral("outsideList"));
     m_absent = listLabel(this);
@@ -126,7 +127,7 @@ void FrmSeats::buildControls()
     auto *column = new QVBoxLayout(this);
     column->addLayout(buttons);
     column->addWidget(buildEditBar());
-    column->addWidget(scroll, 1);
+    column->addWidget(m_scroll, 1);
     column->addWidget(m_outside);
     column->addWidget(m_absent);
     column->addWidget(m_problems);
@@ -174,6 +175,28 @@ void FrmSeats::open(const QString &startFolder)
          journals.byDate.count(today) ? journals.byDate.at(today) : QStringList())
         readSeatClaims(path, lecture.kougimei(), *m_map);
     redraw();
+    if (!isVisible())
+        fitToMap();
+}
+
+// Opened, the window shows the whole room when the screen has room for it:
+// a scroll area on its own asks for a corner of it only. Once shown, the
+// size is the lecturer's.
+void FrmSeats::fitToMap()
+{
+    const int frame = 2 * m_scroll->frameWidth();
+    const QSize map = m_view->sizeHint() + QSize(frame, frame);
+    const QSize screenRoom = screen() ? screen()->availableGeometry().size() * 9 / 10
+                                      : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    const int width =
+        qMin(layout()->sizeHint().width() - m_scroll->sizeHint().width() + map.width(),
+             screenRoom.width());
+    // The lists below wrap: their height is the one at that width.
+    const int besides = (layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
+                                                       : layout()->sizeHint().height()) -
+                        m_scroll->sizeHint().height();
+    resize(QSize(width, qMin(besides + map.height(), screenRoom.height()))
+               .expandedTo(minimumSizeHint()));
 }
 
 void FrmSeats::scheduleRedraw()

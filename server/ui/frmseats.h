@@ -12,6 +12,7 @@ class MessageBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class SeatMapView;
 
 // 座席表: the room as seats, live. Built from the lecture's journals of
@@ -53,12 +54,14 @@ private:
     void renameSelectedSeat();
     void setModified(bool modified);
     QWidget *buildEditBar();
+    void fitToMap();
 
     LectureServer &m_server;
     FileDialogs &m_dialogs;
     MessageBox &m_messages;
     std::unique_ptr<SeatMap> m_map;
     SeatMapView *m_view = nullptr;
+    QScrollArea *m_scroll = nullptr;
     QPushButton *m_flip = nullptr;
     QPushButton *m_edit = nullptr;
     QWidget *m_editBar = nullptr;
