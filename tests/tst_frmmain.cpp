@@ -591,8 +591,17 @@ private Q_SLOTS:
         const int id = view->columnWidth(RosterGrid::UserId);
         const int name = view->columnWidth(RosterGrid::UserName);
         QVERIFY2(id > 2 * twipsToPixels(800) - 4, qPrintable(QString::number(id)));
-        QVERIFY2(qAbs(id * 3 - name * 2) <= 3,
+        // The same share as in the layout, but for a pixel's rounding each.
+        const int idBase = twipsToPixels(800), nameBase = twipsToPixels(1200);
+        QVERIFY2(qAbs(id * nameBase - name * idBase) <= idBase + nameBase,
                  qPrintable(QStringLiteral("%1 %2").arg(id).arg(name)));
+        // The room gained goes to the columns: the space beside them stays.
+        int columns = 0;
+        for (int column = RosterGrid::UserId; column <= RosterGrid::Address; ++column)
+            columns += view->columnWidth(column);
+        QVERIFY2(
+            view->viewport()->width() - columns < twipsToPixels(5772) / 10,
+            qPrintable(QStringLiteral("%1 of %2").arg(columns).arg(view->viewport()->width())));
 
         auto *splitter = child<QSplitter>(QStringLiteral("GridLogSplitter"));
         splitter->setSizes({300, 250});

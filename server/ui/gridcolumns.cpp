@@ -3,6 +3,8 @@
 #include <QEvent>
 #include <QTableView>
 
+#include <numeric>
+
 GridColumns::GridColumns(QTableView &view, int layoutWidth)
     : QObject(&view), m_view(view), m_layoutWidth(qMax(1, layoutWidth))
 {
@@ -28,7 +30,11 @@ bool GridColumns::eventFilter(QObject *watched, QEvent *event)
 
 void GridColumns::apply()
 {
-    const int width = qMax(m_view.width(), m_layoutWidth);
+    const qint64 columns = std::accumulate(m_base.cbegin(), m_base.cend(), qint64(0));
+    if (columns <= 0)
+        return;
+    // Scaling the whole layout width would widen the empty space too.
+    const qint64 room = columns + qMax(0, m_view.width() - m_layoutWidth);
     for (int column = 0; column < m_base.size(); ++column)
-        m_view.setColumnWidth(column, int(qint64(m_base[column]) * width / m_layoutWidth));
+        m_view.setColumnWidth(column, int(m_base[column] * room / columns));
 }

@@ -5,9 +5,10 @@
 
 class QTableView;
 
-// Makes the grid's columns follow its width: a grid wider than the layout
-// made it widens every column by the same factor, so the columns keep their
-// shares; at the layout's width they are exactly the layout's widths.
+// Makes the grid's columns follow its width: the room a grid wider than the
+// layout made it gains goes to the columns, each widened by the same factor,
+// so the columns keep their shares and the space beside them stays as the
+// layout left it; at the layout's width they are exactly the layout's widths.
 class GridColumns : public QObject
 {
     Q_OBJECT
