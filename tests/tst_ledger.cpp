@@ -598,7 +598,8 @@ private Q_SLOTS:
 
     void headlessCommandWritesTheLedgerOrRefuses()
     {
-        writeRoster({"kaisi=09:00", "sikaku=abc"}, {"taro,太郎"});
+        // The term named: the program runs on today's date, whatever it is.
+        writeRoster({"kaisi=09:00", "sikaku=abc", "kikan=2026-10-01..2027-03-31"}, {"taro,太郎"});
         writeJournal(journalPath(journals(), QDate(2026, 10, 5)), {mark("09:00:00", "taro")});
         const QString room2 = m_dir->filePath("room2");
         writeJournal(journalPath(room2, QDate(2026, 10, 12)), {mark("09:11:00", "taro")});
