@@ -727,6 +727,24 @@ private Q_SLOTS:
         QCOMPARE(readBytes(m_kadai + "/taro.doc"), contents[4]);
     }
 
+    // A hash is kept for the submission in the folder, not for every one it
+    // replaced: a class handing in all day must not fill the memory.
+    void replacedSubmissionsLeaveNoHashBehind()
+    {
+        const auto hashes = std::make_shared<HashCache>();
+        for (const int kept : {3, 0}) {
+            for (int n = 0; n < 5; ++n) {
+                UploadFile upload;
+                upload.setKeptVersions(kept);
+                upload.setHashCache(hashes);
+                QVERIFY(upload.open(m_kadai, QStringLiteral("taro%1.doc").arg(kept)));
+                QVERIFY(upload.write("version " + QByteArray::number(n)));
+                QVERIFY(upload.commit());
+            }
+        }
+        QCOMPARE(hashes->kept(), 2);
+    }
+
     // Killed between FAT's two renames: the acknowledged file is in the
     // history only and the new one a finished temporary file. The next use
     // of the folder puts the acknowledged file back before it sweeps.

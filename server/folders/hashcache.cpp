@@ -50,6 +50,12 @@ void HashCache::remember(const FileIdentity &identity, const QByteArray &sha256)
     m_hashes.insert(identity, sha256);
 }
 
+void HashCache::forget(const FileIdentity &identity)
+{
+    QMutexLocker lock(&m_mutex);
+    m_hashes.remove(identity);
+}
+
 QByteArray HashCache::find(const FileIdentity &identity) const
 {
     QMutexLocker lock(&m_mutex);
@@ -60,4 +66,10 @@ int HashCache::hashed() const
 {
     QMutexLocker lock(&m_mutex);
     return m_hashed;
+}
+
+qsizetype HashCache::kept() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_hashes.size();
 }

@@ -21,10 +21,15 @@ public:
     Result<FileHash> hashAt(int dirFd, const QByteArray &name, const std::atomic_bool &stop);
     // A hash computed while the file was written, e.g. of an upload.
     void remember(const FileIdentity &identity, const QByteArray &sha256);
+    // A version that is gone, or whose identity has moved on (replaced,
+    // linked or renamed): its entry would only take room.
+    void forget(const FileIdentity &identity);
     QByteArray find(const FileIdentity &identity) const; // empty when unknown
 
-    // Files read for their hash so far, for tests and the curious.
+    // Files read for their hash so far, and versions whose hash is kept,
+    // for tests and the curious.
     int hashed() const;
+    qsizetype kept() const;
 
 private:
     mutable QMutex m_mutex;

@@ -154,6 +154,9 @@ bool UploadFile::replaceTarget()
 Result<> UploadFile::commit()
 {
     m_file.close();
+    // The submission this one replaces: gone from the folder after it, or
+    // kept in the history as another inode's link or under another name.
+    const FileIdentity replaced = identityOfTarget();
     QString failure;
     if (m_file.error() != QFileDevice::NoError) {
         failure = QStringLiteral("%1 (%2)").arg(m_folderPath + u'/' + QFile::decodeName(m_tempName),
@@ -176,8 +179,20 @@ Result<> UploadFile::commit()
     }
     m_tempName.clear();
     m_sha256 = m_hash.hexResult();
+    m_hashes->forget(replaced);
     VersionHistory::remember(m_folder, m_targetName, m_sha256, *m_hashes);
     return Result<>::success();
+}
+
+FileIdentity UploadFile::identityOfTarget() const
+{
+    struct stat status
+    {
+    };
+    if (::fstatat(m_folder.fd(), m_targetName.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode))
+        return {};
+    return FileIdentity::of(status);
 }
 
 void UploadFile::discard()

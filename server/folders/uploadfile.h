@@ -55,6 +55,7 @@ private:
     Result<> fail(const QString &path, const QString &reason);
     Result<> openTemporary();
     bool replaceTarget();
+    FileIdentity identityOfTarget() const;
 
     FolderHandle m_folder;
     QFile m_file;
