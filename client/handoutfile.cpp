@@ -100,19 +100,6 @@ HandoutPlan handoutPlan(const HandoutFolder &folder, const HandoutRecord &record
                 : plan; // saving says no name is free
 }
 
-bool writeFully(int fd, QByteArrayView bytes)
-{
-    while (!bytes.isEmpty()) {
-        const ssize_t written = ::write(fd, bytes.data(), size_t(bytes.size()));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes = bytes.sliced(written);
-    }
-    return true;
-}
-
 IncomingHandout::IncomingHandout(std::shared_ptr<HandoutFolder> folder, HandoutPlan plan)
     : m_folder(std::move(folder)), m_plan(std::move(plan))
 {}

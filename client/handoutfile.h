@@ -57,9 +57,6 @@ bool isPlainHandoutName(const QString &name);
 HandoutPlan handoutPlan(const HandoutFolder &folder, const HandoutRecord &record,
                         const wire::HandoutEntry &entry, const std::atomic_bool &stop);
 
-// Writes all of `bytes`; false (errno set) when the file takes no more.
-bool writeFully(int fd, QByteArrayView bytes);
-
 // "name.ext" as "name (2).ext" for number 2; number 1 is the name itself.
 QString numberedName(const QString &name, int number);
 

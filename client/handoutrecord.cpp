@@ -35,19 +35,6 @@ QByteArray readAll(int fd, qint64 size)
     return bytes;
 }
 
-bool writeAll(int fd, QByteArrayView bytes)
-{
-    while (!bytes.isEmpty()) {
-        const ssize_t n = ::write(fd, bytes.data(), size_t(bytes.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes = bytes.sliced(n);
-    }
-    return true;
-}
-
 bool exists(int dirFd, const QString &name)
 {
     struct stat info = {};
@@ -112,7 +99,7 @@ Result<> HandoutRecord::write(int dirFd) const
                             O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return Result<>::failure(QString::fromLocal8Bit(std::strerror(errno)));
-    const bool written = writeAll(fd, bytes);
+    const bool written = writeFully(fd, bytes);
     ::close(fd);
     if (written && ::renameat(dirFd, temporary.constData(), dirFd, FileName.constData()) == 0)
         return Result<>::success();

@@ -2,6 +2,7 @@
 
 #include "client/handoutfile.h"
 #include "common/clock.h"
+#include "common/filehash.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -3,6 +3,7 @@
 #include "client/handoutfile.h"
 #include "common/cp932.h"
 #include "common/csvtext.h"
+#include "common/filehash.h"
 #include "common/wire.h"
 
 #include <QDir>
@@ -21,21 +22,6 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-// The whole line at the end; O_APPEND keeps a second program's line whole.
-bool writeLine(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
-}
-
 Result<> appendTo(int dirFd, const QByteArray &line)
 {
     const int fd =
@@ -47,7 +33,7 @@ Result<> appendTo(int dirFd, const QByteArray &line)
     Result<> result = Result<>::success();
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         result = Result<>::failure(QStringLiteral("通常のファイルではありません"));
-    else if (!writeLine(fd, line) || ::fsync(fd) != 0)
+    else if (!writeFully(fd, line) || ::fsync(fd) != 0) // O_APPEND: the line stays whole
         result = Result<>::failure(systemError());
     ::close(fd);
     // A file made just now needs its name on the disk too; a file system

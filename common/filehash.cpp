@@ -74,6 +74,22 @@ Result<FileHash> hashDescriptor(int fd, const std::atomic_bool &stop,
     return result;
 }
 
+bool writeFully(int fd, QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        const ssize_t written = ::write(fd, bytes.data(), size_t(bytes.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        bytes = bytes.sliced(written);
+    }
+    return true;
+}
+
 Result<int> openRegularFileAt(int dirFd, const QByteArray &name)
 {
     const int fd =

@@ -44,6 +44,10 @@ struct FileHash
 Result<FileHash> hashDescriptor(int fd, const std::atomic_bool &stop,
                                 const std::function<void()> &afterFirstPiece = {});
 
+// Writes all of `bytes` to the descriptor, again after a signal; false,
+// with errno set (ENOSPC when the file takes no more), when it cannot.
+bool writeFully(int fd, QByteArrayView bytes);
+
 // Opens the regular file `name` in the open folder `dirFd` for reading,
 // never through a link and never a device or a pipe: the descriptor, for
 // the caller to close.

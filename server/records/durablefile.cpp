@@ -1,5 +1,7 @@
 #include "server/records/durablefile.h"
 
+#include "common/filehash.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -44,7 +46,7 @@ Result<> replaceFileDurably(const QString &path, const QByteArray &bytes)
         ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return failure();
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) {
+    if (!writeFully(fd, bytes) || ::fsync(fd) != 0) {
         const Result<> failed = failure();
         ::close(fd);
         ::unlink(temporary.constData());
@@ -58,22 +60,4 @@ Result<> replaceFileDurably(const QString &path, const QByteArray &bytes)
     if (!syncFolder(folder))
         return failure();
     return Result<>::success();
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count =
-            ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (count == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        written += count;
-    }
-    return true;
 }

@@ -10,8 +10,3 @@
 // file beside it, are forced to the disk, and the temporary file is renamed
 // over the old one, the rename itself forced to the disk too.
 Result<> replaceFileDurably(const QString &path, const QByteArray &bytes);
-
-// Writes all of `bytes` to `fd`, going on after interruptions and short
-// writes. False with errno set when the system refuses (ENOSPC when it took
-// nothing without saying why).
-bool writeAll(int fd, const QByteArray &bytes);

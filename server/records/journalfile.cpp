@@ -1,5 +1,6 @@
 #include "server/records/journalfile.h"
 
+#include "common/filehash.h"
 #include "server/records/durablefile.h"
 
 #include <QDir>
@@ -118,7 +119,7 @@ Result<> JournalFile::append(const QByteArray &record)
     const QByteArray bytes = m_lineOpen ? QByteArrayLiteral("\r\n") + record : record;
     // Where the record begins: another program may append to a day log too.
     const qint64 start = size();
-    if (!writeAll(m_fd, bytes)) {
+    if (!writeFully(m_fd, bytes)) {
         const int error = errno;
         takeBackPartialRecord(start);
         return failure(systemReason(error));
